@@ -1,0 +1,95 @@
+// The BER meter's per-frame step, its menu commands and the text of a figure.
+#include "monitor/BerMeter.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrel {
+
+namespace {
+// Bits carried by one frame per second, and the scale the MUX's counts are read with.
+constexpr double kBitsPerFrame = 179000.0;
+constexpr double kScale = 11.44;
+}  // namespace
+
+std::string FormatBer(double value) {
+    if (std::isnan(value) || value < 0) {
+        return kBerNoFigure;
+    }
+    // to_chars is locale-independent; it writes at least two exponent digits ("e-05"),
+    // the display has always shown three ("e-005").
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 6);
+    if (ec != std::errc()) {
+        return kBerNoFigure;
+    }
+    std::string text(buf, end);
+    const auto e = text.find('e');
+    if (e == std::string::npos || e + 2 > text.size()) {
+        return text;  // "inf": cannot arise from the meter's own divisions
+    }
+    const char sign = text[e + 1];
+    std::string digits = text.substr(e + 2);
+    while (digits.size() < 3) {
+        digits.insert(digits.begin(), '0');
+    }
+    return text.substr(0, e + 1) + sign + digits;
+}
+
+void BerMeter::BerUpdate(double near, double far) {
+    // One interval value for the whole step, whatever the menu does meanwhile.
+    const int index = state.berIntervalIndex.load();
+    const int seconds = BerIntervalSeconds[(index >= 0 && index < 4) ? index : 2];
+    const auto nearInt = static_cast<std::int64_t>(near);
+    const auto farInt = static_cast<std::int64_t>(far);
+
+    // Counts are never negative, so adding the integer part equals truncating the sum.
+    const std::int64_t nearTotal = state.nearErrorsTotal.load() + nearInt;
+    state.nearErrorsTotal.store(nearTotal);
+    const std::int64_t farTotal = state.farErrorsTotal.load() + farInt;
+    state.farErrorsTotal.store(farTotal);
+
+    const std::int64_t frames = state.frameCount.load();
+    const auto slot = static_cast<std::size_t>(frames % seconds);
+    state.nearWindow[slot] = nearInt;
+    state.farWindow[slot] = farInt;
+
+    double nearSum = 0;
+    double farSum = 0;
+    for (int i = 0; i < seconds; ++i) {
+        nearSum += static_cast<double>(state.nearWindow[i]);
+        farSum += static_cast<double>(state.farWindow[i]);
+    }
+    state.nearWindowSum = nearSum;
+    state.farWindowSum = farSum;
+
+    const double totalBits = static_cast<double>(frames) * kBitsPerFrame;
+    const double windowBits = static_cast<double>(seconds) * kBitsPerFrame;
+    const std::array<std::string, 4> texts = {
+        FormatBer(static_cast<double>(nearTotal) / totalBits * kScale),
+        FormatBer(nearSum / windowBits * kScale),
+        FormatBer(static_cast<double>(farTotal) / totalBits * kScale),
+        FormatBer(farSum / windowBits * kScale),
+    };
+    if (sink != nullptr) {
+        sink->BerTexts(texts);
+    }
+}
+
+void BerMeter::OnBerInterval(int commandId) {
+    if (commandId >= kCmdBerInterval1 && commandId <= kCmdBerInterval30) {
+        state.berIntervalIndex.store(commandId - kCmdBerInterval1);
+    }
+}
+
+void BerMeter::OnBerReset() {
+    state.nearErrorsTotal.store(0);
+    state.farErrorsTotal.store(0);
+}
+
+bool BerMeter::IsBerIntervalChecked(int commandId) const {
+    return commandId == kCmdBerInterval1 + state.berIntervalIndex.load();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+// Replays a captured byte stream through the frame parser and reports the state as JSON.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+#include "monitor/BerMeter.h"
+#include "monitor/FrameParser.h"
+#include "monitor/MonitorState.h"
+
+namespace kestrel {
+
+// Keeps the last four BER texts, as the panel would show them.
+class StoringBerSink : public BerSink {
+public:
+    void BerTexts(const std::array<std::string, 4>& t) override { texts = t; }
+    std::array<std::string, 4> texts{kBerNoFigure, kBerNoFigure, kBerNoFigure, kBerNoFigure};
+};
+
+// One decoder as the program has it: state, meter and parser wired together.
+struct Decoder {
+    MonitorState state;
+    StoringBerSink ber;
+    BerMeter meter{state};
+    FrameParser parser{state, meter};
+    Decoder() { meter.SetSink(&ber); }
+};
+
+// One line of JSON (no newline) describing the decoder after call number `call`.
+std::string StateJson(const Decoder& decoder, long long call);
+
+struct ReplayOptions {
+    std::size_t chunk = 320;
+    int intervalSeconds = 10;
+    std::string file;  // empty or "-" for standard input
+};
+
+// Parses the command line; on error returns false and sets `error` to a one-line message.
+bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error);
+
+// Feeds `input` in calls of `chunk` bytes and writes one JSON line per call to `out`.
+void Replay(std::string_view input, const ReplayOptions& options, std::ostream& out);
+
+}  // namespace kestrel
