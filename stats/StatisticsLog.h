@@ -1,0 +1,118 @@
+// The statistics recording: the EventLog and G821Log files, their rows and their flush.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "monitor/MonitorState.h"
+#include "stats/LogFile.h"
+#include "stats/LogRows.h"
+
+namespace kestrel {
+
+// Owns the two statistics files of the main window and writes every row into them. It holds
+// no Qt: the window shows the file dialog, runs the flush timer and turns failure notices
+// into a message that does not stop the monitoring; everything else happens here.
+//
+// All members are called from the user-interface thread. LogFlush takes the frame mutex so
+// that the receive thread parses no frame while the files are closed and reopened.
+//
+// Statistics count as on while the EventLog is open. A file that fails (cannot be written,
+// closed or reopened) is closed at once, the flush stops, and the user is told once:
+//   - EventLog: statistics go off; a still open G821Log keeps its rows until "Off" or "On".
+//   - G821Log: statistics stay on with the EventLog alone, without further flushes.
+class StatisticsLog {
+public:
+    using Clock = std::function<std::time_t()>;                      // calendar time, seconds
+    using Sleeper = std::function<void(std::chrono::milliseconds)>;  // blocking wait
+    using Notifier = std::function<void(const std::string& plainMessage)>;
+
+    static constexpr std::chrono::milliseconds kRowDelay{200};  // before each "On" row
+
+    struct Options {
+        Notifier notify;             // told once per failure; may be empty
+        Clock clock;                 // default: the system clock
+        Sleeper sleeper;             // default: std::this_thread::sleep_for
+        std::shared_ptr<FileIo> io;  // default: plain POSIX calls
+    };
+
+    explicit StatisticsLog(MonitorState& state, Options options = {});
+    ~StatisticsLog();  // closes what is still open, without rows
+    StatisticsLog(const StatisticsLog&) = delete;
+    StatisticsLog& operator=(const StatisticsLog&) = delete;
+
+    // The "On" command after the user chose `chosenName` and confirmed. While statistics are
+    // already on nothing changes and the result is false. Otherwise a G821Log left open by an
+    // earlier failure is first closed with its closing row, then both files are created and
+    // each gets its opening row after a 200 ms wait. Returns true when the window should
+    // start the flush timer (MonitorState::logFlushPeriodMs), i.e. when statistics are on.
+    bool StatisticsOn(const std::string& chosenName);
+
+    // The "Off" command: closing row, then close, for each open file. The window stops the
+    // flush timer before calling this; no flush follows.
+    void StatisticsOff();
+
+    // One flush pass, from the flush timer: the window stops its timer, calls this, and
+    // starts the timer again only when it returns true. Closes and reopens (appending) each
+    // file that is open when the pass starts, under the name it was created with, holding
+    // `frameMutex` throughout. Does nothing and returns false when no flush is due (after
+    // "Off" or a failure).
+    bool LogFlush(std::mutex& frameMutex);
+
+    // For the check marks: "On" is checked while the EventLog is open, "Off" while it is not.
+    bool IsEventLogOpen() const { return eventLog.IsOpen(); }
+    bool IsG821LogOpen() const { return g821Log.IsOpen(); }
+    // Whether a flush pass is due at the next tick of the flush timer.
+    bool IsFlushDue() const { return flushDue; }
+
+    // The name the user chose for the recording (the EventLog), and the derived G821Log name;
+    // both empty before the first "On".
+    const std::string& logFileName() const { return eventLogName; }
+    const std::string& g821LogName() const { return g821Name; }
+
+    // Row hooks of the supervision timers.
+    // Alarm step of PanelRefresh: one AlarmRow when both status bytes changed in the latest
+    // frame, the MUX is connected, the window is not closing and the EventLog is open.
+    void AlarmStep(bool bothChanged);
+    // End of PanelRefresh: one CountsRow when an alarm frame was applied since the previous
+    // tick and the G821Log is open; alarmSeen is cleared in any case.
+    void CountsStep();
+    // LinkWatch on a change of `connected` (already set to the new value): one time stamp,
+    // the EventLog mark row, then the G821Log mark row of the connection-change form.
+    void ConnectionChanged();
+
+    // The G821Log name for a chosen name: in the same folder, the file name up to its first
+    // '.', then "G821.csv". Dots in folder names do not count.
+    static std::string G821LogNameFor(const std::string& chosenName);
+
+private:
+    enum class Which { EventLog, G821Log };
+    enum class Action { Create, Write, Close, Reopen };
+
+    LogFile& FileOf(Which which) { return which == Which::EventLog ? eventLog : g821Log; }
+    const std::string& NameOf(Which which) const {
+        return which == Which::EventLog ? eventLogName : g821Name;
+    }
+    void WriteRow(Which which, const std::string& row);
+    void CloseWithMark(Which which);
+    void Fail(Which which, Action action, const std::error_code& ec);
+    void DeliverNotices();
+
+    MonitorState& state;
+    Notifier notify;
+    Clock clock;
+    Sleeper sleeper;
+    LogFile eventLog;
+    LogFile g821Log;
+    std::string eventLogName;
+    std::string g821Name;
+    bool flushDue = false;
+    std::vector<std::string> pendingNotices;
+};
+
+}  // namespace kestrel
