@@ -1,0 +1,197 @@
+// The tributary form: layout of its controls and the setters the refresh uses.
+#include "display/CKestrelSettings.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+
+#include "display/DialogForm.h"
+#include "display/LedWidget.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kFormWidth = 427;
+constexpr int kFormHeight = 234;
+constexpr int kLedWidth = 21;
+constexpr int kLedHeight = 20;
+constexpr int kTribs = 16;
+
+// The LED of tributary n (1-based) sits at this x in every row.
+int LedX(int trib) {
+    return 87 + 18 * (trib - 1);
+}
+
+}  // namespace
+
+CKestrelSettings::CKestrelSettings(const LedIcons& icons, QWidget* parent)
+    : QWidget(parent), icons(icons), form(new DialogForm(this, QSize(kFormWidth, kFormHeight))) {
+    setObjectName(QStringLiteral("CKestrelSettings"));
+    Build();
+}
+
+CKestrelSettings::~CKestrelSettings() {
+    delete form;
+}
+
+QLabel* CKestrelSettings::AddText(int id, const char* text, int x, int y, int w, int h,
+                                  Qt::Alignment align, bool sunken, bool visible) {
+    auto* label = new QLabel(QString::fromLatin1(text), this);
+    if (id > 0)
+        label->setObjectName(QString::number(id));
+    label->setAlignment(align | Qt::AlignVCenter);
+    label->setWordWrap((align & Qt::AlignHCenter) != 0);
+    label->setTextFormat(Qt::PlainText);
+    if (sunken)
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // Hidden controls stay hidden when the form is shown.
+    if (!visible)
+        label->setVisible(false);
+    form->Place(label, QRect(x, y, w, h));
+    return label;
+}
+
+void CKestrelSettings::Build() {
+    // Group boxes first, so that they lie beneath the labels and LEDs they frame.
+    auto* local = new QGroupBox(QStringLiteral("Local 2Mbit/s Interfaces"), this);
+    form->Place(local, QRect(41, 29, 341, 53));
+    auto* remote = new QGroupBox(QStringLiteral("Remote 2Mbit/s Interfaces"), this);
+    form->Place(remote, QRect(41, 86, 342, 57));
+
+    const Qt::Alignment centre = Qt::AlignHCenter;
+    AddText(0, "Trib #", 53, 10, 26, 10, centre, true);
+    for (int n = 1; n <= kTribs; ++n) {
+        AddText(0, QByteArray::number(n).constData(), 83 + 18 * (n - 1), 10, 16, 10, centre, true);
+    }
+
+    struct Row {
+        bool remoteEnd;
+        bool cErr;
+        int y;
+        int firstId;
+    };
+    static constexpr Row kRows[] = {
+        {false, false, 40, kLocalNoSigFirst},
+        {false, true, 61, kLocalCErrFirst},
+        {true, false, 99, kRemoteNoSigFirst},
+        {true, true, 121, kRemoteCErrFirst},
+    };
+    for (const Row& row : kRows) {
+        AddText(0, row.cErr ? "CErr" : "NoSig", 53, row.y, 26, 10, centre, true);
+        for (int n = 1; n <= kTribs; ++n) {
+            const int id = row.firstId + n - 1;
+            const QString name =
+                QStringLiteral("%1 trib %2 %3")
+                    .arg(row.remoteEnd ? QStringLiteral("Remote") : QStringLiteral("Local"))
+                    .arg(n)
+                    .arg(row.cErr ? QStringLiteral("CErr") : QStringLiteral("NoSig"));
+            auto* led = new LedWidget(icons, LedWidget::Kind::Small, id, name, this);
+            form->Place(led, QRect(LedX(n), row.y, kLedWidth, kLedHeight));
+            const int index = (row.remoteEnd ? kTribs : 0) + n - 1;
+            (row.cErr ? cErrLeds : noSigLeds)[index] = led;
+        }
+    }
+
+    // BER block.
+    const Qt::Alignment left = Qt::AlignLeft;
+    const Qt::Alignment right = Qt::AlignRight;
+    AddText(0, "Total BER", 103, 151, 44, 8, left, false);
+    AddText(0, "Intermediate BER", 280, 151, 70, 8, left, false);
+    AddText(0, "Near", 75, 164, 24, 8, left, false);
+    AddText(0, "Far", 75, 172, 24, 8, left, false);
+    AddText(0, "Near", 259, 164, 24, 8, left, false);
+    AddText(0, "Far", 259, 172, 24, 8, left, false);
+    nearTotalBerText = AddText(1045, "0.000000e-009", 120, 164, 57, 8, right, false);
+    farTotalBerText = AddText(1047, "0.000000e-009", 120, 172, 57, 8, right, false);
+    nearIntermediateBerText = AddText(1046, "0.000000e-009", 302, 164, 57, 8, right, false);
+    farIntermediateBerText = AddText(1048, "0.000000e-009", 302, 172, 57, 8, right, false);
+
+    // The G.821 line is part of the form but never shown.
+    AddText(0, "Unavaillable Time:", 51, 202, 70, 8, left, false, false);
+    AddText(0, "Dergeded Minutes:", 143, 202, 62, 8, left, false, false);
+    AddText(0, "SES:", 241, 203, 18, 8, left, false, false);
+    AddText(0, "Errored Seconds:", 289, 203, 58, 8, left, false, false);
+    AddText(1024, "0%", 123, 203, 16, 8, right, false, false);
+    AddText(1025, "0%", 207, 204, 16, 8, right, false, false);
+    AddText(1026, "0%", 261, 204, 16, 8, right, false, false);
+    AddText(1027, "0%", 349, 204, 16, 8, right, false, false);
+
+    statusText = AddText(1044, "", 51, 214, 261, 10, left, false);
+
+    // The panel's lamps are half the size of the bar's, which fill a 21 x 20 unit cell.
+    form->OnLayout([this](const DialogUnits& du) {
+        const int side = std::max(1, std::min(du.X(kLedWidth), du.Y(kLedHeight)) / 2);
+        for (LedWidget* led : noSigLeds)
+            led->SetIconSide(side);
+        for (LedWidget* led : cErrLeds)
+            led->SetIconSide(side);
+    });
+    form->Relayout();
+}
+
+LedWidget* CKestrelSettings::FindLed(int controlId) const {
+    auto inRow = [controlId](int first) {
+        return controlId >= first && controlId < first + kTribs;
+    };
+    if (inRow(kLocalNoSigFirst))
+        return noSigLeds[controlId - kLocalNoSigFirst];
+    if (inRow(kRemoteNoSigFirst))
+        return noSigLeds[kTribs + controlId - kRemoteNoSigFirst];
+    if (inRow(kLocalCErrFirst))
+        return cErrLeds[controlId - kLocalCErrFirst];
+    if (inRow(kRemoteCErrFirst))
+        return cErrLeds[kTribs + controlId - kRemoteCErrFirst];
+    return nullptr;
+}
+
+void CKestrelSettings::SetTribLedOff(int controlId) {
+    if (LedWidget* led = FindLed(controlId))
+        led->SetState(LedState::Off);
+}
+
+void CKestrelSettings::SetTribLedRed(int controlId) {
+    if (LedWidget* led = FindLed(controlId))
+        led->SetState(LedState::Red);
+}
+
+void CKestrelSettings::SetTribLedYellow(int controlId) {
+    if (LedWidget* led = FindLed(controlId))
+        led->SetState(LedState::Yellow);
+}
+
+LedState CKestrelSettings::Led(int controlId) const {
+    const LedWidget* led = FindLed(controlId);
+    return led ? led->State() : LedState::Off;
+}
+
+void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
+    QLabel* const fields[] = {nearTotalBerText, nearIntermediateBerText, farTotalBerText,
+                              farIntermediateBerText};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        fields[i]->setText(QString::fromStdString(texts[i]));
+    }
+}
+
+QString CKestrelSettings::BerText(int controlId) const {
+    const auto* label = findChild<QLabel*>(QString::number(controlId), Qt::FindDirectChildrenOnly);
+    return label ? label->text() : QString();
+}
+
+QSize CKestrelSettings::sizeHint() const {
+    return form->PixelSize();
+}
+
+QSize CKestrelSettings::minimumSizeHint() const {
+    return form->PixelSize();
+}
+
+void CKestrelSettings::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        form->Relayout();
+        updateGeometry();
+    }
+    QWidget::changeEvent(event);
+}
+
+}  // namespace kestrel

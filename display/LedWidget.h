@@ -1,0 +1,42 @@
+// One LED control: paints the shared icon of its state and tells its state to accessibility.
+#pragma once
+
+#include <QFrame>
+#include <QString>
+
+#include "display/LedIcons.h"
+
+namespace kestrel {
+
+// Stands for an icon-style static control. It keeps a reference to the application's icons
+// and the state it shows; changing the state only repaints.
+class LedWidget : public QFrame {
+    Q_OBJECT
+public:
+    enum class Kind { Small, Large };
+
+    LedWidget(const LedIcons& icons, Kind kind, int controlId, const QString& accessibleName,
+              QWidget* parent);
+
+    void SetState(LedState state);
+    LedState State() const { return state; }
+    const QIcon& Icon() const;
+
+    // Side of the square picture in pixels; set by the form from its dialog units.
+    void SetIconSide(int side);
+    int IconSide() const { return iconSide; }
+
+    static QString StateText(LedState state);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const LedIcons& icons;
+    Kind kind;
+    LedState state = LedState::Off;
+    int iconSide = 16;
+    QString name;
+};
+
+}  // namespace kestrel
