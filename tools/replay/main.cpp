@@ -1,10 +1,8 @@
 // kestrel-replay: decode a captured serial byte stream, one JSON line per parser call.
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "tools/replay/Replay.h"
 
@@ -33,23 +31,27 @@ int main(int argc, char** argv) {
         std::cerr << "kestrel-replay: " << error << " (see --help)\n";
         return 2;
     }
+    const bool fromStdin = options.file.empty() || options.file == "-";
+    const std::string name = fromStdin ? std::string("standard input") : "'" + options.file + "'";
+    std::FILE* in = fromStdin ? stdin : std::fopen(options.file.c_str(), "rb");
+    if (in == nullptr) {
+        std::cerr << "kestrel-replay: cannot open " << name << ": " << std::strerror(errno)
+                  << '\n';
+        return 2;
+    }
     std::string input;
-    if (options.file.empty() || options.file == "-") {
-        std::ostringstream buffer;
-        buffer << std::cin.rdbuf();
-        input = buffer.str();
-    } else {
-        std::ifstream file(options.file, std::ios::binary);
-        if (!file) {
-            std::cerr << "kestrel-replay: cannot read '" << options.file
-                      << "': " << std::strerror(errno) << '\n';
-            return 2;
-        }
-        input.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        if (file.bad()) {
-            std::cerr << "kestrel-replay: error reading '" << options.file << "'\n";
-            return 2;
-        }
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        input.append(buffer, n);
+    }
+    if (std::ferror(in)) {
+        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno)
+                  << '\n';
+        return 2;
+    }
+    if (!fromStdin) {
+        std::fclose(in);
     }
     std::ios::sync_with_stdio(false);
     kestrel::Replay(input, options, std::cout);

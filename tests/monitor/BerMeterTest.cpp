@@ -1,0 +1,126 @@
+// The BER meter: totals, the sliding window, the texts and the menu commands.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+#include "tests/monitor/TestFrames.h"
+#include "tools/replay/Replay.h"
+
+namespace kestrel {
+namespace {
+
+using test::Clear;
+
+TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {1.0 / 179000 * 11.44, "6.391061e-005"},
+        {0.0, "0.000000e+000"},
+        {1e-100, "1.000000e-100"},
+        {12.5, "1.250000e+001"},
+        {-1e-9, "0.000000e-009"},
+        {std::numeric_limits<double>::quiet_NaN(), "0.000000e-009"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatBer(c.value), c.text) << c.value;
+    }
+}
+
+TEST(FormatBer, SameTextUnderADecimalCommaLocale) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    }
+    EXPECT_EQ(FormatBer(1.0 / 179000 * 11.44), "6.391061e-005");
+    std::setlocale(LC_ALL, "C");
+}
+
+class BerMeterTest : public ::testing::Test {
+protected:
+    Decoder d;
+    MonitorState& s = d.state;
+    void Feed(const std::string& text) { d.parser.Parse(text); }
+};
+
+TEST_F(BerMeterTest, FirstFrameWithTheDefaultInterval) {
+    Feed(Clear(0, 1, 0, 0));
+    EXPECT_EQ(d.ber.texts[0], "6.391061e-005");
+    EXPECT_EQ(d.ber.texts[1], "6.391061e-006");
+    EXPECT_EQ(d.ber.texts[2], "0.000000e+000");
+    EXPECT_EQ(d.ber.texts[3], "0.000000e+000");
+}
+
+TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
+    d.meter.OnBerInterval(32776);
+    const int counts[] = {5, 0, 0, 0};
+    const char* expected[] = {"1.065177e-004", "1.065177e-004", "1.065177e-004",
+                              "0.000000e+000"};
+    for (int i = 0; i < 4; ++i) {
+        Feed(Clear(0, counts[i]));
+        EXPECT_EQ(d.ber.texts[1], expected[i]) << "pass " << i + 1;
+    }
+}
+
+TEST_F(BerMeterTest, SteadyOneErrorPerFrameFillsAllFourFields) {
+    for (int i = 0; i < 12; ++i) Feed(Clear(0, 1, 0, 1));
+    for (const auto& t : d.ber.texts) EXPECT_EQ(t, "6.391061e-005");
+}
+
+TEST_F(BerMeterTest, AlarmFramesFreezeTheTextsButCountAsPasses) {
+    Feed(Clear(0, 1));
+    const auto before = d.ber.texts;
+    Feed(Clear(0x20, 7));  // local AIS: no BER step
+    EXPECT_EQ(d.ber.texts, before);
+    EXPECT_EQ(s.nearErrorsTotal, 1);
+    Feed(Clear(0, 0));
+    EXPECT_EQ(s.frameCount, 3);
+    EXPECT_EQ(d.ber.texts[0], FormatBer(1.0 / (3 * 179000.0) * 11.44));
+}
+
+TEST_F(BerMeterTest, FailedPassCountsWithoutAStep) {
+    Feed(std::string(45, ' '));
+    Feed(Clear(0, 1));
+    EXPECT_EQ(s.frameCount, 2);
+    EXPECT_EQ(d.ber.texts[0], FormatBer(1.0 / (2 * 179000.0) * 11.44));
+}
+
+TEST_F(BerMeterTest, ResetClearsOnlyTheTotals) {
+    Feed(Clear(0, 3, 0, 4));
+    const auto intermediate = d.ber.texts[1];
+    d.meter.OnBerReset();
+    EXPECT_EQ(s.nearErrorsTotal, 0);
+    EXPECT_EQ(s.farErrorsTotal, 0);
+    EXPECT_EQ(s.nearErrorsCumulative, 3);
+    EXPECT_EQ(d.ber.texts[0], "1.917318e-004") << "texts change only with the next frame";
+    Feed(Clear(0, 0, 0, 0));
+    EXPECT_EQ(d.ber.texts[0], "0.000000e+000");
+    EXPECT_EQ(d.ber.texts[2], "0.000000e+000");
+    EXPECT_EQ(d.ber.texts[1], intermediate);
+}
+
+TEST_F(BerMeterTest, IntervalMenuChecksExactlyOneItem) {
+    for (int id = 32775; id <= 32778; ++id) {
+        d.meter.OnBerInterval(id);
+        for (int other = 32775; other <= 32778; ++other) {
+            EXPECT_EQ(d.meter.IsBerIntervalChecked(other), other == id);
+        }
+    }
+    d.meter.OnBerInterval(32779);  // not an interval item: nothing changes
+    EXPECT_TRUE(d.meter.IsBerIntervalChecked(32778));
+    EXPECT_FALSE(BerMeter::IsBerFreezeEnabled());
+}
+
+TEST_F(BerMeterTest, TotalsDoNotOverflow32Bits) {
+    s.nearErrorsTotal = 0x7fffffffLL;
+    s.frameCount = 1000000000LL;
+    Feed(Clear(0, 9999));
+    EXPECT_EQ(s.nearErrorsTotal, 0x7fffffffLL + 9999);
+    EXPECT_NE(d.ber.texts[0], kBerNoFigure);
+}
+
+}  // namespace
+}  // namespace kestrel
