@@ -20,7 +20,9 @@ TribBits Locate(int tributary /* 1..16 */) {
     return TribBits{fromTop / 4, 6 - 2 * (fromTop % 4)};
 }
 
-bool ValidIndex(int index) { return index >= 0 && index < 32; }
+bool ValidIndex(int index) {
+    return index >= 0 && index < 32;
+}
 
 void AppendHex(std::string& out, std::uint8_t v, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";

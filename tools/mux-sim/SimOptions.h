@@ -1,0 +1,38 @@
+// Command line of kestrel-mux-sim.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::sim {
+
+// 9600 bit/s with a start and a stop bit around 8 data bits: 960 characters a second.
+inline constexpr double kLineCharsPerSecond = 960.0;
+// The most frames the line can carry: 960 / 45, about 21.3 a second.
+inline constexpr double kMaxRate = kLineCharsPerSecond / 45.0;
+
+struct SimOptions {
+    std::string device;  // empty: a new pseudo-terminal
+    double rate = 1.0;
+    std::string scenario = "tour";
+    std::string script;
+    bool loop = false;
+    std::optional<double> seconds;
+    std::optional<long long> frames;
+    std::uint64_t seed = 1;
+    bool help = false;
+    bool version = false;
+    bool rateCapped = false;  // asked for more than the line carries
+    double requestedRate = 1.0;
+};
+
+// Parses argv. On failure returns false and sets error (the caller exits with status 2).
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+std::string SimUsage();
+
+inline constexpr const char* kSimVersion = "kestrel-mux-sim 1.0";
+
+}  // namespace kestrel::sim
