@@ -1,6 +1,7 @@
 // The BER meter's per-frame step, its menu commands and the text of a figure.
 #include "monitor/BerMeter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -24,17 +25,18 @@ std::string FormatBer(double value) {
     if (ec != std::errc()) {
         return kBerNoFigure;
     }
-    std::string text(buf, end);
-    const auto e = text.find('e');
-    if (e == std::string::npos || e + 2 > text.size()) {
-        return text;  // "inf": cannot arise from the meter's own divisions
+    // Widen the exponent to three digits: "6.391061e-05" -> "6.391061e-005".
+    const char* e = std::find(buf, end, 'e');
+    if (e == end || end - e < 3) {
+        return std::string(buf, end);  // "inf": cannot arise from the meter's own divisions
     }
-    const char sign = text[e + 1];
-    std::string digits = text.substr(e + 2);
-    while (digits.size() < 3) {
-        digits.insert(digits.begin(), '0');
-    }
-    return text.substr(0, e + 1) + sign + digits;
+    const auto expDigits = end - (e + 2);
+    std::string text;
+    text.reserve(16);
+    text.append(buf, static_cast<std::size_t>(e + 2 - buf));
+    text.append(static_cast<std::size_t>(expDigits < 3 ? 3 - expDigits : 0), '0');
+    text.append(e + 2, static_cast<std::size_t>(expDigits));
+    return text;
 }
 
 void BerMeter::BerUpdate(double near, double far) {

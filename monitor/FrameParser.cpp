@@ -9,9 +9,9 @@ namespace kestrel {
 namespace {
 
 // Frame layout, counted from the first ':' (c) of the head.
-constexpr std::size_t kStatusBefore = 2;   // status byte at c - 2
-constexpr std::size_t kHalfHead = 6;       // status cut: everything up to and including ';'
-constexpr std::size_t kFirstSlash = 10;    // the first '/' of a frame
+constexpr std::size_t kStatusBefore = 2;  // status byte at c - 2
+constexpr std::size_t kHalfHead = 6;      // status cut: everything up to and including ';'
+constexpr std::size_t kFirstSlash = 10;   // the first '/' of a frame
 constexpr std::size_t kSemicolonAfterColon = 5;
 constexpr std::size_t kResyncLimit = 180;  // four frames' worth without an 'R' is noise
 constexpr std::size_t kResyncSkip = 25;    // from a frame's 'R' to the next frame
@@ -22,14 +22,24 @@ constexpr unsigned kAis = 0x20;
 constexpr unsigned kLof = 0x40;
 constexpr unsigned kRai = 0x10;
 
+// The user-interface thread reads each field on its own and needs no ordering between them,
+// so the many stores of a pass need not each be a full fence.
+template <typename T, typename V>
+void Set(std::atomic<T>& field, V value) {
+    field.store(static_cast<T>(value), std::memory_order_relaxed);
+}
+
 bool IsCSpace(unsigned char ch) {
     return ch == ' ' || (ch >= '\t' && ch <= '\r');
 }
 
 int HexDigit(unsigned char ch) {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
     return -1;
 }
 
@@ -64,7 +74,8 @@ EndFlags DecodeStatus(unsigned v) {
 
 std::uint8_t ReadHexField(std::string_view field) {
     std::size_t i = 0;
-    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i]))) ++i;
+    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i])))
+        ++i;
     bool negative = false;
     if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
         negative = field[i] == '-';
@@ -78,16 +89,19 @@ std::uint8_t ReadHexField(std::string_view field) {
     unsigned value = 0;
     for (; i < field.size(); ++i) {
         const int d = HexDigit(static_cast<unsigned char>(field[i]));
-        if (d < 0) break;
+        if (d < 0)
+            break;
         value = value * 16 + static_cast<unsigned>(d);
     }
-    if (negative) value = 0u - value;
+    if (negative)
+        value = 0u - value;
     return static_cast<std::uint8_t>(value & 0xffu);
 }
 
 double ReadCountField(std::string_view field) {
     std::size_t i = 0;
-    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i]))) ++i;
+    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i])))
+        ++i;
     bool negative = false;
     if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
         negative = field[i] == '-';
@@ -122,7 +136,8 @@ double ReadCountField(std::string_view field) {
             for (; j < field.size() && IsDigit(static_cast<unsigned char>(field[j])); ++j) {
                 exponent = exponent * 10 + (field[j] - '0');
             }
-            if (expNegative) exponent = -exponent;
+            if (expNegative)
+                exponent = -exponent;
         }
     }
     if (negative) {
@@ -154,7 +169,8 @@ void FrameParser::Parse(std::string_view text) {
     rxBuffer.append(text.data(), text.size());
 
     while (Buffered() >= kFrameLength) {
-        if (!Pass()) break;
+        if (!Pass())
+            break;
     }
     if (head == rxBuffer.size()) {
         rxBuffer.clear();
@@ -178,7 +194,7 @@ void FrameParser::AdvanceSpinner() {
 bool FrameParser::Pass() {
     state.frameCount.fetch_add(1);
     AdvanceSpinner();
-    state.statusChanged.store(0);
+    Set(state.statusChanged, 0);
 
     const std::string_view buf = BufferedText();
 
@@ -213,16 +229,16 @@ bool FrameParser::Pass() {
         changed |= MonitorState::kLocalChanged;
     }
     const EndFlags local = DecodeStatus(localStatus);
-    state.localNoInputSignal.store(local.noInputSignal);
-    state.localAis.store(local.ais);
-    state.localLof.store(local.lof);
-    state.localRai.store(local.rai);
+    Set(state.localNoInputSignal, local.noInputSignal);
+    Set(state.localAis, local.ais);
+    Set(state.localLof, local.lof);
+    Set(state.localRai, local.rai);
     // This pass keeps its own copy of the decision: the user-interface thread may reset
     // localAlarm meanwhile, and the remote half must still be read as an alarm frame.
     const bool localAlarm = local.alarm;
-    state.localAlarm.store(localAlarm ? 1 : 0);
+    Set(state.localAlarm, localAlarm ? 1 : 0);
     if (localAlarm) {
-        state.alarmSeen.store(1);
+        Set(state.alarmSeen, 1);
         state.localAlarmSeconds.fetch_add(1);
     }
     const double near = ReadCountField(buf.substr(c + 1, 4));
@@ -233,8 +249,8 @@ bool FrameParser::Pass() {
         const unsigned v = ReadHexField(buf.substr(pos, 2));
         for (int j = 0; j < 4; ++j) {
             const int i = 15 - 4 * k - j;
-            state.tribCErr[i].store((v >> (7 - 2 * j)) & 1u);
-            state.tribNoSig[i].store((v >> (6 - 2 * j)) & 1u);
+            Set(state.tribCErr[i], (v >> (7 - 2 * j)) & 1u);
+            Set(state.tribNoSig[i], (v >> (6 - 2 * j)) & 1u);
         }
         pos += (k < 3) ? 3 : 4;
     }
@@ -247,16 +263,16 @@ bool FrameParser::Pass() {
     }
     const EndFlags remote = DecodeStatus(remoteStatus);
     if (remote.alarm) {
-        state.alarmSeen.store(1);
+        Set(state.alarmSeen, 1);
         state.remoteAlarmSeconds.fetch_add(1);
     }
     // Under a local alarm the remote end's report cannot be trusted: it is counted above
     // but shown as clear.
-    state.remoteNoInputSignal.store(localAlarm ? 0 : remote.noInputSignal);
-    state.remoteAis.store(localAlarm ? 0 : remote.ais);
-    state.remoteLof.store(localAlarm ? 0 : remote.lof);
-    state.remoteRai.store(localAlarm ? 0 : remote.rai);
-    state.statusChanged.store(changed);
+    Set(state.remoteNoInputSignal, localAlarm ? 0 : remote.noInputSignal);
+    Set(state.remoteAis, localAlarm ? 0 : remote.ais);
+    Set(state.remoteLof, localAlarm ? 0 : remote.lof);
+    Set(state.remoteRai, localAlarm ? 0 : remote.rai);
+    Set(state.statusChanged, changed);
 
     const double far = ReadCountField(buf.substr(r + c + 1, 4));
     state.farErrorsCumulative.fetch_add(static_cast<std::int64_t>(far));
@@ -266,8 +282,8 @@ bool FrameParser::Pass() {
         const unsigned v = localAlarm ? 0u : ReadHexField(buf.substr(pos, 2));
         for (int j = 0; j < 4; ++j) {
             const int i = 31 - 4 * k - j;
-            state.tribCErr[i].store((v >> (7 - 2 * j)) & 1u);
-            state.tribNoSig[i].store((v >> (6 - 2 * j)) & 1u);
+            Set(state.tribCErr[i], (v >> (7 - 2 * j)) & 1u);
+            Set(state.tribNoSig[i], (v >> (6 - 2 * j)) & 1u);
         }
         pos += (k < 3) ? 3 : 7;
     }

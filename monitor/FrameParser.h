@@ -30,9 +30,7 @@ public:
 
     // Characters received but not yet consumed.
     std::size_t Buffered() const { return rxBuffer.size() - head; }
-    std::string_view BufferedText() const {
-        return std::string_view(rxBuffer).substr(head);
-    }
+    std::string_view BufferedText() const { return std::string_view(rxBuffer).substr(head); }
 
 private:
     // One pass over the head; false ends the call.

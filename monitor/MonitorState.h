@@ -86,11 +86,11 @@ struct MonitorState {
     std::string spinnerText() const;
 
     // Group resets, each done by the user-interface thread.
-    void ClearIndications();    // the eight 34 Mbit/s flags
-    void ClearTributaries();    // all 64 tributary states
-    void NoDataReset();         // indications and tributaries
-    void NotConnectedReset();   // indications, localAlarm and tributaries
-    void ConnectionEvent();     // both last status bytes become 255
+    void ClearIndications();   // the eight 34 Mbit/s flags
+    void ClearTributaries();   // all 64 tributary states
+    void NoDataReset();        // indications and tributaries
+    void NotConnectedReset();  // indications, localAlarm and tributaries
+    void ConnectionEvent();    // both last status bytes become 255
 };
 
 // The twelve activity indicator strings: a '*' in column i, blanks elsewhere.

@@ -57,8 +57,7 @@ TEST_F(BerMeterTest, FirstFrameWithTheDefaultInterval) {
 TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
     d.meter.OnBerInterval(32776);
     const int counts[] = {5, 0, 0, 0};
-    const char* expected[] = {"1.065177e-004", "1.065177e-004", "1.065177e-004",
-                              "0.000000e+000"};
+    const char* expected[] = {"1.065177e-004", "1.065177e-004", "1.065177e-004", "0.000000e+000"};
     for (int i = 0; i < 4; ++i) {
         Feed(Clear(0, counts[i]));
         EXPECT_EQ(d.ber.texts[1], expected[i]) << "pass " << i + 1;
@@ -66,8 +65,10 @@ TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
 }
 
 TEST_F(BerMeterTest, SteadyOneErrorPerFrameFillsAllFourFields) {
-    for (int i = 0; i < 12; ++i) Feed(Clear(0, 1, 0, 1));
-    for (const auto& t : d.ber.texts) EXPECT_EQ(t, "6.391061e-005");
+    for (int i = 0; i < 12; ++i)
+        Feed(Clear(0, 1, 0, 1));
+    for (const auto& t : d.ber.texts)
+        EXPECT_EQ(t, "6.391061e-005");
 }
 
 TEST_F(BerMeterTest, AlarmFramesFreezeTheTextsButCountAsPasses) {

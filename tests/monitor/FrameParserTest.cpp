@@ -15,14 +15,16 @@ using test::kReference;
 
 std::string Bits(const std::array<std::atomic<int>, kTribCount>& flags) {
     std::string s;
-    for (const auto& f : flags) s += f.load() ? '1' : '0';
+    for (const auto& f : flags)
+        s += f.load() ? '1' : '0';
     return s;
 }
 
 // Tributary numbers 1..16 of one end as a 16-character string, index 0 first.
 std::string Tribs(std::initializer_list<int> numbers) {
     std::string s(16, '0');
-    for (int n : numbers) s[n - 1] = '1';
+    for (int n : numbers)
+        s[n - 1] = '1';
     return s;
 }
 
@@ -75,9 +77,9 @@ struct StatusCase {
 
 TEST_F(FrameParserTest, StatusRankingAtBothEnds) {
     const StatusCase cases[] = {
-        {0x00, 0, 0, 0, 0}, {0x18, 1, 0, 0, 0}, {0x10, 0, 0, 0, 1}, {0x60, 0, 1, 0, 0},
-        {0x50, 0, 0, 1, 0}, {0xff, 1, 0, 0, 0}, {0x8f, 1, 0, 0, 0}, {0x07, 0, 0, 0, 0},
-        {0x30, 0, 1, 0, 0},
+        {0x00, 0, 0, 0, 0}, {0x18, 1, 0, 0, 0}, {0x10, 0, 0, 0, 1},
+        {0x60, 0, 1, 0, 0}, {0x50, 0, 0, 1, 0}, {0xff, 1, 0, 0, 0},
+        {0x8f, 1, 0, 0, 0}, {0x07, 0, 0, 0, 0}, {0x30, 0, 1, 0, 0},
     };
     for (const auto& c : cases) {
         Feed(Clear(c.status, 0, 0x00, 0));
@@ -179,9 +181,8 @@ TEST_F(FrameParserTest, ResynchronisationCases) {
     const ResyncCase cases[] = {
         {"no R at all", noR, 0},
         {"R at 180", std::string(180, ' ') + "R" + std::string(60, ' '), 0},
-        {"R at 179 and a whole frame's worth behind it", std::string(179, ' ') + "R" +
-                                                             std::string(46, ' '),
-         226 - 179 - 25},
+        {"R at 179 and a whole frame's worth behind it",
+         std::string(179, ' ') + "R" + std::string(46, ' '), 226 - 179 - 25},
         {"R at 179 waiting for more", std::string(179, ' ') + "R" + std::string(44, ' '), 224},
         {"colon at 0", ":" + std::string(9, 'x') + "/" + std::string(40, ' '), 0},
         {"colon at 1", "0:" + std::string(8, 'x') + "/" + std::string(40, ' '), 0},
@@ -237,7 +238,8 @@ TEST_F(FrameParserTest, WideHeadConsumesTwoCPlus41) {
 TEST_F(FrameParserTest, NoiseCannotGrowTheBufferWithoutBound) {
     // Each call resynchronises once and drops 25 characters; the rest piles up.
     std::string noise;
-    for (int i = 0; i < 13; ++i) noise += "R" + std::string(29, ' ');
+    for (int i = 0; i < 13; ++i)
+        noise += "R" + std::string(29, ' ');
     for (int i = 0; i < 100; ++i) {
         Feed(noise);
         EXPECT_LE(d.parser.Buffered(), kMaxCarryOver + noise.size());

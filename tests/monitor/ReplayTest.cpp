@@ -19,7 +19,8 @@ std::string ReadSample() {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -81,8 +82,10 @@ TEST(Replay, EmptyInputMakesOneEmptyCall) {
 
 TEST(Replay, IntervalOptionSelectsTheWindow) {
     const std::string frame = std::string("00:0003;00/00/00/00/R00:0000;00\\00\\00\\00\\01|\x1a");
-    EXPECT_NE(ReplayText(frame, 320, 1).find("\"1.917318e-004\",\"1.917318e-004\""), std::string::npos);
-    EXPECT_NE(ReplayText(frame, 320, 30).find("\"1.917318e-004\",\"6.391061e-006\""), std::string::npos);
+    EXPECT_NE(ReplayText(frame, 320, 1).find("\"1.917318e-004\",\"1.917318e-004\""),
+              std::string::npos);
+    EXPECT_NE(ReplayText(frame, 320, 30).find("\"1.917318e-004\",\"6.391061e-006\""),
+              std::string::npos);
 }
 
 struct ArgsCase {
@@ -106,11 +109,11 @@ TEST(Replay, CommandLine) {
     };
     for (const auto& c : cases) {
         std::vector<char*> argv{const_cast<char*>("kestrel-replay")};
-        for (const auto& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : c.args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         ReplayOptions options;
         std::string error;
-        EXPECT_EQ(ParseReplayArgs(static_cast<int>(argv.size()), argv.data(), options, error),
-                  c.ok)
+        EXPECT_EQ(ParseReplayArgs(static_cast<int>(argv.size()), argv.data(), options, error), c.ok)
             << ::testing::PrintToString(c.args);
         EXPECT_EQ(error.empty(), c.ok);
     }

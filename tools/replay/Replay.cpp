@@ -36,7 +36,8 @@ void Field(std::string& out, const char* name, T value) {
 
 std::string Bits(const std::array<std::atomic<int>, kTribCount>& flags) {
     std::string s;
-    for (const auto& f : flags) s += f.load() ? '1' : '0';
+    for (const auto& f : flags)
+        s += f.load() ? '1' : '0';
     return s;
 }
 

@@ -1,7 +1,7 @@
 // kestrel-replay: decode a captured serial byte stream, one JSON line per parser call.
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "tools/replay/Replay.h"
@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
     const std::string name = fromStdin ? std::string("standard input") : "'" + options.file + "'";
     std::FILE* in = fromStdin ? stdin : std::fopen(options.file.c_str(), "rb");
     if (in == nullptr) {
-        std::cerr << "kestrel-replay: cannot open " << name << ": " << std::strerror(errno)
-                  << '\n';
+        std::cerr << "kestrel-replay: cannot open " << name << ": " << std::strerror(errno) << '\n';
         return 2;
     }
     std::string input;
@@ -46,8 +45,7 @@ int main(int argc, char** argv) {
         input.append(buffer, n);
     }
     if (std::ferror(in)) {
-        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno)
-                  << '\n';
+        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno) << '\n';
         return 2;
     }
     if (!fromStdin) {
