@@ -1,0 +1,99 @@
+// The rows of the statistics files, byte for byte, in the C locale and in a user's locale.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "stats/LogRows.h"
+#include "tests/stats/StatsTestSupport.h"
+
+namespace kestrel {
+namespace {
+
+using test::LocalTime;
+
+struct RowCase {
+    const char* what;
+    std::string row;
+    const char* expected;
+};
+
+std::vector<RowCase> RowCases() {
+    const std::time_t t = LocalTime(2026, 12, 5, 23, 41, 7);
+    AlarmFlags none{};
+    AlarmFlags rais{};
+    rais[3] = rais[7] = true;
+    AlarmFlags all;
+    all.fill(true);
+    return {
+        {"event mark, connected", MarkRow(MarkForm::EventLog, true, t),
+         "05/12/26,23:41:07,,,,,,,,,,,"},
+        {"event mark, not connected", MarkRow(MarkForm::EventLog, false, t),
+         "05/12/26,23:41:07,NC,,,,,,,,,,"},
+        {"G821 on/off mark, connected", MarkRow(MarkForm::G821OnOff, true, t), "05/12/26,23:41:07"},
+        {"G821 on/off mark, not connected", MarkRow(MarkForm::G821OnOff, false, t),
+         "05/12/26,23:41:07,NC"},
+        {"G821 connection mark, connected", MarkRow(MarkForm::G821ConnectionChange, true, t),
+         "05/12/26,23:41:07,"},
+        {"G821 connection mark, not connected", MarkRow(MarkForm::G821ConnectionChange, false, t),
+         "05/12/26,23:41:07,NC,"},
+        {"alarm row, no alarm", AlarmRow(none, t), "05/12/26,23:41:07,,,,,,,,,,"},
+        {"alarm row, both RAI", AlarmRow(rais, t), "05/12/26,23:41:07,,,,,RAI ,,,,RAI_R ,"},
+        {"alarm row, every alarm", AlarmRow(all, t),
+         "05/12/26,23:41:07,,NoInputSignal ,AIS ,LOF ,RAI ,NoInputSignal_R ,AIS_R ,LOF_R ,"
+         "RAI_R ,"},
+        {"counts row", CountsRow({3, 1234, 2, 56}, t), "05/12/26,23:41:07,,3,1234,2,56"},
+        {"counts row, beyond 32 bits", CountsRow({0, 5000000000, 4294967296, 1234567}, t),
+         "05/12/26,23:41:07,,0,5000000000,4294967296,1234567"},
+        {"single digits, year 2000", DateTimeField(LocalTime(2000, 1, 2, 3, 4, 5)),
+         "02/01/00,03:04:05"},
+        {"noon, last century year digits", DateTimeField(LocalTime(2099, 9, 30, 12, 0, 59)),
+         "30/09/99,12:00:59"},
+        {"midnight in summer", DateTimeField(LocalTime(2026, 6, 15, 0, 0, 0)), "15/06/26,00:00:00"},
+    };
+}
+
+class LogRowsTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LogRowsTest, RowsAreByteExact) {
+    test::ScopedLocale locale(GetParam());
+    if (!locale.ok) {
+        GTEST_SKIP() << "locale " << GetParam() << " is not installed";
+    }
+    for (const auto& c : RowCases()) {
+        EXPECT_EQ(c.row, c.expected) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, LogRowsTest, ::testing::Values("C", test::kUserLocale));
+
+TEST(LogRowsStateTest, EachFlagSelectsItsOwnColumn) {
+    const char* texts[8] = {"NoInputSignal ",   "AIS ",   "LOF ",   "RAI ",
+                            "NoInputSignal_R ", "AIS_R ", "LOF_R ", "RAI_R "};
+    const std::time_t t = LocalTime(2026, 12, 5, 23, 41, 7);
+    for (int i = 0; i < 8; ++i) {
+        MonitorState s;
+        std::atomic<int>* flags[8] = {
+            &s.localNoInputSignal,  &s.localAis,  &s.localLof,  &s.localRai,
+            &s.remoteNoInputSignal, &s.remoteAis, &s.remoteLof, &s.remoteRai};
+        flags[i]->store(1);
+        std::string expected = "05/12/26,23:41:07,,";
+        for (int col = 0; col < 8; ++col) {
+            expected += (col == i ? std::string(texts[col]) : std::string()) + ",";
+        }
+        EXPECT_EQ(AlarmRow(AlarmFlagsOf(s), t), expected) << "flag " << i;
+    }
+}
+
+TEST(LogRowsStateTest, CountsComeFromTheCumulativeCounters) {
+    MonitorState s;
+    s.localAlarmSeconds = 7;
+    s.nearErrorsCumulative = 8000000000;
+    s.remoteAlarmSeconds = 9;
+    s.farErrorsCumulative = 10;
+    s.nearErrorsTotal = 99;  // the resettable totals are not the counts of the file
+    EXPECT_EQ(CountsRow(CountsOf(s), LocalTime(2026, 12, 5, 23, 41, 7)),
+              "05/12/26,23:41:07,,7,8000000000,9,10");
+}
+
+}  // namespace
+}  // namespace kestrel
