@@ -2,10 +2,11 @@
 #include "display/CAlarmBar.h"
 
 #include <QEvent>
-#include <QGroupBox>
 #include <QLabel>
+#include <algorithm>
 
 #include "display/DialogForm.h"
+#include "display/GroupBox.h"
 #include "display/LedWidget.h"
 
 namespace kestrel {
@@ -44,9 +45,9 @@ CAlarmBar::CAlarmBar(const LedIcons& icons, QWidget* parent)
     setObjectName(QStringLiteral("131"));
     setAccessibleName(QStringLiteral("34 Mbit/s alarms"));
 
-    auto* local = new QGroupBox(QStringLiteral("Local 34 Mbit/s Interface"), this);
+    auto* local = new GroupBox(QStringLiteral("Local 34 Mbit/s Interface"), this);
     form->Place(local, QRect(35, 4, 148, 74));
-    auto* remote = new QGroupBox(QStringLiteral("Remote 34 Mbit/s Interface"), this);
+    auto* remote = new GroupBox(QStringLiteral("Remote 34 Mbit/s Interface"), this);
     form->Place(remote, QRect(236, 3, 148, 73));
 
     for (std::size_t i = 0; i < std::size(kBarLeds); ++i) {

@@ -2,10 +2,11 @@
 #include "display/CKestrelSettings.h"
 
 #include <QEvent>
-#include <QGroupBox>
 #include <QLabel>
+#include <algorithm>
 
 #include "display/DialogForm.h"
+#include "display/GroupBox.h"
 #include "display/LedWidget.h"
 
 namespace kestrel {
@@ -54,9 +55,9 @@ QLabel* CKestrelSettings::AddText(int id, const char* text, int x, int y, int w,
 
 void CKestrelSettings::Build() {
     // Group boxes first, so that they lie beneath the labels and LEDs they frame.
-    auto* local = new QGroupBox(QStringLiteral("Local 2Mbit/s Interfaces"), this);
+    auto* local = new GroupBox(QStringLiteral("Local 2Mbit/s Interfaces"), this);
     form->Place(local, QRect(41, 29, 341, 53));
-    auto* remote = new QGroupBox(QStringLiteral("Remote 2Mbit/s Interfaces"), this);
+    auto* remote = new GroupBox(QStringLiteral("Remote 2Mbit/s Interfaces"), this);
     form->Place(remote, QRect(41, 86, 342, 57));
 
     const Qt::Alignment centre = Qt::AlignHCenter;

@@ -16,12 +16,12 @@ SIZES = (16, 24, 32, 48, 64, 128)
 GREY = (192, 192, 192)  # opaque background of every picture
 
 # Geometry on a 32-unit design grid.
-LAMP_RADIUS = 10.5
+LAMP_RADIUS = 10.0
 RIM = 1.0
-HIGHLIGHT_CENTRE = (12.5, 12.5)
-HIGHLIGHT_RADII = (3.2, 2.4)
-RAY_FROM = 12.5
-RAY_TO = 15.5
+HIGHLIGHT_CENTRE = (12.8, 12.8)
+HIGHLIGHT_RADII = (3.0, 2.2)
+RAY_FROM = 12.0
+RAY_TO = 15.8
 
 STATES = {
     # name: (lamp colour, rim colour, highlight colour, rays)
@@ -33,7 +33,7 @@ STATES = {
 
 def ray_half_width(size):
     """Half the ray width in design units: an even number of pixels, at least two."""
-    pixels = 2 * max(1, round(size / 32))
+    pixels = 2 * max(1, round(size / 48))
     return pixels / 2 * 32 / size
 
 

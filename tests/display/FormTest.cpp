@@ -1,0 +1,186 @@
+// Layout, texts, accessibility and pictures of the tributary form and the alarm bar.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
+#include "display/DialogUnits.h"
+#include "display/LedIcons.h"
+#include "display/LedWidget.h"
+
+namespace kestrel {
+namespace {
+
+class FormTest : public ::testing::Test {
+protected:
+    FormTest() : icons(LedIcons::Load()), panel(icons), bar(icons) {}
+
+    template <typename T>
+    static T* Child(const QWidget& w, int id) {
+        return w.findChild<T*>(QString::number(id));
+    }
+    static QGroupBox* Group(const QWidget& w, const QString& title) {
+        for (auto* box : w.findChildren<QGroupBox*>()) {
+            if (box->title() == title)
+                return box;
+        }
+        return nullptr;
+    }
+
+    LedIcons icons;
+    CKestrelSettings panel;
+    CAlarmBar bar;
+};
+
+TEST(DialogUnitsTest, ScalesEachCoordinateWithTheFont) {
+    QFont font;
+    font.setPixelSize(13);
+    const DialogUnits du(font);
+    ASSERT_GT(du.BaseX(), 0);
+    EXPECT_EQ(du.X(4), du.BaseX());
+    EXPECT_EQ(du.Y(8), du.BaseY());
+    EXPECT_EQ(du.X(-8), -2 * du.BaseX());
+    EXPECT_EQ(du.Rect(58, 24, 21, 20), QRect(du.X(58), du.Y(24), du.X(21), du.Y(20)));
+    QFont big = font;
+    big.setPixelSize(26);
+    const DialogUnits large(big);
+    EXPECT_GT(large.X(427), du.X(427));
+    EXPECT_GT(large.Y(234), du.Y(234));
+}
+
+TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
+    for (int pixelSize : {12, 20}) {
+        QFont font = panel.font();
+        font.setPixelSize(pixelSize);
+        panel.setFont(font);
+        bar.setFont(font);
+        const DialogUnits du(font);
+        EXPECT_EQ(Child<QWidget>(panel, 1012)->geometry(), du.Rect(87 + 18 * 4, 40, 21, 20));
+        EXPECT_EQ(Child<QWidget>(panel, 1091)->geometry(), du.Rect(87 + 18 * 15, 121, 21, 20));
+        EXPECT_EQ(Child<QWidget>(panel, 1047)->geometry(), du.Rect(120, 172, 57, 8));
+        EXPECT_EQ(Child<QWidget>(panel, 1044)->geometry(), du.Rect(51, 214, 261, 10));
+        EXPECT_EQ(Group(panel, "Remote 2Mbit/s Interfaces")->geometry(), du.Rect(41, 86, 342, 57));
+        EXPECT_EQ(panel.sizeHint(), QSize(du.X(427), du.Y(234)));
+        EXPECT_EQ(Child<QWidget>(bar, 1127)->geometry(), du.Rect(259, 24, 21, 20));
+        EXPECT_EQ(Child<QWidget>(bar, 1128)->geometry(), du.Rect(145, 24, 21, 20));
+        EXPECT_EQ(Group(bar, "Local 34 Mbit/s Interface")->geometry(), du.Rect(35, 4, 148, 74));
+        EXPECT_EQ(bar.sizeHint(), QSize(du.X(428), du.Y(91)));
+        // The panel's lamps are half the bar's.
+        const auto* small = Child<LedWidget>(panel, 1008);
+        const auto* large = Child<LedWidget>(bar, 1124);
+        EXPECT_NEAR(small->IconSide() * 2, large->IconSide() + 2 * large->frameWidth(), 1);
+    }
+}
+
+TEST_F(FormTest, TextsAndHiddenG821Line) {
+    panel.show();
+    for (int id : {1045, 1046, 1047, 1048})
+        EXPECT_EQ(panel.BerText(id), "0.000000e-009");
+    EXPECT_EQ(panel.BerText(1044), "");
+    for (int id : {1024, 1025, 1026, 1027}) {
+        EXPECT_EQ(panel.BerText(id), "0%");
+        EXPECT_FALSE(Child<QWidget>(panel, id)->isVisible());
+    }
+    QStringList hidden, shown;
+    for (auto* label : panel.findChildren<QLabel*>()) {
+        (label->isVisible() ? shown : hidden) << label->text();
+    }
+    for (const char* text :
+         {"Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"}) {
+        EXPECT_TRUE(hidden.contains(text)) << text;
+    }
+    for (const char* text :
+         {"Trib #", "1", "16", "NoSig", "CErr", "Total BER", "Intermediate BER", "Near", "Far"}) {
+        EXPECT_TRUE(shown.contains(text)) << text;
+    }
+    EXPECT_NE(Group(panel, "Local 2Mbit/s Interfaces"), nullptr);
+    EXPECT_NE(Group(bar, "Remote 34 Mbit/s Interface"), nullptr);
+
+    panel.SetBerTexts({"1.000000e-003", "2.000000e-004", "3.000000e-005", "4.000000e-006"});
+    EXPECT_EQ(panel.BerText(1045), "1.000000e-003");
+    EXPECT_EQ(panel.BerText(1046), "2.000000e-004");
+    EXPECT_EQ(panel.BerText(1047), "3.000000e-005");
+    EXPECT_EQ(panel.BerText(1048), "4.000000e-006");
+    EXPECT_EQ(Child<QLabel>(panel, 1047)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+}
+
+TEST_F(FormTest, EveryLedNamesItselfAndItsState) {
+    struct Row {
+        int first;
+        const char* pattern;
+    } const rows[] = {{1008, "Local trib %1 NoSig"},
+                      {1028, "Local trib %1 CErr"},
+                      {1060, "Remote trib %1 NoSig"},
+                      {1076, "Remote trib %1 CErr"}};
+    for (const Row& row : rows) {
+        for (int n = 1; n <= 16; ++n) {
+            const auto* led = Child<LedWidget>(panel, row.first + n - 1);
+            ASSERT_NE(led, nullptr);
+            EXPECT_EQ(led->accessibleName(), QString(row.pattern).arg(n));
+        }
+    }
+    const char* barNames[] = {"Local No Signal",  "Local AIS",  "Local LOF",  "Local RAI",
+                              "Remote No Signal", "Remote AIS", "Remote LOF", "Remote RAI"};
+    for (std::size_t i = 0; i < CAlarmBar::kLedIds.size(); ++i) {
+        EXPECT_EQ(Child<LedWidget>(bar, CAlarmBar::kLedIds[i])->accessibleName(), barNames[i]);
+    }
+
+    auto* led = Child<LedWidget>(panel, 1012);
+    EXPECT_EQ(led->accessibleDescription(), "unlit");
+    panel.SetTribLedRed(1012);
+    EXPECT_EQ(led->accessibleDescription(), "lit red");
+    panel.SetTribLedYellow(1012);
+    EXPECT_EQ(led->accessibleDescription(), "lit yellow");
+    EXPECT_EQ(panel.Led(1012), LedState::Yellow);
+    QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(led);
+    ASSERT_NE(a11y, nullptr);
+    EXPECT_EQ(a11y->role(), QAccessible::Indicator);
+    EXPECT_EQ(a11y->text(QAccessible::Description), "lit yellow");
+
+    // Ids that are no LED of the form are ignored.
+    panel.SetTribLedRed(1044);
+    bar.SetAlarmLedRed(1012);
+    EXPECT_EQ(panel.Led(1044), LedState::Off);
+    EXPECT_EQ(bar.Led(1012), LedState::Off);
+}
+
+TEST_F(FormTest, LedsPaintTheSharedIcons) {
+    for (const QIcon* icon : {&icons.ledOff, &icons.ledRed, &icons.ledYellow, &icons.smallLedOff,
+                              &icons.smallLedRed, &icons.smallLedYellow}) {
+        EXPECT_GE(icon->availableSizes().size(), 6);
+    }
+    bar.SetAlarmLedRed(1126);
+    bar.SetAlarmLedYellow(1127);
+    panel.SetTribLedRed(1012);
+    // No copies: the controls hand out the application's own icons.
+    EXPECT_EQ(&Child<LedWidget>(bar, 1126)->Icon(), &icons.ledRed);
+    EXPECT_EQ(&Child<LedWidget>(bar, 1124)->Icon(), &icons.ledOff);
+    EXPECT_EQ(&Child<LedWidget>(panel, 1012)->Icon(), &icons.smallLedRed);
+
+    // What is on screen: the middle of each lamp has the colour of its state.
+    const QImage barImage = bar.grab().toImage();
+    auto lampCentre = [](const QWidget& form, int id) {
+        const auto* led = Child<LedWidget>(form, id);
+        QRect r = led->geometry();
+        if (id < 1100)
+            return r.topLeft() + QPoint(led->IconSide() * 2 / 3, led->IconSide() * 2 / 3);
+        return r.center() + QPoint(r.width() / 6, r.height() / 6);
+    };
+    const QColor red = barImage.pixelColor(lampCentre(bar, 1126));
+    const QColor yellow = barImage.pixelColor(lampCentre(bar, 1127));
+    const QColor off = barImage.pixelColor(lampCentre(bar, 1125));
+    EXPECT_TRUE(red.red() > 200 && red.green() < 60) << red.name().toStdString();
+    EXPECT_TRUE(yellow.red() > 200 && yellow.green() > 200 && yellow.blue() < 60)
+        << yellow.name().toStdString();
+    EXPECT_LT(off.lightness(), 60) << off.name().toStdString();
+    const QColor small = panel.grab().toImage().pixelColor(lampCentre(panel, 1012));
+    EXPECT_TRUE(small.red() > 200 && small.green() < 60) << small.name().toStdString();
+}
+
+}  // namespace
+}  // namespace kestrel
