@@ -117,6 +117,10 @@ const FrameCase kFrameCases[] = {
     {"RemoteRaiAndLocalRai", Make(kStatusRai, kStatusRai), {}, {{1128, Y}, {1131, Y}}},
 };
 
+void PrintTo(const FrameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FrameRefreshTest : public RefreshTest, public ::testing::WithParamInterface<FrameCase> {};
 
 TEST_P(FrameRefreshTest, ShowsTheFrame) {
