@@ -1,0 +1,236 @@
+// The frame writer: exact bytes, tributary bit layout, and round trips through the parser.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "monitor/FrameWriter.h"
+#include "tests/sim/SimTestSupport.h"
+#include "tools/mux-sim/SimRandom.h"
+
+namespace kestrel {
+namespace {
+
+using test::Indications;
+using test::SimDecoder;
+
+StatusFrame Reference() {
+    StatusFrame f;
+    f.localStatus = 0xff;
+    f.nearCount = 1234;
+    f.localTribs = {0x12, 0x34, 0x56, 0x78};
+    f.remoteStatus = 0xff;
+    f.farCount = 1234;
+    f.remoteTribs = {0x87, 0x65, 0x43, 0x21};
+    f.fifthByte = 0x01;
+    return f;
+}
+
+TEST(FrameWriterTest, WritesTheReferenceFrameByteForByte) {
+    const std::string expected =
+        std::string("ff:1234;12/34/56/78/Rff:1234;87\\65\\43\\21\\01|") + '\x1a';
+    EXPECT_EQ(WriteFrame(Reference()), expected);
+
+    StatusFrame upper = Reference();
+    upper.localStatus = 0xab;
+    upper.upperCaseHex = true;
+    upper.terminator = '\r';
+    EXPECT_EQ(WriteFrame(upper),
+              std::string("AB:1234;12/34/56/78/RFF:1234;87\\65\\43\\21\\01|") + '\r');
+}
+
+TEST(FrameWriterTest, CountsAreFourDigitsAndClampedToTheField) {
+    struct Case {
+        int count;
+        const char* field;
+    } cases[] = {{0, "0000"},     {7, "0007"},      {42, "0042"}, {9999, "9999"},
+                 {10000, "9999"}, {123456, "9999"}, {-1, "0000"}};
+    for (const Case& c : cases) {
+        StatusFrame f;
+        f.nearCount = c.count;
+        f.farCount = c.count;
+        std::string s = WriteFrame(f);
+        ASSERT_EQ(s.size(), kStatusFrameLength) << c.count;
+        EXPECT_EQ(s.substr(3, 4), c.field) << c.count;
+        EXPECT_EQ(s.substr(24, 4), c.field) << c.count;
+    }
+}
+
+// Tributary states to bytes, checked against bytes worked out by hand.
+TEST(FrameWriterTest, TributaryBitLayout) {
+    struct Case {
+        std::vector<std::tuple<int, bool, bool>> set;  // index, noSig, cErr
+        std::array<std::uint8_t, 4> local;
+        std::array<std::uint8_t, 4> remote;
+    } cases[] = {
+        {{{15, true, true}}, {0xc0, 0, 0, 0}, {}},   // local 16: top two bits of byte 1
+        {{{0, true, true}}, {0, 0, 0, 0x03}, {}},    // local 1: low two bits of byte 4
+        {{{14, false, true}}, {0x20, 0, 0, 0}, {}},  // local 15 code errors
+        {{{12, true, false}}, {0x01, 0, 0, 0}, {}},  // local 13 no signal
+        {{{16, true, false}}, {}, {0, 0, 0, 0x01}},  // remote 1 no signal
+        {{{31, false, true}}, {}, {0x80, 0, 0, 0}},  // remote 16 code errors
+        {{{7, true, false}, {8, false, true}}, {0, 0x02, 0x40, 0}, {}},  // local 8 and 9
+    };
+    for (const Case& c : cases) {
+        StatusFrame f;
+        for (auto [index, noSig, cErr] : c.set) {
+            f.SetTributary(index, noSig, cErr);
+        }
+        EXPECT_EQ(f.localTribs, c.local);
+        EXPECT_EQ(f.remoteTribs, c.remote);
+    }
+
+    // The worked example of the MUX's documentation: bytes 12 34 56 78.
+    std::array<bool, 32> noSig{};
+    std::array<bool, 32> cErr{};
+    for (int t : {3, 4, 6, 7, 8, 10, 11, 15}) {
+        noSig[t - 1] = true;
+    }
+    for (int t : {2, 3, 5, 11, 13}) {
+        cErr[t - 1] = true;
+    }
+    StatusFrame f;
+    f.SetTributaries(noSig, cErr);
+    EXPECT_EQ(f.localTribs, (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
+    EXPECT_EQ(f.remoteTribs, (std::array<std::uint8_t, 4>{}));
+
+    // Clearing one tributary leaves its neighbours alone; bad indexes change nothing.
+    f.SetTributary(2, false, false);
+    EXPECT_EQ(f.localTribs[3], 0x78 & ~0x30);
+    StatusFrame before = f;
+    f.SetTributary(-1, true, true);
+    f.SetTributary(32, true, true);
+    EXPECT_EQ(f, before);
+    EXPECT_FALSE(f.TribNoSig(32));
+    EXPECT_FALSE(f.TribCErr(-1));
+}
+
+struct RoundTripCase {
+    const char* name;
+    StatusFrame frame;
+    std::array<int, 8> indications;  // expected flags after decoding
+    int localAlarm;
+};
+
+StatusFrame Make(std::uint8_t local, std::uint8_t remote, int nearCount = 0, int farCount = 0,
+                 bool upper = false) {
+    StatusFrame f;
+    f.localStatus = local;
+    f.remoteStatus = remote;
+    f.nearCount = nearCount;
+    f.farCount = farCount;
+    f.upperCaseHex = upper;
+    return f;
+}
+
+StatusFrame WithTribs(StatusFrame f, std::array<std::uint8_t, 4> local,
+                      std::array<std::uint8_t, 4> remote) {
+    f.localTribs = local;
+    f.remoteTribs = remote;
+    return f;
+}
+
+class FrameRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+// Whatever the writer puts into a frame, the parser reads back: flags by rank, counts,
+// and every tributary state (remote ones only while the local end is free of alarms).
+TEST_P(FrameRoundTrip, ParserReadsBackWhatWasWritten) {
+    const RoundTripCase& c = GetParam();
+    SimDecoder d;
+    const std::string text = WriteFrame(c.frame);
+    ASSERT_EQ(text.size(), kStatusFrameLength);
+    d.Feed(text);
+
+    const MonitorState& s = d.state;
+    EXPECT_EQ(s.frameCount, 1);
+    EXPECT_EQ(d.parser.Buffered(), 0u);
+    EXPECT_EQ(Indications(s), c.indications);
+    EXPECT_EQ(s.localAlarm, c.localAlarm);
+    EXPECT_EQ(s.lastLocalStatus, c.frame.localStatus);
+    EXPECT_EQ(s.lastRemoteStatus, c.frame.remoteStatus);
+    EXPECT_EQ(s.nearErrorsCumulative, std::clamp(c.frame.nearCount, 0, 9999));
+    EXPECT_EQ(s.farErrorsCumulative, std::clamp(c.frame.farCount, 0, 9999));
+    for (int i = 0; i < 32; ++i) {
+        bool shown = i < 16 || c.localAlarm == 0;
+        EXPECT_EQ(s.tribNoSig[i], shown && c.frame.TribNoSig(i)) << "index " << i;
+        EXPECT_EQ(s.tribCErr[i], shown && c.frame.TribCErr(i)) << "index " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, FrameRoundTrip,
+    ::testing::Values(
+        RoundTripCase{"AllClear", Make(0x00, 0x00), {0, 0, 0, 0, 0, 0, 0, 0}, 0},
+        RoundTripCase{"Reference", Reference(), {1, 0, 0, 0, 0, 0, 0, 0}, 1},
+        RoundTripCase{"NoSignalOutranksRai", Make(0x18, 0x00), {1, 0, 0, 0, 0, 0, 0, 0}, 1},
+        RoundTripCase{"RaiAlone", Make(0x10, 0x10), {0, 0, 0, 1, 0, 0, 0, 1}, 0},
+        RoundTripCase{"AisOutranksLof", Make(0x60, 0x00), {0, 1, 0, 0, 0, 0, 0, 0}, 1},
+        RoundTripCase{"LofAndRai", Make(0x50, 0x00), {0, 0, 1, 0, 0, 0, 0, 0}, 1},
+        RoundTripCase{"RemoteNoSignal", Make(0x00, 0x08), {0, 0, 0, 0, 1, 0, 0, 0}, 0},
+        RoundTripCase{"RemoteAis", Make(0x01, 0x27), {0, 0, 0, 0, 0, 1, 0, 0}, 0},
+        RoundTripCase{
+            "RemoteLofUpperCase", Make(0x80, 0xC0, 0, 0, true), {0, 0, 0, 0, 0, 0, 1, 0}, 0},
+        RoundTripCase{"RemoteHiddenByLocalAlarm", Make(0x20, 0x08), {0, 1, 0, 0, 0, 0, 0, 0}, 1},
+        RoundTripCase{"CountsSeven", Make(0x00, 0x00, 7, 7), {0, 0, 0, 0, 0, 0, 0, 0}, 0},
+        RoundTripCase{"CountsMax", Make(0x00, 0x00, 9999, 9999), {0, 0, 0, 0, 0, 0, 0, 0}, 0},
+        RoundTripCase{"CountsClamped", Make(0x00, 0x00, 20000, -3), {0, 0, 0, 0, 0, 0, 0, 0}, 0},
+        RoundTripCase{
+            "TribsLower",
+            WithTribs(Make(0x00, 0x00, 12, 34), {0x12, 0x34, 0x56, 0x78}, {0x87, 0x65, 0x43, 0x21}),
+            {0, 0, 0, 0, 0, 0, 0, 0},
+            0},
+        RoundTripCase{"TribsUpper",
+                      WithTribs(Make(0x00, 0x00, 0, 0, true), {0xAB, 0xCD, 0xEF, 0xFF},
+                                {0xFE, 0xDC, 0xBA, 0x9F}),
+                      {0, 0, 0, 0, 0, 0, 0, 0},
+                      0},
+        RoundTripCase{"TribsEdgeBits",
+                      WithTribs(Make(0x00, 0x00), {0xc0, 0, 0, 0x03}, {0x03, 0, 0, 0xc0}),
+                      {0, 0, 0, 0, 0, 0, 0, 0},
+                      0},
+        RoundTripCase{
+            "TribsUnderLocalLof",
+            WithTribs(Make(0x40, 0x00), {0xff, 0x00, 0x55, 0xaa}, {0xff, 0xff, 0xff, 0xff}),
+            {0, 0, 1, 0, 0, 0, 0, 0},
+            1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Many random frames written back to back in one stream: each decodes to what was written.
+TEST(FrameWriterTest, RandomFramesRoundTripInOneStream) {
+    sim::SimRandom rng(20261206);
+    SimDecoder d;
+    long long nearSum = 0;
+    long long farSum = 0;
+    for (int n = 1; n <= 300; ++n) {
+        StatusFrame f;
+        f.localStatus = static_cast<std::uint8_t>(rng.Percent(80) ? 0 : rng.Range(0, 255));
+        f.remoteStatus = static_cast<std::uint8_t>(rng.Range(0, 255));
+        f.nearCount = rng.Range(0, 9999);
+        f.farCount = rng.Range(0, 9999);
+        for (auto& b : f.localTribs) {
+            b = static_cast<std::uint8_t>(rng.Range(0, 255));
+        }
+        for (auto& b : f.remoteTribs) {
+            b = static_cast<std::uint8_t>(rng.Range(0, 255));
+        }
+        f.fifthByte = static_cast<std::uint8_t>(rng.Range(0, 255));
+        f.upperCaseHex = rng.Percent(50);
+        nearSum += f.nearCount;
+        farSum += f.farCount;
+        d.Feed(WriteFrame(f));
+        ASSERT_EQ(d.state.frameCount, n);
+        ASSERT_EQ(d.parser.Buffered(), 0u);
+        const bool localAlarm = (f.localStatus & 0x68) != 0;
+        ASSERT_EQ(d.state.localAlarm, localAlarm ? 1 : 0);
+        for (int i = 0; i < 32; ++i) {
+            bool shown = i < 16 || !localAlarm;
+            ASSERT_EQ(d.state.tribNoSig[i], shown && f.TribNoSig(i)) << "frame " << n;
+            ASSERT_EQ(d.state.tribCErr[i], shown && f.TribCErr(i)) << "frame " << n;
+        }
+    }
+    EXPECT_EQ(d.state.nearErrorsCumulative, nearSum);
+    EXPECT_EQ(d.state.farErrorsCumulative, farSum);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,81 @@
+// Command line of the simulator: accepted forms, limits and refusals.
+#include <gtest/gtest.h>
+
+#include "tools/mux-sim/SimOptions.h"
+
+namespace kestrel::sim {
+namespace {
+
+bool Parse(std::vector<std::string> args, SimOptions& o, std::string& error) {
+    o = SimOptions{};
+    return ParseSimOptions(args, o, error);
+}
+
+TEST(SimOptionsTest, Defaults) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({}, o, error));
+    EXPECT_EQ(o.scenario, "tour");
+    EXPECT_EQ(o.rate, 1.0);
+    EXPECT_TRUE(o.device.empty());  // a pseudo-terminal, never a real port by default
+    EXPECT_FALSE(o.seconds || o.frames);
+}
+
+TEST(SimOptionsTest, AcceptedForms) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--rate", "0.5", "--scenario=noise", "--seconds", "2.5", "--frames=10",
+                       "--seed", "42", "--device", "/tmp/x"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.rate, 0.5);
+    EXPECT_EQ(o.scenario, "noise");
+    EXPECT_EQ(*o.seconds, 2.5);
+    EXPECT_EQ(*o.frames, 10);
+    EXPECT_EQ(o.seed, 42u);
+    EXPECT_EQ(o.device, "/tmp/x");
+
+    ASSERT_TRUE(Parse({"--script", "a.txt", "--loop"}, o, error)) << error;
+    EXPECT_EQ(o.script, "a.txt");
+    EXPECT_TRUE(o.loop);
+}
+
+TEST(SimOptionsTest, RateIsCappedAtTheLineRate) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--rate", "21"}, o, error));
+    EXPECT_FALSE(o.rateCapped);
+    ASSERT_TRUE(Parse({"--rate", "100"}, o, error));
+    EXPECT_TRUE(o.rateCapped);
+    EXPECT_EQ(o.requestedRate, 100);
+    EXPECT_NEAR(o.rate, 21.33, 0.01);
+}
+
+TEST(SimOptionsTest, Refusals) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--rate", "0"},    {"--rate", "-1"},    {"--rate", "fast"},
+        {"--rate", "inf"},  {"--rate"},          {"--scenario", "chaos"},
+        {"--seconds", "0"}, {"--frames", "1.5"}, {"--frames", "0"},
+        {"--seed", "-4"},   {"--device", ""},    {"--bogus"},
+        {"--help=yes"},     {"--loop"},          {"--scenario", "quiet", "--script", "f"},
+        {"serial0"},
+    };
+    for (const auto& args : bad) {
+        SimOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+TEST(SimOptionsTest, UsageDocumentsOptionsAndScriptFormat) {
+    std::string usage = SimUsage();
+    for (const char* word :
+         {"--device", "--rate", "--scenario", "--script", "--seconds", "--frames", "--seed",
+          "--loop", "--version", "repeat N", "silence S", "frames sent"}) {
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::sim

@@ -1,0 +1,285 @@
+// The simulator program run for real: over its pseudo-terminal, into a device, and its exits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/sim/SimTestSupport.h"
+
+extern char** environ;
+
+namespace kestrel {
+namespace {
+
+using test::SimDecoder;
+
+// A running kestrel-mux-sim with its standard output and error on pipes.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int out[2];
+        int err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<std::string> all{KESTREL_MUX_SIM_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, KESTREL_MUX_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0) {
+            pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        outFd = out[0];
+        errFd = err[0];
+    }
+
+    ~SimProcess() {
+        if (pid > 0 && status < 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (outFd >= 0) {
+            close(outFd);
+        }
+        if (errFd >= 0) {
+            close(errFd);
+        }
+    }
+
+    bool Started() const { return pid > 0; }
+
+    // The first line of standard output, without its newline; empty after 5 s of nothing.
+    std::string FirstLine() {
+        std::string line;
+        char c;
+        while (WaitReadable(outFd, 5000) && read(outFd, &c, 1) == 1 && c != '\n') {
+            line.push_back(c);
+        }
+        return line;
+    }
+
+    // Waits up to 10 s for the exit; the exit status, or -1 when it did not end.
+    int Wait() {
+        for (int i = 0; i < 1000 && status < 0; ++i) {
+            int st = 0;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                break;
+            }
+            usleep(10000);
+        }
+        return status;
+    }
+
+    void Signal(int sig) { kill(pid, sig); }
+
+    // Everything left on a stream; call after Wait().
+    std::string RestOfStdout() { return Drain(outFd); }
+    std::string Stderr() { return Drain(errFd); }
+
+    static bool WaitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, ms) > 0;
+    }
+
+private:
+    static std::string Drain(int fd) {
+        std::string s;
+        char buf[4096];
+        ssize_t n;
+        while (WaitReadable(fd, 2000) && (n = read(fd, buf, sizeof buf)) > 0) {
+            s.append(buf, static_cast<std::size_t>(n));
+        }
+        return s;
+    }
+
+    pid_t pid = -1;
+    int status = -1;
+    int outFd = -1;
+    int errFd = -1;
+};
+
+// Reads exactly n bytes from fd, waiting at most about 5 s in all.
+std::string ReadBytes(int fd, std::size_t n) {
+    std::string s;
+    char buf[256];
+    for (int tries = 0; s.size() < n && tries < 50; ++tries) {
+        if (!SimProcess::WaitReadable(fd, 100)) {
+            continue;
+        }
+        ssize_t got = read(fd, buf, std::min(sizeof buf, n - s.size()));
+        if (got > 0) {
+            s.append(buf, static_cast<std::size_t>(got));
+        }
+    }
+    return s;
+}
+
+struct Summary {
+    long long sent = -1, bytes = -1, dropped = -1, damaged = -1;
+};
+
+Summary ParseSummary(const std::string& err) {
+    static const std::regex line(
+        "kestrel-mux-sim: frames sent (\\d+), bytes written (\\d+), frames dropped (\\d+), "
+        "damaged (\\d+)\n");
+    std::smatch m;
+    Summary s;
+    if (std::regex_search(err, m, line)) {
+        s = Summary{std::stoll(m[1]), std::stoll(m[2]), std::stoll(m[3]), std::stoll(m[4])};
+    }
+    return s;
+}
+
+class SimPtyRun : public ::testing::TestWithParam<int> {};
+
+// The monitor's view: open the printed path, read whole frames, then the stop signal ends
+// the run cleanly with a summary that accounts for what was read.
+TEST_P(SimPtyRun, FramesArriveOnThePrintedPathAndASignalEndsTheRun) {
+    SimProcess sim({"--rate", "5", "--scenario", "alarms"});
+    ASSERT_TRUE(sim.Started());
+    const std::string path = sim.FirstLine();
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+
+    int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << path;
+    const std::string text = ReadBytes(fd, 3 * kStatusFrameLength);
+    ASSERT_EQ(text.size(), 3 * kStatusFrameLength);
+    for (std::size_t i = 0; i < 3; ++i) {
+        std::string frame = text.substr(i * kStatusFrameLength, kStatusFrameLength);
+        EXPECT_EQ(frame[20], 'R');
+        EXPECT_EQ(frame.substr(43), std::string("|\x1a"));
+    }
+    SimDecoder d;
+    d.Feed(text);
+    EXPECT_EQ(d.state.frameCount, 3);
+    EXPECT_EQ(d.parser.Buffered(), 0u);
+
+    sim.Signal(GetParam());
+    EXPECT_EQ(sim.Wait(), 0);
+    close(fd);
+    Summary s = ParseSummary(sim.Stderr());
+    EXPECT_GE(s.sent, 3);
+    EXPECT_EQ(s.bytes, s.sent * static_cast<long long>(kStatusFrameLength));
+    EXPECT_EQ(s.dropped, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(StopSignals, SimPtyRun, ::testing::Values(SIGTERM, SIGINT));
+
+// A given terminal gets exactly the frames asked for, and its settings come back afterwards.
+TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
+    int master = -1;
+    int slave = -1;
+    char name[128];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(before.c_lflag & ICANON);
+
+    SimProcess sim({"--device", name, "--rate", "20", "--frames", "4", "--scenario", "errors"});
+    ASSERT_TRUE(sim.Started());
+    EXPECT_EQ(sim.FirstLine(), name);
+    const std::string text = ReadBytes(master, 4 * kStatusFrameLength);
+    EXPECT_EQ(sim.Wait(), 0);
+    ASSERT_EQ(text.size(), 4 * kStatusFrameLength);
+    SimDecoder d;
+    d.Feed(text);
+    EXPECT_EQ(d.state.frameCount, 4);
+    EXPECT_EQ(d.parser.Buffered(), 0u);
+
+    Summary s = ParseSummary(sim.Stderr());
+    EXPECT_EQ(s.sent, 4);
+    EXPECT_EQ(s.bytes, 180);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    close(slave);
+    close(master);
+}
+
+// When nobody reads, the simulator drops whole ticks instead of waiting or spinning.
+TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_GT(fcntl(p[1], F_SETPIPE_SZ, 4096), 0);
+    int size = fcntl(p[1], F_GETPIPE_SZ);
+    // Leave room for two frames and a bit.
+    std::string fill(static_cast<std::size_t>(size) - 100, '.');
+    ASSERT_EQ(write(p[1], fill.data(), fill.size()), static_cast<ssize_t>(fill.size()));
+    const std::string device = "/dev/fd/" + std::to_string(p[1]);
+    SimProcess sim({"--device", device, "--rate", "20", "--frames", "10", "--scenario", "quiet"});
+    ASSERT_TRUE(sim.Started());
+    EXPECT_EQ(sim.Wait(), 0);
+    close(p[1]);
+    Summary s = ParseSummary(sim.Stderr());
+    EXPECT_EQ(s.sent, 2);
+    EXPECT_EQ(s.sent + s.dropped, 10);
+    // A pipe takes small writes whole or not at all, so nothing is cut off here.
+    EXPECT_EQ(s.bytes, 90);
+    std::string got;
+    char buf[8192];
+    ssize_t n;
+    while ((n = read(p[0], buf, sizeof buf)) > 0) {
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+    close(p[0]);
+    ASSERT_EQ(got.size(), fill.size() + 90);
+    SimDecoder d;
+    d.Feed(got.substr(fill.size()));
+    EXPECT_EQ(d.state.frameCount, 2);
+}
+
+TEST(SimRunTest, CommandLineOutcomes) {
+    char dir[] = "/tmp/kestrel-sim-testXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string bad = std::string(dir) + "/bad.txt";
+    std::ofstream(bad) << "00 0 0 0 0 0 00 0 0 0 0 0\n00 0 zz 0 0 0 00 0 0 0 0 0\n";
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {{"--version"}, 0, "kestrel-mux-sim 1.0\n", ""},
+        {{"--help"}, 0, "Script format", ""},
+        {{"--rate", "fast"}, 2, "", "--rate 'fast'"},
+        {{"--script", bad}, 2, "", "bad.txt:2: local tributary byte 1 'zz'"},
+        {{"--script", std::string(dir) + "/missing.txt"}, 2, "", "cannot read script"},
+        {{"--device", std::string(dir) + "/missing-device"}, 1, "", "cannot open"},
+    };
+    for (const Case& c : cases) {
+        SimProcess sim(c.args);
+        ASSERT_TRUE(sim.Started());
+        EXPECT_EQ(sim.Wait(), c.status) << c.args[0];
+        EXPECT_NE(sim.RestOfStdout().find(c.out), std::string::npos) << c.args[0];
+        EXPECT_NE(sim.Stderr().find(c.err), std::string::npos) << c.args[0];
+    }
+    std::remove(bad.c_str());
+    rmdir(dir);
+}
+
+}  // namespace
+}  // namespace kestrel
