@@ -16,7 +16,8 @@ class DialogForm;
 class CAlarmBar : public QWidget {
     Q_OBJECT
 public:
-    // The icons must outlive the bar; the application object holds them.
+    // The bar keeps a reference to the icons: they must outlive it and stay where they are,
+    // as they do in the application object.
     explicit CAlarmBar(const LedIcons& icons, QWidget* parent = nullptr);
     ~CAlarmBar() override;
 

@@ -19,7 +19,8 @@ class DialogForm;
 class CKestrelSettings : public QWidget {
     Q_OBJECT
 public:
-    // The icons must outlive the form; the application object holds them.
+    // The form keeps a reference to the icons: they must outlive it and stay where they are,
+    // as they do in the application object.
     explicit CKestrelSettings(const LedIcons& icons, QWidget* parent = nullptr);
     ~CKestrelSettings() override;
 
