@@ -1,0 +1,15 @@
+// The application icon (icon 128) in all the sizes it is drawn at.
+#include "app/AppIcon.h"
+
+namespace kestrel {
+
+QIcon AppIcon() {
+    QIcon icon;
+    for (const char* size : {"16", "32", "48", "64", "128"}) {
+        icon.addFile(QStringLiteral(":/icons/kestrel-%1.png").arg(QString::fromLatin1(size)));
+    }
+    icon.addFile(QStringLiteral(":/icons/kestrel.png"));
+    return icon;
+}
+
+}  // namespace kestrel

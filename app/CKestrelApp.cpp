@@ -1,0 +1,75 @@
+// The application object and its start-up routine.
+#include "app/CKestrelApp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/AppIcon.h"
+#include "app/SignalCloser.h"
+#include "frame/CMainFrame.h"
+
+namespace kestrel {
+
+CKestrelApp::CKestrelApp() = default;
+
+CKestrelApp::~CKestrelApp() {
+    signalCloser.reset();
+    frame.reset();
+}
+
+bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
+    // The six LED pictures are loaded once and shared by every LED of the program.
+    icons = LedIcons::Load();
+    QApplication::setWindowIcon(AppIcon());
+
+    QString folder = commandLine.settingsDir;
+    if (folder.isEmpty()) {
+        folder = SettingsStore::FolderFromEnvironment();
+    }
+    settings = std::make_unique<SettingsStore>(folder);
+
+    // A document named on the command line is opened before the window exists: if it cannot
+    // be opened, start-up fails as it would for a window that cannot be created.
+    if (!commandLine.document.isEmpty()) {
+        QString error;
+        if (!document.OnOpenDocument(commandLine.document, &error)) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Kestrel"),
+                            QStringLiteral("Failed to open document."), QMessageBox::Ok);
+            box.setInformativeText(commandLine.document + QStringLiteral(": ") + error);
+            box.exec();
+            return false;
+        }
+    } else {
+        document.OnNewDocument();
+    }
+
+    FrameEnvironment env;
+    env.state = &state;
+    env.icons = &icons;
+    env.settings = settings.get();
+    env.document = &document;
+    env.prompts = &prompts;
+    env.devices = MakePosixSerialDeviceFactory();
+    for (const auto& [n, path] : settings->ReadDevicePaths()) {
+        env.resolver.SetPath(n, path);
+    }
+    for (const auto& [n, path] : commandLine.devices) {
+        env.resolver.SetPath(n, path);
+    }
+    frame = std::make_unique<CMainFrame>(std::move(env));
+    if (frame->OnCreate() != 0) {
+        frame.reset();
+        return false;
+    }
+    if (!commandLine.document.isEmpty()) {
+        frame->OpenDocumentFile(commandLine.document);
+    }
+    signalCloser = std::make_unique<SignalCloser>(frame.get());
+    // Help pages or notices left open do not keep the program alive once the window has gone.
+    QObject::connect(frame.get(), &CMainFrame::Closed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    frame->show();
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,57 @@
+// The empty document and its ".cfg" files.
+#include "app/CKestrelDoc.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace kestrel {
+
+QString CKestrelDoc::FrameTitle() const {
+    return title + QStringLiteral(" - ") + QString::fromLatin1(kWindowTitle);
+}
+
+void CKestrelDoc::OnNewDocument() {
+    pathName.clear();
+    title = QStringLiteral("Untitled");
+    modified = false;
+}
+
+bool CKestrelDoc::OnOpenDocument(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) {
+            *error = file.errorString();
+        }
+        return false;
+    }
+    SetPathName(path);
+    modified = false;
+    return true;
+}
+
+bool CKestrelDoc::OnSaveDocument(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.flush()) {
+        if (error) {
+            *error = file.errorString();
+        }
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        if (error) {
+            *error = file.errorString();
+        }
+        return false;
+    }
+    SetPathName(path);
+    modified = false;
+    return true;
+}
+
+void CKestrelDoc::SetPathName(const QString& path) {
+    pathName = QFileInfo(path).absoluteFilePath();
+    title = QFileInfo(path).fileName();
+}
+
+}  // namespace kestrel

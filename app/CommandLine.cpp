@@ -1,0 +1,108 @@
+// The command line of the program.
+#include "app/CommandLine.h"
+
+#include <QRegularExpression>
+
+namespace kestrel {
+
+namespace {
+
+bool IsShellSwitch(const QString& arg) {
+    static const QStringList names{
+        QStringLiteral("dde"),         QStringLiteral("automation"), QStringLiteral("embedding"),
+        QStringLiteral("p"),           QStringLiteral("pt"),         QStringLiteral("regserver"),
+        QStringLiteral("unregserver"), QStringLiteral("unregister"),
+    };
+    if (arg.size() < 2 || (arg[0] != u'/' && arg[0] != u'-') || arg.startsWith(u"--")) {
+        return false;
+    }
+    return names.contains(arg.mid(1).toLower());
+}
+
+bool ParseDevice(const QString& value, CommandLine& line) {
+    static const QRegularExpression form(QStringLiteral("^COM([0-9]{1,3})=(.+)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const auto m = form.match(value);
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    if (n < 1 || n > 255) {
+        line.error =
+            QStringLiteral("invalid --device '%1': expected COMn=PATH with n from 1 to 255")
+                .arg(value);
+        return false;
+    }
+    line.devices.emplace_back(n, m.captured(2).toStdString());
+    return true;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& args) {
+    CommandLine line;
+    bool optionsEnded = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || arg == u"-" || !arg.startsWith(u'-')) {
+            if (!optionsEnded && IsShellSwitch(arg)) {
+                continue;
+            }
+            if (!line.document.isEmpty()) {
+                line.error = QStringLiteral("only one document can be opened: '%1'").arg(arg);
+                return line;
+            }
+            line.document = arg;
+            continue;
+        }
+        if (arg == u"--") {
+            optionsEnded = true;
+        } else if (arg == u"--help" || arg == u"-h") {
+            line.help = true;
+        } else if (arg == u"--version" || arg == u"-v") {
+            line.version = true;
+        } else if (arg == u"--device" || arg == u"--settings-dir") {
+            if (i + 1 >= args.size()) {
+                line.error = QStringLiteral("option '%1' needs a value").arg(arg);
+                return line;
+            }
+            const QString value = args[++i];
+            if (arg == u"--device") {
+                if (!ParseDevice(value, line)) {
+                    return line;
+                }
+            } else {
+                line.settingsDir = value;
+            }
+        } else if (arg.startsWith(u"--device=")) {
+            if (!ParseDevice(arg.mid(9), line)) {
+                return line;
+            }
+        } else if (arg.startsWith(u"--settings-dir=")) {
+            line.settingsDir = arg.mid(15);
+        } else if (IsShellSwitch(arg)) {
+            continue;
+        } else {
+            line.error = QStringLiteral("unknown option '%1'").arg(arg);
+            return line;
+        }
+    }
+    return line;
+}
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: kestrel [OPTION]... [FILE.cfg]\n"
+        "Monitor a 34 Mbit/s multiplexer on a serial port.\n"
+        "\n"
+        "  --device COMn=PATH   use the device PATH for port COMn in this run\n"
+        "                       (default /dev/ttyS{n-1}, or the path stored in the\n"
+        "                       settings group \"Devices\", value \"COMn\")\n"
+        "  --settings-dir DIR   keep the settings in DIR instead of the user's own\n"
+        "                       (also KESTREL_SETTINGS_DIR)\n"
+        "  -h, --help           display this help and exit\n"
+        "  -v, --version        output version information and exit\n");
+}
+
+QString VersionText() {
+    return QStringLiteral("kestrel 1.0.0.1\n");
+}
+
+}  // namespace kestrel

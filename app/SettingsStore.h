@@ -1,0 +1,73 @@
+// The per-user settings store: window placement, COM port, open flag, device paths, recent files.
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel {
+
+// The placement record as the store keeps it: flags, show command, minimised and maximised
+// positions and the normal rectangle (right and bottom exclusive).
+struct WindowPlacement {
+    unsigned flags = 0;
+    unsigned showCmd = 1;
+    int minX = -1, minY = -1;
+    int maxX = -1, maxY = -1;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool operator==(const WindowPlacement&) const = default;
+};
+
+inline constexpr unsigned kShowNormal = 1;
+inline constexpr unsigned kShowMaximized = 3;
+
+// "%u,%u,%d,%d,%d,%d,%d,%d,%d,%d".
+QString FormatWindowPos(const WindowPlacement& placement);
+// Ten numbers at the beginning of the text or nothing; anything after the tenth is ignored.
+std::optional<WindowPlacement> ParseWindowPos(const QString& text);
+// The decimal number the text begins with (blanks and a sign allowed, as "%u" reads it),
+// or nothing when it does not begin with one.
+std::optional<int> ParseLeadingNumber(const QString& text);
+// A value as text; a hand-edited list ("1,2,3" unquoted) comes back joined by commas.
+QString ValueText(const QVariant& value);
+
+class SettingsStore {
+public:
+    static constexpr const char* kOrganisation = "Verdanne Ltd.";
+    static constexpr const char* kApplication = "Kestrel";
+    static constexpr int kRecentFiles = 4;
+
+    // An empty folder uses the user's own store; any other keeps the store in an INI file
+    // "<folder>/Verdanne Ltd./Kestrel.ini" (tests and demonstrations).
+    explicit SettingsStore(const QString& folder = {});
+
+    std::optional<WindowPlacement> ReadWindowPos() const;
+    void WriteWindowPos(const WindowPlacement& placement);
+    // ActivePort, default 1; PortOpen, default 0.
+    int ReadActivePort() const;
+    int ReadPortOpen() const;
+    void WritePortState(int portNumber, int portOpen);
+
+    // Group "Devices", values "COM1".."COMn": the device path stored for a port.
+    std::vector<std::pair<int, std::string>> ReadDevicePaths() const;
+
+    QStringList ReadRecentFiles() const;
+    void WriteRecentFiles(const QStringList& files);
+
+    void Sync() { settings->sync(); }
+    QSettings& Raw() { return *settings; }
+    QString FileName() const { return settings->fileName(); }
+
+    // The folder given by KESTREL_SETTINGS_DIR, empty when unset.
+    static QString FolderFromEnvironment();
+
+private:
+    std::unique_ptr<QSettings> settings;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,32 @@
+// What the supervision timers and the close handler need from the statistics recorder.
+#pragma once
+
+namespace kestrel {
+
+// The rows the timers write into the two log files. An implementation checks nothing about
+// the link itself: the callers decide when a row is due.
+class StatisticsHooks {
+public:
+    virtual ~StatisticsHooks() = default;
+    virtual bool IsEventLogOpen() const = 0;
+    virtual bool IsG821LogOpen() const = 0;
+    // EventLog row of the eight alarm flags as they are now.
+    virtual void WriteAlarmRow() = 0;
+    // G821Log row of the four cumulative counts as they are now.
+    virtual void WriteCountsRow() = 0;
+    // Connection change: one time stamp; the EventLog's mark row if it is open, then the
+    // G821Log's connection-change mark row if that one is open.
+    virtual void WriteMarkRows(bool connected) = 0;
+};
+
+// Records nothing: no file is ever open.
+class NoStatistics : public StatisticsHooks {
+public:
+    bool IsEventLogOpen() const override { return false; }
+    bool IsG821LogOpen() const override { return false; }
+    void WriteAlarmRow() override {}
+    void WriteCountsRow() override {}
+    void WriteMarkRows(bool) override {}
+};
+
+}  // namespace kestrel
