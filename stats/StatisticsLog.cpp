@@ -192,12 +192,17 @@ void StatisticsLog::Fail(Which which, Action action, const std::error_code& ec) 
 }
 
 void StatisticsLog::DeliverNotices() {
-    std::vector<std::string> notices;
-    notices.swap(pendingNotices);
+    if (pendingNotices.empty()) {
+        return;
+    }
+    // One notice per command or timer step, even when both files failed in it.
+    std::string text;
+    for (const auto& line : pendingNotices) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    pendingNotices.clear();
     if (notify) {
-        for (const auto& text : notices) {
-            notify(text);
-        }
+        notify(text);
     }
 }
 

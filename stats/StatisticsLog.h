@@ -30,6 +30,8 @@ class StatisticsLog {
 public:
     using Clock = std::function<std::time_t()>;                      // calendar time, seconds
     using Sleeper = std::function<void(std::chrono::milliseconds)>;  // blocking wait
+    // Told once per failure, after the step that met it has finished (never while the frame
+    // mutex is held); failures of both files in one step come as one message of two lines.
     using Notifier = std::function<void(const std::string& plainMessage)>;
 
     static constexpr std::chrono::milliseconds kRowDelay{200};  // before each "On" row
