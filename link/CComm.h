@@ -1,14 +1,17 @@
 // Serial port driver and receive thread for the MUX's status line.
-// (API contract; the link layer fills in the implementation.)
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "link/SerialDevice.h"
 #include "monitor/MonitorState.h"
@@ -31,7 +34,11 @@ struct CommInfo {
 class DeviceResolver {
 public:
     void SetPath(int portNumber, std::string path);
-    std::string Resolve(const std::string& comName) const;  // "COM3" -> path
+    // "COM3" -> path; "" for COM0 and for anything that is not "COM" and a number.
+    std::string Resolve(const std::string& comName) const;
+
+private:
+    std::map<int, std::string> paths;
 };
 
 // The receive thread hands text to this; the owner runs the frame parser with it.
@@ -39,13 +46,23 @@ using FrameHandOver = std::function<void(std::string_view text)>;
 
 class CComm {
 public:
+    // Bytes per read and the text length that is handed over at once.
+    static constexpr std::size_t ReceiveChunk = 80;
+    static constexpr std::size_t HandOverThreshold = 320;
+    // Exit codes of the receive loop.
+    static constexpr int kExitOrderly = 16;
+    static constexpr int kExitNoEventMask = 0;
+
     // frameMutex is held around every call of handOver. The device factory makes the
     // POSIX device in the program and a fake in tests.
     CComm(MonitorState& state, std::mutex& frameMutex, FrameHandOver handOver,
           std::unique_ptr<SerialDeviceFactory> devices, DeviceResolver resolver = {});
-    ~CComm();  // shuts the thread down and joins it
+    ~CComm();  // shuts the thread down and joins it, then closes the port if open
+    CComm(const CComm&) = delete;
+    CComm& operator=(const CComm&) = delete;
 
-    // Port operations, user-interface thread.
+    // Port operations, user-interface thread. None of them may be called while the caller
+    // holds frameMutex (closing and opening wait for the receive thread to step aside).
     void SetPortNumber(int number);
     void SetPortOpen(bool open);
     int IsPortOpen() const;
@@ -55,6 +72,20 @@ public:
     int LastOpenError() const;
     std::string DevicePath() const;  // path the current port number resolves to
 
+    // The driver's steps, public so that tests can drive them one at a time.
+    int OpenPort();
+    int ConfigurePort();
+    int ClosePort();
+    int SetRts(bool on);
+    int SetDtr(bool on);
+    // Receive thread only (or a test with no thread running): at most `maximum` of the bytes
+    // already queued; 0 when none or on any failure.
+    std::size_t ReadBytes(char* buffer, std::size_t maximum);
+    // The line settings as ConfigurePort writes them, from the record and the device's
+    // current settings.
+    static Dcb BuildDcb(const CommInfo& info, const Dcb& current);
+    const CommInfo& Info() const { return info; }
+
     // Thread control, user-interface thread. The thread is created suspended (count 1) by
     // Start(); Suspend() returns only when the thread is parked at a safe point.
     void Start();
@@ -62,6 +93,59 @@ public:
     void ResumeThread();
     int SuspendCount() const;
     void Shutdown();  // clears keepReceiving, wakes and joins; safe from any state
+
+    // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the thread
+    // has not ended (or was never started).
+    int ExitCode() const;
+    // Start-up delay of the receive loop; 1000 ms unless a test shortens it before Start().
+    void SetStartupDelay(std::chrono::milliseconds delay) { startupDelay = delay; }
+
+private:
+    void ThreadMain();
+    int Run();
+    std::size_t DrainBurst(std::string& text, char* buffer);
+    void HandOver(const std::string& text);
+    // Waits for a wake-up when there is no device to wait on.
+    void WaitForWake();
+    // Parks the thread while a pause is wanted; returns at once otherwise.
+    void SafePoint();
+    // Sleeps interruptibly, parking on pause; a shut-down ends it. With endOnPause, a pause
+    // also ends the sleep once the thread is resumed.
+    void IdleFor(std::chrono::milliseconds duration, bool endOnPause);
+    bool Keep() const;
+    void Wake();
+    void DrainWake();
+    bool PauseWanted() const { return suspendCount > 0 || holds > 0; }
+    // Keeps the receive thread parked while the device is replaced or closed.
+    class Hold;
+
+    MonitorState& state;
+    std::mutex& frameMutex;
+    FrameHandOver handOver;
+    std::unique_ptr<SerialDeviceFactory> devices;
+    DeviceResolver resolver;
+
+    // User-interface side. `device` changes only while the receive thread is parked or not
+    // running, so the thread may use it without a lock.
+    CommInfo info;
+    std::unique_ptr<SerialDevice> device;
+    int lastOpenError = 0;
+    std::chrono::milliseconds startupDelay{1000};
+
+    // Thread control, guarded by `control`.
+    mutable std::mutex control;
+    std::condition_variable changed;
+    int suspendCount = 1;
+    int holds = 0;
+    bool parked = false;
+    bool running = false;  // between Start and the end of the thread function
+    bool stopRequested = false;
+    bool started = false;
+    std::uint64_t wakeSequence = 0;
+    int exitCode = -1;
+    std::thread::id threadId;
+    std::thread thread;
+    int wakeFd = -1;  // eventfd that interrupts a device wait
 };
 
 }  // namespace kestrel

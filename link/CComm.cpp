@@ -1,0 +1,518 @@
+// Serial port driver (open, line settings, control lines, reads) and the receive thread.
+#include "link/CComm.h"
+
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "link/LinkDebug.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::chrono::milliseconds kHangupPause{100};
+// How far above normal we ask to run; the soft RLIMIT_NICE decides what we get.
+constexpr int kWantedNice = -10;
+
+// A raised priority keeps the input queue drained while the desktop is busy. Only what the
+// system grants without privileges is asked for, and a refusal is fine; never a real-time
+// class, which could starve the desktop if something went wrong here.
+void RaiseThreadPriority() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NICE, &limit) != 0) {
+        return;
+    }
+    // RLIMIT_NICE n allows a nice value down to 20 - n.
+    int floor = limit.rlim_cur == RLIM_INFINITY ? -20 : 20 - static_cast<int>(limit.rlim_cur);
+    errno = 0;
+    int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    if (errno != 0) {
+        return;
+    }
+    int wanted = std::max(floor, kWantedNice);
+    if (wanted < current &&
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), wanted) == 0) {
+        LinkDebug("receive thread runs at nice %d", wanted);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Device names
+
+void DeviceResolver::SetPath(int portNumber, std::string path) {
+    paths[portNumber] = std::move(path);
+}
+
+std::string DeviceResolver::Resolve(const std::string& comName) const {
+    std::string_view name(comName);
+    if (name.size() < 4 || name.substr(0, 3) != "COM") {
+        return {};
+    }
+    int number = 0;
+    auto digits = name.substr(3);
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (ec != std::errc() || end != digits.data() + digits.size()) {
+        return {};
+    }
+    if (auto it = paths.find(number); it != paths.end()) {
+        return it->second;
+    }
+    if (number < 1) {
+        return {};  // there is no COM0
+    }
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Keeping the receive thread out of the way
+
+class CComm::Hold {
+public:
+    explicit Hold(CComm& comm) : comm(comm) {
+        std::unique_lock lock(comm.control);
+        if (comm.threadId == std::this_thread::get_id()) {
+            return;  // the thread itself is not using the device at this moment
+        }
+        active = true;
+        ++comm.holds;
+        comm.Wake();
+        comm.changed.wait(lock, [&] { return comm.parked || !comm.running; });
+    }
+    ~Hold() {
+        if (!active) {
+            return;
+        }
+        std::lock_guard lock(comm.control);
+        --comm.holds;
+        comm.changed.notify_all();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    CComm& comm;
+    bool active = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// Construction
+
+CComm::CComm(MonitorState& state, std::mutex& frameMutex, FrameHandOver handOver,
+             std::unique_ptr<SerialDeviceFactory> devices, DeviceResolver resolver)
+    : state(state),
+      frameMutex(frameMutex),
+      handOver(std::move(handOver)),
+      devices(std::move(devices)),
+      resolver(std::move(resolver)),
+      wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (wakeFd < 0) {
+        LinkDebug("no wake-up descriptor: %s", std::strerror(errno));
+    }
+}
+
+CComm::~CComm() {
+    Shutdown();
+    // Nothing is left to read the port; leave the device as we found it.
+    ClosePortIfOpen();
+    if (wakeFd >= 0) {
+        ::close(wakeFd);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Port operations
+
+void CComm::SetPortNumber(int number) {
+    info.portNumber = static_cast<std::uint8_t>(number & 0xFF);
+    info.baudRate = 9600;
+}
+
+std::string CComm::DevicePath() const {
+    return resolver.Resolve("COM" + std::to_string(info.portNumber));
+}
+
+void CComm::SetPortOpen(bool open) {
+    if (open) {
+        OpenPort();
+        SetRts(true);
+        SetDtr(false);
+    } else {
+        SetRts(false);
+        SetDtr(true);
+        ClosePort();
+    }
+}
+
+int CComm::IsPortOpen() const {
+    return info.isOpen;
+}
+
+int CComm::ClosePortIfOpen() {
+    if (info.isOpen) {
+        ClosePort();
+    }
+    return 1;
+}
+
+int CComm::LastOpenError() const {
+    return lastOpenError;
+}
+
+int CComm::OpenPort() {
+    // Opening over an open port would leave the old device open and locked for good, so
+    // the old one is closed first.
+    if (info.isOpen || device) {
+        ClosePort();
+    }
+    std::string path = DevicePath();
+    Hold hold(*this);
+    auto fresh = devices ? devices->Create() : nullptr;
+    if (!fresh) {
+        lastOpenError = ENODEV;
+        return 0;
+    }
+    int err = fresh->Open(path);
+    if (err != 0) {
+        lastOpenError = err;
+        return 0;
+    }
+    device = std::move(fresh);
+    // The queue sizes and time-outs a Windows port is given have no meaning for a tty: reads
+    // are non-blocking and take only what is queued.
+    device->SetEventMask(kEvRxChar);
+    device->Purge();
+    if (!ConfigurePort()) {
+        if (lastOpenError == 0) {
+            lastOpenError = EINVAL;
+        }
+        device->Close();
+        device.reset();
+        return 0;
+    }
+    info.isOpen = 1;
+    lastOpenError = 0;
+    LinkDebug("port COM%u open on %s", info.portNumber, path.c_str());
+    return 1;
+}
+
+Dcb CComm::BuildDcb(const CommInfo& info, const Dcb& current) {
+    Dcb dcb = current;
+    dcb.BaudRate = info.baudRate;
+    dcb.ByteSize = info.byteSize;
+    dcb.Parity = info.parity;
+    dcb.StopBits = info.stopBits;
+    const bool dsrDtr = (info.flowControl & 1) != 0;
+    const bool rtsCts = (info.flowControl & 2) != 0;
+    const bool xonXoff = (info.flowControl & 4) != 0;
+    dcb.fOutxDsrFlow = dsrDtr ? 1 : 0;
+    dcb.fDtrControl = dsrDtr ? 2 : 1;
+    dcb.fOutxCtsFlow = rtsCts ? 1 : 0;
+    dcb.fRtsControl = rtsCts ? 2 : 1;
+    dcb.fOutX = xonXoff ? 1 : 0;
+    dcb.fInX = xonXoff ? 1 : 0;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 100;
+    dcb.XoffLim = 100;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    return dcb;
+}
+
+int CComm::ConfigurePort() {
+    if (!device) {
+        return 0;
+    }
+    Dcb current;
+    device->GetState(current);  // on failure the record's own fields still decide the line
+    int err = device->SetState(BuildDcb(info, current));
+    if (err != 0) {
+        LinkDebug("line settings refused: %s", std::strerror(err));
+        lastOpenError = err;
+        return 0;
+    }
+    return 1;
+}
+
+int CComm::ClosePort() {
+    Hold hold(*this);
+    if (device) {
+        device->SetEventMask(0);
+        info.isOpen = 0;
+        device->SetDtr(false);
+        device->Purge();
+        device->Close();
+        device.reset();
+        LinkDebug("port COM%u closed", info.portNumber);
+    }
+    info.isOpen = 0;
+    return 1;
+}
+
+int CComm::SetRts(bool on) {
+    return device && device->SetRts(on) ? 1 : 0;
+}
+
+int CComm::SetDtr(bool on) {
+    return device && device->SetDtr(on) ? 1 : 0;
+}
+
+int CComm::IsModemActive() {
+    if (!info.isOpen || !device) {
+        return 0;
+    }
+    unsigned lines = 0;
+    switch (device->GetModemLines(lines)) {
+        case ModemQuery::Ok:
+            // RTS and DTR are our own outputs: only the MUX's lines say it is there.
+            return (lines & kModemInputs) ? 1 : 0;
+        case ModemQuery::Unsupported:
+            // A port without modem lines (a virtual one carrying the frames) counts as
+            // connected while it is open.
+            return 1;
+        case ModemQuery::Failed:
+            break;
+    }
+    return 0;
+}
+
+std::size_t CComm::ReadBytes(char* buffer, std::size_t maximum) {
+    SerialDevice* dev = device.get();
+    if (!dev || maximum == 0) {
+        return 0;
+    }
+    long queued = dev->QueuedBytes();
+    if (queued <= 0) {
+        return 0;
+    }
+    std::size_t count = std::min(maximum, static_cast<std::size_t>(queued));
+    long done = dev->Read(buffer, count);
+    if (done <= 0) {
+        if (done < 0) {
+            LinkDebug("read failed: %s", std::strerror(errno));
+        }
+        return 0;
+    }
+    return std::min(count, static_cast<std::size_t>(done));
+}
+
+// ---------------------------------------------------------------------------------------
+// Thread control
+
+void CComm::Start() {
+    std::lock_guard lock(control);
+    if (started || stopRequested) {
+        return;
+    }
+    started = true;
+    running = true;
+    thread = std::thread([this] { ThreadMain(); });
+}
+
+void CComm::SuspendThread() {
+    std::unique_lock lock(control);
+    ++suspendCount;
+    if (threadId == std::this_thread::get_id()) {
+        return;  // takes effect at the thread's next safe point
+    }
+    Wake();
+    changed.wait(lock, [&] { return parked || !running; });
+}
+
+void CComm::ResumeThread() {
+    std::lock_guard lock(control);
+    if (suspendCount > 0) {
+        --suspendCount;
+    }
+    changed.notify_all();
+}
+
+int CComm::SuspendCount() const {
+    std::lock_guard lock(control);
+    return suspendCount;
+}
+
+int CComm::ExitCode() const {
+    std::lock_guard lock(control);
+    return exitCode;
+}
+
+void CComm::Shutdown() {
+    state.keepReceiving.store(0);
+    {
+        std::lock_guard lock(control);
+        stopRequested = true;
+        Wake();
+        if (threadId == std::this_thread::get_id()) {
+            return;  // cannot join itself; the loop ends at its next check
+        }
+    }
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+// Called with `control` held.
+void CComm::Wake() {
+    ++wakeSequence;
+    changed.notify_all();
+    if (wakeFd >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t r = ::write(wakeFd, &one, sizeof one);
+    }
+}
+
+void CComm::DrainWake() {
+    if (wakeFd >= 0) {
+        std::uint64_t value;
+        [[maybe_unused]] ssize_t r = ::read(wakeFd, &value, sizeof value);
+    }
+}
+
+bool CComm::Keep() const {
+    if (state.keepReceiving.load() == 0) {
+        return false;
+    }
+    std::lock_guard lock(control);
+    return !stopRequested;
+}
+
+void CComm::SafePoint() {
+    std::unique_lock lock(control);
+    if (!PauseWanted() || stopRequested) {
+        return;
+    }
+    parked = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
+    parked = false;
+}
+
+void CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
+    auto deadline = std::chrono::steady_clock::now() + duration;
+    std::unique_lock lock(control);
+    while (!stopRequested) {
+        if (PauseWanted()) {
+            parked = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
+            parked = false;
+            if (endOnPause) {
+                return;
+            }
+            continue;
+        }
+        if (changed.wait_until(lock, deadline, [&] { return stopRequested || PauseWanted(); })) {
+            continue;
+        }
+        return;  // the time is up
+    }
+}
+
+void CComm::WaitForWake() {
+    std::unique_lock lock(control);
+    std::uint64_t seen = wakeSequence;
+    changed.wait(lock, [&] { return stopRequested || PauseWanted() || wakeSequence != seen; });
+}
+
+// ---------------------------------------------------------------------------------------
+// The receive thread
+
+void CComm::ThreadMain() {
+    {
+        std::lock_guard lock(control);
+        threadId = std::this_thread::get_id();
+    }
+    RaiseThreadPriority();
+    SafePoint();  // created suspended: the first resume lets Run begin
+    bool stop;
+    {
+        std::lock_guard lock(control);
+        stop = stopRequested;
+    }
+    int code = stop ? kExitOrderly : Run();
+    LinkDebug("receive thread ends with %d", code);
+    std::lock_guard lock(control);
+    exitCode = code;
+    running = false;
+    parked = false;
+    changed.notify_all();
+}
+
+int CComm::Run() {
+    std::string text;
+    char buffer[ReceiveChunk];
+    // Without a port to watch there is nothing this loop could ever do.
+    if (!device || !device->SetEventMask(kEvRxChar)) {
+        return kExitNoEventMask;
+    }
+    // Give the MUX and the line a moment to settle before the first wait.
+    IdleFor(startupDelay, false);
+
+    while (Keep()) {
+        SafePoint();
+        if (!Keep()) {
+            break;
+        }
+        SerialDevice* dev = device.get();
+        unsigned events = 0;
+        if (dev) {
+            events = dev->Wait(wakeFd);
+        } else {
+            WaitForWake();
+        }
+        text.clear();
+        if (events & kWaitWoken) {
+            // A pause, a close or a shut-down: the safe points deal with it. A receive event
+            // that came with it is still served, since the device has already reported it.
+            DrainWake();
+        }
+        std::size_t got = 0;
+        if (events & kWaitReadable) {
+            got = DrainBurst(text, buffer);
+        }
+        // A vanished device (a USB adapter pulled out) reports a hang-up, or readiness with
+        // nothing to read, on every wait. Pause before waiting again instead of spinning.
+        if ((events & kWaitHangup) || ((events & kWaitReadable) && got == 0)) {
+            LinkDebug("port hang-up or error; waiting before the next look");
+            IdleFor(kHangupPause, true);
+        }
+    }
+    return kExitOrderly;
+}
+
+std::size_t CComm::DrainBurst(std::string& text, char* buffer) {
+    std::size_t total = 0;
+    std::size_t n = 0;
+    do {
+        SafePoint();  // between reads: nothing is held here
+        std::this_thread::yield();
+        n = ReadBytes(buffer, ReceiveChunk);
+        text.append(buffer, n);
+        total += n;
+        if (text.size() >= HandOverThreshold) {
+            HandOver(text);
+            text.clear();
+        }
+    } while (n > 0 && Keep());
+    // Every burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
+    HandOver(text);
+    return total;
+}
+
+void CComm::HandOver(const std::string& text) {
+    std::lock_guard lock(frameMutex);
+    if (handOver) {
+        handOver(text);
+    }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,111 @@
+// The narrow serial-device interface under CComm, the line-settings record and the factory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrel {
+
+// Line settings in the shape the port driver reasons about: one record with every field the
+// driver decides, plus the ones it only carries through from the device's current state.
+struct Dcb {
+    std::uint32_t BaudRate = 0;
+    std::uint8_t ByteSize = 8;
+    std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+    std::uint8_t fOutxCtsFlow = 0;
+    std::uint8_t fRtsControl = 0;  // 0 disable, 1 enable, 2 handshake, 3 toggle
+    std::uint8_t fOutxDsrFlow = 0;
+    std::uint8_t fDtrControl = 0;  // 0 disable, 1 enable, 2 handshake
+    std::uint8_t fOutX = 0;
+    std::uint8_t fInX = 0;
+    std::uint8_t fBinary = 0;
+    std::uint8_t fParity = 0;
+    char XonChar = 0;
+    char XoffChar = 0;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    // Carried through unchanged from what the device reported.
+    std::uint8_t fDsrSensitivity = 0;
+    std::uint8_t fTXContinueOnXoff = 0;
+    std::uint8_t fErrorChar = 0;
+    std::uint8_t fNull = 0;
+    std::uint8_t fAbortOnError = 0;
+    char ErrorChar = 0;
+    char EofChar = 0;
+    char EvtChar = 0;
+
+    bool operator==(const Dcb&) const = default;
+};
+
+// Event bits of a port-event wait.
+inline constexpr unsigned kEvRxChar = 1;  // the only event the receive loop asks for
+inline constexpr unsigned kWaitReadable = 1;
+inline constexpr unsigned kWaitHangup = 2;  // hang-up or error: the device is gone or broken
+inline constexpr unsigned kWaitWoken = 4;   // the wake-up descriptor became readable
+
+// Modem lines as GetModemLines reports them. The first four are inputs from the MUX; RTS and
+// DTR are our own outputs, which the query reports as well.
+inline constexpr unsigned kLineCts = 0x01;
+inline constexpr unsigned kLineDsr = 0x02;
+inline constexpr unsigned kLineRing = 0x04;
+inline constexpr unsigned kLineCd = 0x08;
+inline constexpr unsigned kLineRts = 0x10;
+inline constexpr unsigned kLineDtr = 0x20;
+inline constexpr unsigned kModemInputs = kLineCts | kLineDsr | kLineRing | kLineCd;
+
+enum class ModemQuery {
+    Ok,
+    Unsupported,  // the device has no modem-status lines at all (a pseudo-terminal)
+    Failed,       // the device is gone or the query failed otherwise
+};
+
+// One serial device. Open, Close, SetState, Purge and SetEventMask run only while the
+// receive thread is parked; Wait, QueuedBytes and Read run on the receive thread; the
+// control-line and modem-status calls may run on the user-interface thread at the same time
+// as a Wait or Read.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Opens the device for exclusive use; 0 or the errno that made it fail. A failed open
+    // leaves nothing open.
+    virtual int Open(const std::string& path) = 0;
+    // Restores what the device was like before Open and releases it. Safe when not open.
+    virtual void Close() = 0;
+
+    // Reads the line settings in force; false when they cannot be read.
+    virtual bool GetState(Dcb& dcb) = 0;
+    // Applies line settings; 0 or an errno (EINVAL when the device did not take them all).
+    virtual int SetState(const Dcb& dcb) = 0;
+    // Chooses the events that end a Wait; 0 ends only on a wake-up.
+    virtual bool SetEventMask(unsigned mask) = 0;
+    // Discards both queues.
+    virtual bool Purge() = 0;
+
+    virtual bool SetRts(bool on) = 0;
+    virtual bool SetDtr(bool on) = 0;
+    virtual ModemQuery GetModemLines(unsigned& lines) = 0;
+
+    // Bytes waiting in the input queue, or -1 when the query fails.
+    virtual long QueuedBytes() = 0;
+    // One non-blocking read of at most n bytes; the count, or -1 on failure.
+    virtual long Read(void* buffer, std::size_t n) = 0;
+    // Blocks until an event of the mask, a hang-up, or until wakeFd is readable (it is not
+    // drained here). Returns kWait* bits.
+    virtual unsigned Wait(int wakeFd) = 0;
+};
+
+class SerialDeviceFactory {
+public:
+    virtual ~SerialDeviceFactory() = default;
+    // A new, closed device.
+    virtual std::unique_ptr<SerialDevice> Create() = 0;
+};
+
+// The termios implementation used by the program.
+std::unique_ptr<SerialDeviceFactory> MakePosixSerialDeviceFactory();
+
+}  // namespace kestrel

@@ -1,0 +1,284 @@
+// Port driver over the fake device: names, open failures, line settings, control lines, reads.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "link/CComm.h"
+#include "link/FakeSerialDevice.h"
+#include "tests/link/LinkTestSupport.h"
+
+namespace kestrel {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class DriverTest : public ::testing::Test {
+protected:
+    DriverTest() {
+        resolver.SetPath(1, "fake-com1");
+        resolver.SetPath(3, "fake-com3");
+        resolver.SetPath(4, "fake-com4");
+        line = ports->Add("fake-com1");
+    }
+    CComm& Comm() {
+        if (!comm) {
+            comm =
+                std::make_unique<CComm>(state, frameMutex, recorder.Callback(),
+                                        std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
+        }
+        return *comm;
+    }
+
+    MonitorState state;
+    std::mutex frameMutex;
+    test::HandOverRecorder recorder;
+    DeviceResolver resolver;
+    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
+    std::shared_ptr<FakeSerialLine> line;
+    std::unique_ptr<CComm> comm;
+};
+
+TEST(DeviceResolverTest, MapsPortNamesToPaths) {
+    DeviceResolver r;
+    r.SetPath(2, "/tmp/mux-pty");
+    struct Case {
+        const char* name;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"COM1", "/dev/ttyS0"},
+        {"COM4", "/dev/ttyS3"},
+        {"COM2", "/tmp/mux-pty"},
+        {"COM0", ""},
+        {"COM", ""},
+        {"COMx", ""},
+        {"COM3a", ""},
+        {"LPT1", ""},
+        {"com1", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(r.Resolve(c.name), c.path) << c.name;
+    }
+}
+
+TEST_F(DriverTest, PortNumberKeepsLowEightBitsAndResetsBaud) {
+    ports->Add("fake-com3");
+    ports->Add("fake-com4");
+    struct Case {
+        int number;
+        int stored;
+        const char* path;
+        int opens;
+    };
+    const Case cases[] = {{3, 3, "fake-com3", 1}, {260, 4, "fake-com4", 1}, {0, 0, "", 0}};
+    for (const auto& c : cases) {
+        Comm().SetPortNumber(c.number);
+        EXPECT_EQ(Comm().Info().portNumber, c.stored) << c.number;
+        EXPECT_EQ(Comm().Info().baudRate, 9600u);
+        EXPECT_EQ(Comm().DevicePath(), c.path);
+        Comm().SetPortOpen(true);
+        EXPECT_EQ(Comm().IsPortOpen(), c.opens) << c.number;
+        EXPECT_EQ(Comm().LastOpenError(), c.opens ? 0 : ENOENT);
+        Comm().SetPortOpen(false);
+        EXPECT_EQ(Comm().IsPortOpen(), 0);
+    }
+    EXPECT_THAT(ports->OpenAttempts(), ElementsAre("fake-com3", "fake-com4", ""));
+}
+
+TEST_F(DriverTest, OpenFailuresLeaveThePortClosedAndReportWhy) {
+    // Missing, refused by the system, and held by another user of the device.
+    Comm().SetPortNumber(2);  // no line behind it
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 0);
+    EXPECT_EQ(Comm().LastOpenError(), ENOENT);
+
+    Comm().SetPortNumber(1);
+    line->SetOpenError(EACCES);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 0);
+    EXPECT_EQ(Comm().LastOpenError(), EACCES);
+    line->SetOpenError(0);
+
+    CComm other(state, frameMutex, {}, std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
+    other.SetPortOpen(true);
+    ASSERT_EQ(other.IsPortOpen(), 1);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 0);
+    EXPECT_EQ(Comm().LastOpenError(), EBUSY);
+    EXPECT_EQ(Comm().IsModemActive(), 0);
+    EXPECT_EQ(Comm().SetRts(true), 0);  // no open port: line requests have no effect
+
+    other.SetPortOpen(false);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 1);
+    EXPECT_EQ(Comm().LastOpenError(), 0);
+}
+
+TEST_F(DriverTest, RefusedLineSettingsCloseTheDeviceAgain) {
+    line->SetRefuseSettings(true);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 0);
+    EXPECT_EQ(Comm().LastOpenError(), EINVAL);
+    EXPECT_FALSE(line->IsOpen());
+    EXPECT_EQ(line->Calls().back(), "Close");
+
+    // Nothing stale is left behind: the next open succeeds.
+    line->SetRefuseSettings(false);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 1);
+}
+
+TEST_F(DriverTest, WritesTheFixedLineSettingsAndKeepsTheRest) {
+    line->SetInitialState([] {
+        Dcb d;
+        d.BaudRate = 300;
+        d.fDsrSensitivity = 1;
+        d.fTXContinueOnXoff = 1;
+        d.fErrorChar = 1;
+        d.fNull = 1;
+        d.fAbortOnError = 1;
+        d.ErrorChar = '?';
+        d.EofChar = 0x1A;
+        d.EvtChar = '\n';
+        return d;
+    }());
+    Comm().SetPortOpen(true);
+    ASSERT_EQ(Comm().IsPortOpen(), 1);
+    ASSERT_TRUE(line->StateWritten());
+    const Dcb d = line->WrittenState();
+    struct Field {
+        const char* name;
+        long got;
+        long want;
+    };
+    const Field fields[] = {
+        {"BaudRate", d.BaudRate, 9600},
+        {"ByteSize", d.ByteSize, 8},
+        {"Parity", d.Parity, 0},
+        {"StopBits", d.StopBits, 0},
+        {"fOutxCtsFlow", d.fOutxCtsFlow, 1},
+        {"fRtsControl", d.fRtsControl, 2},
+        {"fOutxDsrFlow", d.fOutxDsrFlow, 0},
+        {"fDtrControl", d.fDtrControl, 1},
+        {"fOutX", d.fOutX, 0},
+        {"fInX", d.fInX, 0},
+        {"fBinary", d.fBinary, 1},
+        {"fParity", d.fParity, 1},
+        {"XonChar", d.XonChar, 0x11},
+        {"XoffChar", d.XoffChar, 0x13},
+        {"XonLim", d.XonLim, 100},
+        {"XoffLim", d.XoffLim, 100},
+        // Carried through from what the device reported.
+        {"fDsrSensitivity", d.fDsrSensitivity, 1},
+        {"fTXContinueOnXoff", d.fTXContinueOnXoff, 1},
+        {"fErrorChar", d.fErrorChar, 1},
+        {"fNull", d.fNull, 1},
+        {"fAbortOnError", d.fAbortOnError, 1},
+        {"ErrorChar", d.ErrorChar, '?'},
+        {"EofChar", d.EofChar, 0x1A},
+        {"EvtChar", d.EvtChar, '\n'},
+    };
+    for (const auto& f : fields) {
+        EXPECT_EQ(f.got, f.want) << f.name;
+    }
+}
+
+TEST_F(DriverTest, ControlLinesFollowTheOpenAndCloseOrder) {
+    Comm().SetPortOpen(true);
+    EXPECT_THAT(line->Calls(), ElementsAre("Open", "SetEventMask 1", "Purge", "GetState",
+                                           "SetState", "SETRTS", "CLRDTR"));
+    EXPECT_TRUE(line->Rts());
+    EXPECT_FALSE(line->Dtr());
+
+    line->ClearCalls();
+    Comm().SetPortOpen(false);
+    EXPECT_THAT(line->Calls(),
+                ElementsAre("CLRRTS", "SETDTR", "SetEventMask 0", "CLRDTR", "Purge", "Close"));
+    EXPECT_FALSE(line->Rts());
+    EXPECT_FALSE(line->Dtr());
+
+    // A failed open drives no line at all.
+    line->ClearCalls();
+    line->SetOpenError(EBUSY);
+    Comm().SetPortOpen(true);
+    EXPECT_THAT(line->Calls(), IsEmpty());
+}
+
+TEST_F(DriverTest, OpeningAnOpenPortReplacesItInsteadOfLeakingIt) {
+    auto line3 = ports->Add("fake-com3");
+    Comm().SetPortOpen(true);
+    Comm().SetPortNumber(3);
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 1);
+    EXPECT_FALSE(line->IsOpen());
+    EXPECT_TRUE(line3->IsOpen());
+    // And the same port again.
+    Comm().SetPortOpen(true);
+    EXPECT_EQ(Comm().IsPortOpen(), 1);
+    EXPECT_TRUE(line3->IsOpen());
+}
+
+struct ModemCase {
+    const char* name;
+    unsigned inputs;
+    ModemQuery query;
+    bool raiseOwnLines;
+    int active;
+};
+
+class ModemTest : public DriverTest, public ::testing::WithParamInterface<ModemCase> {};
+
+TEST_P(ModemTest, OnlyTheMuxsLinesCount) {
+    const ModemCase& c = GetParam();
+    line->SetModemInputs(c.inputs);
+    line->SetModemQuery(c.query);
+    Comm().SetPortOpen(true);
+    ASSERT_EQ(Comm().IsPortOpen(), 1);
+    if (c.raiseOwnLines) {
+        Comm().SetDtr(true);  // RTS is already up while open
+    }
+    EXPECT_EQ(Comm().IsModemActive(), c.active);
+    Comm().SetPortOpen(false);
+    EXPECT_EQ(Comm().IsModemActive(), 0);  // a closed port is never active
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ModemTest,
+    ::testing::Values(ModemCase{"Cts", kLineCts, ModemQuery::Ok, false, 1},
+                      ModemCase{"Dsr", kLineDsr, ModemQuery::Ok, false, 1},
+                      ModemCase{"Ring", kLineRing, ModemQuery::Ok, false, 1},
+                      ModemCase{"Cd", kLineCd, ModemQuery::Ok, false, 1},
+                      ModemCase{"None", 0, ModemQuery::Ok, false, 0},
+                      ModemCase{"OwnRtsDtrOnly", 0, ModemQuery::Ok, true, 0},
+                      ModemCase{"NoModemLines", 0, ModemQuery::Unsupported, false, 1},
+                      ModemCase{"QueryFails", kLineCts, ModemQuery::Failed, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DriverTest, ReadBytesTakesOnlyWhatIsQueued) {
+    Comm().SetPortOpen(true);
+    char buffer[80];
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 0u);  // empty queue: no read at all
+    EXPECT_THAT(line->ReadRequests(), IsEmpty());
+
+    line->Deliver(std::string(30, 'x'));
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 30u);
+    line->Deliver(std::string(100, 'y'));
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 80u);
+    EXPECT_THAT(line->ReadRequests(), ElementsAre(30u, 80u));
+
+    // A failing read or queue query gives 0 and the bytes stay for the next read.
+    line->FailReads(1);
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 0u);
+    line->FailQueueQuery(true);
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 0u);
+    line->FailQueueQuery(false);
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 20u);
+
+    Comm().SetPortOpen(false);
+    EXPECT_EQ(Comm().ReadBytes(buffer, 80), 0u);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,323 @@
+// Receive thread over the fake device: hand-over sizes, faults, pauses, locking and shut-down.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "link/CComm.h"
+#include "link/FakeSerialDevice.h"
+#include "tests/link/LinkTestSupport.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+class ReceiveThreadTest : public ::testing::Test {
+protected:
+    ReceiveThreadTest() {
+        resolver.SetPath(1, "fake-com1");
+        resolver.SetPath(2, "fake-com2");
+        line = ports->Add("fake-com1");
+        comm = std::make_unique<CComm>(state, frameMutex, recorder.Callback(),
+                                       std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
+        comm->SetStartupDelay(0ms);
+    }
+    ~ReceiveThreadTest() override { comm->Shutdown(); }
+
+    // The main frame's order: open, and resume only when the port is open.
+    void OpenAndRun() {
+        comm->Start();
+        comm->SetPortOpen(true);
+        ASSERT_EQ(comm->IsPortOpen(), 1);
+        comm->ResumeThread();
+    }
+    // Waits for one more hand-over after a marker burst, so that every hand-over caused by
+    // what came before is known to be recorded.
+    void Settle() {
+        std::size_t before = recorder.Count();
+        line->Deliver("#");
+        ASSERT_TRUE(recorder.WaitFor(before + 1));
+        auto texts = recorder.Texts();
+        ASSERT_EQ(texts.back(), "#");
+    }
+    std::vector<std::size_t> SizesBeforeMarker() {
+        auto sizes = recorder.Sizes();
+        sizes.pop_back();
+        return sizes;
+    }
+
+    MonitorState state;
+    std::mutex frameMutex;
+    test::HandOverRecorder recorder;
+    DeviceResolver resolver;
+    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
+    std::shared_ptr<FakeSerialLine> line;
+    std::unique_ptr<CComm> comm;
+};
+
+struct BurstCase {
+    const char* name;
+    std::size_t queued;
+    std::vector<std::size_t> handOvers;
+    std::vector<std::size_t> reads;
+};
+
+class BurstTest : public ReceiveThreadTest, public ::testing::WithParamInterface<BurstCase> {};
+
+TEST_P(BurstTest, HandsOverAtTheThresholdAndOnceAtTheEnd) {
+    const BurstCase& c = GetParam();
+    std::string bytes;
+    for (std::size_t i = 0; i < c.queued; ++i) {
+        bytes.push_back(static_cast<char>(i % 7 == 3 ? 0 : 'A' + i % 26));  // zero bytes too
+    }
+    OpenAndRun();
+    if (c.queued == 0) {
+        line->RaiseEvent();
+    } else {
+        line->Deliver(bytes);
+    }
+    ASSERT_TRUE(recorder.WaitFor(c.handOvers.size()));
+    Settle();
+    EXPECT_THAT(SizesBeforeMarker(), ElementsAreArray(c.handOvers));
+    auto reads = line->ReadRequests();
+    reads.pop_back();  // the marker's read
+    EXPECT_THAT(reads, ElementsAreArray(c.reads));
+    EXPECT_EQ(recorder.Joined(), bytes + "#");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BurstTest,
+    ::testing::Values(BurstCase{"Ten", 10, {10}, {10}},
+                      BurstCase{"FiveHundred", 500, {320, 180}, {80, 80, 80, 80, 80, 80, 20}},
+                      BurstCase{"ExactlyThreshold", 320, {320, 0}, {80, 80, 80, 80}},
+                      BurstCase{"EmptyQueue", 0, {0}, {}},
+                      BurstCase{"LongBurst",
+                                1000,
+                                {320, 320, 320, 40},
+                                {80, 80, 80, 80, 80, 80, 80, 80, 80, 80, 80, 80, 40}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiveThreadTest, ReadErrorEndsTheBurstAndTheBytesComeWithTheNext) {
+    OpenAndRun();
+    line->FailReads(1);
+    line->Deliver("hello");
+    ASSERT_TRUE(recorder.WaitFor(1));
+    line->Deliver(" world");
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_THAT(recorder.Texts(), ElementsAre("", "hello world"));
+}
+
+TEST_F(ReceiveThreadTest, RefusedEventMaskEndsTheThreadWithZeroAndLeavesTheDriverUsable) {
+    line->SetRefuseEventMask(true);
+    OpenAndRun();
+    ASSERT_TRUE(test::Eventually([&] { return comm->ExitCode() != -1; }));
+    EXPECT_EQ(comm->ExitCode(), CComm::kExitNoEventMask);
+    comm->SuspendThread();  // returns at once: there is no thread to park
+    comm->ResumeThread();
+    comm->SuspendThread();
+    comm->SetPortOpen(false);
+    comm->SetPortOpen(true);
+    EXPECT_EQ(comm->IsPortOpen(), 1);
+    comm->IsModemActive();
+    comm->ResumeThread();
+    EXPECT_EQ(comm->ClosePortIfOpen(), 1);
+    comm->Shutdown();
+    EXPECT_EQ(comm->ExitCode(), CComm::kExitNoEventMask);
+}
+
+TEST_F(ReceiveThreadTest, SuspensionCounts) {
+    EXPECT_EQ(comm->SuspendCount(), 1);  // created suspended
+    comm->Start();
+    comm->SuspendThread();
+    EXPECT_EQ(comm->SuspendCount(), 2);
+    comm->ResumeThread();
+    comm->ResumeThread();
+    comm->ResumeThread();  // never below zero
+    EXPECT_EQ(comm->SuspendCount(), 0);
+}
+
+TEST_F(ReceiveThreadTest, ClosedAndReopenedPortDeliversAgainOnTheSameThread) {
+    auto line2 = ports->Add("fake-com2");
+    OpenAndRun();
+    line->Deliver("first");
+    ASSERT_TRUE(recorder.WaitFor(1));
+
+    comm->SuspendThread();
+    comm->SetPortOpen(false);
+    comm->SetPortNumber(2);
+    comm->SetPortOpen(true);
+    ASSERT_EQ(comm->IsPortOpen(), 1);
+    comm->ResumeThread();
+    line2->Deliver("second");
+    ASSERT_TRUE(recorder.WaitFor(2));
+
+    EXPECT_THAT(recorder.Texts(), ElementsAre("first", "second"));
+    auto threads = recorder.Threads();
+    EXPECT_EQ(threads[0], threads[1]);
+    EXPECT_NE(threads[0], std::this_thread::get_id());
+}
+
+TEST_F(ReceiveThreadTest, BlockedHandOverLosesNoByte) {
+    OpenAndRun();
+    std::string sent;
+    {
+        // As the log flush does: hold the mutex while a hand-over falls due.
+        std::lock_guard flush(frameMutex);
+        std::string burst(500, 'a');
+        line->Deliver(burst);
+        sent += burst;
+        ASSERT_TRUE(test::Eventually([&] { return line->ReadRequests().size() >= 4; }));
+        std::this_thread::sleep_for(20ms);  // let it reach the mutex
+        std::string more(130, 'b');
+        line->Deliver(more);
+        sent += more;
+        EXPECT_EQ(recorder.Count(), 0u);
+    }
+    ASSERT_TRUE(recorder.WaitForBytes(sent.size()));
+    EXPECT_EQ(recorder.Joined(), sent);
+}
+
+TEST_F(ReceiveThreadTest, PauseDuringAHandOverWaitsForTheMutex) {
+    OpenAndRun();
+    std::future<void> paused;
+    {
+        std::unique_lock flush(frameMutex);
+        line->Deliver("0123456789");
+        ASSERT_TRUE(test::Eventually([&] { return line->ReadRequests().size() >= 1; }));
+        paused = std::async(std::launch::async, [&] { comm->SuspendThread(); });
+        // While we hold the mutex the thread cannot reach a safe point.
+        EXPECT_EQ(paused.wait_for(100ms), std::future_status::timeout);
+    }
+    paused.get();
+    EXPECT_THAT(recorder.Texts(), ElementsAre("0123456789"));
+    // Parked threads hold nothing.
+    EXPECT_TRUE(frameMutex.try_lock());
+    frameMutex.unlock();
+    // Nothing is read while paused; resuming picks the data up.
+    line->Deliver("later");
+    comm->ResumeThread();
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_EQ(recorder.Texts()[1], "later");
+}
+
+TEST_F(ReceiveThreadTest, VanishedDeviceDoesNotSpin) {
+    OpenAndRun();
+    line->Deliver("x");
+    ASSERT_TRUE(recorder.WaitFor(1));
+    auto before = line->Waits();
+    line->HangUp();
+    std::this_thread::sleep_for(500ms);
+    auto waits = line->Waits() - before;
+    // About five with the pause between looks; a busy loop makes many thousands.
+    EXPECT_LE(waits, 20u);
+    EXPECT_EQ(recorder.Count(), 1u);  // a hang-up is not data
+    EXPECT_EQ(comm->IsModemActive(), 0);
+    comm->SuspendThread();
+    comm->SetPortOpen(false);
+    EXPECT_EQ(comm->IsPortOpen(), 0);
+}
+
+enum class ThreadState {
+    NeverStarted,
+    CreatedSuspended,
+    InStartupDelay,
+    Waiting,
+    Paused,
+    PortClosedSuspended,
+    HangupPause,
+    MainFrameShutDownOrder,
+};
+
+struct ShutdownCase {
+    const char* name;
+    ThreadState state;
+    int exitCode;
+};
+
+class ShutdownTest : public ReceiveThreadTest,
+                     public ::testing::WithParamInterface<ShutdownCase> {};
+
+TEST_P(ShutdownTest, JoinsPromptlyFromEveryState) {
+    const ShutdownCase& c = GetParam();
+    switch (c.state) {
+        case ThreadState::NeverStarted:
+            break;
+        case ThreadState::CreatedSuspended:
+            comm->Start();
+            break;
+        case ThreadState::InStartupDelay:
+            comm->SetStartupDelay(30s);
+            OpenAndRun();
+            break;
+        case ThreadState::Waiting:
+            OpenAndRun();
+            line->Deliver("x");
+            ASSERT_TRUE(recorder.WaitFor(1));
+            break;
+        case ThreadState::Paused:
+            OpenAndRun();
+            comm->SuspendThread();
+            break;
+        case ThreadState::PortClosedSuspended:
+            OpenAndRun();
+            comm->SuspendThread();
+            comm->SetPortOpen(false);
+            break;
+        case ThreadState::HangupPause:
+            OpenAndRun();
+            line->HangUp();
+            ASSERT_TRUE(test::Eventually([&] { return line->Waits() >= 2; }));
+            break;
+        case ThreadState::MainFrameShutDownOrder:
+            OpenAndRun();
+            comm->SuspendThread();
+            comm->ClosePortIfOpen();
+            state.keepReceiving = 0;
+            comm->ResumeThread();
+            break;
+    }
+    auto start = std::chrono::steady_clock::now();
+    comm->Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(state.keepReceiving.load(), 0);
+    EXPECT_EQ(comm->ExitCode(), c.exitCode);
+    // Everything stays safe afterwards.
+    comm->SuspendThread();
+    comm->ResumeThread();
+    comm->Shutdown();
+    comm->SetPortOpen(false);
+    EXPECT_EQ(comm->IsPortOpen(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ShutdownTest,
+    ::testing::Values(ShutdownCase{"NeverStarted", ThreadState::NeverStarted, -1},
+                      ShutdownCase{"CreatedSuspended", ThreadState::CreatedSuspended, 16},
+                      ShutdownCase{"InStartupDelay", ThreadState::InStartupDelay, 16},
+                      ShutdownCase{"Waiting", ThreadState::Waiting, 16},
+                      ShutdownCase{"Paused", ThreadState::Paused, 16},
+                      ShutdownCase{"PortClosedSuspended", ThreadState::PortClosedSuspended, 16},
+                      ShutdownCase{"HangupPause", ThreadState::HangupPause, 16},
+                      ShutdownCase{"MainFrameShutDownOrder", ThreadState::MainFrameShutDownOrder,
+                                   16}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiveThreadTest, ClosingWithoutAPauseStillKeepsTheThreadOffTheDevice) {
+    // A careless caller closes a port the thread is waiting on; the driver parks the thread
+    // itself for the close, and the thread waits for a wake-up instead of a dead device.
+    OpenAndRun();
+    line->Deliver("a");
+    ASSERT_TRUE(recorder.WaitFor(1));
+    comm->SetPortOpen(false);
+    EXPECT_FALSE(line->IsOpen());
+    comm->SetPortOpen(true);
+    line->Deliver("b");
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_THAT(recorder.Texts(), ElementsAre("a", "b"));
+}
+
+}  // namespace
+}  // namespace kestrel
