@@ -110,28 +110,22 @@ bool StatisticsLog::LogFlush(std::mutex& frameMutex) {
     return flushDue;
 }
 
-void StatisticsLog::AlarmStep(bool bothChanged) {
-    if (!bothChanged || state.closing.load() != 0 || state.connected.load() == 0 ||
-        !IsEventLogOpen()) {
-        return;
+void StatisticsLog::WriteAlarmRow() {
+    if (IsEventLogOpen()) {
+        WriteRow(Which::EventLog, AlarmRow(AlarmFlagsOf(state), clock()));
+        DeliverNotices();
     }
-    WriteRow(Which::EventLog, AlarmRow(AlarmFlagsOf(state), clock()));
-    DeliverNotices();
 }
 
-void StatisticsLog::CountsStep() {
-    // Taking and clearing the flag in one step: a frame applied while the row is written
-    // sets it again for the next tick instead of being forgotten.
-    const bool alarmSeen = state.alarmSeen.exchange(0) != 0;
-    if (alarmSeen && IsG821LogOpen()) {
+void StatisticsLog::WriteCountsRow() {
+    if (IsG821LogOpen()) {
         WriteRow(Which::G821Log, CountsRow(CountsOf(state), clock()));
         DeliverNotices();
     }
 }
 
-void StatisticsLog::ConnectionChanged() {
+void StatisticsLog::WriteMarkRows(bool connected) {
     const std::time_t now = clock();
-    const bool connected = state.connected.load() != 0;
     if (IsEventLogOpen()) {
         WriteRow(Which::EventLog, MarkRow(MarkForm::EventLog, connected, now));
     }

@@ -37,7 +37,7 @@ public:
     static constexpr std::chrono::milliseconds kRowDelay{200};  // before each "On" row
 
     struct Options {
-        Notifier notify;             // told once per failure; may be empty
+        Notifier notify;             // may be empty
         Clock clock;                 // default: the system clock
         Sleeper sleeper;             // default: std::this_thread::sleep_for
         std::shared_ptr<FileIo> io;  // default: plain POSIX calls
@@ -51,7 +51,8 @@ public:
     // The "On" command after the user chose `chosenName` and confirmed. While statistics are
     // already on nothing changes and the result is false. Otherwise a G821Log left open by an
     // earlier failure is first closed with its closing row, then both files are created and
-    // each gets its opening row after a 200 ms wait. Returns true when the window should
+    // each gets its opening row after a 200 ms wait. A file that cannot be created stays
+    // closed and the user is told why. Returns true when the window should
     // start the flush timer (MonitorState::logFlushPeriodMs), i.e. when statistics are on.
     bool StatisticsOn(const std::string& chosenName);
 
@@ -77,16 +78,16 @@ public:
     const std::string& logFileName() const { return eventLogName; }
     const std::string& g821LogName() const { return g821Name; }
 
-    // Row hooks of the supervision timers.
-    // Alarm step of PanelRefresh: one AlarmRow when both status bytes changed in the latest
-    // frame, the MUX is connected, the window is not closing and the EventLog is open.
-    void AlarmStep(bool bothChanged);
-    // End of PanelRefresh: one CountsRow when an alarm frame was applied since the previous
-    // tick and the G821Log is open; alarmSeen is cleared in any case.
-    void CountsStep();
-    // LinkWatch on a change of `connected` (already set to the new value): one time stamp,
-    // the EventLog mark row, then the G821Log mark row of the connection-change form.
-    void ConnectionChanged();
+    // Rows of the supervision timers; the timers decide when a row is due (both status bytes
+    // changed while connected; an alarm frame since the last tick; a change of `connected`).
+    // Each writes only into a file that is open and does nothing otherwise.
+    // EventLog AlarmRow of the eight alarm flags as they are now.
+    void WriteAlarmRow();
+    // G821Log CountsRow of the four cumulative counters as they are now.
+    void WriteCountsRow();
+    // A change of the connection: one time stamp for both rows, the EventLog MarkRow, then the
+    // G821Log MarkRow of the connection-change form, both for `connected`.
+    void WriteMarkRows(bool connected);
 
     // The G821Log name for a chosen name: in the same folder, the file name up to its first
     // '.', then "G821.csv". Dots in folder names do not count.

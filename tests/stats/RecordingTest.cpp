@@ -30,15 +30,21 @@ protected:
         std::lock_guard<std::mutex> hold(frameMutex);
         parser.Parse(WriteFrame(f));
     }
-    // The statistics part of one PanelRefresh tick, then the clock moves on a second.
+    // The statistics part of one PanelRefresh tick as the window runs it, then the clock
+    // moves on a second.
     void Tick() {
-        log->AlarmStep(state.ConsumeBothStatusChanged());
-        log->CountsStep();
+        if (state.ConsumeBothStatusChanged() && state.connected.load() != 0) {
+            log->WriteAlarmRow();
+        }
+        if (state.alarmSeen.exchange(0) != 0) {
+            log->WriteCountsRow();
+        }
         ++now;
     }
+    // LinkWatch on an edge.
     void SetConnected(bool connected) {
         state.connected = connected;
-        log->ConnectionChanged();
+        log->WriteMarkRows(connected);
         state.ConnectionEvent();
     }
     std::string Row(int secondsAfterStart, const char* rest) const {

@@ -92,35 +92,19 @@ TEST_F(StatisticsLogTest, OnThenOffWritesTheSameKindOfRowAtBothEnds) {
 TEST_F(StatisticsLogTest, SupervisionRowsWhileOn) {
     state.connected = 1;
     ASSERT_TRUE(log.StatisticsOn(eventPath));
-
-    // Only a frame that changed both status bytes gives an alarm row, and only when connected
-    // and not closing.
     state.localRai = 1;
     state.remoteAis = 1;
-    log.AlarmStep(false);
-    log.AlarmStep(true);
-    state.connected = 0;
-    log.AlarmStep(true);
-    state.connected = 1;
-    state.closing = 1;
-    log.AlarmStep(true);
-    state.closing = 0;
-
-    // One counts row for a second with alarm frames, none for a second without.
+    log.WriteAlarmRow();
     state.localAlarmSeconds = 3;
     state.nearErrorsCumulative = 1234;
     state.remoteAlarmSeconds = 2;
     state.farErrorsCumulative = 56;
-    state.alarmSeen = 1;
-    log.CountsStep();
-    EXPECT_EQ(state.alarmSeen.load(), 0);
-    log.CountsStep();
-
+    log.WriteCountsRow();
     // The MUX goes away and comes back.
     state.connected = 0;
-    log.ConnectionChanged();
+    log.WriteMarkRows(false);
     state.connected = 1;
-    log.ConnectionChanged();
+    log.WriteMarkRows(true);
     log.StatisticsOff();
 
     EXPECT_EQ(Event(),
@@ -130,11 +114,9 @@ TEST_F(StatisticsLogTest, SupervisionRowsWhileOn) {
 
 TEST_F(StatisticsLogTest, NothingIsWrittenWhileOff) {
     state.connected = 1;
-    state.alarmSeen = 1;
-    log.AlarmStep(true);
-    log.CountsStep();
-    EXPECT_EQ(state.alarmSeen.load(), 0);  // cleared whether or not a row is written
-    log.ConnectionChanged();
+    log.WriteAlarmRow();
+    log.WriteCountsRow();
+    log.WriteMarkRows(true);
     log.StatisticsOff();
     EXPECT_FALSE(log.LogFlush(frameMutex));
     EXPECT_EQ(io->opens, 0);
@@ -181,8 +163,7 @@ TEST_F(StatisticsLogTest, FlushKeepsEachFileUnderItsOwnName) {
         ASSERT_TRUE(log.StatisticsOn(path)) << chosen;
         for (int pass = 0; pass < 3; ++pass) {
             ASSERT_TRUE(log.LogFlush(frameMutex)) << chosen;
-            state.alarmSeen = 1;
-            log.CountsStep();
+            log.WriteCountsRow();
         }
         log.StatisticsOff();
         EXPECT_EQ(test::ReadFile(path), Rows({kEventMarkNc, kEventMarkNc})) << chosen;
@@ -234,9 +215,8 @@ TEST_F(StatisticsLogTest, FailedReopen) {
 
         // No further flush, and the surviving file keeps its rows.
         EXPECT_FALSE(log.LogFlush(frameMutex));
-        state.alarmSeen = 1;
-        log.CountsStep();
-        log.AlarmStep(true);
+        log.WriteCountsRow();
+        log.WriteAlarmRow();
         EXPECT_EQ(notices.size(), 1u);
         if (c.eventFails) {
             EXPECT_EQ(G821(), Rows({kG821Mark, At(",,0,0,0,0")}));
@@ -304,9 +284,8 @@ TEST_F(StatisticsLogTest, WriteAndCloseFailures) {
         } else {
             io->failWritePath = victim;
             io->partialBytes = 5;
-            state.alarmSeen = 1;
-            log.AlarmStep(true);
-            log.CountsStep();
+            log.WriteAlarmRow();
+            log.WriteCountsRow();
             EXPECT_FALSE(log.LogFlush(frameMutex));
         }
         EXPECT_FALSE(log.IsFlushDue());
@@ -322,10 +301,9 @@ TEST_F(StatisticsLogTest, WriteAndCloseFailures) {
         }
         EXPECT_EQ(test::ReadFile(victim), before);  // nothing written before is damaged
         // Told once: the failed file takes no more rows.
-        state.alarmSeen = 1;
-        log.AlarmStep(true);
-        log.CountsStep();
-        log.ConnectionChanged();
+        log.WriteAlarmRow();
+        log.WriteCountsRow();
+        log.WriteMarkRows(state.connected.load() != 0);
         log.StatisticsOff();
         EXPECT_EQ(notices.size(), 1u);
         EXPECT_EQ(test::ReadFile(victim), before);
@@ -424,12 +402,13 @@ TEST_F(StatisticsLogTest, FlushAndReceiveThreadShareTheMutexWithoutLoss) {
     }
     for (int pass = 0; pass < 50; ++pass) {
         ASSERT_TRUE(log.LogFlush(frameMutex));
-        log.CountsStep();
+        if (state.alarmSeen.exchange(0)) {
+            log.WriteCountsRow();
+        }
     }
     stop = true;
     receiver.join();
-    state.alarmSeen = 1;
-    log.CountsStep();
+    log.WriteCountsRow();
     log.StatisticsOff();
     EXPECT_EQ(state.localAlarmSeconds.load(), frames);
     const std::string g821 = G821();
