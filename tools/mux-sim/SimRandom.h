@@ -5,7 +5,7 @@
 
 namespace kestrel::sim {
 
-// splitmix64: tiny, fast and fully specified, unlike the standard distributions, so that a
+// splitmix64: tiny, fast and defined to the bit, unlike the standard distributions, so that a
 // run with --seed N is repeatable wherever the simulator is built.
 class SimRandom {
 public:
