@@ -51,6 +51,13 @@ TEST(SimOptionsTest, RateIsCappedAtTheLineRate) {
     EXPECT_NEAR(o.rate, 21.33, 0.01);
 }
 
+TEST(SimOptionsTest, LongTicksTakeTheirTimeOnTheLine) {
+    EXPECT_DOUBLE_EQ(TickSeconds(45, 1), 1.0);
+    EXPECT_DOUBLE_EQ(TickSeconds(0, 4), 0.25);  // a silent tick still lasts its period
+    EXPECT_DOUBLE_EQ(TickSeconds(45, kMaxRate), 45 / 960.0);
+    EXPECT_DOUBLE_EQ(TickSeconds(96, kMaxRate), 0.1);  // garbage ahead of a frame
+}
+
 TEST(SimOptionsTest, Refusals) {
     const std::vector<std::vector<std::string>> bad = {
         {"--rate", "0"},    {"--rate", "-1"},    {"--rate", "fast"},

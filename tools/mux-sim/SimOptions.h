@@ -1,6 +1,8 @@
 // Command line of kestrel-mux-sim.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +14,13 @@ namespace kestrel::sim {
 inline constexpr double kLineCharsPerSecond = 960.0;
 // The most frames the line can carry: 960 / 45, about 21.3 a second.
 inline constexpr double kMaxRate = kLineCharsPerSecond / 45.0;
+
+// How long a tick of the given size lasts: its period at the frame rate, or longer when its
+// bytes (garbage included) need more time on a 9600 bit/s line.
+inline double TickSeconds(std::size_t bytes, double rate) {
+    double lineTime = static_cast<double>(bytes) / kLineCharsPerSecond;
+    return std::max(1.0 / rate, lineTime);
+}
 
 struct SimOptions {
     std::string device;  // empty: a new pseudo-terminal

@@ -70,7 +70,6 @@ public:
     void Run() {
         const double start = Now();
         const double end = options.seconds ? start + *options.seconds : -1;
-        const double period = 1.0 / options.rate;
         double next = start;
         bool natural = true;
         while (true) {
@@ -89,6 +88,7 @@ public:
                 break;
             }
             totals.framesHandedOut += e.frames;
+            const std::size_t tickBytes = e.bytes.size();
             if (!pending.Empty()) {
                 // Nobody has read the last tick yet: this one is lost, as on a real line.
                 totals.framesDropped += e.frames;
@@ -96,10 +96,7 @@ public:
                 pending = Pending{std::move(e.bytes), 0, e.frames, e.damaged};
                 Flush();
             }
-            // A tick lasts its period, or longer when its bytes need more time on the line.
-            double lineTime =
-                static_cast<double>(pending.bytes.size()) / kestrel::sim::kLineCharsPerSecond;
-            next += std::max(period, lineTime);
+            next += kestrel::sim::TickSeconds(tickBytes, options.rate);
             double now = Now();
             if (now - next > 1.0) {
                 next = now;  // we were held up (suspended, stopped): no burst to catch up
