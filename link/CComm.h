@@ -92,7 +92,10 @@ public:
     void SuspendThread();
     void ResumeThread();
     int SuspendCount() const;
-    void Shutdown();  // clears keepReceiving, wakes and joins; safe from any state
+    // Clears keepReceiving in the shared state (for good, as at program exit), wakes the
+    // thread from any wait or pause and joins it; safe from any state and more than once.
+    // Not to be called while holding frameMutex: the thread may be due for a hand-over.
+    void Shutdown();
 
     // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the thread
     // has not ended (or was never started).

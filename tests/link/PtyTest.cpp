@@ -1,4 +1,5 @@
 // The termios driver and the receive thread over real pseudo-terminal pairs.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -223,6 +224,55 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     comm->ResumeThread();
     ASSERT_TRUE(other.Send("again"));
     ASSERT_TRUE(recorder.WaitForBytes(10));
+}
+
+TEST_F(PtyTest, DeviceOpensNonBlockingAndCloseOnExec) {
+    PosixSerialDevice device;
+    ASSERT_EQ(device.Open(pty.path), 0);
+    EXPECT_TRUE(::fcntl(device.Fd(), F_GETFL) & O_NONBLOCK);
+    EXPECT_TRUE(::fcntl(device.Fd(), F_GETFD) & FD_CLOEXEC);
+    // Held for exclusive use by the same process too.
+    PosixSerialDevice second;
+    EXPECT_EQ(second.Open(pty.path), EBUSY);
+    EXPECT_EQ(second.Fd(), -1);
+}
+
+// A pseudo-terminal keeps only 8 data bits without parity, so it shows whether settings the
+// device did not take are caught by reading them back, and whether requests termios cannot
+// express are refused outright.
+TEST_F(PtyTest, SettingsTheDeviceDidNotTakeAreRefused) {
+    PosixSerialDevice device;
+    ASSERT_EQ(device.Open(pty.path), 0);
+    Dcb fixed;
+    ASSERT_TRUE(device.GetState(fixed));
+    CommInfo info;
+    fixed = CComm::BuildDcb(info, fixed);
+    ASSERT_EQ(device.SetState(fixed), 0);
+    Dcb back;
+    ASSERT_TRUE(device.GetState(back));
+    EXPECT_EQ(back.BaudRate, 9600u);
+    EXPECT_EQ(back.ByteSize, 8);
+    EXPECT_EQ(back.Parity, 0);
+    EXPECT_EQ(back.StopBits, 0);
+    EXPECT_EQ(back.fOutxCtsFlow, 1);
+
+    struct Case {
+        const char* name;
+        void (*change)(Dcb&);
+    };
+    const Case cases[] = {
+        {"seven data bits", [](Dcb& d) { d.ByteSize = 7; }},
+        {"even parity", [](Dcb& d) { d.Parity = 2; }},
+        {"one and a half stop bits", [](Dcb& d) { d.StopBits = 1; }},
+        {"DSR handshake", [](Dcb& d) { d.fOutxDsrFlow = 1; }},
+        {"odd speed", [](Dcb& d) { d.BaudRate = 12345; }},
+        {"nine data bits", [](Dcb& d) { d.ByteSize = 9; }},
+    };
+    for (const auto& c : cases) {
+        Dcb d = fixed;
+        c.change(d);
+        EXPECT_EQ(device.SetState(d), EINVAL) << c.name;
+    }
 }
 
 }  // namespace

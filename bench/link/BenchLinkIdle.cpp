@@ -1,0 +1,159 @@
+// CPU time the receive thread uses with the port open and silent, and after the device vanished.
+//
+// Run: bench_link_idle [--period=SECONDS] [benchmark flags]; the period defaults to 10 s.
+// The main thread only sleeps while it measures, so the process's CPU time is the receive
+// thread's.
+#include <benchmark/benchmark.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/CComm.h"
+#include "link/PosixSerialDevice.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+double periodSeconds = 10;
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+class CountingDevice : public kestrel::PosixSerialDevice {
+public:
+    explicit CountingDevice(std::atomic<long>& waits) : waits(waits) {}
+    unsigned Wait(int wakeFd) override {
+        ++waits;
+        return PosixSerialDevice::Wait(wakeFd);
+    }
+
+private:
+    std::atomic<long>& waits;
+};
+
+class CountingFactory : public kestrel::SerialDeviceFactory {
+public:
+    explicit CountingFactory(std::atomic<long>& waits) : waits(waits) {}
+    std::unique_ptr<kestrel::SerialDevice> Create() override {
+        return std::make_unique<CountingDevice>(waits);
+    }
+
+private:
+    std::atomic<long>& waits;
+};
+
+// One measurement: a port open on a pty, the thread running; with `vanish` the master side is
+// closed before the clock starts, as when a USB adapter is pulled out.
+void MeasureIdle(benchmark::State& state, bool vanish) {
+    for (auto _ : state) {
+        int master = -1;
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            state.SkipWithError("openpty failed");
+            return;
+        }
+        ::close(slave);  // the driver opens its own
+
+        kestrel::MonitorState monitor;
+        std::mutex frameMutex;
+        std::atomic<long> handOvers{0};
+        std::atomic<long> waits{0};
+        kestrel::DeviceResolver resolver;
+        resolver.SetPath(1, name);
+        kestrel::CComm comm(
+            monitor, frameMutex, [&](std::string_view) { ++handOvers; },
+            std::make_unique<CountingFactory>(waits), resolver);
+        comm.SetStartupDelay(0ms);
+        comm.Start();
+        comm.SetPortOpen(true);
+        if (!comm.IsPortOpen()) {
+            state.SkipWithError("cannot open the pty");
+            ::close(master);
+            return;
+        }
+        comm.ResumeThread();
+        // One burst proves the thread is in its loop before the clock starts.
+        [[maybe_unused]] ssize_t w = ::write(master, "ping", 4);
+        while (handOvers.load() == 0) {
+            std::this_thread::sleep_for(1ms);
+        }
+        if (vanish) {
+            ::close(master);
+            master = -1;
+        }
+        std::this_thread::sleep_for(200ms);
+
+        long waitsBefore = waits.load();
+        double cpuBefore = ProcessCpuSeconds();
+        auto wallBefore = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(periodSeconds));
+        double cpu = ProcessCpuSeconds() - cpuBefore;
+        double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        long waitCount = waits.load() - waitsBefore;
+
+        state.SetIterationTime(wall);
+        state.counters["period_s"] = wall;
+        state.counters["cpu_s"] = cpu;
+        state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
+        state.counters["waits_per_s"] = static_cast<double>(waitCount) / wall;
+
+        comm.SuspendThread();
+        comm.SetPortOpen(false);
+        comm.Shutdown();
+        if (master >= 0) {
+            ::close(master);
+        }
+    }
+}
+
+void BM_IdleOpenPort(benchmark::State& state) {
+    MeasureIdle(state, false);
+}
+void BM_VanishedDevice(benchmark::State& state) {
+    MeasureIdle(state, true);
+}
+
+BENCHMARK(BM_IdleOpenPort)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_VanishedDevice)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Our own flag first; the rest belongs to the benchmark library.
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--period=", 9) == 0) {
+            periodSeconds = std::atof(argv[i] + 9);
+            if (periodSeconds <= 0) {
+                std::fprintf(stderr, "bench_link_idle: --period must be above 0 seconds\n");
+                return 2;
+            }
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
