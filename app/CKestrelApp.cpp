@@ -3,10 +3,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "app/AppIcon.h"
 #include "app/SignalCloser.h"
 #include "frame/CMainFrame.h"
+#include "link/LinkDebug.h"
 
 namespace kestrel {
 
@@ -50,6 +52,9 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
     env.document = &document;
     env.prompts = &prompts;
     env.devices = MakePosixSerialDeviceFactory();
+    if (LinkDebugEnabled()) {
+        env.trace = [](const char* step) { std::fprintf(stderr, "kestrel: %s\n", step); };
+    }
     for (const auto& [n, path] : settings->ReadDevicePaths()) {
         env.resolver.SetPath(n, path);
     }

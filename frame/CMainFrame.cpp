@@ -151,17 +151,36 @@ int CMainFrame::OnCreate() {
         linkWatchTimer.start();
         uiRefreshTimer.start();
     }
-    Trace("Sleep");
     env.sleep(1000ms);
     if (portSettings.portOpen) {
         Trace("ResumeThread");
         comm->ResumeThread();
     }
     if (!placed) {
-        resize(sizeHint());
+        resize(DefaultSize());
     }
     RunUpdateHandlers();
     return 0;
+}
+
+QSize CMainFrame::DefaultSize() const {
+    // One pane's form with the bars around it, within the screen: the splitter's own hint
+    // would count all four panes.
+    const QSize form = ActivePanel() ? ActivePanel()->sizeHint() : QSize(640, 360);
+    const int chrome = 16;
+    int width = std::max(form.width(), alarmBarWnd ? alarmBarWnd->sizeHint().width() : 0);
+    width = std::max(width + chrome, minimumSizeHint().width());
+    int height = form.height() + chrome + menuBar()->sizeHint().height();
+    for (QWidget* w : {static_cast<QWidget*>(toolBar), static_cast<QWidget*>(alarmBar),
+                       static_cast<QWidget*>(statusBar)}) {
+        height += w ? w->sizeHint().height() : 0;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableSize();
+        width = std::min(width, room.width());
+        height = std::min(height, room.height());
+    }
+    return {width, height};
 }
 
 bool CMainFrame::OnClose() {

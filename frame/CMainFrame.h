@@ -72,6 +72,8 @@ public:
     void ReadPortState();
     void WritePortState();
     WindowPlacement CurrentPlacement() const;
+    // The size of a first start: one form with the bars around it.
+    QSize DefaultSize() const;
     void ApplyPlacement(const WindowPlacement& placement);
 
     // Every update handler: menu check marks, enabled states and the pane texts.

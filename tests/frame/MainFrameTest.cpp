@@ -1,0 +1,379 @@
+// The main window built from fakes: start-up and close orders, panes, menus, documents.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <algorithm>
+
+#include "FrameFixture.h"
+#include "display/CKestrelSettings.h"
+#include "frame/ClientSplitter.h"
+#include "frame/CommandIds.h"
+
+namespace kestrel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(FrameFixture, FirstStartWithNoSettings) {
+    CMainFrame& f = Create();
+    EXPECT_EQ(f.Settings().portNumber, 1);
+    EXPECT_EQ(f.Settings().portOpen, 0);
+    EXPECT_EQ(f.PaneText(59142), u"COM: 1");
+    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
+    EXPECT_EQ(f.PaneText(59144), u"MUX NOT CONNECTED");
+    EXPECT_EQ(f.PaneText(59147), u"No Data");
+    EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");
+    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    EXPECT_TRUE(ports->OpenAttempts().empty());
+    // Not opened at start: the thread stays suspended, LinkWatch keeps the MUX disconnected.
+    f.LinkWatch();
+    EXPECT_EQ(state.connected.load(), 0);
+}
+
+TEST_F(FrameFixture, StartUpOrderWithTheStoredPortOpen) {
+    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("2"));
+    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+    CMainFrame& f = Create();
+    const std::vector<std::string> expected{
+        "ReadWindowPlacement", "ReadPortState",  "CreateClient", "CreateToolBar",
+        "CreateStatusBar",     "CreateAlarmBar", "CreateThread", "SetPortNumber",
+        "SetPortOpen",         "StartTimers",    "Sleep 1000",   "ResumeThread"};
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(ports->OpenAttempts(), std::vector<std::string>{"/fake/com2"});
+    // The control lines: RTS raised, DTR lowered after the open.
+    const auto calls = com2->Calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front(), "Open");
+    EXPECT_TRUE(com2->Rts());
+    EXPECT_FALSE(com2->Dtr());
+    EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
+    EXPECT_EQ(f.PaneText(59142), u"COM: 2");
+    EXPECT_EQ(f.Comm().SuspendCount(), 0);
+}
+
+TEST_F(FrameFixture, CloseOrderStoresStateAndStopsEverything) {
+    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+    CMainFrame& f = Create();
+    f.PanelRefreshTimer().start();
+    f.LinkWatchTimer().start();
+    steps.clear();
+    ASSERT_TRUE(f.close());
+    const std::vector<std::string> expected{
+        "WriteWindowPlacement", "SetClosing",    "WritePortState", "SuspendThread",
+        "ClosePortIfOpen",      "StopReceiving", "ResumeThread",   "JoinThread",
+        "KillTimers",           "Closed"};
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(state.closing.load(), 1);
+    EXPECT_EQ(state.keepReceiving.load(), 0);
+    EXPECT_FALSE(f.PanelRefreshTimer().isActive());
+    EXPECT_FALSE(f.LinkWatchTimer().isActive());
+    EXPECT_FALSE(com1->IsOpen());
+    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"1");
+    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"1");
+    EXPECT_TRUE(ParseWindowPos(Setting(QStringLiteral("Settings/WindowPos"))).has_value());
+    // A second close changes nothing.
+    steps.clear();
+    f.close();
+    EXPECT_TRUE(steps.empty());
+}
+
+TEST_F(FrameFixture, AbsentDeviceStaysClosedAndIsStoredClosed) {
+    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("3"));
+    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+    CMainFrame& f = Create();
+    EXPECT_EQ(ports->OpenAttempts(), std::vector<std::string>{"/fake/com3-absent"});
+    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
+    EXPECT_EQ(f.PaneText(59142), u"COM: 3");
+    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    EXPECT_TRUE(prompts.shown.empty());  // no message at start-up
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "ResumeThread"), 0);
+    f.close();
+    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"3");
+    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"0");
+}
+
+TEST_F(FrameFixture, WindowPosAppliedOnlyWhenComplete) {
+    struct Case {
+        const char* stored;
+        bool applied;
+    };
+    const Case cases[] = {
+        {"0,1,-1,-1,-1,-1,40,50,640,450", true},
+        {"0,1,-1,-1,-1,-1,40,50,640,450,7", true},
+        {"0,1,-1,-1,-1,-1,40,50,640", false},
+        {"0,1,-1,-1,-1,-1,40,5O,640,450", false},
+    };
+    for (const Case& c : cases) {
+        SetSetting(QStringLiteral("Settings/WindowPos"), QString::fromLatin1(c.stored));
+        CMainFrame& f = Create();
+        EXPECT_EQ(f.geometry() == QRect(40, 50, 600, 400), c.applied) << c.stored;
+        frame.reset();
+    }
+}
+
+TEST_F(FrameFixture, PlacementRoundTripsWithoutCreeping) {
+    SetSetting(QStringLiteral("Settings/WindowPos"),
+               QStringLiteral("0,1,-1,-1,-1,-1,40,50,1040,800"));
+    for (int start = 0; start < 3; ++start) {
+        CMainFrame& f = Create();
+        f.show();
+        f.close();
+        frame.reset();
+        EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), u"0,1,-1,-1,-1,-1,40,50,1040,800");
+    }
+}
+
+TEST_F(FrameFixture, MaximisedCloseKeepsTheStoredPlacement) {
+    SetSetting(QStringLiteral("Settings/WindowPos"), QStringLiteral("0,1,-1,-1,-1,-1,1,2,401,302"));
+    CMainFrame& f = Create();
+    f.showMaximized();
+    f.close();
+    EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), u"0,1,-1,-1,-1,-1,1,2,401,302");
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "WriteWindowPlacement"), 0);
+}
+
+TEST_F(FrameFixture, PaneTexts) {
+    CMainFrame& f = Create();
+    // Seven panes in order, each as wide as its placeholder and nothing else in the bar.
+    const QList<QLabel*> labels = f.QMainWindow::statusBar()->findChildren<QLabel*>();
+    QStringList order;
+    for (QLabel* l : labels) {
+        order << l->objectName();
+    }
+    EXPECT_EQ(order, QStringList({"59145", "59146", "59142", "59143", "59144", "59147", "59148"}));
+    const QFontMetrics fm(f.QMainWindow::statusBar()->font());
+    EXPECT_GE(f.Pane(59145)->width(), fm.horizontalAdvance("Near Errors = *************"));
+    EXPECT_LT(f.Pane(59142)->width(), f.Pane(59145)->width());
+
+    state.nearErrorsTotal = 0;
+    state.farErrorsTotal = 1234567;
+    state.connected = 1;
+    state.noData = 0;
+    now += 65s;
+    f.RunUpdateHandlers();
+    EXPECT_EQ(f.PaneText(59145), u"Near Errors =      0");
+    EXPECT_EQ(f.PaneText(59146), u"Far Errors = 1234567");
+    EXPECT_EQ(f.PaneText(59144), u"MUX CONNECTED ");
+    EXPECT_EQ(f.PaneText(59147), QString::fromStdString(state.spinnerText()));
+    EXPECT_EQ(f.PaneText(59148), u" 0:00:01:05");
+    now += std::chrono::hours(24 * 100);
+    f.RunUpdateHandlers();
+    EXPECT_EQ(f.PaneText(59148), u" 100:00:01:05");
+}
+
+struct MenuItem {
+    int id;  // 0: separator; -1: submenu
+    const char* text;
+    bool enabled;
+};
+
+TEST_F(FrameFixture, MenusTextsIdsAndStates) {
+    CMainFrame& f = Create();
+    f.RunUpdateHandlers();
+    const std::vector<std::pair<const char*, std::vector<MenuItem>>> expected{
+        {"&File",
+         {{57600, "&New\tCtrl+N", true},
+          {57601, "&Open...\tCtrl+O", true},
+          {57603, "&Save\tCtrl+S", true},
+          {57604, "Save &As...", true},
+          {0, "", true},
+          {57607, "&Print...\tCtrl+P", false},
+          {57609, "Print Pre&view", false},
+          {57606, "P&rint Setup...", true},
+          {0, "", true},
+          {57616, "Recent File", false},
+          {0, "", true},
+          {57665, "E&xit", true}}},
+        {"&Edit",
+         {{57643, "&Undo\tCtrl+Z", false},
+          {0, "", true},
+          {57635, "Cu&t\tCtrl+X", false},
+          {57634, "&Copy\tCtrl+C", false},
+          {57637, "&Paste\tCtrl+V", false}}},
+        {"&View",
+         {{59392, "&Toolbar", true}, {59393, "&Status Bar", true}, {57653, "S&plit", true}}},
+        {"Communication", {{32771, "Port Settings...", true}, {32772, "Port Open", true}}},
+        {"Statisitcs",
+         {{32779, "On", true},
+          {32780, "Off", true},
+          {-1, "BER Inteval", true},
+          {32786, "BER Freeze", false},
+          {32785, "BER Reset", true}}},
+        {"&Help",
+         {{57667, "&Help Topics", true}, {0, "", true}, {57664, "&About Kestrel...", true}}},
+    };
+    const QList<QAction*> bar = f.menuBar()->actions();
+    ASSERT_EQ(bar.size(), static_cast<int>(expected.size()));
+    for (std::size_t m = 0; m < expected.size(); ++m) {
+        QMenu* menu = bar[m]->menu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->title(), QString::fromLatin1(expected[m].first));
+        const QList<QAction*> items = menu->actions();
+        ASSERT_EQ(items.size(), static_cast<int>(expected[m].second.size())) << expected[m].first;
+        for (int i = 0; i < items.size(); ++i) {
+            const MenuItem& e = expected[m].second[i];
+            SCOPED_TRACE(e.text);
+            EXPECT_EQ(items[i]->isSeparator(), e.id == 0);
+            if (e.id == 0) {
+                continue;
+            }
+            EXPECT_EQ(items[i]->text(), QString::fromLatin1(e.text));
+            EXPECT_EQ(items[i]->isEnabled(), e.enabled);
+            if (e.id > 0) {
+                EXPECT_EQ(items[i]->data().toInt(), e.id);
+            }
+        }
+    }
+    QMenu* interval = f.Action(32777)->associatedObjects().isEmpty()
+                          ? nullptr
+                          : qobject_cast<QMenu*>(f.Action(32777)->associatedObjects().first());
+    ASSERT_NE(interval, nullptr);
+    QStringList texts;
+    for (QAction* a : interval->actions()) {
+        texts << a->text();
+    }
+    EXPECT_EQ(texts, QStringList({"  1 sec", "  3 sec", "10 sec", "30 sec"}));
+    // Check marks at start: "Off" and the 10 s interval; the port is closed.
+    EXPECT_TRUE(f.Action(32780)->isChecked());
+    EXPECT_FALSE(f.Action(32779)->isChecked());
+    EXPECT_FALSE(f.Action(32772)->isChecked());
+    EXPECT_TRUE(f.Action(59392)->isChecked());
+    EXPECT_TRUE(f.Action(59393)->isChecked());
+    // The standard keys.
+    EXPECT_EQ(f.Action(57600)->shortcut(), QKeySequence("Ctrl+N"));
+    EXPECT_TRUE(f.Action(57643)->shortcuts().contains(QKeySequence("Alt+Backspace")));
+    EXPECT_TRUE(f.Action(57635)->shortcuts().contains(QKeySequence("Shift+Del")));
+    EXPECT_TRUE(f.Action(57634)->shortcuts().contains(QKeySequence("Ctrl+Ins")));
+    EXPECT_TRUE(f.Action(57637)->shortcuts().contains(QKeySequence("Shift+Ins")));
+    EXPECT_EQ(f.Action(57670)->shortcut(), QKeySequence("F1"));
+    EXPECT_EQ(f.Action(57669)->shortcut(), QKeySequence("Shift+F1"));
+    EXPECT_EQ(f.Action(57680)->shortcut(), QKeySequence("F6"));
+    EXPECT_EQ(f.Action(57681)->shortcut(), QKeySequence("Shift+F6"));
+}
+
+TEST_F(FrameFixture, ToolbarButtons) {
+    CMainFrame& f = Create();
+    QList<int> ids;
+    for (QAction* a : f.ToolBar()->actions()) {
+        ids << (a->isSeparator() ? 0 : a->data().toInt());
+    }
+    EXPECT_EQ(ids,
+              QList<int>({57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57607, 57664, 57669}));
+    f.Action(59392)->trigger();
+    EXPECT_TRUE(f.ToolBar()->isHidden());
+    f.Action(59393)->trigger();
+    EXPECT_TRUE(f.QMainWindow::statusBar()->isHidden());
+    f.RunUpdateHandlers();
+    EXPECT_FALSE(f.Action(59392)->isChecked());
+    EXPECT_FALSE(f.Action(59393)->isChecked());
+}
+
+TEST_F(FrameFixture, BerMenuActsOnTheMeter) {
+    CMainFrame& f = Create();
+    for (int id : {32775, 32776, 32778, 32777}) {
+        f.Action(id)->trigger();
+        f.RunUpdateHandlers();
+        for (int other = 32775; other <= 32778; ++other) {
+            EXPECT_EQ(f.Action(other)->isChecked(), other == id) << id << " " << other;
+        }
+        EXPECT_EQ(state.berIntervalIndex.load(), id - 32775);
+    }
+    state.nearErrorsTotal = 12;
+    state.farErrorsTotal = 34;
+    f.Action(32785)->trigger();
+    EXPECT_EQ(state.nearErrorsTotal.load(), 0);
+    EXPECT_EQ(state.farErrorsTotal.load(), 0);
+    EXPECT_FALSE(f.Action(32786)->isEnabled());
+}
+
+TEST_F(FrameFixture, SplitPanesAndTheActivePanel) {
+    CMainFrame& f = Create();
+    f.show();
+    ClientSplitter* s = f.Splitter();
+    EXPECT_EQ(s->VisiblePaneCount(), 1);
+    CKestrelSettings* first = f.ActivePanel();
+    f.Action(57653)->trigger();
+    EXPECT_EQ(s->VisiblePaneCount(), 4);
+    f.Action(57680)->trigger();  // F6: next pane
+    EXPECT_EQ(s->ActiveIndex(), 1);
+    CKestrelSettings* second = f.ActivePanel();
+    EXPECT_NE(first, second);
+    // Only the active pane gets the refresh and the BER texts.
+    state.connected = 1;
+    state.tribNoSig[0] = 1;
+    f.PanelRefresh();
+    f.ApplyBerTexts({"1.000000e-003", "2.000000e-003", "3.000000e-003", "4.000000e-003"});
+    EXPECT_EQ(second->Led(1008), LedState::Red);
+    EXPECT_EQ(first->Led(1008), LedState::Off);
+    EXPECT_EQ(second->BerText(1045), u"1.000000e-003");
+    EXPECT_EQ(first->BerText(1045), u"0.000000e-009");
+    f.Action(57681)->trigger();  // Shift+F6: back
+    EXPECT_EQ(f.ActivePanel(), first);
+}
+
+TEST_F(FrameFixture, DocumentCommands) {
+    CMainFrame& f = Create();
+    const QString path = dir.filePath(QStringLiteral("night.cfg"));
+    prompts.fileNames.push_back(dir.filePath(QStringLiteral("night")));  // suffix added by dialog
+    prompts.fileNames.back() = path;
+    f.Action(57603)->trigger();  // Save on an untitled document asks for a name
+    ASSERT_EQ(prompts.requests.size(), 1u);
+    EXPECT_EQ(prompts.requests[0].defaultSuffix, u"cfg");
+    EXPECT_EQ(prompts.requests[0].initialName, u"Untitled");
+    EXPECT_EQ(prompts.requests[0].filters.value(0), u"Kestrel Files (*.cfg)");
+    ASSERT_TRUE(QFileInfo::exists(path));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
+    EXPECT_EQ(f.RecentFiles(), QStringList({path}));
+    EXPECT_EQ(f.Action(57616)->text(), QStringLiteral("&1 ") + path);
+
+    f.Action(57600)->trigger();
+    EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");
+
+    f.Action(57616)->trigger();  // the recent file
+    EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
+
+    // Opening a missing file tells the user and keeps the document.
+    prompts.fileNames.push_back(dir.filePath(QStringLiteral("missing.cfg")));
+    f.Action(57601)->trigger();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, u"Failed to open document.");
+    EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
+
+    // Monitoring is not touched by documents.
+    EXPECT_EQ(f.Settings().portNumber, 1);
+}
+
+TEST_F(FrameFixture, RecentFilesKeepFourNewestFirst) {
+    CMainFrame& f = Create();
+    QStringList made;
+    for (int i = 0; i < 6; ++i) {
+        const QString p = dir.filePath(QStringLiteral("d%1.cfg").arg(i));
+        QFile(p).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(f.OpenDocumentFile(p));
+        made.prepend(QFileInfo(p).absoluteFilePath());
+    }
+    EXPECT_EQ(f.RecentFiles(), made.mid(0, 4));
+    EXPECT_EQ(settings->ReadRecentFiles(), made.mid(0, 4));
+}
+
+TEST_F(FrameFixture, DialogsGoThroughTheSeam) {
+    CMainFrame& f = Create();
+    f.Action(57664)->trigger();
+    f.Action(57606)->trigger();
+    EXPECT_EQ(prompts.dialogs, std::vector<QString>({"100", "pageSetup"}));
+    f.Action(57667)->trigger();
+    QWidget* help = f.findChild<QWidget*>(QStringLiteral("helpWindow"));
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+}
+
+}  // namespace
+}  // namespace kestrel::test

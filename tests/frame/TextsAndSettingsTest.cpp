@@ -1,0 +1,219 @@
+// Pane texts, the settings store's read rules, the command line and window placement.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <clocale>
+
+#include "app/CommandLine.h"
+#include "app/SettingsStore.h"
+#include "frame/Placement.h"
+#include "frame/StatusTexts.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StatusTexts, CountsAreSixWideAndSixtyFourBit) {
+    struct Case {
+        std::int64_t value;
+        const char* near;
+        const char* far;
+    };
+    const Case cases[] = {
+        {0, "Near Errors =      0", "Far Errors =      0"},
+        {42, "Near Errors =     42", "Far Errors =     42"},
+        {999999, "Near Errors = 999999", "Far Errors = 999999"},
+        {1234567, "Near Errors = 1234567", "Far Errors = 1234567"},
+        {5000000000LL, "Near Errors = 5000000000", "Far Errors = 5000000000"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NearErrorsText(c.value), c.near);
+        EXPECT_EQ(FarErrorsText(c.value), c.far);
+    }
+}
+
+TEST(StatusTexts, FixedTexts) {
+    EXPECT_EQ(ComText(1), "COM: 1");
+    EXPECT_EQ(ComText(260), "COM: 260");
+    EXPECT_EQ(PortText(1), "PORT: OPENED");
+    EXPECT_EQ(PortText(0), "PORT: CLOSED");
+    EXPECT_EQ(MuxText(1), "MUX CONNECTED ");
+    EXPECT_EQ(MuxText(0), "MUX NOT CONNECTED");
+}
+
+TEST(StatusTexts, ElapsedTime) {
+    const std::pair<std::chrono::seconds, const char*> cases[] = {
+        {0s, " 0:00:00:00"},
+        {65s, " 0:00:01:05"},
+        {86399s, " 0:23:59:59"},
+        {86400s, " 1:00:00:00"},
+        {std::chrono::hours(24 * 100), " 100:00:00:00"},
+        {std::chrono::hours(24 * 100000) + 3723s, " 100000:01:02:03"},
+        {-5s, " 0:00:00:00"},
+    };
+    for (const auto& [span, text] : cases) {
+        EXPECT_EQ(ElapsedText(span), text) << span.count();
+    }
+}
+
+TEST(StatusTexts, PaneOrderAndPlaceholders) {
+    const int ids[] = {59145, 59146, 59142, 59143, 59144, 59147, 59148};
+    ASSERT_EQ(kStatusPanes.size(), 7u);
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(kStatusPanes[i].id, ids[i]);
+    }
+    EXPECT_STREQ(kStatusPanes[0].placeholder, "Near Errors = *************");
+    EXPECT_STREQ(kStatusPanes[6].placeholder, " 00:00:00:00");
+}
+
+TEST(WindowPos, ReadRules) {
+    struct Case {
+        const char* text;
+        bool valid;
+        WindowPlacement expected;
+    };
+    const WindowPlacement sample{0, 1, -1, -1, -1, -1, 10, 20, 810, 620};
+    const Case cases[] = {
+        {"0,1,-1,-1,-1,-1,10,20,810,620", true, sample},
+        {"0,1,-1,-1,-1,-1,10,20,810,620,99", true, sample},        // eleven: first ten
+        {"0,1,-1,-1,-1,-1,10,20,810,620 junk", true, sample},      // text after the tenth
+        {"0, 1, -1, -1, -1, -1, 10, 20, 810, 620", true, sample},  // blanks before numbers
+        {"0,1,-1,-1,-1,-1,10,20,810", false, {}},                  // nine
+        {"0,1,-1,-1,x,-1,10,20,810,620", false, {}},               // a letter
+        {"0,1,-1,-1,-1,-1,10,20,810 ,620", false, {}},             // blank before a comma
+        {"", false, {}},
+        {"abc", false, {}},
+    };
+    for (const Case& c : cases) {
+        const auto p = ParseWindowPos(QString::fromLatin1(c.text));
+        ASSERT_EQ(p.has_value(), c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(*p, c.expected) << c.text;
+        }
+    }
+    EXPECT_EQ(FormatWindowPos(sample), QStringLiteral("0,1,-1,-1,-1,-1,10,20,810,620"));
+}
+
+TEST(SettingsStore, LeadingNumberRule) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"3", 3},
+        {" 2", 2},
+        {"4xyz", 4},
+        {"+7", 7},
+        {"", std::nullopt},
+        {"x3", std::nullopt},
+        {"-", std::nullopt},
+        {"260", 260},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(ParseLeadingNumber(QString::fromLatin1(text)), expected) << text;
+    }
+}
+
+class SettingsStoreFile : public ::testing::Test {
+protected:
+    // Writes an INI file by hand, as a user editing it would.
+    SettingsStore Store(const QByteArray& contents) {
+        QDir().mkpath(dir.filePath(QStringLiteral("Verdanne Ltd.")));
+        QFile f(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.ini")));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+        f.close();
+        return SettingsStore(dir.path());
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(SettingsStoreFile, DefaultsWhenNothingIsStored) {
+    SettingsStore store(dir.path());
+    EXPECT_EQ(store.ReadActivePort(), 1);
+    EXPECT_EQ(store.ReadPortOpen(), 0);
+    EXPECT_FALSE(store.ReadWindowPos().has_value());
+    EXPECT_TRUE(store.ReadDevicePaths().empty());
+}
+
+TEST_F(SettingsStoreFile, HandEditedValues) {
+    // An unquoted comma value comes back from QSettings as a list; it still counts.
+    SettingsStore store = Store(
+        "[Settings]\nWindowPos=0,1,-1,-1,-1,-1,5,6,405,306\nActivePort=abc\nPortOpen=1 \n"
+        "[Devices]\nCOM3=/dev/pts/7\nCOM9=\nLPT1=/dev/lp0\n");
+    const auto p = store.ReadWindowPos();
+    ASSERT_TRUE(p.has_value());
+    EXPECT_EQ(p->left, 5);
+    EXPECT_EQ(p->bottom, 306);
+    EXPECT_EQ(store.ReadActivePort(), 1);  // not a number: as if missing
+    EXPECT_EQ(store.ReadPortOpen(), 1);
+    const auto devices = store.ReadDevicePaths();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].first, 3);
+    EXPECT_EQ(devices[0].second, "/dev/pts/7");
+}
+
+TEST_F(SettingsStoreFile, WrittenFormatsReadBack) {
+    {
+        SettingsStore store(dir.path());
+        store.WriteWindowPos({0, 1, -1, -1, -1, -1, -20, 30, 620, 530});
+        store.WritePortState(3, 0);
+        store.WriteRecentFiles({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")});
+    }
+    SettingsStore store(dir.path());
+    EXPECT_EQ(ValueText(store.Raw().value(QStringLiteral("Settings/WindowPos"))),
+              QStringLiteral("0,1,-1,-1,-1,-1,-20,30,620,530"));
+    EXPECT_EQ(store.Raw().value(QStringLiteral("Settings/ActivePort")).toString(), u"3");
+    EXPECT_EQ(store.Raw().value(QStringLiteral("Settings/PortOpen")).toString(), u"0");
+    EXPECT_EQ(store.ReadRecentFiles(),
+              QStringList({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")}));
+}
+
+TEST(CommandLine, Options) {
+    auto parse = [](std::initializer_list<const char*> args) {
+        QStringList l;
+        for (const char* a : args) {
+            l << QString::fromLatin1(a);
+        }
+        return ParseCommandLine(l);
+    };
+    CommandLine c = parse({"--device", "COM3=/dev/pts/4", "--device=com1=/tmp/x", "day.cfg"});
+    EXPECT_TRUE(c.error.isEmpty());
+    ASSERT_EQ(c.devices.size(), 2u);
+    EXPECT_EQ(c.devices[0], std::make_pair(3, std::string("/dev/pts/4")));
+    EXPECT_EQ(c.devices[1], std::make_pair(1, std::string("/tmp/x")));
+    EXPECT_EQ(c.document, u"day.cfg");
+
+    // The Windows shell's switches start the program normally.
+    c = parse({"/Embedding", "-Automation", "/dde", "/p", "x.cfg"});
+    EXPECT_TRUE(c.error.isEmpty());
+    EXPECT_EQ(c.document, u"x.cfg");
+    EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_TRUE(parse({"--version"}).version);
+    EXPECT_EQ(parse({"--settings-dir", "/tmp/s"}).settingsDir, u"/tmp/s");
+
+    for (auto bad : {std::initializer_list<const char*>{"--device"},
+                     {"--device", "COM0=/x"},
+                     {"--device", "COM1"},
+                     {"--frobnicate"},
+                     {"a.cfg", "b.cfg"}}) {
+        EXPECT_FALSE(parse(bad).error.isEmpty()) << *bad.begin();
+    }
+}
+
+TEST(Placement, KeptOnAScreenThatExists) {
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    // On either screen: unchanged.
+    EXPECT_EQ(KeepOnScreens(QRect(100, 100, 800, 600), screens), QRect(100, 100, 800, 600));
+    EXPECT_EQ(KeepOnScreens(QRect(2000, 50, 800, 600), screens), QRect(2000, 50, 800, 600));
+    // On a screen that was unplugged: back onto the first one, inside it.
+    EXPECT_EQ(KeepOnScreens(QRect(3500, 200, 800, 600), screens), QRect(1120, 200, 800, 600));
+    // Title strip above the top: moved down.
+    EXPECT_EQ(KeepOnScreens(QRect(100, -500, 800, 600), screens), QRect(100, 0, 800, 600));
+    // Larger than the screen: shrunk to it.
+    EXPECT_EQ(KeepOnScreens(QRect(-5000, 0, 4000, 3000), screens), QRect(0, 0, 1920, 1080));
+    // Degenerate sizes grow to the minimum.
+    EXPECT_EQ(KeepOnScreens(QRect(10, 10, 0, -5), screens).size(),
+              QSize(kMinWindowWidth, kMinWindowHeight));
+}
+
+}  // namespace
+}  // namespace kestrel
