@@ -185,14 +185,11 @@ int CComm::OpenPort() {
         return 0;
     }
     device = std::move(fresh);
-    // The queue sizes and time-outs a Windows port is given have no meaning for a tty: reads
-    // are non-blocking and take only what is queued.
+    // Queue sizes and read time-outs need no setting on a tty: reads are non-blocking and
+    // take only what is already queued.
     device->SetEventMask(kEvRxChar);
     device->Purge();
-    if (!ConfigurePort()) {
-        if (lastOpenError == 0) {
-            lastOpenError = EINVAL;
-        }
+    if (!ConfigurePort()) {  // it has set lastOpenError
         device->Close();
         device.reset();
         return 0;
