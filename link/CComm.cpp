@@ -447,6 +447,7 @@ void CComm::ThreadMain() {
 int CComm::Run() {
     std::string text;
     char buffer[ReceiveChunk];
+    bool troubleReported = false;
     // Without a port to watch there is nothing this loop could ever do.
     if (!device || !device->SetEventMask(kEvRxChar)) {
         return kExitNoEventMask;
@@ -479,8 +480,14 @@ int CComm::Run() {
         // A vanished device (a USB adapter pulled out) reports a hang-up, or readiness with
         // nothing to read, on every wait. Pause before waiting again instead of spinning.
         if ((events & kWaitHangup) || ((events & kWaitReadable) && got == 0)) {
-            LinkDebug("port hang-up or error; waiting before the next look");
+            if (!troubleReported) {
+                LinkDebug("port hang-up or error; looking again every %d ms",
+                          static_cast<int>(kHangupPause.count()));
+                troubleReported = true;
+            }
             IdleFor(kHangupPause, true);
+        } else if (got > 0) {
+            troubleReported = false;
         }
     }
     return kExitOrderly;
