@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -28,8 +29,10 @@
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
 #include "display/Refresh.h"
+#include "frame/CPortSettingsDlg.h"
 #include "frame/ClientSplitter.h"
 #include "frame/CommandIds.h"
+#include "frame/OpenFailure.h"
 #include "frame/PageSetupDialog.h"
 #include "frame/Placement.h"
 #include "frame/StatusTexts.h"
@@ -49,11 +52,23 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     : QMainWindow(parent),
       env(std::move(environment)),
       state(*env.state),
-      statistics(&noStatistics),
+      statisticsLog(std::make_unique<StatisticsLog>(
+          state,
+          StatisticsLog::Options{
+              [this](const std::string& message) {
+                  // Recording stopped; the monitoring goes on, so the box waits for
+                  // nobody.
+                  if (env.prompts) {
+                      env.prompts->Notice(this, QString::fromStdString(message),
+                                          QStringLiteral("Kestrel"));
+                  }
+              },
+              env.wallClock, [this](std::chrono::milliseconds ms) { env.sleep(ms); }, nullptr})),
+      statisticsHooks(*statisticsLog),
       meter(state),
       parser(state, meter),
       berSink(this),
-      supervision(state, noStatistics,
+      supervision(state, statisticsHooks,
                   Supervision::Links{
                       [this] { return portSettings.portOpen != 0; },
                       [this] { return comm ? comm->IsModemActive() : 0; },
@@ -80,9 +95,11 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     panelRefreshTimer.setInterval(Supervision::kPanelRefreshMs);
     linkWatchTimer.setInterval(Supervision::kLinkWatchMs);
     // The pane texts and check marks follow a light tick, as idle-time updates would.
+    logFlushTimer.setInterval(MonitorState::logFlushPeriodMs);
     uiRefreshTimer.setInterval(250);
     connect(&panelRefreshTimer, &QTimer::timeout, this, [this] { PanelRefresh(); });
     connect(&linkWatchTimer, &QTimer::timeout, this, [this] { LinkWatch(); });
+    connect(&logFlushTimer, &QTimer::timeout, this, [this] { LogFlush(); });
     connect(&uiRefreshTimer, &QTimer::timeout, this, [this] { RunUpdateHandlers(); });
 
     setAcceptDrops(true);
@@ -92,6 +109,7 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+    logFlushTimer.stop();
     // A window destroyed without its close handler still must not leave the thread running
     // over members that are about to go.
     if (comm) {
@@ -219,11 +237,10 @@ bool CMainFrame::OnClose() {
     panelRefreshTimer.stop();
     linkWatchTimer.stop();
     uiRefreshTimer.stop();
-    if (statistics->IsEventLogOpen()) {
+    // The "Off" command, run here and now: its closing rows go out before the window does.
+    if (statisticsLog->IsEventLogOpen()) {
         Trace("StatisticsOff");
-        if (QAction* off = Action(cmd::kStatisticsOff)) {
-            off->trigger();
-        }
+        OnStatisticsOff();
     }
     if (env.settings) {
         env.settings->Sync();
@@ -395,14 +412,20 @@ void CMainFrame::BuildMenus() {
             this, [this] { OnWindowSplit(); });
 
     QMenu* comms = addMenu(QStringLiteral("Communication"));
-    AddCommand(comms, cmd::kPortSettings, QStringLiteral("Port Settings..."));
-    AddCommand(comms, cmd::kPortOpen, QStringLiteral("Port Open"))->setCheckable(true);
+    connect(AddCommand(comms, cmd::kPortSettings, QStringLiteral("Port Settings...")),
+            &QAction::triggered, this, [this] { OnPortSettings(); });
+    QAction* portOpenItem = AddCommand(comms, cmd::kPortOpen, QStringLiteral("Port Open"));
+    portOpenItem->setCheckable(true);
+    connect(portOpenItem, &QAction::triggered, this, [this] { OnPortOpen(); });
 
     QMenu* stats = addMenu(QStringLiteral("Statisitcs"));
-    AddCommand(stats, cmd::kStatisticsOn, QStringLiteral("On"))->setCheckable(true);
+    QAction* on = AddCommand(stats, cmd::kStatisticsOn, QStringLiteral("On"));
+    on->setCheckable(true);
+    connect(on, &QAction::triggered, this, [this] { OnStatisticsOn(); });
     QAction* off = AddCommand(stats, cmd::kStatisticsOff, QStringLiteral("Off"));
     off->setCheckable(true);
     off->setChecked(true);
+    connect(off, &QAction::triggered, this, [this] { OnStatisticsOff(); });
     QMenu* interval = stats->addMenu(QStringLiteral("BER Inteval"));
     connect(interval, &QMenu::aboutToShow, this, [this] { OnUpdateBerInterval(); });
     const std::array<std::pair<int, const char*>, 4> intervals{{
@@ -536,11 +559,6 @@ CKestrelSettings* CMainFrame::ActivePanel() const {
     return clientSplitter ? clientSplitter->ActivePanel() : nullptr;
 }
 
-void CMainFrame::SetStatistics(StatisticsHooks& hooks) {
-    statistics = &hooks;
-    supervision.SetStatistics(hooks);
-}
-
 void CMainFrame::UpdateTitle() {
     setWindowTitle(env.document ? env.document->FrameTitle()
                                 : QStringLiteral("Untitled - Kestrel"));
@@ -587,11 +605,11 @@ void CMainFrame::OnUpdateBerFreeze() {
 }
 
 void CMainFrame::OnUpdateStatisticsOn() {
-    Action(cmd::kStatisticsOn)->setChecked(statistics->IsEventLogOpen());
+    Action(cmd::kStatisticsOn)->setChecked(statisticsLog->IsEventLogOpen());
 }
 
 void CMainFrame::OnUpdateStatisticsOff() {
-    Action(cmd::kStatisticsOff)->setChecked(!statistics->IsEventLogOpen());
+    Action(cmd::kStatisticsOff)->setChecked(!statisticsLog->IsEventLogOpen());
 }
 
 void CMainFrame::SetPaneText(int indicatorId, const std::string& text) {
@@ -632,6 +650,95 @@ void CMainFrame::OnUpdateElapsedTime() {
     SetPaneText(
         cmd::kIndicatorTime,
         ElapsedText(std::chrono::duration_cast<std::chrono::seconds>(env.clock() - startTime)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Port commands
+
+void CMainFrame::OnPortOpen() {
+    if (portSettings.portOpen) {
+        portSettings.portOpen = 0;
+        comm->SuspendThread();
+        comm->SetPortOpen(false);
+        RunUpdateHandlers();
+        return;
+    }
+    comm->SetPortOpen(true);
+    portSettings.portOpen = comm->IsPortOpen();
+    if (portSettings.portOpen == 1) {
+        comm->ResumeThread();
+    }
+    if (!comm->IsPortOpen()) {
+        portSettings.portOpen = 0;
+        RunUpdateHandlers();
+        if (env.prompts) {
+            env.prompts->Exclamation(this, QStringLiteral("Device Not Availlable"),
+                                     QStringLiteral("Port Open Error"),
+                                     OpenFailureDetail(comm->DevicePath(), comm->LastOpenError()));
+        }
+    }
+    RunUpdateHandlers();
+}
+
+void CMainFrame::OnPortSettings() {
+    CPortSettingsDlg dialog(portSettings, this);
+    if (!env.prompts || env.prompts->Exec(dialog) != QDialog::Accepted) {
+        return;
+    }
+    PortSettings chosen = dialog.GetSettings();
+    if (chosen.portNumber == portSettings.portNumber) {
+        return;
+    }
+    chosen.portOpen = 0;
+    if (portSettings.portOpen == 1) {
+        // The port is marked closed before the box: its event loop runs the link watch, which
+        // must not ask a closed device for its modem lines.
+        portSettings.portOpen = 0;
+        comm->SuspendThread();
+        comm->SetPortOpen(false);
+        RunUpdateHandlers();
+        env.prompts->Exclamation(this, QStringLiteral("Plese Set Port Open"),
+                                 QStringLiteral("Port Open"), QString());
+    }
+    comm->SetPortNumber(chosen.portNumber);
+    portSettings = chosen;
+    RunUpdateHandlers();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statistics commands
+
+void CMainFrame::OnStatisticsOn() {
+    FileDialogRequest request;
+    request.caption = QStringLiteral("Save As");
+    request.filters = {QStringLiteral("Statistic Files (*.csv)"), QStringLiteral("All Files (*)")};
+    request.defaultSuffix = QStringLiteral("csv");
+    request.initialName = QStringLiteral("Untitled");
+    request.save = true;
+    const QString chosen = env.prompts ? env.prompts->FileName(this, request) : QString();
+    // While statistics are on, the running files stay as they are whatever was chosen.
+    if (chosen.isEmpty() || statisticsLog->IsEventLogOpen()) {
+        return;
+    }
+    if (statisticsLog->StatisticsOn(QFile::encodeName(chosen).toStdString())) {
+        logFlushTimer.start();
+    }
+    RunUpdateHandlers();
+}
+
+void CMainFrame::OnStatisticsOff() {
+    logFlushTimer.stop();
+    statisticsLog->StatisticsOff();
+    RunUpdateHandlers();
+}
+
+void CMainFrame::LogFlush() {
+    // The next pass is scheduled only at the end of a successful one.
+    logFlushTimer.stop();
+    if (statisticsLog->LogFlush(frameMutex)) {
+        logFlushTimer.start();
+    }
+    RunUpdateHandlers();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/MonitorState.h"
+#include "stats/StatisticsLog.h"
 
 class QAction;
 class QLabel;
@@ -47,6 +49,8 @@ struct FrameEnvironment {
     DeviceResolver resolver;
     // Blocking wait of the start-up step; runs no event loop.
     std::function<void(std::chrono::milliseconds)> sleep;
+    // Calendar time of the statistics rows; empty: the system clock.
+    std::function<std::time_t()> wallClock;
     // Monotonic clock of the elapsed-time pane.
     std::function<std::chrono::steady_clock::time_point()> clock;
     // One line per step of the start-up and close orders; may be empty.
@@ -92,6 +96,11 @@ public:
     void OnUpdateElapsedTime();
 
     // Commands.
+    void OnPortOpen();
+    void OnPortSettings();
+    void OnStatisticsOn();
+    void OnStatisticsOff();
+    void LogFlush();
     void OnBerInterval(int commandId);
     void OnBerReset();
     void OnBerFreeze();
@@ -114,8 +123,8 @@ public:
     // BER texts from the receive thread arrive here, posted to the user-interface thread.
     void ApplyBerTexts(const std::array<std::string, 4>& texts);
 
-    // The statistics recorder; the default records nothing.
-    void SetStatistics(StatisticsHooks& hooks);
+    StatisticsLog& Statistics() { return *statisticsLog; }
+    QTimer& LogFlushTimer() { return logFlushTimer; }
 
     // Access for the other parts of the window and for tests.
     QAction* Action(int commandId) const;
@@ -171,7 +180,6 @@ private:
     // The members the rest of the program knows by name.
     ClientSplitter* clientSplitter = nullptr;
     PortSettings portSettings;
-    StatisticsHooks* statistics;
     std::unique_ptr<CComm> comm;
     std::mutex frameMutex;
     QStatusBar* statusBar = nullptr;
@@ -180,9 +188,11 @@ private:
     CAlarmBar* alarmBarWnd = nullptr;
     QTimer panelRefreshTimer;
     QTimer linkWatchTimer;
+    QTimer logFlushTimer;
     QTimer uiRefreshTimer;
 
-    NoStatistics noStatistics;
+    std::unique_ptr<StatisticsLog> statisticsLog;
+    StatisticsLogHooks statisticsHooks;
     BerMeter meter;
     FrameParser parser;
     QueuedBerSink berSink;

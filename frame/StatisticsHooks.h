@@ -1,6 +1,8 @@
 // What the supervision timers and the close handler need from the statistics recorder.
 #pragma once
 
+#include "stats/StatisticsLog.h"
+
 namespace kestrel {
 
 // The rows the timers write into the two log files. An implementation checks nothing about
@@ -19,14 +21,18 @@ public:
     virtual void WriteMarkRows(bool connected) = 0;
 };
 
-// Records nothing: no file is ever open.
-class NoStatistics : public StatisticsHooks {
+// The real recorder: the two statistics files of the main window.
+class StatisticsLogHooks : public StatisticsHooks {
 public:
-    bool IsEventLogOpen() const override { return false; }
-    bool IsG821LogOpen() const override { return false; }
-    void WriteAlarmRow() override {}
-    void WriteCountsRow() override {}
-    void WriteMarkRows(bool) override {}
+    explicit StatisticsLogHooks(StatisticsLog& log) : log(log) {}
+    bool IsEventLogOpen() const override { return log.IsEventLogOpen(); }
+    bool IsG821LogOpen() const override { return log.IsG821LogOpen(); }
+    void WriteAlarmRow() override { log.WriteAlarmRow(); }
+    void WriteCountsRow() override { log.WriteCountsRow(); }
+    void WriteMarkRows(bool connected) override { log.WriteMarkRows(connected); }
+
+private:
+    StatisticsLog& log;
 };
 
 }  // namespace kestrel
