@@ -1,0 +1,236 @@
+// "Port Open" and "Port Settings..." over a pseudo-terminal on COM1 and an absent COM2.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QThread>
+
+#include "FrameFixture.h"
+#include "frame/CPortSettingsDlg.h"
+#include "frame/CommandIds.h"
+#include "frame/OpenFailure.h"
+#include "link/SerialDevice.h"
+#include "monitor/FrameWriter.h"
+
+namespace kestrel::test {
+namespace {
+
+// An answer for the port settings dialog: pick a list index (or leave it) and press OK.
+std::function<int(QDialog&)> ChoosePort(int index) {
+    return [index](QDialog& d) {
+        auto& dialog = dynamic_cast<CPortSettingsDlg&>(d);
+        if (index >= 0) {
+            qobject_cast<QComboBox*>(dialog.Control(544))->setCurrentIndex(index);
+        }
+        dialog.accept();
+        return static_cast<int>(QDialog::Accepted);
+    };
+}
+
+class PortCommands : public FrameFixture {
+protected:
+    void SetUp() override {
+        FrameFixture::SetUp();
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        termios t{};
+        tcgetattr(master, &t);
+        cfmakeraw(&t);
+        tcsetattr(master, TCSANOW, &t);
+        resolver = DeviceResolver();
+        resolver.SetPath(1, name);
+        resolver.SetPath(2, dir.filePath(QStringLiteral("no-such-device")).toStdString());
+        resolver.SetPath(3, "/fake/never");
+        resolver.SetPath(4, "/fake/never");
+        ptyPath = name;
+    }
+    void TearDown() override {
+        FrameFixture::TearDown();
+        close(master);
+        close(slave);
+    }
+    CMainFrame& CreateOnPty() { return Create(MakePosixSerialDeviceFactory()); }
+    void Trigger(int id) {
+        frame->Action(id)->trigger();
+        frame->RunUpdateHandlers();
+    }
+    bool FramesFlow() {
+        const auto before = state.frameCount.load();
+        const std::string f = WriteFrame(StatusFrame{});
+        if (write(master, f.data(), f.size()) != static_cast<ssize_t>(f.size())) {
+            return false;
+        }
+        for (int i = 0; i < 300 && state.frameCount.load() == before; ++i) {
+            QThread::msleep(10);
+        }
+        return state.frameCount.load() > before;
+    }
+
+    int master = -1;
+    int slave = -1;
+    std::string ptyPath;
+};
+
+TEST_F(PortCommands, OpenAndCloseKeepTheSuspensionCountInStep) {
+    CMainFrame& f = CreateOnPty();
+    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    for (int round = 0; round < 2; ++round) {
+        Trigger(cmd::kPortOpen);
+        EXPECT_TRUE(f.Action(cmd::kPortOpen)->isChecked());
+        EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
+        EXPECT_EQ(f.Comm().SuspendCount(), 0);
+        EXPECT_TRUE(FramesFlow());
+        Trigger(cmd::kPortOpen);
+        EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
+        EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
+        EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    }
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(PortCommands, OpeningAMissingPortSaysSoAndWhy) {
+    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("2"));
+    CMainFrame& f = CreateOnPty();
+    Trigger(cmd::kPortOpen);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, u"Device Not Availlable");
+    EXPECT_EQ(prompts.shown[0].caption, u"Port Open Error");
+    EXPECT_TRUE(prompts.shown[0].detail.contains(dir.filePath(QStringLiteral("no-such-device"))));
+    EXPECT_TRUE(prompts.shown[0].detail.contains(u"does not exist"));
+    EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
+    EXPECT_EQ(f.Settings().portOpen, 0);
+    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+}
+
+TEST_F(PortCommands, ChangingThePortWhileOpenClosesItFirst) {
+    CMainFrame& f = CreateOnPty();
+    Trigger(cmd::kPortOpen);
+    ASSERT_EQ(f.Settings().portOpen, 1);
+    // What the user sees while the box is up, and what a link-watch tick meets then.
+    int portOpenDuringBox = -1;
+    prompts.onExclamation = [&] {
+        portOpenDuringBox = f.Settings().portOpen;
+        f.LinkWatch();
+    };
+    prompts.dialogAnswers.push_back(ChoosePort(1));
+    Trigger(cmd::kPortSettings);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, u"Plese Set Port Open");
+    EXPECT_EQ(prompts.shown[0].caption, u"Port Open");
+    EXPECT_EQ(portOpenDuringBox, 0);
+    EXPECT_EQ(state.connected.load(), 0);
+    EXPECT_EQ(f.PaneText(59142), u"COM: 2");
+    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
+    EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
+    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    // At the next close: the new port, closed.
+    f.close();
+    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"2");
+    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"0");
+}
+
+TEST_F(PortCommands, ChangingThePortWhileClosedIsSilent) {
+    CMainFrame& f = CreateOnPty();
+    prompts.dialogAnswers.push_back(ChoosePort(3));
+    Trigger(cmd::kPortSettings);
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(f.Settings().portNumber, 4);
+    EXPECT_EQ(f.PaneText(59142), u"COM: 4");
+    // Back to COM1 and open it: the new number reaches the driver.
+    prompts.dialogAnswers.push_back(ChoosePort(0));
+    Trigger(cmd::kPortSettings);
+    Trigger(cmd::kPortOpen);
+    EXPECT_EQ(f.Comm().DevicePath(), ptyPath);
+    EXPECT_EQ(f.Settings().portOpen, 1);
+}
+
+TEST_F(PortCommands, CancelOrTheSamePortChangesNothing) {
+    CMainFrame& f = CreateOnPty();
+    Trigger(cmd::kPortOpen);
+    const PortSettings before = f.Settings();
+    prompts.dialogAnswers.push_back([](QDialog&) { return static_cast<int>(QDialog::Rejected); });
+    prompts.dialogAnswers.push_back(ChoosePort(0));
+    // OK with the same port, whatever else came back, stores nothing.
+    prompts.dialogAnswers.push_back([](QDialog& d) {
+        auto& dialog = dynamic_cast<CPortSettingsDlg&>(d);
+        dialog.accept();
+        dialog.baudIndex = 0;
+        return static_cast<int>(QDialog::Accepted);
+    });
+    for (int i = 0; i < 3; ++i) {
+        Trigger(cmd::kPortSettings);
+        EXPECT_EQ(f.Settings(), before);
+        EXPECT_EQ(f.Comm().SuspendCount(), 0);
+    }
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_TRUE(FramesFlow());
+}
+
+TEST_F(FrameFixture, PortSettingsDialogShowsTheTemplate) {
+    PortSettings s;
+    s.portNumber = 3;
+    s.portOpen = 1;
+    CPortSettingsDlg dialog(s, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), u"Comm Port Settings");
+    auto* port = qobject_cast<QComboBox*>(dialog.Control(544));
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->isEnabled());
+    EXPECT_EQ(port->currentIndex(), 2);
+    const struct {
+        int id;
+        QStringList items;
+        int index;
+    } lists[] = {
+        {545, {"1200 bit/s", "2400 bit/s", "4800 bit/s", "9600 bit/s"}, 3},
+        {546, {"7 bits", "8 bits"}, 1},
+        {547, {"None", "Odd", "Even"}, 0},
+        {548, {"1", "1.5", "2"}, 0},
+    };
+    for (const auto& l : lists) {
+        auto* box = qobject_cast<QComboBox*>(dialog.Control(l.id));
+        ASSERT_NE(box, nullptr) << l.id;
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i) {
+            items << box->itemText(i);
+        }
+        EXPECT_EQ(items, l.items);
+        EXPECT_EQ(box->currentIndex(), l.index);
+        EXPECT_FALSE(box->isEnabled());
+    }
+    for (int id : {549, 550, 551}) {
+        auto* c = qobject_cast<QCheckBox*>(dialog.Control(id));
+        ASSERT_NE(c, nullptr);
+        EXPECT_TRUE(c->isChecked());
+        EXPECT_FALSE(c->isEnabled());
+    }
+    const PortSettings back = dialog.GetSettings();
+    EXPECT_EQ(back.portNumber, 3);
+    EXPECT_EQ(back.portOpen, 1);
+    EXPECT_EQ(back.baudRate, 9600);
+
+    // A stored number outside the list: no selection, and OK without a choice gives 0.
+    s.portNumber = 7;
+    CPortSettingsDlg outside(s, nullptr);
+    EXPECT_EQ(qobject_cast<QComboBox*>(outside.Control(544))->currentIndex(), -1);
+    outside.accept();
+    EXPECT_EQ(outside.GetSettings().portNumber, 0);
+}
+
+TEST(OpenFailure, DetailNamesTheDeviceAndTheFix) {
+    EXPECT_TRUE(OpenFailureDetail("/dev/ttyUSB7", ENOENT).contains(u"/dev/ttyUSB7"));
+    EXPECT_TRUE(OpenFailureDetail("/dev/ttyUSB7", ENOENT).contains(u"--device"));
+    EXPECT_TRUE(OpenFailureDetail("/dev/ttyS1", EBUSY).contains(u"in use"));
+    // A device that exists: its owning group and the command that admits the user.
+    const QString denied = OpenFailureDetail("/dev/null", EACCES);
+    EXPECT_TRUE(denied.contains(u"usermod -aG root")) << denied.toStdString();
+    EXPECT_TRUE(OpenFailureDetail("/x", EIO).contains(u"/x"));
+}
+
+}  // namespace
+}  // namespace kestrel::test

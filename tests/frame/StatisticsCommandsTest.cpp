@@ -1,0 +1,144 @@
+// "On", "Off", the flush timer and the closing rows, with the real statistics files.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+
+#include "FrameFixture.h"
+#include "frame/CommandIds.h"
+
+namespace kestrel::test {
+namespace {
+
+QStringList Rows(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {QStringLiteral("<missing>")};
+    }
+    QString all = QString::fromLatin1(f.readAll());
+    EXPECT_TRUE(all.isEmpty() || all.endsWith(u"\r\n"));
+    QStringList rows = all.split(QStringLiteral("\r\n"));
+    rows.removeLast();
+    return rows;
+}
+
+class StatisticsCommands : public FrameFixture {
+protected:
+    CMainFrame& CreateConnected() {
+        CMainFrame& f = Create();
+        state.connected = 1;
+        state.wasConnected = 1;
+        return f;
+    }
+    void Trigger(int id) {
+        frame->Action(id)->trigger();
+        frame->RunUpdateHandlers();
+    }
+    QString Name(const char* file) { return dir.filePath(QString::fromLatin1(file)); }
+};
+
+TEST_F(StatisticsCommands, OnThenOffWritesOneRowEachWay) {
+    CMainFrame& f = CreateConnected();
+    prompts.fileNames.push_back(Name("night.csv"));
+    steps.clear();
+    Trigger(cmd::kStatisticsOn);
+    ASSERT_EQ(prompts.requests.size(), 1u);
+    const FileDialogRequest& r = prompts.requests[0];
+    EXPECT_TRUE(r.save);
+    EXPECT_EQ(r.filters, QStringList({"Statistic Files (*.csv)", "All Files (*)"}));
+    EXPECT_EQ(r.defaultSuffix, u"csv");
+    EXPECT_EQ(r.initialName, u"Untitled");
+    EXPECT_TRUE(f.Action(cmd::kStatisticsOn)->isChecked());
+    EXPECT_FALSE(f.Action(cmd::kStatisticsOff)->isChecked());
+    EXPECT_TRUE(f.LogFlushTimer().isActive());
+    EXPECT_EQ(f.LogFlushTimer().interval(), 3000);
+    // Two 200 ms waits, as blocking waits: no event loop runs in between.
+    EXPECT_EQ(steps, std::vector<std::string>({"Sleep 200", "Sleep 200"}));
+
+    Trigger(cmd::kStatisticsOff);
+    EXPECT_FALSE(f.LogFlushTimer().isActive());
+    EXPECT_TRUE(f.Action(cmd::kStatisticsOff)->isChecked());
+    const QStringList event = Rows(Name("night.csv"));
+    const QStringList g821 = Rows(Name("nightG821.csv"));
+    ASSERT_EQ(event.size(), 2);
+    ASSERT_EQ(g821.size(), 2);
+    for (const QString& row : event) {
+        EXPECT_TRUE(row.endsWith(u",,,,,,,,,,,")) << row.toStdString();
+        EXPECT_EQ(row.count(u','), 12);
+    }
+    for (const QString& row : g821) {
+        EXPECT_EQ(row.count(u','), 1) << row.toStdString();
+    }
+}
+
+TEST_F(StatisticsCommands, CancelAndOnWhileOnChangeNothing) {
+    CMainFrame& f = CreateConnected();
+    Trigger(cmd::kStatisticsOn);  // cancelled: no name queued
+    EXPECT_FALSE(f.Action(cmd::kStatisticsOn)->isChecked());
+    EXPECT_FALSE(f.LogFlushTimer().isActive());
+
+    prompts.fileNames.push_back(Name("a.csv"));
+    Trigger(cmd::kStatisticsOn);
+    prompts.fileNames.push_back(Name("b.csv"));
+    Trigger(cmd::kStatisticsOn);
+    EXPECT_EQ(prompts.requests.size(), 3u);  // the dialog is still shown
+    EXPECT_FALSE(QFile::exists(Name("b.csv")));
+    EXPECT_EQ(f.Statistics().logFileName(), Name("a.csv").toStdString());
+}
+
+TEST_F(StatisticsCommands, ConnectionEdgeAndAlarmRowsReachTheFiles) {
+    CMainFrame& f = Create();  // port closed: not connected
+    prompts.fileNames.push_back(Name("edge.csv"));
+    Trigger(cmd::kStatisticsOn);
+    state.statusChanged = MonitorState::kLocalChanged | MonitorState::kRemoteChanged;
+    f.PanelRefresh();  // not connected: no alarm row
+    state.alarmSeen = 1;
+    f.PanelRefresh();  // a counts row
+    Trigger(cmd::kStatisticsOff);
+    const QStringList event = Rows(Name("edge.csv"));
+    ASSERT_EQ(event.size(), 2);
+    EXPECT_TRUE(event[0].endsWith(u",NC,,,,,,,,,,")) << event[0].toStdString();
+    const QStringList g821 = Rows(Name("edgeG821.csv"));
+    ASSERT_EQ(g821.size(), 3);
+    EXPECT_TRUE(g821[0].endsWith(u",NC"));
+    EXPECT_TRUE(g821[1].contains(u",,0,0,0,0")) << g821[1].toStdString();
+}
+
+TEST_F(StatisticsCommands, FlushPassesRearmAndAFailureStopsThemWithANotice) {
+    CMainFrame& f = CreateConnected();
+    const QString folder = Name("logs");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    prompts.fileNames.push_back(folder + QStringLiteral("/day1.csv"));
+    Trigger(cmd::kStatisticsOn);
+    f.LogFlush();
+    EXPECT_TRUE(f.LogFlushTimer().isActive());
+    EXPECT_TRUE(prompts.shown.empty());
+
+    // The folder goes away between two flushes: the reopen fails, recording stops, the user
+    // is told without a modal box, and the monitoring carries on.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    f.LogFlush();
+    EXPECT_FALSE(f.LogFlushTimer().isActive());
+    f.RunUpdateHandlers();
+    EXPECT_FALSE(f.Action(cmd::kStatisticsOn)->isChecked());
+    ASSERT_FALSE(prompts.shown.empty());
+    EXPECT_FALSE(prompts.shown.back().modal);
+    f.PanelRefresh();
+    f.LinkWatch();
+}
+
+TEST_F(StatisticsCommands, ClosingWhileOnWritesTheOffRows) {
+    CMainFrame& f = CreateConnected();
+    prompts.fileNames.push_back(Name("close.csv"));
+    Trigger(cmd::kStatisticsOn);
+    steps.clear();
+    f.close();
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "StatisticsOff"), steps.end());
+    EXPECT_EQ(Rows(Name("close.csv")).size(), 2);
+    EXPECT_EQ(Rows(Name("closeG821.csv")).size(), 2);
+    EXPECT_FALSE(f.LogFlushTimer().isActive());
+}
+
+}  // namespace
+}  // namespace kestrel::test
