@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -362,6 +366,21 @@ TEST_F(FrameFixture, RecentFilesKeepFourNewestFirst) {
     }
     EXPECT_EQ(f.RecentFiles(), made.mid(0, 4));
     EXPECT_EQ(settings->ReadRecentFiles(), made.mid(0, 4));
+}
+
+TEST_F(FrameFixture, DroppedFileOpensAsTheDocument) {
+    CMainFrame& f = Create();
+    const QString path = dir.filePath(QStringLiteral("dropped.cfg"));
+    QFile(path).open(QIODevice::WriteOnly);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&f, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&f, &drop);
+    EXPECT_EQ(f.windowTitle(), u"dropped.cfg - Kestrel");
+    EXPECT_EQ(f.RecentFiles().value(0), QFileInfo(path).absoluteFilePath());
 }
 
 TEST_F(FrameFixture, DialogsGoThroughTheSeam) {

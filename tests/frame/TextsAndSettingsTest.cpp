@@ -58,6 +58,17 @@ TEST(StatusTexts, ElapsedTime) {
     }
 }
 
+TEST(StatusTexts, SameUnderADecimalCommaLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8")) {
+        GTEST_SKIP() << "no German locale installed";
+    }
+    EXPECT_EQ(FarErrorsText(1234567), "Far Errors = 1234567");
+    EXPECT_EQ(NearErrorsText(5000000000LL), "Near Errors = 5000000000");
+    EXPECT_EQ(ElapsedText(std::chrono::hours(24 * 1000)), " 1000:00:00:00");
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
 TEST(StatusTexts, PaneOrderAndPlaceholders) {
     const int ids[] = {59145, 59146, 59142, 59143, 59144, 59147, 59148};
     ASSERT_EQ(kStatusPanes.size(), 7u);
