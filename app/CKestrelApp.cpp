@@ -2,7 +2,6 @@
 #include "app/CKestrelApp.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 
 #include "app/AppIcon.h"
@@ -12,7 +11,7 @@
 
 namespace kestrel {
 
-CKestrelApp::CKestrelApp() = default;
+CKestrelApp::CKestrelApp(UserPrompts* prompts) : prompts(prompts ? prompts : &qtPrompts) {}
 
 CKestrelApp::~CKestrelApp() {
     signalCloser.reset();
@@ -35,10 +34,9 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
     if (!commandLine.document.isEmpty()) {
         QString error;
         if (!document.OnOpenDocument(commandLine.document, &error)) {
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("Kestrel"),
-                            QStringLiteral("Failed to open document."), QMessageBox::Ok);
-            box.setInformativeText(commandLine.document + QStringLiteral(": ") + error);
-            box.exec();
+            prompts->Exclamation(nullptr, QStringLiteral("Failed to open document."),
+                                 QStringLiteral("Kestrel"),
+                                 commandLine.document + QStringLiteral(": ") + error);
             return false;
         }
     } else {
@@ -50,7 +48,7 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
     env.icons = &icons;
     env.settings = settings.get();
     env.document = &document;
-    env.prompts = &prompts;
+    env.prompts = prompts;
     env.devices = MakePosixSerialDeviceFactory();
     if (LinkDebugEnabled()) {
         env.trace = [](const char* step) { std::fprintf(stderr, "kestrel: %s\n", step); };

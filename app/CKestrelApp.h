@@ -18,7 +18,8 @@ class SignalCloser;
 
 class CKestrelApp {
 public:
-    CKestrelApp();
+    // prompts: who answers the program's questions; empty for the real dialogs.
+    explicit CKestrelApp(UserPrompts* prompts = nullptr);
     ~CKestrelApp();
 
     // Start-up: icons, settings store, document, main window (whose creation starts the
@@ -36,7 +37,8 @@ private:
     LedIcons icons;
     std::unique_ptr<SettingsStore> settings;
     CKestrelDoc document;
-    QtUserPrompts prompts;
+    QtUserPrompts qtPrompts;
+    UserPrompts* prompts;
     std::unique_ptr<CMainFrame> frame;
     std::unique_ptr<SignalCloser> signalCloser;
 };

@@ -499,6 +499,33 @@ void CMainFrame::BuildToolBar() {
             [this] { Action(cmd::kViewToolbar)->setChecked(!toolBar->isHidden()); });
 }
 
+namespace {
+
+// What Shift+F1 tells about each status-bar pane.
+const char* PaneHelp(int id) {
+    switch (id) {
+        case cmd::kIndicatorNearErrors:
+            return "Errors counted at the near end since start or the last BER Reset.";
+        case cmd::kIndicatorFarErrors:
+            return "Errors counted at the far end since start or the last BER Reset.";
+        case cmd::kIndicatorCom:
+            return "The serial port the MUX is expected on (Communication, Port Settings).";
+        case cmd::kIndicatorPort:
+            return "Whether that port is open (Communication, Port Open).";
+        case cmd::kIndicatorMux:
+            return "Connected while the port is open and the MUX drives a modem-status line.";
+        case cmd::kIndicatorData:
+            return "A moving star while status frames arrive; No Data after two silent "
+                   "intervals of 2.5 seconds.";
+        case cmd::kIndicatorTime:
+            return "Time since the program started: days:hours:minutes:seconds.";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
 void CMainFrame::BuildStatusBar() {
     statusBar = new QStatusBar(this);
     statusBar->setObjectName(QStringLiteral("statusBar"));
@@ -513,6 +540,7 @@ void CMainFrame::BuildStatusBar() {
         label->setFixedWidth(fm.horizontalAdvance(QString::fromLatin1(pane.placeholder)) +
                              m.left() + m.right() + 2 * label->frameWidth() + 4);
         label->setTextFormat(Qt::PlainText);
+        label->setWhatsThis(QString::fromLatin1(PaneHelp(pane.id)));
         statusBar->addWidget(label);
         panes[pane.id] = label;
     }
@@ -525,6 +553,9 @@ void CMainFrame::BuildAlarmBar() {
     alarmBar->setFloatable(false);
     alarmBar->toggleViewAction()->setVisible(false);
     alarmBarWnd = new CAlarmBar(*env.icons, alarmBar);
+    alarmBarWnd->setWhatsThis(QStringLiteral(
+        "The alarms of the local and the remote 34 Mbit/s interface. Red: a local No Signal or "
+        "LOF; yellow: every other alarm. All lamps are dark while the MUX is not connected."));
     alarmBar->addWidget(alarmBarWnd);
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, alarmBar);

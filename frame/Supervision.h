@@ -29,8 +29,6 @@ public:
     Supervision(MonitorState& state, StatisticsHooks& statistics, Links links)
         : state(state), statistics(&statistics), links(std::move(links)) {}
 
-    void SetStatistics(StatisticsHooks& hooks) { statistics = &hooks; }
-
     void PanelRefresh();
     void LinkWatch();
 
