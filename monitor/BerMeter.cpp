@@ -15,8 +15,12 @@ constexpr double kScale = 11.44;
 }  // namespace
 
 std::string FormatBer(double value) {
-    if (std::isnan(value) || value < 0) {
+    // Only finite figures from zero up have a text; -0.0 shows as zero.
+    if (!std::isfinite(value) || value < 0) {
         return kBerNoFigure;
+    }
+    if (value == 0) {
+        value = 0;  // -0.0 compares equal to zero
     }
     // to_chars is locale-independent; it writes at least two exponent digits ("e-05"),
     // the display has always shown three ("e-005").
@@ -28,7 +32,7 @@ std::string FormatBer(double value) {
     // Widen the exponent to three digits: "6.391061e-05" -> "6.391061e-005".
     const char* e = std::find(buf, end, 'e');
     if (e == end || end - e < 3) {
-        return std::string(buf, end);  // "inf": cannot arise from the meter's own divisions
+        return kBerNoFigure;
     }
     const auto expDigits = end - (e + 2);
     std::string text;

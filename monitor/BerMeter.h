@@ -28,7 +28,7 @@ public:
 };
 
 // "%e" with a three-digit exponent, '.' as decimal point whatever the locale;
-// negative or NaN values give "0.000000e-009".
+// negative, infinite or NaN values give "0.000000e-009".
 std::string FormatBer(double value);
 
 class BerMeter {

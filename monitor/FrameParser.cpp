@@ -157,13 +157,15 @@ void FrameParser::Consume(std::size_t n) {
 void FrameParser::Parse(std::string_view text) {
     state.rxIdle.store(0);
 
-    // Compact first: drop what earlier passes consumed, and bound what noise can pile up.
-    std::size_t keepFrom = head;
+    // Bound what noise can pile up, and give back consumed space once it is the larger part,
+    // so that compacting costs no more than the text that was consumed.
     if (Buffered() > kMaxCarryOver) {
-        keepFrom = rxBuffer.size() - kMaxCarryOver;
+        const std::size_t excess = Buffered() - kMaxCarryOver;
+        dropped += excess;
+        head += excess;
     }
-    if (keepFrom > 0) {
-        rxBuffer.erase(0, keepFrom);
+    if (head > 0 && head >= rxBuffer.size() / 2) {
+        rxBuffer.erase(0, head);
         head = 0;
     }
     rxBuffer.append(text.data(), text.size());

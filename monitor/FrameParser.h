@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,8 @@ public:
     // Characters received but not yet consumed.
     std::size_t Buffered() const { return rxBuffer.size() - head; }
     std::string_view BufferedText() const { return std::string_view(rxBuffer).substr(head); }
+    // Characters thrown away undecoded because more than kMaxCarryOver were left over.
+    std::uint64_t Dropped() const { return dropped; }
 
 private:
     // One pass over the head; false ends the call.
@@ -44,6 +47,7 @@ private:
     // Frames are consumed by moving `head`, not by erasing, so a call costs what it brings.
     std::string rxBuffer;
     std::size_t head = 0;
+    std::uint64_t dropped = 0;
 };
 
 }  // namespace kestrel

@@ -40,12 +40,27 @@ void CheckInvariants(const kestrel::MonitorState& s, const kestrel::FrameParser&
                             : text.size() == static_cast<std::size_t>(kestrel::kSpinnerWidth));
 }
 
+// Every BER text has the shape d.dddddde+ddd or d.dddddde-ddd.
+class CheckingSink : public kestrel::BerSink {
+public:
+    void BerTexts(const std::array<std::string, 4>& texts) override {
+        for (const auto& t : texts) {
+            Check(t.size() == 13 && t[1] == '.' && t[8] == 'e' && (t[9] == '+' || t[9] == '-'));
+            for (std::size_t i : {0u, 2u, 3u, 4u, 5u, 6u, 7u, 10u, 11u, 12u}) {
+                Check(t[i] >= '0' && t[i] <= '9');
+            }
+        }
+    }
+};
+
 }  // namespace
 
 // The first byte of every piece says how long the piece is, so the fuzzer explores splits.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrel::MonitorState state;
     kestrel::BerMeter meter(state);
+    CheckingSink sink;
+    meter.SetSink(&sink);
     kestrel::FrameParser parser(state, meter);
     std::size_t pos = 0;
     while (pos < size) {

@@ -24,6 +24,8 @@ TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
         {12.5, "1.250000e+001"},
         {-1e-9, "0.000000e-009"},
         {std::numeric_limits<double>::quiet_NaN(), "0.000000e-009"},
+        {std::numeric_limits<double>::infinity(), "0.000000e-009"},
+        {-0.0, "0.000000e+000"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FormatBer(c.value), c.text) << c.value;

@@ -245,6 +245,7 @@ TEST_F(FrameParserTest, NoiseCannotGrowTheBufferWithoutBound) {
         EXPECT_LE(d.parser.Buffered(), kMaxCarryOver + noise.size());
     }
     EXPECT_GT(d.parser.Buffered(), kMaxCarryOver - noise.size());
+    EXPECT_GT(d.parser.Dropped(), 0u);
 }
 
 TEST_F(FrameParserTest, ActivityIndicatorSweepsBackAndForth) {

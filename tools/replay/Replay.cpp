@@ -85,11 +85,27 @@ std::string StateJson(const Decoder& d, long long call) {
 
 bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error) {
     bool haveFile = false;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+            options.help = true;
+            continue;
+        }
+        if (!optionsEnded && arg == "--version") {
+            options.version = true;
+            continue;
+        }
         std::string_view value;
         bool isChunk = arg == "--chunk" || arg.starts_with("--chunk=");
         bool isInterval = arg == "--interval" || arg.starts_with("--interval=");
+        if (optionsEnded) {
+            isChunk = isInterval = false;
+        }
         if (isChunk || isInterval) {
             const auto eq = arg.find('=');
             if (eq != std::string_view::npos) {
@@ -116,7 +132,7 @@ bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string&
                 }
                 options.intervalSeconds = static_cast<int>(n);
             }
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-' && arg != "-") {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
         } else if (haveFile) {
@@ -130,7 +146,7 @@ bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string&
     return true;
 }
 
-void Replay(std::string_view input, const ReplayOptions& options, std::ostream& out) {
+ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out) {
     Decoder decoder;
     for (std::size_t i = 0; i < BerIntervalSeconds.size(); ++i) {
         if (BerIntervalSeconds[i] == options.intervalSeconds) {
@@ -145,6 +161,18 @@ void Replay(std::string_view input, const ReplayOptions& options, std::ostream& 
         pos += piece.size();
         out << StateJson(decoder, ++call) << '\n';
     } while (pos < input.size());
+    // A resynchronisation ends a call and leaves what follows for the next one. On a live
+    // line that call comes with the next burst; at the end of a capture we make it ourselves,
+    // as long as each call still consumes something.
+    for (std::size_t before = decoder.parser.Buffered(); before >= kFrameLength;) {
+        decoder.parser.Parse({});
+        out << StateJson(decoder, ++call) << '\n';
+        const std::size_t after = decoder.parser.Buffered();
+        if (after >= before)
+            break;
+        before = after;
+    }
+    return {call, decoder.parser.Dropped()};
 }
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -36,12 +37,19 @@ struct ReplayOptions {
     std::size_t chunk = 320;
     int intervalSeconds = 10;
     std::string file;  // empty or "-" for standard input
+    bool help = false;
+    bool version = false;
+};
+
+struct ReplayResult {
+    long long calls = 0;
+    std::uint64_t dropped = 0;  // characters lost to the noise bound
 };
 
 // Parses the command line; on error returns false and sets `error` to a one-line message.
 bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error);
 
 // Feeds `input` in calls of `chunk` bytes and writes one JSON line per call to `out`.
-void Replay(std::string_view input, const ReplayOptions& options, std::ostream& out);
+ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out);
 
 }  // namespace kestrel

@@ -8,28 +8,26 @@
 
 namespace {
 constexpr const char* kUsage =
-    "usage: kestrel-replay [--chunk N] [--interval S] [FILE]\n"
+    "usage: kestrel-replay [--chunk N] [--interval S] [--] [FILE]\n"
     "Decodes the raw bytes of FILE (standard input when absent or '-') in calls of N bytes\n"
     "(1..4096, default 320) with a BER interval of S seconds (1, 3, 10 or 30; default 10)\n"
     "and prints the monitor state as one line of JSON after each call.\n";
 }
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::cout << "kestrel-replay 1.0\n";
-            return 0;
-        }
-    }
     kestrel::ReplayOptions options;
     std::string error;
     if (!kestrel::ParseReplayArgs(argc, argv, options, error)) {
         std::cerr << "kestrel-replay: " << error << " (see --help)\n";
         return 2;
+    }
+    if (options.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "kestrel-replay 1.0\n";
+        return 0;
     }
     const bool fromStdin = options.file.empty() || options.file == "-";
     const std::string name = fromStdin ? std::string("standard input") : "'" + options.file + "'";
@@ -52,7 +50,12 @@ int main(int argc, char** argv) {
         std::fclose(in);
     }
     std::ios::sync_with_stdio(false);
-    kestrel::Replay(input, options, std::cout);
+    const kestrel::ReplayResult result = kestrel::Replay(input, options, std::cout);
     std::cout.flush();
+    if (result.dropped > 0) {
+        std::cerr << "kestrel-replay: warning: " << result.dropped
+                  << " characters of noise were discarded undecoded; a smaller --chunk keeps "
+                     "them\n";
+    }
     return std::cout ? 0 : 1;
 }
