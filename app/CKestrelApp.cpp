@@ -60,14 +60,17 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
         env.resolver.SetPath(n, path);
     }
     frame = std::make_unique<CMainFrame>(std::move(env));
+    // From here on a termination signal closes the window the ordinary way, also one that
+    // arrives while the window is still being created.
+    signalCloser = std::make_unique<SignalCloser>(frame.get());
     if (frame->OnCreate() != 0) {
+        signalCloser.reset();
         frame.reset();
         return false;
     }
     if (!commandLine.document.isEmpty()) {
         frame->OpenDocumentFile(commandLine.document);
     }
-    signalCloser = std::make_unique<SignalCloser>(frame.get());
     // Help pages or notices left open do not keep the program alive once the window has gone.
     QObject::connect(frame.get(), &CMainFrame::Closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
