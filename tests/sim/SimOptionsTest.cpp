@@ -60,11 +60,22 @@ TEST(SimOptionsTest, LongTicksTakeTheirTimeOnTheLine) {
 
 TEST(SimOptionsTest, Refusals) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--rate", "0"},    {"--rate", "-1"},    {"--rate", "fast"},
-        {"--rate", "inf"},  {"--rate"},          {"--scenario", "chaos"},
-        {"--seconds", "0"}, {"--frames", "1.5"}, {"--frames", "0"},
-        {"--seed", "-4"},   {"--device", ""},    {"--bogus"},
-        {"--help=yes"},     {"--loop"},          {"--scenario", "quiet", "--script", "f"},
+        {"--rate", "0"},
+        {"--rate", "-1"},
+        {"--rate", "fast"},
+        {"--rate", "1e-300"},
+        {"--rate", "inf"},
+        {"--rate"},
+        {"--scenario", "chaos"},
+        {"--seconds", "0"},
+        {"--frames", "1.5"},
+        {"--frames", "0"},
+        {"--seed", "-4"},
+        {"--device", ""},
+        {"--bogus"},
+        {"--help=yes"},
+        {"--loop"},
+        {"--scenario", "quiet", "--script", "f"},
         {"serial0"},
     };
     for (const auto& args : bad) {

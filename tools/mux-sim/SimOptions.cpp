@@ -43,7 +43,7 @@ std::string SimUsage() {
         "Options:\n"
         "  --device PATH      write to an existing device or file instead of a new\n"
         "                     pseudo-terminal (opened write-only, never by default)\n"
-        "  --rate N           frames per second (default 1; fractions allowed; at most\n"
+        "  --rate N           frames per second (default 1; fractions from 0.001; at most\n"
         "                     21.33, what a 9600 bit/s line carries)\n"
         "  --scenario NAME    what the MUX does (default tour):\n"
         "                       quiet        no alarms, a few errors now and then\n"
@@ -132,8 +132,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::s
                 return false;
             }
             double r = 0;
-            if (!ParseDouble(v, r) || r <= 0) {
-                error = "--rate '" + v + "' is not a positive number of frames per second";
+            if (!ParseDouble(v, r) || r < kMinRate) {
+                error =
+                    "--rate '" + v + "' is not a number of frames per second from " + "0.001 up";
                 return false;
             }
             o.requestedRate = r;

@@ -14,6 +14,8 @@ namespace kestrel::sim {
 inline constexpr double kLineCharsPerSecond = 960.0;
 // The most frames the line can carry: 960 / 45, about 21.3 a second.
 inline constexpr double kMaxRate = kLineCharsPerSecond / 45.0;
+// One frame in about 17 minutes: slower than that is no longer a MUX sending status.
+inline constexpr double kMinRate = 0.001;
 
 // How long a tick of the given size lasts: its period at the frame rate, or longer when its
 // bytes (garbage included) need more time on a 9600 bit/s line.

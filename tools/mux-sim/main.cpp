@@ -34,8 +34,10 @@ double Now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// Waits are cut into pieces of at most a second: a deadline far away then never needs a
+// time the kernel would refuse.
 timespec ToTimespec(double seconds) {
-    seconds = std::max(0.0, seconds);
+    seconds = std::clamp(seconds, 0.0, 1.0);
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(seconds);
     ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
@@ -150,7 +152,9 @@ private:
             timespec ts = ToTimespec(left);
             int r = ppoll(watch ? &pfd : nullptr, watch ? 1 : 0, &ts, &waitMask);
             if (r < 0 && errno != EINTR) {
-                return true;
+                // Cannot happen with valid arguments; ending beats spinning on the error.
+                std::perror("kestrel-mux-sim: waiting for the line");
+                return false;
             }
             if (r > 0 && watch) {
                 std::size_t before = pending.offset;
