@@ -6,6 +6,8 @@
 #include <future>
 #include <thread>
 
+#include "monitor/FrameParser.h"
+#include "monitor/FrameWriter.h"
 #include "stats/StatisticsLog.h"
 #include "tests/stats/FaultyFileIo.h"
 #include "tests/stats/StatsTestSupport.h"
@@ -382,22 +384,31 @@ TEST_F(StatisticsLogTest, FlushHoldsTheFrameMutexWhileFilesAreReopened) {
     EXPECT_EQ(checked, 2);
 }
 
-// A receive thread parses frames under the mutex while the user-interface thread flushes
-// and writes rows: it waits for each flush and no frame or row goes missing.
+// A receive thread parses real frames under the mutex while the user-interface thread
+// flushes and writes rows: it waits for each flush, and no byte and no row goes missing.
 TEST_F(StatisticsLogTest, FlushAndReceiveThreadShareTheMutexWithoutLoss) {
     state.connected = 1;
     ASSERT_TRUE(log.StatisticsOn(eventPath));
-    std::atomic<bool> stop{false};
-    std::int64_t frames = 0;  // the receive thread's own count, read after join
+    BerMeter meter(state);
+    FrameParser parser(state, meter);
+    StatusFrame alarm;
+    alarm.localStatus = 0x40;  // LOF: every frame counts one local alarm second
+    alarm.nearCount = 3;
+    const std::string frame = WriteFrame(alarm);
+    constexpr int kFrames = 2000;
+    std::atomic<bool> started{false};
     std::thread receiver([&] {
-        while (!stop.load()) {
+        // Hand-overs of 7 bytes split every frame, so a lost byte would lose frames.
+        std::string stream;
+        for (int i = 0; i < kFrames; ++i)
+            stream += frame;
+        for (std::size_t pos = 0; pos < stream.size(); pos += 7) {
             std::lock_guard<std::mutex> hold(frameMutex);
-            state.localAlarmSeconds.fetch_add(1);
-            state.alarmSeen = 1;
-            ++frames;
+            parser.Parse(std::string_view(stream).substr(pos, 7));
+            started = true;
         }
     });
-    while (state.localAlarmSeconds.load() == 0) {
+    while (!started.load()) {
         std::this_thread::yield();
     }
     for (int pass = 0; pass < 50; ++pass) {
@@ -406,13 +417,14 @@ TEST_F(StatisticsLogTest, FlushAndReceiveThreadShareTheMutexWithoutLoss) {
             log.WriteCountsRow();
         }
     }
-    stop = true;
     receiver.join();
+    EXPECT_EQ(state.frameCount.load(), kFrames);
+    EXPECT_EQ(parser.Buffered(), 0u);
     log.WriteCountsRow();
     log.StatisticsOff();
-    EXPECT_EQ(state.localAlarmSeconds.load(), frames);
-    const std::string g821 = G821();
-    EXPECT_TRUE(g821.ends_with(Rows({At(",,") + std::to_string(frames) + ",0,0,0", kG821Mark})));
+    const std::string total = std::to_string(kFrames);
+    EXPECT_TRUE(G821().ends_with(
+        Rows({At(",,") + total + "," + std::to_string(3 * kFrames) + ",0,0", kG821Mark})));
     EXPECT_TRUE(notices.empty());
 }
 
