@@ -70,17 +70,22 @@ EndFlags DecodeStatus(unsigned v) {
     return f;
 }
 
+// Both numeric conversions start alike: blanks, then an optional sign. True for '-'.
+bool SkipBlanksAndSign(std::string_view field, std::size_t& i) {
+    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i]))) {
+        ++i;
+    }
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
+        return field[i++] == '-';
+    }
+    return false;
+}
+
 }  // namespace
 
 std::uint8_t ReadHexField(std::string_view field) {
     std::size_t i = 0;
-    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i])))
-        ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
-    }
+    const bool negative = SkipBlanksAndSign(field, i);
     // "0x" is a prefix only when a hex digit follows; otherwise the '0' is the number.
     if (i + 2 < field.size() && field[i] == '0' && (field[i + 1] == 'x' || field[i + 1] == 'X') &&
         HexDigit(static_cast<unsigned char>(field[i + 2])) >= 0) {
@@ -100,13 +105,7 @@ std::uint8_t ReadHexField(std::string_view field) {
 
 double ReadCountField(std::string_view field) {
     std::size_t i = 0;
-    while (i < field.size() && IsCSpace(static_cast<unsigned char>(field[i])))
-        ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
-    }
+    const bool negative = SkipBlanksAndSign(field, i);
     double mantissa = 0;
     int digits = 0;
     int fractionDigits = 0;
