@@ -2,10 +2,13 @@
 #include "app/CKestrelApp.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/AppIcon.h"
 #include "app/SignalCloser.h"
+#include "app/StatusFile.h"
 #include "frame/CMainFrame.h"
 #include "link/LinkDebug.h"
 
@@ -14,6 +17,7 @@ namespace kestrel {
 CKestrelApp::CKestrelApp(UserPrompts* prompts) : prompts(prompts ? prompts : &qtPrompts) {}
 
 CKestrelApp::~CKestrelApp() {
+    statusFile.reset();
     signalCloser.reset();
     frame.reset();
 }
@@ -70,6 +74,32 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
     }
     if (!commandLine.document.isEmpty()) {
         frame->OpenDocumentFile(commandLine.document);
+    }
+    // An unattended recording that cannot be made is no reason to watch the line unrecorded.
+    if (!commandLine.recordFile.isEmpty()) {
+        const bool on = frame->StartStatistics(commandLine.recordFile);
+        if (!on || !frame->Statistics().IsG821LogOpen()) {
+            std::fprintf(stderr, "kestrel: cannot record statistics in %s\n",
+                         QFile::encodeName(commandLine.recordFile).constData());
+            signalCloser.reset();
+            frame.reset();
+            return false;
+        }
+    }
+    QString statusPath = commandLine.statusFile;
+    if (statusPath.isEmpty()) {
+        statusPath = qEnvironmentVariable("KESTREL_STATUS_FILE");
+    }
+    if (!statusPath.isEmpty()) {
+        // Connected after the window's own handlers, so each write shows the tick's outcome.
+        statusFile = std::make_unique<StatusFile>(*frame, statusPath);
+        StatusFile* file = statusFile.get();
+        QObject::connect(&frame->PanelRefreshTimer(), &QTimer::timeout, frame.get(),
+                         [file] { file->Write(); });
+        QObject::connect(&frame->LinkWatchTimer(), &QTimer::timeout, frame.get(),
+                         [file] { file->Write(); });
+        QObject::connect(frame.get(), &CMainFrame::Closed, frame.get(),
+                         [file] { file->Write(true); });
     }
     // Help pages or notices left open do not keep the program alive once the window has gone.
     QObject::connect(frame.get(), &CMainFrame::Closed, qApp, &QCoreApplication::quit,

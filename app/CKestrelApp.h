@@ -15,6 +15,7 @@ namespace kestrel {
 
 class CMainFrame;
 class SignalCloser;
+class StatusFile;
 
 class CKestrelApp {
 public:
@@ -23,8 +24,8 @@ public:
     ~CKestrelApp();
 
     // Start-up: icons, settings store, document, main window (whose creation starts the
-    // monitoring), the document of the command line, then the window is shown. False ends the
-    // process at once.
+    // monitoring), the document of the command line, the recording and the status file asked
+    // for, then the window is shown. False ends the process at once.
     bool InitInstance(const CommandLine& commandLine);
 
     const LedIcons& Icons() const { return icons; }
@@ -41,6 +42,7 @@ private:
     UserPrompts* prompts;
     std::unique_ptr<CMainFrame> frame;
     std::unique_ptr<SignalCloser> signalCloser;
+    std::unique_ptr<StatusFile> statusFile;
 };
 
 }  // namespace kestrel

@@ -34,6 +34,27 @@ bool ParseDevice(const QString& value, CommandLine& line) {
     return true;
 }
 
+// The value of an option that takes one; false when it cannot be used.
+bool TakeValue(const QString& name, const QString& value, CommandLine& line) {
+    if (name == u"--device") {
+        return ParseDevice(value, line);
+    }
+    if (name == u"--settings-dir") {
+        line.settingsDir = value;  // empty: the user's own settings
+        return true;
+    }
+    if (value.isEmpty()) {
+        line.error = QStringLiteral("option '%1' needs a value").arg(name);
+        return false;
+    }
+    if (name == u"--status-file") {
+        line.statusFile = value;
+    } else {
+        line.recordFile = value;
+    }
+    return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& args) {
@@ -58,25 +79,25 @@ CommandLine ParseCommandLine(const QStringList& args) {
             line.help = true;
         } else if (arg == u"--version" || arg == u"-v") {
             line.version = true;
-        } else if (arg == u"--device" || arg == u"--settings-dir") {
+        } else if (arg == u"--device" || arg == u"--settings-dir" || arg == u"--status-file" ||
+                   arg == u"--record") {
             if (i + 1 >= args.size()) {
                 line.error = QStringLiteral("option '%1' needs a value").arg(arg);
                 return line;
             }
-            const QString value = args[++i];
-            if (arg == u"--device") {
-                if (!ParseDevice(value, line)) {
-                    return line;
-                }
-            } else {
-                line.settingsDir = value;
-            }
-        } else if (arg.startsWith(u"--device=")) {
-            if (!ParseDevice(arg.mid(9), line)) {
+            if (!TakeValue(arg, args[++i], line)) {
                 return line;
             }
-        } else if (arg.startsWith(u"--settings-dir=")) {
-            line.settingsDir = arg.mid(15);
+        } else if (const qsizetype eq = arg.indexOf(u'='); eq > 2 && arg.startsWith(u"--")) {
+            const QString name = arg.left(eq);
+            if (name != u"--device" && name != u"--settings-dir" && name != u"--status-file" &&
+                name != u"--record") {
+                line.error = QStringLiteral("unknown option '%1'").arg(name);
+                return line;
+            }
+            if (!TakeValue(name, arg.mid(eq + 1), line)) {
+                return line;
+            }
         } else if (IsShellSwitch(arg)) {
             continue;
         } else {
@@ -97,6 +118,18 @@ QString UsageText() {
         "                       settings group \"Devices\", value \"COMn\")\n"
         "  --settings-dir DIR   keep the settings in DIR instead of the user's own\n"
         "                       (also KESTREL_SETTINGS_DIR)\n"
+        "  --record FILE.csv    start statistics at start-up into FILE.csv and its\n"
+        "                       companion FILEG821.csv, as \"On\" does with that name;\n"
+        "                       start-up fails when they cannot be created\n"
+        "  --status-file FILE   at every supervision tick (1 s and 2.5 s) replace FILE\n"
+        "                       with a JSON picture of the window: the seven status-bar\n"
+        "                       texts (\"panes\"), \"frameCount\", the alarm-bar LEDs by id\n"
+        "                       (\"alarmLeds\"), the tributary LEDs of the active pane as\n"
+        "                       four rows of 16 (\"tributaryLeds\"), the four BER texts\n"
+        "                       (\"ber\"), \"statistics\" (on or off), a \"sequence\" number\n"
+        "                       and \"closed\" (true in the last write, after the window\n"
+        "                       has closed); LEDs are \"o\" off, \"r\" red, \"y\" yellow\n"
+        "                       (also KESTREL_STATUS_FILE)\n"
         "  -h, --help           display this help and exit\n"
         "  -v, --version        output version information and exit\n");
 }

@@ -1,4 +1,5 @@
-// The command line: an optional document, --device, --settings-dir, --help and --version.
+// The command line: an optional document, --device, --settings-dir, --status-file, --record,
+// --help and --version.
 #pragma once
 
 #include <QString>
@@ -13,6 +14,8 @@ struct CommandLine {
     QString document;                                  // file to open instead of a new one
     std::vector<std::pair<int, std::string>> devices;  // --device COMn=PATH, this run only
     QString settingsDir;                               // --settings-dir DIR
+    QString statusFile;                                // --status-file FILE
+    QString recordFile;                                // --record FILE
     bool help = false;
     bool version = false;
     QString error;  // set when the line cannot be used; the program then stops

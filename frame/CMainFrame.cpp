@@ -747,14 +747,21 @@ void CMainFrame::OnStatisticsOn() {
     request.initialName = QStringLiteral("Untitled");
     request.save = true;
     const QString chosen = env.prompts ? env.prompts->FileName(this, request) : QString();
+    if (!chosen.isEmpty()) {
+        StartStatistics(chosen);
+    }
+}
+
+bool CMainFrame::StartStatistics(const QString& chosen) {
     // While statistics are on, the running files stay as they are whatever was chosen.
-    if (chosen.isEmpty() || statisticsLog->IsEventLogOpen()) {
-        return;
+    if (statisticsLog->IsEventLogOpen()) {
+        return false;
     }
     if (statisticsLog->StatisticsOn(QFile::encodeName(chosen).toStdString())) {
         logFlushTimer.start();
     }
     RunUpdateHandlers();
+    return statisticsLog->IsEventLogOpen();
 }
 
 void CMainFrame::OnStatisticsOff() {

@@ -99,6 +99,9 @@ public:
     void OnPortOpen();
     void OnPortSettings();
     void OnStatisticsOn();
+    // "On" with the name already chosen, as the dialog would give it; true when statistics
+    // went on. Also the start of a recording asked for on the command line.
+    bool StartStatistics(const QString& chosen);
     void OnStatisticsOff();
     void LogFlush();
     void OnBerInterval(int commandId);

@@ -1,0 +1,55 @@
+// The fixture of the end-to-end tests: a simulator and a monitor in a temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "E2eSupport.h"
+
+namespace kestrel::e2e {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << Context();
+        }
+        // Whatever happened above, no process outlives the test.
+        monitor.child.Kill();
+        sim.child.Kill();
+    }
+
+    std::string Context() const {
+        return "--- last status: " + monitor.LastStatusText() + "\n--- kestrel stderr:\n" +
+               monitor.Stderr() + "--- simulator stderr:\n" + sim.Stderr();
+    }
+
+    // The simulator is held while the monitor starts, so the frames the test reasons about
+    // are sent only once the monitor listens and counts the MUX as connected (a pseudo-
+    // terminal has no modem lines; the driver takes it as connected while it is open).
+    void StartHeld(const std::string& script, double rate,
+                   const std::vector<std::string>& monitorArgs = {}) {
+        ASSERT_TRUE(sim.StartScript(dir, script, rate)) << sim.Stderr();
+        ASSERT_TRUE(sim.Pause());
+        ASSERT_TRUE(monitor.Start(dir, sim.Path(), monitorArgs));
+        const auto s = monitor.WaitFor(
+            [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
+        ASSERT_TRUE(s) << "never connected";
+        ASSERT_TRUE(sim.Resume());
+    }
+
+    void CloseMonitor(int signalNumber = SIGTERM) {
+        ASSERT_TRUE(monitor.child.Signal(signalNumber));
+        ASSERT_TRUE(monitor.child.WaitExit(10s)) << "kestrel did not close";
+        EXPECT_TRUE(monitor.child.ExitedWith(0)) << monitor.child.Describe();
+    }
+
+    QTemporaryDir dir;
+    Simulator sim;
+    Monitor monitor;
+};
+
+}  // namespace kestrel::e2e

@@ -1,0 +1,115 @@
+// Helpers of the end-to-end tests: child processes, the simulator, the monitor and its status file.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <QJsonObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::e2e {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// One child process, started with fork and exec. Its output goes to files; it dies with the
+// test process, and the destructor kills and reaps it whatever happened in the test.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child();
+
+    // env entries ("NAME=value") are added to the test's own environment.
+    bool Start(const std::string& program, const std::vector<std::string>& args,
+               const std::string& stdoutPath, const std::string& stderrPath,
+               const std::vector<std::string>& env = {});
+
+    pid_t Pid() const { return pid; }
+    bool Running();  // started, and not yet seen to end (reaps it when it has)
+    bool Signal(int signalNumber) const;
+    // Waits up to `limit` for the end; true when it ended (then Status() tells how).
+    bool WaitExit(std::chrono::milliseconds limit);
+    // waitpid status of the ended child.
+    int Status() const { return status; }
+    bool ExitedWith(int code) const;
+    std::string Describe() const;  // "exit 0", "signal 9", "running"
+    // Kills with SIGKILL and reaps; nothing when it has already ended.
+    void Kill();
+
+private:
+    pid_t pid = -1;
+    bool reaped = false;
+    int status = 0;
+};
+
+std::string ReadFile(const std::string& path);
+// Whether the process exists at all (a zombie counts as existing).
+bool ProcessExists(pid_t pid);
+// Pids whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent);
+
+// The simulator on its own pseudo-terminal.
+class Simulator {
+public:
+    // Starts kestrel-mux-sim with args and waits for the path on its first line.
+    bool Start(const QTemporaryDir& dir, const std::vector<std::string>& args);
+    // Writes a script into the folder and starts the simulator playing it at `rate`.
+    bool StartScript(const QTemporaryDir& dir, const std::string& script, double rate);
+    const std::string& Path() const { return path; }
+    std::string Stderr() const { return ReadFile(stderrPath); }
+    // "frames sent F" of the line printed at exit; -1 when there is none.
+    long long FramesSent() const;
+    // Holds the simulator (the line goes silent) and lets it go on.
+    bool Pause() { return child.Signal(SIGSTOP); }
+    bool Resume() { return child.Signal(SIGCONT); }
+    Child child;
+
+private:
+    std::string path;
+    std::string stderrPath;
+};
+
+// The kestrel program, offscreen, in settings of its own with COM1 open on `devicePath`.
+class Monitor {
+public:
+    bool Start(const QTemporaryDir& dir, const std::string& devicePath,
+               const std::vector<std::string>& extraArgs = {});
+    std::string StatusPath() const { return statusPath; }
+    std::string Stderr() const { return ReadFile(stderrPath); }
+    std::string SettingsFile() const { return settingsFile; }
+
+    // The status file as it is now; empty while it does not exist or cannot be read.
+    std::optional<QJsonObject> Status() const;
+    // Polls the status file until `ready` holds or `limit` has passed; returns the status
+    // that satisfied it, or empty (the last status seen is in LastStatusText()).
+    std::optional<QJsonObject> WaitFor(const std::function<bool(const QJsonObject&)>& ready,
+                                       std::chrono::milliseconds limit);
+    std::string LastStatusText() const { return lastStatusText; }
+    Child child;
+
+private:
+    std::string statusPath;
+    std::string stderrPath;
+    std::string settingsFile;
+    std::string lastStatusText;
+};
+
+// Shorthands for the members of a status.
+QString Pane(const QJsonObject& s, const char* name);
+QString AlarmLed(const QJsonObject& s, int id);
+QString TribRow(const QJsonObject& s, const char* row);
+long long FrameCount(const QJsonObject& s);
+bool IsSpinner(const QString& data);  // twelve characters, one '*'
+
+std::string KestrelProgram();
+std::string SimulatorProgram();
+
+}  // namespace kestrel::e2e

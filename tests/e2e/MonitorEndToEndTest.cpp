@@ -1,0 +1,200 @@
+// The kestrel program against the MUX simulator over a pseudo-terminal, watched through its
+// status file: connection, decoding, LEDs, the data watchdog and the close on a signal.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include "E2eFixture.h"
+
+namespace kestrel::e2e {
+namespace {
+
+const QString kQuietAlarms = QStringLiteral("oooooooo");
+
+// The eight alarm-bar LEDs in the order of their ids, 1124 to 1131.
+QString AlarmLeds(const QJsonObject& s) {
+    QString leds;
+    for (int id = 1124; id <= 1131; ++id) {
+        leds += AlarmLed(s, id);
+    }
+    return leds;
+}
+
+QString Dark() {
+    return QString(16, u'o');
+}
+
+// A row of sixteen with one LED lit.
+QString OneLit(int trib, QChar colour) {
+    QString row = Dark();
+    row[trib - 1] = colour;
+    return row;
+}
+
+TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
+    ASSERT_TRUE(sim.Start(dir, {"--scenario", "quiet", "--rate", "2"})) << sim.Stderr();
+    ASSERT_TRUE(sim.Pause());
+    ASSERT_TRUE(monitor.Start(dir, sim.Path()));
+
+    // Connected while the line is still silent: the port is open, no data yet.
+    auto s = monitor.WaitFor(
+        [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(Pane(*s, "com"), u"COM: 1");
+    EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
+    EXPECT_EQ(Pane(*s, "data"), u"No Data");
+    EXPECT_EQ(FrameCount(*s), 0);
+    EXPECT_FALSE((*s)[QStringLiteral("statistics")].toBool());
+
+    // Data flows: the moving star replaces "No Data" after two busy link-watch ticks.
+    ASSERT_TRUE(sim.Resume());
+    s = monitor.WaitFor(
+        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; }, 9s);
+    ASSERT_TRUE(s);
+    const long long first = FrameCount(*s);
+    s = monitor.WaitFor(
+        [first](const QJsonObject& s) {
+            return FrameCount(s) > first && IsSpinner(Pane(s, "data"));
+        },
+        5s);
+    ASSERT_TRUE(s) << "frame count stuck at " << first;
+    EXPECT_EQ(Pane(*s, "mux"), u"MUX CONNECTED ");
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^ \d+:\d\d:\d\d:\d\d$)"))
+                    .match(Pane(*s, "time"))
+                    .hasMatch())
+        << Pane(*s, "time").toStdString();
+    const QJsonObject ber = (*s)[QStringLiteral("ber")].toObject();
+    for (const char* field : {"nearTotal", "nearIntermediate", "farTotal", "farIntermediate"}) {
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\.\d{6}e[+-]\d{3}$)"))
+                        .match(ber[QLatin1String(field)].toString())
+                        .hasMatch())
+            << field << ": " << ber[QLatin1String(field)].toString().toStdString();
+    }
+
+    CloseMonitor();
+    const auto last = monitor.Status();
+    ASSERT_TRUE(last);
+    EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+    EXPECT_GE(FrameCount(*last), FrameCount(*s));
+
+    // The simulator does not depend on its reader; it stops on its own signal.
+    EXPECT_TRUE(sim.child.Running());
+    ASSERT_TRUE(sim.child.Signal(SIGTERM));
+    ASSERT_TRUE(sim.child.WaitExit(5s));
+    EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
+    EXPECT_GT(sim.FramesSent(), 0);
+}
+
+TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
+    StartHeld(
+        // Held during the first line, so that no frame goes before the monitor listens.
+        "silence 1\n"
+        "# local LOF, local tributary 1 without signal\n"
+        "40 0000 00 00 00 01 00 0000 00 00 00 00 repeat 8\n"
+        "# remote RAI, remote tributary 5 with code errors, errors at both ends\n"
+        "00 0005 00 00 00 00 10 0007 00 00 02 00 repeat 8\n"
+        "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n",
+        2);
+
+    auto s = monitor.WaitFor([](const QJsonObject& s) { return AlarmLed(s, 1126) == u"r"; }, 8s);
+    ASSERT_TRUE(s) << "local LOF never lit";
+    EXPECT_EQ(AlarmLeds(*s), u"oorooooo");
+    EXPECT_EQ(TribRow(*s, "localNoSig"), OneLit(1, u'r'));
+    EXPECT_EQ(TribRow(*s, "localCErr"), Dark());
+    EXPECT_EQ(TribRow(*s, "remoteNoSig"), Dark());
+    EXPECT_EQ(TribRow(*s, "remoteCErr"), Dark());
+
+    s = monitor.WaitFor([](const QJsonObject& s) { return AlarmLed(s, 1131) == u"y"; }, 8s);
+    ASSERT_TRUE(s) << "remote RAI never lit";
+    EXPECT_EQ(AlarmLeds(*s), u"oooooooy");
+    EXPECT_EQ(TribRow(*s, "localNoSig"), Dark());
+    EXPECT_EQ(TribRow(*s, "localCErr"), Dark());
+    EXPECT_EQ(TribRow(*s, "remoteNoSig"), Dark());
+    EXPECT_EQ(TribRow(*s, "remoteCErr"), OneLit(5, u'y'));
+
+    // The errors of frames without a local alarm reach the totals and the BER figures.
+    s = monitor.WaitFor(
+        [](const QJsonObject& s) {
+            return Pane(s, "nearErrors") != u"Near Errors =      0" &&
+                   Pane(s, "farErrors") != u"Far Errors =      0";
+        },
+        5s);
+    ASSERT_TRUE(s);
+    const QJsonObject ber = (*s)[QStringLiteral("ber")].toObject();
+    EXPECT_GT(ber[QStringLiteral("nearTotal")].toString().toDouble(), 0);
+    EXPECT_GT(ber[QStringLiteral("farTotal")].toString().toDouble(), 0);
+}
+
+TEST_F(EndToEnd, NoDataShowsDuringSilenceAndTheLedsGoDark) {
+    // Frames flow from the start here: the watchdog's two-tick hysteresis on both edges makes
+    // this the longest test, and a held start would add a tick to it.
+    ASSERT_TRUE(sim.StartScript(dir,
+                                "# remote RAI, remote tributary 16 without signal\n"
+                                "00 0000 00 00 00 00 10 0000 40 00 00 00 repeat 100000\n",
+                                2))
+        << sim.Stderr();
+    ASSERT_TRUE(monitor.Start(dir, sim.Path()));
+    auto s = monitor.WaitFor(
+        [](const QJsonObject& s) {
+            return IsSpinner(Pane(s, "data")) && AlarmLed(s, 1131) == u"y" &&
+                   TribRow(s, "remoteNoSig") == OneLit(16, u'y');
+        },
+        10s);
+    ASSERT_TRUE(s);
+
+    // The line goes silent.
+    ASSERT_TRUE(sim.Pause());
+    const auto silentFrom = Clock::now();
+    s = monitor.WaitFor(
+        [](const QJsonObject& s) {
+            return Pane(s, "data") == u"No Data" && AlarmLeds(s) == kQuietAlarms &&
+                   TribRow(s, "remoteNoSig") == Dark();
+        },
+        11s);
+    ASSERT_TRUE(s) << "no \"No Data\" during the silence";
+    // Two whole silent intervals of 2.5 s pass before the watchdog speaks; the last frame
+    // went at most half a second before the pause.
+    EXPECT_GE(Clock::now() - silentFrom, 4s);
+    // The port stays open and the line counts as connected.
+    EXPECT_EQ(Pane(*s, "mux"), u"MUX CONNECTED ");
+    EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
+}
+
+// SIGTERM is what the other tests close with; the other two stop signals close the same way.
+class CloseOnSignal : public EndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CloseOnSignal, ClosesNormallyAndLeavesNoProcessBehind) {
+    ASSERT_TRUE(sim.Start(dir, {"--scenario", "alarms", "--rate", "2"})) << sim.Stderr();
+    ASSERT_TRUE(monitor.Start(dir, sim.Path()));
+    ASSERT_TRUE(monitor.WaitFor(
+        [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED"; }, 10s));
+    const pid_t pid = monitor.child.Pid();
+    EXPECT_TRUE(ChildrenOf(pid).empty()) << "kestrel started processes of its own";
+
+    CloseMonitor(GetParam());
+    EXPECT_FALSE(ProcessExists(pid)) << "not reaped";
+    // The close handler ran: the final status was written and the settings were saved.
+    const auto last = monitor.Status();
+    ASSERT_TRUE(last);
+    EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+    const std::string settings = ReadFile(monitor.SettingsFile());
+    EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
+
+    // The simulator outlives its reader and ends when it is told to.
+    const pid_t simPid = sim.child.Pid();
+    ASSERT_TRUE(sim.child.Running());
+    ASSERT_TRUE(sim.child.Signal(GetParam()));
+    ASSERT_TRUE(sim.child.WaitExit(5s));
+    EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
+    EXPECT_FALSE(ProcessExists(simPid));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CloseOnSignal, ::testing::Values(SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGINT ? "Int" : "Hup");
+                         });
+
+}  // namespace
+}  // namespace kestrel::e2e
