@@ -240,20 +240,26 @@ long long Simulator::FramesSent() const {
 // Monitor
 
 bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
-                    const std::vector<std::string>& extraArgs) {
+                    const std::vector<std::string>& extraArgs, bool statusByEnvironment) {
     const QString settingsDir = dir.filePath(QStringLiteral("settings"));
     QDir().mkpath(settingsDir + QStringLiteral("/Verdanne Ltd."));
     settingsFile = (settingsDir + QStringLiteral("/Verdanne Ltd./Kestrel.ini")).toStdString();
     std::ofstream(settingsFile) << "[Settings]\nActivePort=1\nPortOpen=1\n";
     statusPath = dir.filePath(QStringLiteral("status.json")).toStdString();
     stderrPath = dir.filePath(QStringLiteral("kestrel.err")).toStdString();
-    std::vector<std::string> args{"--settings-dir",     settingsDir.toStdString(), "--device",
-                                  "COM1=" + devicePath, "--status-file",           statusPath};
+    std::vector<std::string> args{"--settings-dir", settingsDir.toStdString(), "--device",
+                                  "COM1=" + devicePath};
+    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
+                                 "XDG_RUNTIME_DIR=" + dir.path().toStdString(), "LC_ALL=C",
+                                 "KESTREL_STATUS_FILE="};
+    if (statusByEnvironment) {
+        env.back() += statusPath;
+    } else {
+        args.insert(args.end(), {"--status-file", statusPath});
+    }
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    return child.Start(
-        KestrelProgram(), args, dir.filePath(QStringLiteral("kestrel.out")).toStdString(),
-        stderrPath,
-        {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.path().toStdString(), "LC_ALL=C"});
+    return child.Start(KestrelProgram(), args,
+                       dir.filePath(QStringLiteral("kestrel.out")).toStdString(), stderrPath, env);
 }
 
 std::optional<QJsonObject> Monitor::Status() const {

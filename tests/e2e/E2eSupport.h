@@ -80,8 +80,10 @@ private:
 // The kestrel program, offscreen, in settings of its own with COM1 open on `devicePath`.
 class Monitor {
 public:
+    // The status file is named with --status-file, or with KESTREL_STATUS_FILE when
+    // statusByEnvironment is set.
     bool Start(const QTemporaryDir& dir, const std::string& devicePath,
-               const std::vector<std::string>& extraArgs = {});
+               const std::vector<std::string>& extraArgs = {}, bool statusByEnvironment = false);
     std::string StatusPath() const { return statusPath; }
     std::string Stderr() const { return ReadFile(stderrPath); }
     std::string SettingsFile() const { return settingsFile; }
