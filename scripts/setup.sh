@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Kestrel needs (only those missing) and builds it into build/.
+# Installs the Debian packages Kestrel needs (only those missing) and builds it into build/:
+# everything, or only the targets named as arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,4 +27,6 @@ fi
 
 BUILD_DIR=${KESTREL_BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KESTREL_CMAKE_ARGS:-} >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
