@@ -2,7 +2,6 @@
 // status file: connection, decoding, LEDs, the data watchdog and the close on a signal.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QRegularExpression>
 
 #include "E2eFixture.h"
