@@ -4,8 +4,8 @@
 #
 #   scripts/screenshot.sh [OUTPUT.png]      default docs/screenshot.png
 #
-# KESTREL_BUILD names the build folder (default: build). Needs xvfb-run, xwininfo (x11-utils)
-# and import (imagemagick).
+# KESTREL_BUILD names the build folder (default: build). Sets up what it needs (xvfb,
+# x11-utils, imagemagick) through scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,21 +14,11 @@ build=${KESTREL_BUILD:-build}
 kestrel=$build/app/kestrel
 sim=$build/tools/mux-sim/kestrel-mux-sim
 
-missing=""
-for tool in xvfb-run xwininfo import; do
-    command -v "$tool" >/dev/null || missing="$missing $tool"
-done
-if [ -n "$missing" ]; then
-    echo "screenshot: missing$missing; install them with" >&2
-    echo "    sudo apt-get install xvfb x11-utils imagemagick" >&2
-    exit 1
+# Build what the picture needs, with the tools to take it, once (not again under xvfb-run).
+if [ -z "${KESTREL_SCREENSHOT_DISPLAY:-}" ]; then
+    KESTREL_BUILD_DIR=$build KESTREL_EXTRA_PACKAGES="x11-utils imagemagick" \
+        scripts/setup.sh kestrel kestrel-mux-sim
 fi
-for program in "$kestrel" "$sim"; do
-    if [ ! -x "$program" ]; then
-        echo "screenshot: $program is missing; build first (cmake --build $build)" >&2
-        exit 1
-    fi
-done
 
 # Always on a virtual display of our own, so the picture does not depend on the desktop.
 if [ -z "${KESTREL_SCREENSHOT_DISPLAY:-}" ]; then
