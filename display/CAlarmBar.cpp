@@ -51,17 +51,17 @@ CAlarmBar::CAlarmBar(const LedIcons& icons, QWidget* parent)
     form->Place(remote, QRect(236, 3, 148, 73));
 
     for (std::size_t i = 0; i < std::size(kBarLeds); ++i) {
-        const BarLed& spec = kBarLeds[i];
-        auto* led = new LedWidget(icons, LedWidget::Kind::Large, spec.id,
-                                  QString::fromLatin1(spec.name), this);
-        form->Place(led, QRect(spec.x, 24, kLedWidth, kLedHeight));
+        const BarLed& led = kBarLeds[i];
+        auto* led = new LedWidget(icons, LedWidget::Kind::Large, led.id,
+                                  QString::fromLatin1(led.name), this);
+        form->Place(led, QRect(led.x, 24, kLedWidth, kLedHeight));
         leds[i] = led;
 
-        auto* label = new QLabel(QString::fromLatin1(spec.label), this);
+        auto* label = new QLabel(QString::fromLatin1(led.label), this);
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        form->Place(label, spec.labelRect);
+        form->Place(label, led.labelRect);
     }
 
     // The lamp fills its sunken box.
