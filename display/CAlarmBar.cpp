@@ -51,17 +51,17 @@ CAlarmBar::CAlarmBar(const LedIcons& icons, QWidget* parent)
     form->Place(remote, QRect(236, 3, 148, 73));
 
     for (std::size_t i = 0; i < std::size(kBarLeds); ++i) {
-        const BarLed& led = kBarLeds[i];
-        auto* led = new LedWidget(icons, LedWidget::Kind::Large, led.id,
-                                  QString::fromLatin1(led.name), this);
-        form->Place(led, QRect(led.x, 24, kLedWidth, kLedHeight));
+        const BarLed& def = kBarLeds[i];
+        auto* led = new LedWidget(icons, LedWidget::Kind::Large, def.id,
+                                  QString::fromLatin1(def.name), this);
+        form->Place(led, QRect(def.x, 24, kLedWidth, kLedHeight));
         leds[i] = led;
 
-        auto* label = new QLabel(QString::fromLatin1(led.label), this);
+        auto* label = new QLabel(QString::fromLatin1(def.label), this);
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        form->Place(label, led.labelRect);
+        form->Place(label, def.labelRect);
     }
 
     // The lamp fills its sunken box.
