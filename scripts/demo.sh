@@ -16,35 +16,10 @@ MSG
     exit 1
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-demo.XXXXXX")
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# The simulator prints the pseudo-terminal a monitor should open on its first line.
-mkfifo "$work/sim.out"
-build/tools/mux-sim/kestrel-mux-sim --scenario "${KESTREL_DEMO_SCENARIO:-tour}" \
-    >"$work/sim.out" 2>"$work/sim.log" &
-sim_pid=$!
-exec 3<"$work/sim.out"
-if ! IFS= read -r -t 10 pty <&3; then
-    echo "demo: the MUX simulator did not start:" >&2
-    cat "$work/sim.log" >&2
-    exit 1
-fi
-cat <&3 >/dev/null &
-
-# The demo's own settings: COM1 open at start, mapped to the simulator's line.
-mkdir -p "$work/settings/Verdanne Ltd."
-printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.ini"
+. scripts/lib/session.sh
+session_start demo
+start_simulator build/tools/mux-sim/kestrel-mux-sim --scenario "${KESTREL_DEMO_SCENARIO:-tour}"
+write_settings
 
 echo "demo: the MUX simulator is sending on $pty; starting Kestrel on COM1."
 echo "demo: close the window to end the demo."

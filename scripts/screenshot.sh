@@ -25,21 +25,8 @@ if [ -z "${KESTREL_SCREENSHOT_DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" env KESTREL_SCREENSHOT_DISPLAY=1 "$0" "$@"
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-shot.XXXXXX")
-sim_pid=""
-kestrel_pid=""
-cleanup() {
-    for pid in "$kestrel_pid" "$sim_pid"; do
-        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            kill -TERM "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+. scripts/lib/session.sh
+session_start shot
 
 # A line with something to show: local RAI and remote AIS (yellow), local tributaries without
 # signal or with code errors (red), remote ones (yellow), and errors for the BER figures.
@@ -48,22 +35,8 @@ cat >"$work/shot.script" <<'SCRIPT'
 10 0000 00 41 02 09 20 0002 80 00 0c 10 repeat 2
 10 0001 00 41 02 09 20 0000 80 00 0c 10 repeat 2
 SCRIPT
-"$sim" --script "$work/shot.script" --loop --rate 1 >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=""
-for _ in $(seq 100); do
-    pty=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-if [ -z "$pty" ]; then
-    echo "screenshot: the simulator did not start:" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-fi
-
-mkdir -p "$work/settings/Verdanne Ltd."
-printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.ini"
+start_simulator "$sim" --script "$work/shot.script" --loop --rate 1
+write_settings
 status=$work/status.json
 XDG_RUNTIME_DIR=$work "$kestrel" --settings-dir "$work/settings" --device "COM1=$pty" \
     --status-file "$status" >"$work/kestrel.out" 2>"$work/kestrel.err" &

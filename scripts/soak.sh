@@ -32,21 +32,8 @@ done
 
 rate=21.33
 lead_in=8 # seconds of silence before the first frame: kestrel starts and opens the line
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-soak.XXXXXX")
-sim_pid=""
-kestrel_pid=""
-cleanup() {
-    for pid in "$kestrel_pid" "$sim_pid"; do
-        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            kill -TERM "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+. scripts/lib/session.sh
+session_start soak
 
 # A script of well-formed frames only, so that every frame sent is one pass of the parser:
 # quiet seconds, errors, local and remote alarms and tributary troubles, about a minute a round.
@@ -62,23 +49,8 @@ trap 'exit 143' TERM
     done
 } >"$work/soak.script"
 
-"$sim" --script "$work/soak.script" --rate "$rate" --seconds $((duration + lead_in)) \
-    >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=""
-for _ in $(seq 100); do
-    pty=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-if [ -z "$pty" ]; then
-    echo "soak: the simulator did not start:" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-fi
-
-mkdir -p "$work/settings/Verdanne Ltd."
-printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.ini"
+start_simulator "$sim" --script "$work/soak.script" --rate "$rate" --seconds $((duration + lead_in))
+write_settings
 status=$work/status.json
 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work "$kestrel" --settings-dir "$work/settings" \
     --device "COM1=$pty" --status-file "$status" >"$work/kestrel.out" 2>"$work/kestrel.err" &
