@@ -1,14 +1,6 @@
 // The window over a real pseudo-terminal, and closing it from a termination signal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QThread>
-#include <chrono>
 
 #include "FrameFixture.h"
 #include "app/SignalCloser.h"
@@ -18,47 +10,6 @@
 
 namespace kestrel::test {
 namespace {
-
-// Runs the event loop until the condition holds or five seconds have passed.
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-class Pty {
-public:
-    Pty() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            termios t{};
-            tcgetattr(master, &t);
-            cfmakeraw(&t);
-            tcsetattr(master, TCSANOW, &t);
-        }
-    }
-    ~Pty() {
-        if (master >= 0) {
-            close(master);
-        }
-        if (slave >= 0) {
-            close(slave);
-        }
-    }
-    bool Write(const std::string& bytes) {
-        return write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
-};
 
 TEST_F(FrameFixture, StoredPortOpenOnAPseudoTerminalMappedToCom3) {
     Pty pty;

@@ -1,15 +1,9 @@
 // "Port Open" and "Port Settings..." over a pseudo-terminal on COM1 and an absent COM2.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QThread>
 
 #include "FrameFixture.h"
 #include "frame/CPortSettingsDlg.h"
@@ -37,23 +31,12 @@ class PortCommands : public FrameFixture {
 protected:
     void SetUp() override {
         FrameFixture::SetUp();
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        termios t{};
-        tcgetattr(master, &t);
-        cfmakeraw(&t);
-        tcsetattr(master, TCSANOW, &t);
+        ASSERT_FALSE(pty.path.empty());
         resolver = DeviceResolver();
-        resolver.SetPath(1, name);
+        resolver.SetPath(1, pty.path);
         resolver.SetPath(2, dir.filePath(QStringLiteral("no-such-device")).toStdString());
         resolver.SetPath(3, "/fake/never");
         resolver.SetPath(4, "/fake/never");
-        ptyPath = name;
-    }
-    void TearDown() override {
-        FrameFixture::TearDown();
-        close(master);
-        close(slave);
     }
     CMainFrame& CreateOnPty() { return Create(MakePosixSerialDeviceFactory()); }
     void Trigger(int id) {
@@ -62,19 +45,11 @@ protected:
     }
     bool FramesFlow() {
         const auto before = state.frameCount.load();
-        const std::string f = WriteFrame(StatusFrame{});
-        if (write(master, f.data(), f.size()) != static_cast<ssize_t>(f.size())) {
-            return false;
-        }
-        for (int i = 0; i < 300 && state.frameCount.load() == before; ++i) {
-            QThread::msleep(10);
-        }
-        return state.frameCount.load() > before;
+        return pty.Write(WriteFrame(StatusFrame{})) &&
+               WaitFor([&] { return state.frameCount.load() > before; });
     }
 
-    int master = -1;
-    int slave = -1;
-    std::string ptyPath;
+    Pty pty;
 };
 
 TEST_F(PortCommands, OpenAndCloseKeepTheSuspensionCountInStep) {
@@ -146,7 +121,7 @@ TEST_F(PortCommands, ChangingThePortWhileClosedIsSilent) {
     prompts.dialogAnswers.push_back(ChoosePort(0));
     Trigger(cmd::kPortSettings);
     Trigger(cmd::kPortOpen);
-    EXPECT_EQ(f.Comm().DevicePath(), ptyPath);
+    EXPECT_EQ(f.Comm().DevicePath(), pty.path);
     EXPECT_EQ(f.Settings().portOpen, 1);
 }
 

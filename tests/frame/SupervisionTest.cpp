@@ -9,6 +9,10 @@
 #include "display/CKestrelSettings.h"
 #include "display/Refresh.h"
 #include "frame/Supervision.h"
+#include "monitor/BerMeter.h"
+#include "monitor/FrameParser.h"
+#include "monitor/FrameWriter.h"
+#include "tests/stats/StatsTestSupport.h"
 
 namespace kestrel::test {
 namespace {
@@ -30,21 +34,18 @@ public:
 
 class SupervisionTest : public ::testing::Test {
 protected:
-    SupervisionTest()
-        : bar(TestIcons()),
-          panel(TestIcons()),
-          supervision(state, stats,
-                      Supervision::Links{
-                          [this] { return portOpen; },
-                          [this] {
-                              ++modemQueries;
-                              return modemActive;
-                          },
-                          [this](bool both, const std::function<void()>& row) {
-                              AlarmBarRefresh(state, bar, both, row);
-                          },
-                          [this] { TributaryLedRefresh(state, &panel); },
-                      }) {}
+    // The frame's links: the test's port and modem lines, the real display steps.
+    Supervision::Links Links() {
+        return {[this] { return portOpen; },
+                [this] {
+                    ++modemQueries;
+                    return modemActive;
+                },
+                [this](bool both, const std::function<void()>& row) {
+                    AlarmBarRefresh(state, bar, both, row);
+                },
+                [this] { TributaryLedRefresh(state, &panel); }};
+    }
 
     // What the frame parser leaves behind after one applied frame.
     void FrameArrives(std::uint8_t changed = 0) {
@@ -60,12 +61,12 @@ protected:
 
     MonitorState state;
     RecordingStatistics stats;
-    CAlarmBar bar;
-    CKestrelSettings panel;
+    CAlarmBar bar{TestIcons()};
+    CKestrelSettings panel{TestIcons()};
     bool portOpen = false;
     int modemActive = 0;
     int modemQueries = 0;
-    Supervision supervision;
+    Supervision supervision{state, stats, Links()};
 };
 
 TEST_F(SupervisionTest, NoDataNeedsTwoSilentTicksAndClearsAfterTwoBusyOnes) {
@@ -84,10 +85,7 @@ TEST_F(SupervisionTest, NoDataNeedsTwoSilentTicksAndClearsAfterTwoBusyOnes) {
     };
     for (const Case& c : cases) {
         MonitorState fresh;
-        RecordingStatistics none;
-        Supervision s(fresh, none,
-                      Supervision::Links{[] { return false; }, [] { return 0; },
-                                         [](bool, const std::function<void()>&) {}, [] {}});
+        Supervision s(fresh, stats, Links());
         std::string seen;
         for (const char* p = c.intervals; *p; ++p) {
             if (*p == '1') {
@@ -152,32 +150,21 @@ TEST_F(SupervisionTest, ClosedPortIsNotConnectedWithoutAskingTheModem) {
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Mark NC"});
 }
 
-TEST_F(SupervisionTest, NotConnectedBlanksEveryLedEverySecond) {
-    for (int second = 0; second < 3; ++second) {
-        // The parser keeps decoding troubles while the MUX counts as not connected.
+// Both display steps run: dark and cleared while not connected, lit once connected.
+TEST_F(SupervisionTest, PanelRefreshRunsBothDisplaySteps) {
+    for (const bool connected : {false, true}) {
+        if (connected) {
+            Connect();
+        }
         state.localLof = 1;
         state.localAlarm = 1;
-        state.tribNoSig[4] = 1;
-        state.tribCErr[21] = 1;
+        state.tribNoSig[4] = 1;  // local tributary 5
         supervision.PanelRefresh();
-        EXPECT_EQ(bar.Led(1126), LedState::Off);
-        EXPECT_EQ(panel.Led(1012), LedState::Off);
-        EXPECT_EQ(panel.Led(1081), LedState::Off);
-        EXPECT_EQ(state.localLof.load(), 0);
-        EXPECT_EQ(state.localAlarm.load(), 0);
+        const LedState lit = connected ? LedState::Red : LedState::Off;
+        EXPECT_EQ(bar.Led(1126), lit);
+        EXPECT_EQ(panel.Led(1012), lit);
+        EXPECT_EQ(state.localAlarm.load(), connected ? 1 : 0);
     }
-}
-
-TEST_F(SupervisionTest, ConnectedLedsFollowTheState) {
-    Connect();
-    state.localLof = 1;
-    state.tribNoSig[4] = 1;  // local tributary 5: red
-    state.tribCErr[20] = 1;  // remote tributary 5: yellow
-    supervision.PanelRefresh();
-    EXPECT_EQ(bar.Led(1126), LedState::Red);
-    EXPECT_EQ(panel.Led(1012), LedState::Red);
-    EXPECT_EQ(panel.Led(1080), LedState::Yellow);
-    EXPECT_EQ(panel.Led(1064), LedState::Off);
 }
 
 TEST_F(SupervisionTest, OneAlarmRowPerFrameThatChangedBothBytes) {
@@ -237,6 +224,74 @@ TEST_F(SupervisionTest, WhileClosingOnlyTheCountsStepRuns) {
     supervision.PanelRefresh();
     EXPECT_EQ(bar.Led(1125), LedState::Yellow);  // untouched
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Counts"});
+}
+
+// A night on a faulty line, decoded by the parser and recorded by the real statistics log as
+// the ticks decide: the two files byte for byte, across midnight.
+TEST_F(SupervisionTest, NightOnAFaultyLineInBothFiles) {
+    const std::time_t start = LocalTime(2026, 12, 5, 23, 59, 58);
+    std::time_t now = start;
+    std::vector<std::string> notices;
+    StatisticsLog::Options options;
+    options.notify = [&](const std::string& text) { notices.push_back(text); };
+    options.clock = [&] { return now; };
+    options.sleeper = [](std::chrono::milliseconds) {};
+    StatisticsLog log(state, options);
+    StatisticsLogHooks hooks(log);
+    Supervision night(state, hooks, Links());
+    BerMeter meter(state);
+    FrameParser parser(state, meter);
+    std::mutex frameMutex;
+    const auto receive = [&](std::uint8_t local, std::uint8_t remote, int nearCount = 0,
+                             int farCount = 0) {
+        StatusFrame f;
+        f.localStatus = local;
+        f.remoteStatus = remote;
+        f.nearCount = nearCount;
+        f.farCount = farCount;
+        std::lock_guard<std::mutex> hold(frameMutex);
+        parser.Parse(WriteFrame(f));
+    };
+    const auto tickThenNextSecond = [&] {
+        night.PanelRefresh();
+        ++now;
+    };
+    const auto row = [&](int second, const char* rest) {
+        return DateTimeField(start + second) + rest + "\r\n";
+    };
+
+    TempDir dir;
+    const std::string eventPath = dir / "night.csv";
+    ASSERT_TRUE(log.StatisticsOn(eventPath));  // t0, port still closed
+    portOpen = true;
+    modemActive = 1;
+    night.LinkWatch();    // t0: connected
+    receive(0x00, 0x00);  // the first frame after connecting: both ends changed
+    tickThenNextSecond();
+    receive(0x10, 0x00);  // t1: local RAI alone, one end changed
+    tickThenNextSecond();
+    receive(0x20, 0x40, 12, 3);  // t2: local AIS hides the remote LOF
+    tickThenNextSecond();
+    ASSERT_TRUE(log.LogFlush(frameMutex));
+    receive(0x20, 0x40, 12, 3);  // t3: two alarm frames in one second, no change
+    receive(0x20, 0x40, 12, 3);
+    tickThenNextSecond();
+    tickThenNextSecond();       // t4: a silent second
+    receive(0x10, 0x20, 1, 2);  // t5: both change again, RAI here and AIS at the far end
+    tickThenNextSecond();
+    ASSERT_TRUE(log.LogFlush(frameMutex));
+    portOpen = false;
+    night.LinkWatch();  // t6
+    log.StatisticsOff();
+
+    EXPECT_EQ(ReadFile(eventPath), row(0, ",NC,,,,,,,,,,") + row(0, ",,,,,,,,,,,") +
+                                       row(0, ",,,,,,,,,,") + row(2, ",,,AIS ,,,,,,,") +
+                                       row(5, ",,,,,RAI ,,AIS_R ,,,") + row(6, ",NC,,,,,,,,,,") +
+                                       row(6, ",NC,,,,,,,,,,"));
+    EXPECT_EQ(ReadFile(StatisticsLog::G821LogNameFor(eventPath)),
+              row(0, ",NC") + row(0, ",") + row(2, ",,1,12,1,3") + row(3, ",,3,36,3,9") +
+                  row(5, ",,3,37,4,11") + row(6, ",NC,") + row(6, ",NC"));
+    EXPECT_TRUE(notices.empty());
 }
 
 }  // namespace

@@ -3,39 +3,21 @@
 
 #include <sstream>
 
+#include "tests/sim/SimTestSupport.h"
 #include "tools/mux-sim/MuxScript.h"
 #include "tools/mux-sim/Scenario.h"
 
 namespace kestrel::sim {
 namespace {
 
-StatusFrame Frame(std::uint8_t ls, int nearCount, std::array<std::uint8_t, 4> lt, std::uint8_t rs,
-                  int farCount, std::array<std::uint8_t, 4> rt, std::uint8_t fifth = 0,
-                  bool upper = false) {
-    StatusFrame f;
-    f.localStatus = ls;
-    f.nearCount = nearCount;
-    f.localTribs = lt;
-    f.remoteStatus = rs;
-    f.farCount = farCount;
-    f.remoteTribs = rt;
-    f.fifthByte = fifth;
-    f.upperCaseHex = upper;
-    return f;
-}
+using test::MakeFrame;
 
 ScriptStep FrameStep(StatusFrame f, long repeat = 1) {
-    ScriptStep s;
-    s.frame = f;
-    s.repeat = repeat;
-    return s;
+    return {ScriptStep::Kind::Frame, f, repeat, 0};
 }
 
 ScriptStep SilenceStep(double seconds) {
-    ScriptStep s;
-    s.kind = ScriptStep::Kind::Silence;
-    s.silenceSeconds = seconds;
-    return s;
+    return {ScriptStep::Kind::Silence, {}, 1, seconds};
 }
 
 TEST(MuxScriptTest, GoodLines) {
@@ -43,15 +25,15 @@ TEST(MuxScriptTest, GoodLines) {
         const char* line;
         ScriptStep step;
     } cases[] = {
-        {"00 0000 00 00 00 00 00 0000 00 00 00 00", FrameStep(Frame(0, 0, {}, 0, 0, {}))},
+        {"00 0000 00 00 00 00 00 0000 00 00 00 00", FrameStep(MakeFrame(0, 0))},
         {"ff 1234 12 34 56 78 ff 1234 87 65 43 21 01",
-         FrameStep(Frame(0xff, 1234, {0x12, 0x34, 0x56, 0x78}, 0xff, 1234, {0x87, 0x65, 0x43, 0x21},
-                         0x01))},
+         FrameStep(MakeFrame(0xff, 0xff, 1234, 1234, {0x12, 0x34, 0x56, 0x78},
+                             {0x87, 0x65, 0x43, 0x21}, 0x01))},
         {"  8 7 12/34/56/78 0 9999 87\\65\\43\\21 repeat 30  # local no signal",
-         FrameStep(Frame(0x08, 7, {0x12, 0x34, 0x56, 0x78}, 0, 9999, {0x87, 0x65, 0x43, 0x21}),
+         FrameStep(MakeFrame(0x08, 0, 7, 9999, {0x12, 0x34, 0x56, 0x78}, {0x87, 0x65, 0x43, 0x21}),
                    30)},
         {"FF 0 0 0 0 0 c0 0 0 0 0 0\t03 repeat 1",
-         FrameStep(Frame(0xff, 0, {}, 0xc0, 0, {}, 0x03, true))},
+         FrameStep(MakeFrame(0xff, 0xc0, 0, 0, {}, {}, 0x03, true))},
         {"silence 12", SilenceStep(12)},
         {"silence 0.5 # half a second", SilenceStep(0.5)},
     };
@@ -128,8 +110,8 @@ TEST(MuxScriptTest, WholeScriptReportsTheFirstBadLineNumber) {
 // Playback: a hold sends its frame `repeat` times, silence sends nothing for its ticks,
 // and the script ends (or starts again with loop).
 TEST(MuxScriptTest, PlaybackFollowsTheScript) {
-    std::vector<ScriptStep> steps = {FrameStep(Frame(0x08, 0, {}, 0, 0, {}), 2), SilenceStep(1.5),
-                                     FrameStep(Frame(0x20, 0, {}, 0, 0, {}))};
+    std::vector<ScriptStep> steps = {FrameStep(MakeFrame(0x08, 0), 2), SilenceStep(1.5),
+                                     FrameStep(MakeFrame(0x20, 0))};
     const std::string a = WriteFrame(steps[0].frame);
     const std::string b = WriteFrame(steps[2].frame);
     for (bool loop : {false, true}) {

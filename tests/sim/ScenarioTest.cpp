@@ -1,7 +1,9 @@
 // Built-in scenarios: repeatable with a seed, and each shows the monitor what it promises.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <utility>
 
 #include "tests/sim/SimTestSupport.h"
 #include "tools/mux-sim/Scenario.h"
@@ -28,6 +30,15 @@ long PassTicks(std::string_view scenario, double rate) {
         n += PhaseTicks(p.seconds, rate);
     }
     return n;
+}
+
+// One pass of a scenario at a frame a second into a decoder; `after` sees each tick's state.
+void Play(std::string_view scenario, const std::function<void(const MonitorState&)>& after) {
+    SimDecoder d;
+    for (const Emission& e : Take(scenario, 1, 1, PassTicks(scenario, 1))) {
+        d.Feed(e.bytes);
+        after(d.state);
+    }
 }
 
 std::string Bytes(const std::vector<Emission>& v) {
@@ -79,12 +90,8 @@ TEST(ScenarioTest, CleanScenariosSendWholeFrames) {
 }
 
 TEST(ScenarioTest, AlarmsLightEveryIndicationAlone) {
-    SimDecoder d;
     std::set<std::array<int, 8>> seen;
-    for (const Emission& e : Take("alarms", 1, 1, PassTicks("alarms", 1))) {
-        d.Feed(e.bytes);
-        seen.insert(Indications(d.state));
-    }
+    Play("alarms", [&](const MonitorState& s) { seen.insert(Indications(s)); });
     // All clear, and each of the eight flags on its own.
     EXPECT_EQ(seen.size(), 9u);
     for (int i = 0; i < 8; ++i) {
@@ -95,17 +102,15 @@ TEST(ScenarioTest, AlarmsLightEveryIndicationAlone) {
 }
 
 TEST(ScenarioTest, TributariesTouchEveryTributaryLocalAndRemote) {
-    SimDecoder d;
     std::array<bool, 32> noSig{};
     std::array<bool, 32> cErr{};
-    for (const Emission& e : Take("tributaries", 1, 1, PassTicks("tributaries", 1))) {
-        d.Feed(e.bytes);
-        EXPECT_EQ(d.state.localAlarm, 0);
+    Play("tributaries", [&](const MonitorState& s) {
+        EXPECT_EQ(s.localAlarm, 0);
         for (int i = 0; i < 32; ++i) {
-            noSig[i] = noSig[i] || d.state.tribNoSig[i];
-            cErr[i] = cErr[i] || d.state.tribCErr[i];
+            noSig[i] = noSig[i] || s.tribNoSig[i];
+            cErr[i] = cErr[i] || s.tribCErr[i];
         }
-    }
+    });
     for (int i = 0; i < 32; ++i) {
         EXPECT_TRUE(noSig[i]) << i;
         EXPECT_TRUE(cErr[i]) << i;
@@ -113,18 +118,13 @@ TEST(ScenarioTest, TributariesTouchEveryTributaryLocalAndRemote) {
 }
 
 TEST(ScenarioTest, ErrorsBurstAtBothEnds) {
-    SimDecoder d;
-    std::int64_t lastNear = 0;
-    std::int64_t lastFar = 0;
-    int nearBursts = 0;
-    int farBursts = 0;
-    for (const Emission& e : Take("errors", 1, 1, PassTicks("errors", 1))) {
-        d.Feed(e.bytes);
-        nearBursts += d.state.nearErrorsCumulative - lastNear >= 20;
-        farBursts += d.state.farErrorsCumulative - lastFar >= 20;
-        lastNear = d.state.nearErrorsCumulative;
-        lastFar = d.state.farErrorsCumulative;
-    }
+    std::int64_t lastNear = 0, lastFar = 0;
+    int nearBursts = 0, farBursts = 0;
+    Play("errors", [&](const MonitorState& s) {
+        nearBursts +=
+            s.nearErrorsCumulative - std::exchange(lastNear, s.nearErrorsCumulative) >= 20;
+        farBursts += s.farErrorsCumulative - std::exchange(lastFar, s.farErrorsCumulative) >= 20;
+    });
     EXPECT_GE(nearBursts, 3);
     EXPECT_GE(farBursts, 3);
 }
@@ -158,9 +158,7 @@ TEST(ScenarioTest, NoiseIsVariedAndTheParserRecovers) {
     EXPECT_GT(garbage, 40);
     EXPECT_NE(all.find('\0'), std::string::npos);  // any byte value can turn up
 
-    StatusFrame marker;
-    marker.localStatus = 0x10;
-    marker.remoteStatus = 0x40;
+    StatusFrame marker = test::MakeFrame(0x10, 0x40);
     marker.SetTributary(5, true, false);
     for (int i = 0; i < 4; ++i) {
         d.Feed(WriteFrame(marker));

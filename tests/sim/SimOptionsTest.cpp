@@ -1,54 +1,55 @@
 // Command line of the simulator: accepted forms, limits and refusals.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tools/mux-sim/SimOptions.h"
 
 namespace kestrel::sim {
 namespace {
 
-bool Parse(std::vector<std::string> args, SimOptions& o, std::string& error) {
-    o = SimOptions{};
-    return ParseSimOptions(args, o, error);
-}
-
-TEST(SimOptionsTest, Defaults) {
+// The options of a command line; empty when it is refused, which must come with a reason.
+std::optional<SimOptions> Parse(const std::vector<std::string>& args) {
     SimOptions o;
     std::string error;
-    ASSERT_TRUE(Parse({}, o, error));
-    EXPECT_EQ(o.scenario, "tour");
-    EXPECT_EQ(o.rate, 1.0);
-    EXPECT_TRUE(o.device.empty());  // a pseudo-terminal, never a real port by default
-    EXPECT_FALSE(o.seconds || o.frames);
+    if (!ParseSimOptions(args, o, error)) {
+        EXPECT_FALSE(error.empty()) << args.size();
+        return std::nullopt;
+    }
+    return o;
 }
 
-TEST(SimOptionsTest, AcceptedForms) {
-    SimOptions o;
-    std::string error;
-    ASSERT_TRUE(Parse({"--rate", "0.5", "--scenario=noise", "--seconds", "2.5", "--frames=10",
-                       "--seed", "42", "--device", "/tmp/x"},
-                      o, error))
-        << error;
-    EXPECT_EQ(o.rate, 0.5);
-    EXPECT_EQ(o.scenario, "noise");
-    EXPECT_EQ(*o.seconds, 2.5);
-    EXPECT_EQ(*o.frames, 10);
-    EXPECT_EQ(o.seed, 42u);
-    EXPECT_EQ(o.device, "/tmp/x");
+TEST(SimOptionsTest, DefaultsAndAcceptedForms) {
+    auto o = Parse({});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->scenario, "tour");
+    EXPECT_EQ(o->rate, 1.0);
+    EXPECT_TRUE(o->device.empty());  // a pseudo-terminal, never a real port by default
+    EXPECT_FALSE(o->seconds || o->frames);
 
-    ASSERT_TRUE(Parse({"--script", "a.txt", "--loop"}, o, error)) << error;
-    EXPECT_EQ(o.script, "a.txt");
-    EXPECT_TRUE(o.loop);
+    o = Parse({"--rate", "0.5", "--scenario=noise", "--seconds", "2.5", "--frames=10", "--seed",
+               "42", "--device", "/tmp/x"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->rate, 0.5);
+    EXPECT_EQ(o->scenario, "noise");
+    EXPECT_EQ(*o->seconds, 2.5);
+    EXPECT_EQ(*o->frames, 10);
+    EXPECT_EQ(o->seed, 42u);
+    EXPECT_EQ(o->device, "/tmp/x");
+
+    o = Parse({"--script", "a.txt", "--loop"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->script, "a.txt");
+    EXPECT_TRUE(o->loop);
 }
 
 TEST(SimOptionsTest, RateIsCappedAtTheLineRate) {
-    SimOptions o;
-    std::string error;
-    ASSERT_TRUE(Parse({"--rate", "21"}, o, error));
-    EXPECT_FALSE(o.rateCapped);
-    ASSERT_TRUE(Parse({"--rate", "100"}, o, error));
-    EXPECT_TRUE(o.rateCapped);
-    EXPECT_EQ(o.requestedRate, 100);
-    EXPECT_NEAR(o.rate, 21.33, 0.01);
+    EXPECT_FALSE(Parse({"--rate", "21"})->rateCapped);
+    auto o = Parse({"--rate", "100"});
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->rateCapped);
+    EXPECT_EQ(o->requestedRate, 100);
+    EXPECT_NEAR(o->rate, 21.33, 0.01);
 }
 
 TEST(SimOptionsTest, LongTicksTakeTheirTimeOnTheLine) {
@@ -79,10 +80,7 @@ TEST(SimOptionsTest, Refusals) {
         {"serial0"},
     };
     for (const auto& args : bad) {
-        SimOptions o;
-        std::string error;
-        EXPECT_FALSE(Parse(args, o, error)) << args[0];
-        EXPECT_FALSE(error.empty()) << args[0];
+        EXPECT_FALSE(Parse(args)) << args[0];
     }
 }
 

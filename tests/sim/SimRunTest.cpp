@@ -24,10 +24,27 @@ namespace {
 
 using test::SimDecoder;
 
+bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+}
+
+// Reads up to n bytes, until the end of the stream or `ms` without anything new.
+std::string Read(int fd, std::size_t n = SIZE_MAX, int ms = 2000) {
+    std::string s;
+    char buf[4096];
+    ssize_t got;
+    while (s.size() < n && WaitReadable(fd, ms) &&
+           (got = read(fd, buf, std::min(sizeof buf, n - s.size()))) > 0) {
+        s.append(buf, static_cast<std::size_t>(got));
+    }
+    return s;
+}
+
 // A running kestrel-mux-sim with its standard output and error on pipes.
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& args) {
+    explicit SimProcess(std::vector<std::string> args) {
         int out[2];
         int err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -37,14 +54,13 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> all{KESTREL_MUX_SIM_EXE};
-        all.insert(all.end(), args.begin(), args.end());
+        args.insert(args.begin(), KESTREL_MUX_SIM_EXE);
         std::vector<char*> argv;
-        for (std::string& a : all) {
+        for (std::string& a : args) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        if (posix_spawn(&pid, KESTREL_MUX_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0) {
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
             pid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -59,12 +75,8 @@ public:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        if (outFd >= 0) {
-            close(outFd);
-        }
-        if (errFd >= 0) {
-            close(errFd);
-        }
+        close(outFd);
+        close(errFd);
     }
 
     bool Started() const { return pid > 0; }
@@ -81,13 +93,10 @@ public:
 
     // Waits up to 10 s for the exit; the exit status, or -1 when it did not end.
     int Wait() {
-        for (int i = 0; i < 1000 && status < 0; ++i) {
-            int st = 0;
+        for (int i = 0, st = 0; i < 1000 && status < 0; ++i, usleep(10000)) {
             if (waitpid(pid, &st, WNOHANG) == pid) {
                 status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                break;
             }
-            usleep(10000);
         }
         return status;
     }
@@ -95,46 +104,15 @@ public:
     void Signal(int sig) { kill(pid, sig); }
 
     // Everything left on a stream; call after Wait().
-    std::string RestOfStdout() { return Drain(outFd); }
-    std::string Stderr() { return Drain(errFd); }
-
-    static bool WaitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, ms) > 0;
-    }
+    std::string RestOfStdout() { return Read(outFd); }
+    std::string Stderr() { return Read(errFd); }
 
 private:
-    static std::string Drain(int fd) {
-        std::string s;
-        char buf[4096];
-        ssize_t n;
-        while (WaitReadable(fd, 2000) && (n = read(fd, buf, sizeof buf)) > 0) {
-            s.append(buf, static_cast<std::size_t>(n));
-        }
-        return s;
-    }
-
     pid_t pid = -1;
     int status = -1;
     int outFd = -1;
     int errFd = -1;
 };
-
-// Reads exactly n bytes from fd, waiting at most about 5 s in all.
-std::string ReadBytes(int fd, std::size_t n) {
-    std::string s;
-    char buf[256];
-    for (int tries = 0; s.size() < n && tries < 50; ++tries) {
-        if (!SimProcess::WaitReadable(fd, 100)) {
-            continue;
-        }
-        ssize_t got = read(fd, buf, std::min(sizeof buf, n - s.size()));
-        if (got > 0) {
-            s.append(buf, static_cast<std::size_t>(got));
-        }
-    }
-    return s;
-}
 
 struct Summary {
     long long sent = -1, bytes = -1, dropped = -1, damaged = -1;
@@ -164,7 +142,7 @@ TEST_P(SimPtyRun, FramesArriveOnThePrintedPathAndASignalEndsTheRun) {
 
     int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0) << path;
-    const std::string text = ReadBytes(fd, 3 * kStatusFrameLength);
+    const std::string text = Read(fd, 3 * kStatusFrameLength);
     ASSERT_EQ(text.size(), 3 * kStatusFrameLength);
     for (std::size_t i = 0; i < 3; ++i) {
         std::string frame = text.substr(i * kStatusFrameLength, kStatusFrameLength);
@@ -200,7 +178,7 @@ TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
     SimProcess sim({"--device", name, "--rate", "20", "--frames", "4", "--scenario", "errors"});
     ASSERT_TRUE(sim.Started());
     EXPECT_EQ(sim.FirstLine(), name);
-    const std::string text = ReadBytes(master, 4 * kStatusFrameLength);
+    const std::string text = Read(master, 4 * kStatusFrameLength);
     EXPECT_EQ(sim.Wait(), 0);
     ASSERT_EQ(text.size(), 4 * kStatusFrameLength);
     SimDecoder d;
@@ -238,12 +216,7 @@ TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
     EXPECT_EQ(s.sent + s.dropped, 10);
     // A pipe takes small writes whole or not at all, so nothing is cut off here.
     EXPECT_EQ(s.bytes, 90);
-    std::string got;
-    char buf[8192];
-    ssize_t n;
-    while ((n = read(p[0], buf, sizeof buf)) > 0) {
-        got.append(buf, static_cast<std::size_t>(n));
-    }
+    const std::string got = Read(p[0]);
     close(p[0]);
     ASSERT_EQ(got.size(), fill.size() + 90);
     SimDecoder d;
