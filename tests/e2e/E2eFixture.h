@@ -47,6 +47,20 @@ protected:
         EXPECT_TRUE(monitor.child.ExitedWith(0)) << monitor.child.Describe();
     }
 
+    // Closes the monitor, whose close handler writes a last status, then the simulator, which
+    // outlives its reader and ends on the same signal: both end normally.
+    void CloseBoth(int signalNumber = SIGTERM) {
+        CloseMonitor(signalNumber);
+        const auto last = monitor.Status();
+        ASSERT_TRUE(last);
+        EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+        ASSERT_TRUE(sim.child.Running());
+        ASSERT_TRUE(sim.child.Signal(signalNumber));
+        ASSERT_TRUE(sim.child.WaitExit(5s));
+        EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
+        EXPECT_GT(sim.FramesSent(), 0);
+    }
+
     QTemporaryDir dir;
     Simulator sim;
     Monitor monitor;

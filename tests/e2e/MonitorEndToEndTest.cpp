@@ -82,18 +82,7 @@ TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
             << field << ": " << ber[QLatin1String(field)].toString().toStdString();
     }
 
-    CloseMonitor();
-    const auto last = monitor.Status();
-    ASSERT_TRUE(last);
-    EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
-    EXPECT_GE(FrameCount(*last), FrameCount(*s));
-
-    // The simulator does not depend on its reader; it stops on its own signal.
-    EXPECT_TRUE(sim.child.Running());
-    ASSERT_TRUE(sim.child.Signal(SIGTERM));
-    ASSERT_TRUE(sim.child.WaitExit(5s));
-    EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
-    EXPECT_GT(sim.FramesSent(), 0);
+    CloseBoth();
 }
 
 TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
@@ -175,26 +164,13 @@ TEST_P(CloseOnSignal, ClosesNormallyAndLeavesNoProcessBehind) {
     ASSERT_TRUE(monitor.Start(dir, sim.Path(), {}, GetParam() == SIGHUP));
     ASSERT_TRUE(monitor.WaitFor(
         [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED"; }, 10s));
-    const pid_t pid = monitor.child.Pid();
-    EXPECT_TRUE(ChildrenOf(pid).empty()) << "kestrel started processes of its own";
+    EXPECT_TRUE(ChildrenOf(monitor.child.Pid()).empty()) << "kestrel started processes of its own";
 
-    CloseMonitor(GetParam());
-    EXPECT_FALSE(ProcessExists(pid)) << "not reaped";
-    // The close handler ran: the final status was written and the settings were saved.
-    const auto last = monitor.Status();
-    ASSERT_TRUE(last);
-    EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+    CloseBoth(GetParam());
+    // The close handler saved the settings.
     const std::string settings = ReadFile(monitor.SettingsFile());
     EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
     EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
-
-    // The simulator outlives its reader and ends when it is told to.
-    const pid_t simPid = sim.child.Pid();
-    ASSERT_TRUE(sim.child.Running());
-    ASSERT_TRUE(sim.child.Signal(GetParam()));
-    ASSERT_TRUE(sim.child.WaitExit(5s));
-    EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
-    EXPECT_FALSE(ProcessExists(simPid));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CloseOnSignal, ::testing::Values(SIGINT, SIGHUP),

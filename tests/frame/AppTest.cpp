@@ -27,26 +27,22 @@ protected:
     ScriptedPrompts prompts;
 };
 
-TEST_F(AppStart, NewDocumentAndAShownWindow) {
-    CKestrelApp app(&prompts);
-    ASSERT_TRUE(app.InitInstance(Line()));
-    ASSERT_NE(app.MainFrame(), nullptr);
-    EXPECT_TRUE(app.MainFrame()->isVisible());
-    EXPECT_EQ(app.MainFrame()->windowTitle(), u"Untitled - Kestrel");
-    EXPECT_EQ(app.MainFrame()->PaneText(59142), u"COM: 1");
-    EXPECT_FALSE(app.MainFrame()->windowIcon().isNull());
-    app.MainFrame()->close();
+TEST_F(AppStart, ShownWindowWithANewOrTheGivenDocument) {
+    const QString cfg = dir.filePath(QStringLiteral("site.cfg"));
+    QFile(cfg).open(QIODevice::WriteOnly);
+    for (const auto& [document, title] :
+         {std::pair{QString(), u"Untitled - Kestrel"}, std::pair{cfg, u"site.cfg - Kestrel"}}) {
+        CKestrelApp app(&prompts);
+        ASSERT_TRUE(app.InitInstance(Line(document)));
+        ASSERT_NE(app.MainFrame(), nullptr);
+        EXPECT_TRUE(app.MainFrame()->isVisible());
+        EXPECT_EQ(app.MainFrame()->windowTitle(), title);
+        EXPECT_EQ(app.MainFrame()->PaneText(59142), u"COM: 1");
+        EXPECT_FALSE(app.MainFrame()->windowIcon().isNull());
+        app.MainFrame()->close();
+    }
     // The store lives in the folder given, not in the user's own settings.
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.ini"))));
-}
-
-TEST_F(AppStart, DocumentFromTheCommandLine) {
-    const QString path = dir.filePath(QStringLiteral("site.cfg"));
-    QFile(path).open(QIODevice::WriteOnly);
-    CKestrelApp app(&prompts);
-    ASSERT_TRUE(app.InitInstance(Line(path)));
-    EXPECT_EQ(app.MainFrame()->windowTitle(), u"site.cfg - Kestrel");
-    app.MainFrame()->close();
 }
 
 TEST_F(AppStart, MissingDocumentEndsTheStart) {

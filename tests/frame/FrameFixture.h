@@ -3,15 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDialog>
 #include <QTemporaryDir>
-#include <QThread>
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -70,45 +64,6 @@ public:
     std::deque<std::function<int(QDialog&)>> dialogAnswers;
     std::vector<QString> dialogs;
     std::function<void()> onExclamation;
-};
-
-// Runs the event loop until the condition holds or five seconds have passed.
-inline bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-// A raw pseudo-terminal: the test writes to the master what a MUX would send.
-struct Pty {
-    Pty() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            termios t{};
-            tcgetattr(master, &t);
-            cfmakeraw(&t);
-            tcsetattr(master, TCSANOW, &t);
-        }
-    }
-    ~Pty() {
-        close(master);
-        close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-    bool Write(const std::string& bytes) {
-        return write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
 };
 
 inline const LedIcons& TestIcons() {

@@ -1,11 +1,19 @@
-// "Port Open" and "Port Settings..." over a pseudo-terminal on COM1 and an absent COM2.
+// "Port Open" and "Port Settings..." over a pseudo-terminal on COM1 and an absent COM2, and a
+// pseudo-terminal mapped to COM3 in the settings.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
 
 #include "FrameFixture.h"
+#include "display/CKestrelSettings.h"
 #include "frame/CPortSettingsDlg.h"
 #include "frame/CommandIds.h"
 #include "frame/OpenFailure.h"
@@ -14,6 +22,45 @@
 
 namespace kestrel::test {
 namespace {
+
+// Runs the event loop until the condition holds or five seconds have passed.
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+// A raw pseudo-terminal: the test writes to the master what a MUX would send.
+struct Pty {
+    Pty() {
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = name;
+            termios t{};
+            tcgetattr(master, &t);
+            cfmakeraw(&t);
+            tcsetattr(master, TCSANOW, &t);
+        }
+    }
+    ~Pty() {
+        close(master);
+        close(slave);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+    bool Write(const std::string& bytes) {
+        return write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
 
 // An answer for the port settings dialog: pick a list index (or leave it) and press OK.
 std::function<int(QDialog&)> ChoosePort(int index) {
@@ -145,6 +192,38 @@ TEST_F(PortCommands, CancelOrTheSamePortChangesNothing) {
     }
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_TRUE(FramesFlow());
+}
+
+TEST_F(PortCommands, StoredPortOpenOnAPseudoTerminalMappedToCom3) {
+    // The mapping comes from the settings store, as a user would keep it.
+    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("3"));
+    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+    SetSetting(QStringLiteral("Devices/COM3"), QString::fromStdString(pty.path));
+    resolver = DeviceResolver();
+    for (const auto& [n, path] : settings->ReadDevicePaths()) {
+        resolver.SetPath(n, path);
+    }
+    CMainFrame& f = CreateOnPty();
+    EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
+    EXPECT_EQ(f.PaneText(59142), u"COM: 3");
+
+    StatusFrame frame;
+    frame.nearCount = 3;
+    frame.farCount = 1;
+    ASSERT_TRUE(pty.Write(WriteFrame(frame) + WriteFrame(frame)));
+    ASSERT_TRUE(WaitFor([&] { return state.frameCount.load() >= 2; }));
+    // The BER texts reach the active panel through the event queue.
+    ASSERT_TRUE(WaitFor([&] { return f.ActivePanel()->BerText(1045) != u"0.000000e-009"; }));
+    f.RunUpdateHandlers();
+    EXPECT_EQ(f.PaneText(59145), u"Near Errors =      6");
+    EXPECT_EQ(f.PaneText(59146), u"Far Errors =      2");
+
+    // A pseudo-terminal has no modem lines; while open it counts as connected.
+    f.LinkWatch();
+    EXPECT_EQ(state.connected.load(), 1);
+    f.close();
+    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"1");
+    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"3");
 }
 
 TEST_F(FrameFixture, PortSettingsDialogShowsTheTemplate) {
