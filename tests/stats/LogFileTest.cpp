@@ -1,9 +1,13 @@
 // The locked CR LF log file: open modes, line ends, the lock and every kind of failure.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 
 #include "stats/LogFile.h"
 #include "tests/stats/FaultyFileIo.h"
@@ -132,6 +136,95 @@ TEST_F(LogFileTest, CloseFailureIsReportedAndTheFileCountsAsClosed) {
     EXPECT_FALSE(f.IsOpen());
     EXPECT_FALSE(f.Close());
     EXPECT_EQ(f.WriteLine("x"), std::errc::bad_file_descriptor);
+}
+
+// A pipe whose reader stops reading must not hold the writer: once the pipe is full, a row
+// fails at once as a write that would block.
+TEST_F(LogFileTest, FullPipeFailsTheWriteInsteadOfWaiting) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    LogFile f;
+    ASSERT_FALSE(f.Open(path, Mode::CreateTruncate));
+    auto writer = std::async(std::launch::async, [&f] {
+        const std::string row(200, 'x');
+        for (int i = 0; i < 100000; ++i) {
+            if (const auto ec = f.WriteLine(row)) {
+                return ec;
+            }
+        }
+        return std::error_code();
+    });
+    bool waited = false;
+    // Should the writer wait for the reader, read on until it is done so the test ends.
+    while (writer.wait_for(std::chrono::seconds(waited ? 0 : 5)) != std::future_status::ready) {
+        waited = true;
+        char sink[65536];
+        (void)!read(reader, sink, sizeof sink);
+    }
+    EXPECT_FALSE(waited) << "a write waited for the reader";
+    EXPECT_TRUE(IsLockConflict(writer.get()));
+    EXPECT_FALSE(f.Close());
+    close(reader);
+}
+
+// What a flush finds at the name of an open file, after each thing a user can do to it.
+TEST_F(LogFileTest, CheckComparesTheOpenFileWithItsName) {
+    const std::string other = dir / "other.csv";
+    using Standing = LogFile::Standing;
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        Standing expected;
+    };
+    const Case cases[] = {
+        {"untouched", [] {}, Standing::InPlace},
+        {"removed", [&] { std::filesystem::remove(path); }, Standing::Removed},
+        {"removed and made again",
+         [&] {
+             std::filesystem::remove(path);
+             std::ofstream(path) << "new";
+         },
+         Standing::Replaced},
+        {"another file renamed over it",
+         [&] {
+             std::ofstream(other) << "new";
+             std::filesystem::rename(other, path);
+         },
+         Standing::Replaced},
+        {"renamed", [&] { std::filesystem::rename(path, other); }, Standing::Moved},
+        {"renamed and made again",
+         [&] {
+             std::filesystem::rename(path, other);
+             std::ofstream(path) << "new";
+         },
+         Standing::Moved},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        std::filesystem::remove(other);
+        LogFile f;
+        ASSERT_FALSE(f.Open(path, Mode::CreateTruncate));
+        c.act();
+        EXPECT_EQ(f.Check(), c.expected) << c.what;
+    }
+}
+
+TEST_F(LogFileTest, DiscardRemovesOnlyAFileItCreated) {
+    LogFile f;
+    ASSERT_FALSE(f.Open(path, Mode::Create));
+    ASSERT_FALSE(f.WriteLine("row"));
+    f.Discard();
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    { std::ofstream(path) << "an older recording\n"; }
+    ASSERT_FALSE(f.Open(path, Mode::Create));
+    f.Discard();
+    EXPECT_EQ(test::ReadFile(path), "an older recording\n");
+    ASSERT_FALSE(f.Open(path, Mode::Create));
+    ASSERT_FALSE(f.Empty());
+    EXPECT_EQ(test::ReadFile(path), "");
 }
 
 }  // namespace
