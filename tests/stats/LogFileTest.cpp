@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <future>
 
 #include "stats/LogFile.h"
@@ -166,65 +165,6 @@ TEST_F(LogFileTest, FullPipeFailsTheWriteInsteadOfWaiting) {
     EXPECT_TRUE(IsLockConflict(writer.get()));
     EXPECT_FALSE(f.Close());
     close(reader);
-}
-
-// What a flush finds at the name of an open file, after each thing a user can do to it.
-TEST_F(LogFileTest, CheckComparesTheOpenFileWithItsName) {
-    const std::string other = dir / "other.csv";
-    using Standing = LogFile::Standing;
-    struct Case {
-        const char* what;
-        std::function<void()> act;
-        Standing expected;
-    };
-    const Case cases[] = {
-        {"untouched", [] {}, Standing::InPlace},
-        {"removed", [&] { std::filesystem::remove(path); }, Standing::Removed},
-        {"removed and made again",
-         [&] {
-             std::filesystem::remove(path);
-             std::ofstream(path) << "new";
-         },
-         Standing::Replaced},
-        {"another file renamed over it",
-         [&] {
-             std::ofstream(other) << "new";
-             std::filesystem::rename(other, path);
-         },
-         Standing::Replaced},
-        {"renamed", [&] { std::filesystem::rename(path, other); }, Standing::Moved},
-        {"renamed and made again",
-         [&] {
-             std::filesystem::rename(path, other);
-             std::ofstream(path) << "new";
-         },
-         Standing::Moved},
-    };
-    for (const auto& c : cases) {
-        std::filesystem::remove(path);
-        std::filesystem::remove(other);
-        LogFile f;
-        ASSERT_FALSE(f.Open(path, Mode::CreateTruncate));
-        c.act();
-        EXPECT_EQ(f.Check(), c.expected) << c.what;
-    }
-}
-
-TEST_F(LogFileTest, DiscardRemovesOnlyAFileItCreated) {
-    LogFile f;
-    ASSERT_FALSE(f.Open(path, Mode::Create));
-    ASSERT_FALSE(f.WriteLine("row"));
-    f.Discard();
-    EXPECT_FALSE(f.IsOpen());
-    EXPECT_FALSE(std::filesystem::exists(path));
-
-    { std::ofstream(path) << "an older recording\n"; }
-    ASSERT_FALSE(f.Open(path, Mode::Create));
-    f.Discard();
-    EXPECT_EQ(test::ReadFile(path), "an older recording\n");
-    ASSERT_FALSE(f.Open(path, Mode::Create));
-    ASSERT_FALSE(f.Empty());
-    EXPECT_EQ(test::ReadFile(path), "");
 }
 
 }  // namespace
