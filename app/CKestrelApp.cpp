@@ -77,10 +77,11 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
     }
     // An unattended recording that cannot be made is no reason to watch the line unrecorded.
     if (!commandLine.recordFile.isEmpty()) {
-        const bool on = frame->StartStatistics(commandLine.recordFile);
-        if (!on || !frame->Statistics().IsG821LogOpen()) {
-            std::fprintf(stderr, "kestrel: cannot record statistics in %s\n",
-                         QFile::encodeName(commandLine.recordFile).constData());
+        QString reason;
+        if (!frame->StartStatistics(commandLine.recordFile, &reason)) {
+            std::fprintf(stderr, "kestrel: cannot record statistics in %s: %s\n",
+                         QFile::encodeName(commandLine.recordFile).constData(),
+                         reason.toLocal8Bit().constData());
             signalCloser.reset();
             frame.reset();
             return false;

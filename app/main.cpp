@@ -1,6 +1,7 @@
 // The kestrel program.
 #include <QApplication>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,11 @@
 #include "app/CommandLine.h"
 
 int main(int argc, char** argv) {
+    // A statistics file that is a pipe whose reader has gone must fail its write, which the
+    // recording handles, instead of ending the program before it can write its closing rows
+    // and settings.
+    std::signal(SIGPIPE, SIG_IGN);
+
     // --help and --version answer without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) {

@@ -752,16 +752,21 @@ void CMainFrame::OnStatisticsOn() {
     }
 }
 
-bool CMainFrame::StartStatistics(const QString& chosen) {
+bool CMainFrame::StartStatistics(const QString& chosen, QString* failure) {
     // While statistics are on, the running files stay as they are whatever was chosen.
     if (statisticsLog->IsEventLogOpen()) {
         return false;
     }
-    if (statisticsLog->StatisticsOn(QFile::encodeName(chosen).toStdString())) {
+    std::string reason;
+    const bool on = statisticsLog->StatisticsOn(QFile::encodeName(chosen).toStdString(),
+                                                failure ? &reason : nullptr);
+    if (on) {
         logFlushTimer.start();
+    } else if (failure) {
+        *failure = QString::fromLocal8Bit(reason.c_str());
     }
     RunUpdateHandlers();
-    return statisticsLog->IsEventLogOpen();
+    return on;
 }
 
 void CMainFrame::OnStatisticsOff() {

@@ -100,8 +100,9 @@ public:
     void OnPortSettings();
     void OnStatisticsOn();
     // "On" with the name already chosen, as the dialog would give it; true when statistics
-    // went on. Also the start of a recording asked for on the command line.
-    bool StartStatistics(const QString& chosen);
+    // went on. Also the start of a recording asked for on the command line, which passes
+    // `failure` to receive the reason instead of a notice.
+    bool StartStatistics(const QString& chosen, QString* failure = nullptr);
     void OnStatisticsOff();
     void LogFlush();
     void OnBerInterval(int commandId);

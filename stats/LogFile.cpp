@@ -55,13 +55,25 @@ std::error_code LogFile::Open(const std::string& path, OpenMode mode) {
     if (IsOpen()) {
         return std::make_error_code(std::errc::device_or_resource_busy);
     }
-    // O_NONBLOCK only for the open itself: a FIFO chosen by mistake must not hang the user
-    // interface waiting for a reader. No O_TRUNC: a file recorded by another monitor must not
-    // be emptied before we learn that it is locked, so truncation waits for the lock.
-    int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    flags |= (mode == OpenMode::CreateTruncate) ? O_CREAT : O_APPEND;
+    // O_NONBLOCK stays on: a FIFO chosen by mistake must not hang the user interface at the
+    // open waiting for a reader, nor later at a write waiting for it to read. No O_TRUNC: a
+    // file recorded by another monitor must not be emptied before we learn that it is locked,
+    // so truncation waits for the lock.
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool made = false;
+    int newFd = -1;
     errno = 0;
-    const int newFd = io->Open(path.c_str(), flags, 0666);
+    if (mode == OpenMode::AppendExisting) {
+        newFd = io->Open(path.c_str(), flags | O_APPEND, 0666);
+    } else {
+        // First as a new file, so that Discard knows whether the file is ours to remove.
+        newFd = io->Open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        made = newFd >= 0;
+        if (newFd < 0 && errno == EEXIST) {
+            errno = 0;
+            newFd = io->Open(path.c_str(), flags | O_CREAT, 0666);
+        }
+    }
     if (newFd < 0) {
         return LastError();
     }
@@ -74,25 +86,35 @@ std::error_code LogFile::Open(const std::string& path, OpenMode mode) {
     if (io->Lock(newFd) != 0) {
         return fail();
     }
-    const int fl = ::fcntl(newFd, F_GETFL);
-    if (fl < 0 || ::fcntl(newFd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-        return fail();
-    }
-    if (mode == OpenMode::CreateTruncate) {
-        struct stat st {};
-        if (::fstat(newFd, &st) != 0) {
-            return fail();
-        }
-        // Devices and pipes have nothing to truncate.
-        errno = 0;
-        if (S_ISREG(st.st_mode) && st.st_size > 0 && io->Truncate(newFd, 0) != 0) {
-            return fail();
-        }
-    } else if (::lseek(newFd, 0, SEEK_END) < 0 && errno != ESPIPE) {
+    if (mode == OpenMode::AppendExisting && ::lseek(newFd, 0, SEEK_END) < 0 && errno != ESPIPE) {
         return fail();
     }
     fd = newFd;
+    created = made;
     openPath = path;
+    if (mode == OpenMode::CreateTruncate) {
+        if (const auto ec = Empty()) {
+            Discard();
+            return ec;
+        }
+    }
+    return {};
+}
+
+std::error_code LogFile::Empty() {
+    if (!IsOpen()) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    struct stat st {};
+    errno = 0;
+    if (::fstat(fd, &st) != 0) {
+        return LastError();
+    }
+    // Devices and pipes have nothing to truncate.
+    errno = 0;
+    if (S_ISREG(st.st_mode) && st.st_size > 0 && io->Truncate(fd, 0) != 0) {
+        return LastError();
+    }
     return {};
 }
 
@@ -140,6 +162,36 @@ std::error_code LogFile::Close() {
         return LastError();
     }
     return {};
+}
+
+void LogFile::Discard() {
+    if (!IsOpen()) {
+        return;
+    }
+    // Removed while still locked, so no other monitor can have started on it meanwhile.
+    if (created && Check() == Standing::InPlace) {
+        (void)::unlink(openPath.c_str());
+    }
+    (void)Close();
+}
+
+LogFile::Standing LogFile::Check() const {
+    struct stat own {};
+    if (!IsOpen() || ::fstat(fd, &own) != 0) {
+        return Standing::InPlace;
+    }
+    struct stat named {};
+    const bool hasName = ::stat(openPath.c_str(), &named) == 0;
+    if (hasName && named.st_dev == own.st_dev && named.st_ino == own.st_ino) {
+        return Standing::InPlace;
+    }
+    if (!hasName && errno != ENOENT && errno != ENOTDIR) {
+        return Standing::InPlace;
+    }
+    if (own.st_nlink == 0) {
+        return hasName ? Standing::Replaced : Standing::Removed;
+    }
+    return Standing::Moved;
 }
 
 }  // namespace kestrel

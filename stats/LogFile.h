@@ -30,12 +30,24 @@ std::shared_ptr<FileIo> PosixFileIo();
 // way to disk or reported as failed the moment it is written; nothing sits in a user-space
 // buffer that a crash or a later flush error could lose. While open, the file holds an
 // exclusive advisory lock (flock), so a second monitor cannot record into it, while other
-// programs can still read it as it grows. Not thread-safe: one thread owns a file.
+// programs can still read it as it grows. Writes never wait: the files are written from the
+// user-interface thread, and a pipe whose reader stops reading must not freeze the window, so
+// a write that would have to wait fails like any other. Not thread-safe: one thread owns a
+// file.
 class LogFile {
 public:
     enum class OpenMode {
         CreateTruncate,  // create the file or empty an existing one
+        Create,          // create the file or take an existing one as it is (see Empty)
         AppendExisting,  // the file must exist; rows are added at its end
+    };
+
+    // Where the open file stands against the name it was opened under.
+    enum class Standing {
+        InPlace,   // the name still leads to this file
+        Removed,   // the file has no name any more; what it holds goes when it is closed
+        Replaced,  // the file has no name any more and another file took its name
+        Moved,     // the file lives on under another name; the old one is gone or another's
     };
 
     explicit LogFile(std::shared_ptr<FileIo> io = PosixFileIo());
@@ -52,8 +64,19 @@ public:
     // decides what to do with it.
     std::error_code WriteLine(std::string_view row);
 
+    // Empties the open file (nothing to do for pipes and devices).
+    std::error_code Empty();
+
     // Releases the lock and closes. The file counts as closed afterwards even on error.
     std::error_code Close();
+
+    // Closes, and removes the file when this open created it and the name still leads to it:
+    // a recording that never started leaves nothing behind.
+    void Discard();
+
+    // Compares the open file with what its name leads to now. A name that cannot be looked up
+    // for another reason than its absence counts as in place: reopening it will tell.
+    Standing Check() const;
 
     bool IsOpen() const { return fd >= 0; }
     const std::string& path() const { return openPath; }
@@ -61,6 +84,7 @@ public:
 private:
     std::shared_ptr<FileIo> io;
     int fd = -1;
+    bool created = false;  // by the current open
     std::string openPath;
     std::string line;  // reused row buffer
 };

@@ -5,17 +5,6 @@
 
 namespace kestrel {
 
-namespace {
-
-std::string Reason(const std::error_code& ec) {
-    if (IsLockConflict(ec)) {
-        return "another monitor is already recording into it";
-    }
-    return ec.message();
-}
-
-}  // namespace
-
 StatisticsLog::StatisticsLog(MonitorState& state, Options options)
     : state(state),
       notify(std::move(options.notify)),
@@ -36,91 +25,109 @@ std::string StatisticsLog::G821LogNameFor(const std::string& chosenName) {
     return chosenName.substr(0, stemEnd) + "G821.csv";
 }
 
-bool StatisticsLog::StatisticsOn(const std::string& chosenName) {
+bool StatisticsLog::StatisticsOn(const std::string& chosenName, std::string* failure) {
     if (IsEventLogOpen()) {
         return false;
     }
-    // A G821Log still open after its EventLog failed belongs to the old recording: end it as
-    // "Off" would before the new pair (possibly under the same names) is created.
-    if (IsG821LogOpen()) {
-        CloseWithMark(Which::G821Log);
-    }
-    flushDue = true;  // until a file fails below
     eventLogName = chosenName;
     g821Name = G821LogNameFor(chosenName);
+    const bool connected = state.connected.load() != 0;
+    std::optional<std::pair<Which, Trouble>> failed;
+    // The EventLog first: when its name cannot be used (a folder, say), no G821Log is made
+    // beside it.
     for (Which which : {Which::EventLog, Which::G821Log}) {
-        if (const auto ec = FileOf(which).Open(NameOf(which), LogFile::OpenMode::CreateTruncate)) {
-            Fail(which, Action::Create, ec);
+        if (const auto ec = FileOf(which).Open(NameOf(which), LogFile::OpenMode::Create)) {
+            failed = {which, {Cause::Create, ec}};
+            break;
         }
     }
-    if (IsEventLogOpen()) {
-        sleeper(kRowDelay);
-        WriteRow(Which::EventLog,
-                 MarkRow(MarkForm::EventLog, state.connected.load() != 0, clock()));
+    // Earlier recordings under these names are emptied only once both files are ours.
+    for (Which which : {Which::EventLog, Which::G821Log}) {
+        if (!failed) {
+            if (const auto ec = FileOf(which).Empty()) {
+                failed = {which, {Cause::Create, ec}};
+            }
+        }
     }
-    if (IsG821LogOpen()) {
-        sleeper(kRowDelay);
-        WriteRow(Which::G821Log,
-                 MarkRow(MarkForm::G821OnOff, state.connected.load() != 0, clock()));
+    for (Which which : {Which::EventLog, Which::G821Log}) {
+        if (!failed) {
+            sleeper(kRowDelay);
+            if (const auto trouble =
+                    WriteLine(which, MarkRow(OnOffForm(which), connected, clock()))) {
+                failed = {which, *trouble};
+            }
+        }
     }
-    flushDue = flushDue && IsEventLogOpen();
-    DeliverNotices();
-    return flushDue;
+    if (failed) {
+        eventLog.Discard();
+        g821Log.Discard();
+        const std::string reason = Describe(failed->first, failed->second);
+        if (failure) {
+            *failure = reason;
+        } else {
+            pendingNotice = "Statistics could not be started: " + reason + ".";
+            DeliverNotice();
+        }
+        return false;
+    }
+    flushDue = true;
+    return true;
 }
 
 void StatisticsLog::StatisticsOff() {
     flushDue = false;
-    CloseWithMark(Which::EventLog);
-    CloseWithMark(Which::G821Log);
-    DeliverNotices();
+    for (Which which : {Which::EventLog, Which::G821Log}) {
+        if (const auto trouble = EndFile(which)) {
+            FailPair(which, *trouble);
+            break;
+        }
+    }
+    DeliverNotice();
 }
 
 bool StatisticsLog::LogFlush(std::mutex& frameMutex) {
     if (!flushDue) {
         return false;
     }
-    flushDue = false;  // due again only after a pass that went through
     {
         std::lock_guard<std::mutex> hold(frameMutex);
-        // Only files open now are reopened: a file that was never created or has been closed
-        // must not have rows appended to an older recording of the same name.
-        const bool eventWasOpen = IsEventLogOpen();
-        const bool g821WasOpen = IsG821LogOpen();
-        bool ok = eventWasOpen;
         for (Which which : {Which::EventLog, Which::G821Log}) {
-            const bool wasOpen = which == Which::EventLog ? eventWasOpen : g821WasOpen;
-            if (!ok || !wasOpen) {
-                continue;
-            }
+            // Each file is reopened under the name it was created with, and only while that
+            // name still leads to it: rows appended to whatever took the name would be lost
+            // to the recording.
             LogFile& file = FileOf(which);
-            if (const auto ec = file.Close()) {
-                Fail(which, Action::Close, ec);
-                ok = false;
-            } else if (const auto ec2 =
-                           file.Open(NameOf(which), LogFile::OpenMode::AppendExisting)) {
-                Fail(which, Action::Reopen, ec2);
-                ok = false;
+            std::optional<Trouble> trouble = CheckName(file);
+            if (!trouble) {
+                if (const auto ec = file.Close()) {
+                    trouble = Trouble{Cause::Close, ec};
+                } else if (const auto ec2 =
+                               file.Open(NameOf(which), LogFile::OpenMode::AppendExisting)) {
+                    trouble = Trouble{Cause::Reopen, ec2};
+                }
+            }
+            if (trouble) {
+                FailPair(which, *trouble);
+                break;
             }
         }
-        flushDue = ok;
     }
-    // Notices go out after the mutex is released: whatever the window does with them must
+    // The notice goes out after the mutex is released: whatever the window does with it must
     // not keep the receive thread waiting.
-    DeliverNotices();
+    DeliverNotice();
     return flushDue;
 }
 
 void StatisticsLog::WriteAlarmRow() {
     if (IsEventLogOpen()) {
         WriteRow(Which::EventLog, AlarmRow(AlarmFlagsOf(state), clock()));
-        DeliverNotices();
+        DeliverNotice();
     }
 }
 
 void StatisticsLog::WriteCountsRow() {
     if (IsG821LogOpen()) {
         WriteRow(Which::G821Log, CountsRow(CountsOf(state), clock()));
-        DeliverNotices();
+        DeliverNotice();
     }
 }
 
@@ -132,69 +139,124 @@ void StatisticsLog::WriteMarkRows(bool connected) {
     if (IsG821LogOpen()) {
         WriteRow(Which::G821Log, MarkRow(MarkForm::G821ConnectionChange, connected, now));
     }
-    DeliverNotices();
+    DeliverNotice();
+}
+
+std::optional<StatisticsLog::Trouble> StatisticsLog::WriteLine(Which which,
+                                                               const std::string& row) {
+    if (const auto ec = FileOf(which).WriteLine(row)) {
+        return Trouble{Cause::Write, ec};
+    }
+    return std::nullopt;
 }
 
 void StatisticsLog::WriteRow(Which which, const std::string& row) {
-    if (const auto ec = FileOf(which).WriteLine(row)) {
-        Fail(which, Action::Write, ec);
+    if (const auto trouble = WriteLine(which, row)) {
+        FailPair(which, *trouble);
     }
 }
 
-void StatisticsLog::CloseWithMark(Which which) {
+std::optional<StatisticsLog::Trouble> StatisticsLog::CheckName(const LogFile& file) {
+    switch (file.Check()) {
+        case LogFile::Standing::InPlace:
+            return std::nullopt;
+        case LogFile::Standing::Removed:
+            return Trouble{Cause::Removed, {}};
+        case LogFile::Standing::Replaced:
+            return Trouble{Cause::Replaced, {}};
+        case LogFile::Standing::Moved:
+            return Trouble{Cause::Moved, {}};
+    }
+    return std::nullopt;
+}
+
+std::optional<StatisticsLog::Trouble> StatisticsLog::EndFile(Which which) {
     LogFile& file = FileOf(which);
     if (!file.IsOpen()) {
-        return;
+        return std::nullopt;
     }
-    const MarkForm form = which == Which::EventLog ? MarkForm::EventLog : MarkForm::G821OnOff;
-    WriteRow(which, MarkRow(form, state.connected.load() != 0, clock()));
-    if (file.IsOpen()) {
-        if (const auto ec = file.Close()) {
-            Fail(which, Action::Close, ec);
-        }
+    // A file that lost its name gets no closing row: nobody would read it.
+    std::optional<Trouble> trouble = CheckName(file);
+    if (!trouble) {
+        trouble = WriteLine(which, MarkRow(OnOffForm(which), state.connected.load() != 0, clock()));
+    }
+    if (const auto ec = file.Close(); ec && !trouble) {
+        trouble = Trouble{Cause::Close, ec};
+    }
+    return trouble;
+}
+
+void StatisticsLog::FailPair(Which which, const Trouble& trouble) {
+    // Close what is left of the failed file; its error adds nothing to the one being reported.
+    (void)FileOf(which).Close();
+    const Which other = which == Which::EventLog ? Which::G821Log : Which::EventLog;
+    const std::optional<Trouble> otherTrouble = EndFile(other);
+    flushDue = false;
+    std::string text = "Statistics recording stopped: " + Describe(which, trouble) + ".";
+    switch (trouble.cause) {
+        case Cause::Removed:
+        case Cause::Replaced:
+            text += " The rows recorded in it are lost.";
+            break;
+        case Cause::Moved:
+            text += " The rows already recorded stay in the moved file.";
+            break;
+        default:
+            text += " The rows already recorded are kept.";
+            break;
+    }
+    if (otherTrouble) {
+        std::string also = Describe(other, *otherTrouble);
+        also[0] = 'T';
+        text += " " + also + " as well.";
+    }
+    text += " Switch statistics on again to start a new recording.";
+    if (pendingNotice.empty()) {
+        pendingNotice = std::move(text);
     }
 }
 
-void StatisticsLog::Fail(Which which, Action action, const std::error_code& ec) {
+std::string StatisticsLog::Describe(Which which, const Trouble& trouble) const {
     const bool isEvent = which == Which::EventLog;
-    std::string text;
-    if (action == Action::Create) {
-        // The file was never opened; the recording goes on (or not) without it.
-        text = isEvent ? "Statistics could not be started: the event log \"" + eventLogName +
-                             "\" could not be created (" + Reason(ec) + ")."
-                       : "The G.821 log \"" + g821Name + "\" could not be created (" + Reason(ec) +
-                             "), so the G.821 counts are not recorded.";
-    } else {
-        // Close what is left of the file; its error adds nothing to the one being reported.
-        (void)FileOf(which).Close();
-        flushDue = false;
-        const char* what = action == Action::Write   ? "written to"
-                           : action == Action::Close ? "closed"
-                                                     : "opened again";
-        text = isEvent
-                   ? "Statistics recording stopped: the event log \"" + eventLogName +
-                         "\" could not be " + what + " (" + Reason(ec) +
-                         "). The rows already recorded are kept; switch statistics on "
-                         "again to start a new recording."
-                   : "G.821 recording stopped: the G.821 log \"" + g821Name + "\" could not be " +
-                         what + " (" + Reason(ec) + "). The rows already recorded are kept.";
-        if (!isEvent && IsEventLogOpen()) {
-            text += " The event log goes on recording.";
-        }
+    const std::string file =
+        std::string("the ") + (isEvent ? "event log" : "G.821 log") + " \"" + NameOf(which) + "\" ";
+    const char* what = "";
+    switch (trouble.cause) {
+        case Cause::Removed:
+            return file + "was removed";
+        case Cause::Replaced:
+            return file + "was replaced by another file";
+        case Cause::Moved:
+            return file + "was moved or renamed";
+        case Cause::Create:
+            what = "could not be created";
+            break;
+        case Cause::Write:
+            what = "could not be written to";
+            break;
+        case Cause::Close:
+            what = "could not be closed";
+            break;
+        case Cause::Reopen:
+            what = "could not be opened again";
+            break;
     }
-    pendingNotices.push_back(std::move(text));
+    std::string reason = trouble.ec.message();
+    if (IsLockConflict(trouble.ec)) {
+        // The same error number means a lock held elsewhere at an open, and a pipe that
+        // takes no more at a write.
+        reason = trouble.cause == Cause::Write ? "its reader is not keeping up"
+                                               : "another monitor is already recording into it";
+    }
+    return file + what + " (" + reason + ")";
 }
 
-void StatisticsLog::DeliverNotices() {
-    if (pendingNotices.empty()) {
+void StatisticsLog::DeliverNotice() {
+    if (pendingNotice.empty()) {
         return;
     }
-    // One notice per command or timer step, even when both files failed in it.
-    std::string text;
-    for (const auto& line : pendingNotices) {
-        text += (text.empty() ? "" : "\n") + line;
-    }
-    pendingNotices.clear();
+    const std::string text = std::move(pendingNotice);
+    pendingNotice.clear();
     if (notify) {
         notify(text);
     }

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "monitor/MonitorState.h"
 #include "stats/LogFile.h"
@@ -22,16 +22,18 @@ namespace kestrel {
 // All members are called from the user-interface thread. LogFlush takes the frame mutex so
 // that the receive thread parses no frame while the files are closed and reopened.
 //
-// Statistics count as on while the EventLog is open. A file that fails (cannot be written,
-// closed or reopened) is closed at once, the flush stops, and the user is told once:
-//   - EventLog: statistics go off; a still open G821Log keeps its rows until "Off" or "On".
-//   - G821Log: statistics stay on with the EventLog alone, without further flushes.
+// The two files are one recording: both are open or neither is, and statistics count as on
+// while they are. "On" creates both or leaves nothing behind. When either file fails later
+// (a row cannot be written, the file cannot be closed or reopened at a flush, or a flush finds
+// it removed, replaced or moved), the other file gets its closing row, both are closed, the
+// flush stops and the user is told once, naming the file and the reason. A recording that
+// the menu shows as off never goes on writing.
 class StatisticsLog {
 public:
     using Clock = std::function<std::time_t()>;                      // calendar time, seconds
     using Sleeper = std::function<void(std::chrono::milliseconds)>;  // blocking wait
     // Told once per failure, after the step that met it has finished (never while the frame
-    // mutex is held); failures of both files in one step come as one message of two lines.
+    // mutex is held).
     using Notifier = std::function<void(const std::string& plainMessage)>;
 
     static constexpr std::chrono::milliseconds kRowDelay{200};  // before each "On" row
@@ -49,15 +51,17 @@ public:
     StatisticsLog& operator=(const StatisticsLog&) = delete;
 
     // The "On" command after the user chose `chosenName` and confirmed. While statistics are
-    // already on nothing changes and the result is false. Otherwise a G821Log left open by an
-    // earlier failure is first closed with its closing row, then both files are created and
-    // each gets its opening row after a 200 ms wait. A file that cannot be created stays
-    // closed and the user is told why. Returns true when the window should
-    // start the flush timer (MonitorState::logFlushPeriodMs), i.e. when statistics are on.
-    bool StatisticsOn(const std::string& chosenName);
+    // already on nothing changes and the result is false. Otherwise both files are created
+    // and each gets its opening row after a 200 ms wait. When either cannot be created or
+    // written, neither stays: files this call created are removed, and the reason (the file
+    // and the system's message) goes to `failure` when given, else to the user. Returns true
+    // when statistics went on; the window then starts the flush timer
+    // (MonitorState::logFlushPeriodMs).
+    bool StatisticsOn(const std::string& chosenName, std::string* failure = nullptr);
 
-    // The "Off" command: closing row, then close, for each open file. The window stops the
-    // flush timer before calling this; no flush follows.
+    // The "Off" command: closing row, then close, for each file; a file that fails here ends
+    // the pair as any failure does. The window stops the flush timer before calling this; no
+    // flush follows.
     void StatisticsOff();
 
     // One flush pass, from the flush timer: the window stops its timer, calls this, and
@@ -68,6 +72,7 @@ public:
     bool LogFlush(std::mutex& frameMutex);
 
     // For the check marks: "On" is checked while the EventLog is open, "Off" while it is not.
+    // The G821Log is open exactly when the EventLog is.
     bool IsEventLogOpen() const { return eventLog.IsOpen(); }
     bool IsG821LogOpen() const { return g821Log.IsOpen(); }
     // Whether a flush pass is due at the next tick of the flush timer.
@@ -80,7 +85,7 @@ public:
 
     // Rows of the supervision timers; the timers decide when a row is due (both status bytes
     // changed while connected; an alarm frame since the last tick; a change of `connected`).
-    // Each writes only into a file that is open and does nothing otherwise.
+    // Each writes only while statistics are on and does nothing otherwise.
     // EventLog AlarmRow of the eight alarm flags as they are now.
     void WriteAlarmRow();
     // G821Log CountsRow of the four cumulative counters as they are now.
@@ -95,16 +100,28 @@ public:
 
 private:
     enum class Which { EventLog, G821Log };
-    enum class Action { Create, Write, Close, Reopen };
+    // What went wrong with a file: a failed call, or what a flush found at its name.
+    enum class Cause { Create, Write, Close, Reopen, Removed, Replaced, Moved };
+    struct Trouble {
+        Cause cause;
+        std::error_code ec;  // for the failed calls
+    };
 
     LogFile& FileOf(Which which) { return which == Which::EventLog ? eventLog : g821Log; }
     const std::string& NameOf(Which which) const {
         return which == Which::EventLog ? eventLogName : g821Name;
     }
+    // The form of the rows that begin and end a recording in each file.
+    static MarkForm OnOffForm(Which which) {
+        return which == Which::EventLog ? MarkForm::EventLog : MarkForm::G821OnOff;
+    }
+    static std::optional<Trouble> CheckName(const LogFile& file);
+    std::string Describe(Which which, const Trouble& trouble) const;
+    std::optional<Trouble> WriteLine(Which which, const std::string& row);
     void WriteRow(Which which, const std::string& row);
-    void CloseWithMark(Which which);
-    void Fail(Which which, Action action, const std::error_code& ec);
-    void DeliverNotices();
+    std::optional<Trouble> EndFile(Which which);
+    void FailPair(Which which, const Trouble& trouble);
+    void DeliverNotice();
 
     MonitorState& state;
     Notifier notify;
@@ -115,7 +132,7 @@ private:
     std::string eventLogName;
     std::string g821Name;
     bool flushDue = false;
-    std::vector<std::string> pendingNotices;
+    std::string pendingNotice;
 };
 
 }  // namespace kestrel

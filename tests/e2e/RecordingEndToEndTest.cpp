@@ -1,9 +1,15 @@
 // Statistics recorded by the kestrel program from the command line, against the simulator,
 // and the options that make an unattended run observable.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
+#include <filesystem>
 
 #include "E2eFixture.h"
 #include "app/CommandLine.h"
@@ -109,14 +115,63 @@ TEST_F(EndToEnd, RecordingFromStartToCloseWritesBothFiles) {
     EXPECT_TRUE(counts.back().endsWith(QStringLiteral(",,6,18,0,24"))) << Show(g821);
 }
 
+// Each recording that cannot be made ends the start with the reason and leaves no file.
 TEST_F(EndToEnd, RecordingThatCannotBeMadeStopsTheStart) {
-    const std::string nowhere = dir.filePath(QStringLiteral("missing/day1.csv")).toStdString();
+    const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
+    std::filesystem::create_directories(out + "/rec/dayG821.csv");  // a folder in the way
+    const std::pair<std::string, std::string> cases[] = {
+        {out + "/missing/day1.csv", "No such file or directory"},
+        {out + "/rec/day.csv", "Is a directory"},
+        {out + "/rec", "Is a directory"},
+        {out + "/rec/", "Is a directory"},
+    };
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(monitor.Start(dir, dir.filePath(QStringLiteral("no-line")).toStdString(),
+                                  {"--record", name}));
+        ASSERT_TRUE(monitor.child.WaitExit(10s));
+        EXPECT_TRUE(monitor.child.ExitedWith(1)) << monitor.child.Describe();
+        const std::string err = monitor.Stderr();
+        EXPECT_NE(err.find("cannot record statistics in " + name + ": "), std::string::npos) << err;
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
+            files.push_back(entry.path().string());
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, std::vector<std::string>({out + "/rec", out + "/rec/dayG821.csv"}));
+    }
+}
+
+// A pipe as the event log whose reader has gone: the closing row at the end fails as a
+// write, which stops the recording; the program still closes in order and keeps its settings.
+TEST_F(EndToEnd, RecordingIntoAPipeWithoutReaderClosesInOrder) {
+    const std::string fifo = dir.filePath(QStringLiteral("day.csv")).toStdString();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
     ASSERT_TRUE(monitor.Start(dir, dir.filePath(QStringLiteral("no-line")).toStdString(),
-                              {"--record", nowhere}));
-    ASSERT_TRUE(monitor.child.WaitExit(10s));
-    EXPECT_TRUE(monitor.child.ExitedWith(1)) << monitor.child.Describe();
-    EXPECT_NE(monitor.Stderr().find("cannot record statistics in " + nowhere), std::string::npos)
-        << monitor.Stderr();
+                              {"--record", fifo}));
+    // The opening row shows that the recording runs.
+    std::string opening;
+    const auto deadline = Clock::now() + 10s;
+    while (opening.find('\n') == std::string::npos && Clock::now() < deadline) {
+        pollfd p{reader, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[256];
+            const ssize_t n = read(reader, buffer, sizeof buffer);
+            opening.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+    }
+    close(reader);
+    ASSERT_NE(opening.find('\n'), std::string::npos) << "no opening row";
+    CloseMonitor();
+    EXPECT_NE(ReadFile(monitor.SettingsFile()).find("WindowPos"), std::string::npos);
+    bool crlf = false;
+    const auto g821 =
+        Rows(ReadFile(dir.filePath(QStringLiteral("dayG821.csv")).toStdString()), crlf);
+    ASSERT_EQ(g821.size(), 2u) << Show(g821);
+    EXPECT_TRUE(Matches(g821.back(), ",NC")) << Show(g821);
 }
 
 TEST(ObservationOptions, StatusFileAndRecord) {

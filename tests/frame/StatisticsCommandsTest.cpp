@@ -115,17 +115,20 @@ TEST_F(StatisticsCommands, FlushPassesRearmAndAFailureStopsThemWithANotice) {
     EXPECT_TRUE(f.LogFlushTimer().isActive());
     EXPECT_TRUE(prompts.shown.empty());
 
-    // The folder goes away between two flushes: the reopen fails, recording stops, the user
-    // is told without a modal box, and the monitoring carries on.
-    ASSERT_TRUE(QDir(folder).removeRecursively());
+    // The G821Log goes away between two flushes: the recording stops as a whole, the event
+    // log gets its closing row, the user is told without a modal box, and the monitoring
+    // carries on.
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/day1G821.csv")));
     f.LogFlush();
     EXPECT_FALSE(f.LogFlushTimer().isActive());
-    f.RunUpdateHandlers();
     EXPECT_FALSE(f.Action(cmd::kStatisticsOn)->isChecked());
-    ASSERT_FALSE(prompts.shown.empty());
+    EXPECT_TRUE(f.Action(cmd::kStatisticsOff)->isChecked());
+    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")).size(), 2);
+    ASSERT_EQ(prompts.shown.size(), 1u);
     EXPECT_FALSE(prompts.shown.back().modal);
     f.PanelRefresh();
     f.LinkWatch();
+    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")).size(), 2);
 }
 
 TEST_F(StatisticsCommands, ClosingWhileOnWritesTheOffRows) {

@@ -20,6 +20,9 @@ public:
     size_t partialBytes = 0;
     // A close of `failClosePath` fails with EIO after the descriptor was released.
     std::string failClosePath;
+    // An open of `failOpenPath` fails with `openErrno`.
+    std::string failOpenPath;
+    int openErrno = EACCES;
     // Called before every open, with the path.
     std::function<void(const std::string&)> onOpen;
     int opens = 0;
@@ -28,6 +31,10 @@ public:
         ++opens;
         if (onOpen) {
             onOpen(path);
+        }
+        if (!failOpenPath.empty() && path == failOpenPath) {
+            errno = openErrno;
+            return -1;
         }
         const int fd = FileIo::Open(path, flags, mode);
         if (fd >= 0) {

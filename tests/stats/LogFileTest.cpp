@@ -1,9 +1,12 @@
 // The locked CR LF log file: open modes, line ends, the lock and every kind of failure.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "stats/LogFile.h"
 #include "tests/stats/FaultyFileIo.h"
@@ -132,6 +135,36 @@ TEST_F(LogFileTest, CloseFailureIsReportedAndTheFileCountsAsClosed) {
     EXPECT_FALSE(f.IsOpen());
     EXPECT_FALSE(f.Close());
     EXPECT_EQ(f.WriteLine("x"), std::errc::bad_file_descriptor);
+}
+
+// A pipe whose reader stops reading must not hold the writer: once the pipe is full, a row
+// fails at once as a write that would block.
+TEST_F(LogFileTest, FullPipeFailsTheWriteInsteadOfWaiting) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    LogFile f;
+    ASSERT_FALSE(f.Open(path, Mode::CreateTruncate));
+    auto writer = std::async(std::launch::async, [&f] {
+        const std::string row(200, 'x');
+        for (int i = 0; i < 100000; ++i) {
+            if (const auto ec = f.WriteLine(row)) {
+                return ec;
+            }
+        }
+        return std::error_code();
+    });
+    bool waited = false;
+    // Should the writer wait for the reader, read on until it is done so the test ends.
+    while (writer.wait_for(std::chrono::seconds(waited ? 0 : 5)) != std::future_status::ready) {
+        waited = true;
+        char sink[65536];
+        (void)!read(reader, sink, sizeof sink);
+    }
+    EXPECT_FALSE(waited) << "a write waited for the reader";
+    EXPECT_TRUE(IsLockConflict(writer.get()));
+    EXPECT_FALSE(f.Close());
+    close(reader);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "monitor/FrameParser.h"
@@ -49,6 +51,15 @@ protected:
         return o;
     }
     std::string Event() const { return test::ReadFile(eventPath); }
+    // The folder's files with their contents.
+    std::map<std::string, std::string> Listing() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path)) {
+            files[entry.path().string()] =
+                entry.is_regular_file() ? test::ReadFile(entry.path().string()) : "<folder>";
+        }
+        return files;
+    }
     std::string G821() const { return test::ReadFile(g821Path); }
 
     test::TempDir dir;
@@ -180,189 +191,178 @@ TEST_F(StatisticsLogTest, FlushKeepsEachFileUnderItsOwnName) {
     EXPECT_TRUE(notices.empty());
 }
 
-// A file that disappears or cannot be reopened between flushes, table-driven: the EventLog
-// failing ends statistics and leaves the G821Log open; the G821Log failing leaves statistics
-// on without flush.
-TEST_F(StatisticsLogTest, FailedReopen) {
+// "On" that cannot start both files starts neither and leaves no file of its own behind.
+TEST_F(StatisticsLogTest, OnThatCannotStartLeavesNothingBehind) {
     struct Case {
         const char* what;
-        bool eventFails;
-        bool replaceWithFolder;
+        std::string chosen;
+        std::function<void()> arrange;
+        std::string failingFile, reason;
     };
+    const std::string locked = dir / "locked.csv";
+    const std::string earlier = "an earlier recording\n";
+    StatisticsLog first(state, Options());
     const Case cases[] = {
-        {"event log removed", true, false},
-        {"folder in place of the event log", true, true},
-        {"G821 log removed", false, false},
-        {"folder in place of the G821 log", false, true},
+        {"event log name is a folder", eventPath,
+         [&] { std::filesystem::create_directory(eventPath); }, eventPath, "Is a directory"},
+        {"folder given as the name", dir.path.string() + "/", [] {}, dir.path.string() + "/",
+         "Is a directory"},
+        {"G821 log name is a folder", eventPath,
+         [&] { std::filesystem::create_directory(g821Path); }, g821Path, "Is a directory"},
+        {"G821 log name is a folder, event log recorded earlier", eventPath,
+         [&] {
+             std::filesystem::create_directory(g821Path);
+             std::ofstream(eventPath) << earlier;
+         },
+         g821Path, "Is a directory"},
+        {"missing folder", dir / "missing/day1.csv", [] {}, dir / "missing/day1.csv",
+         "No such file or directory"},
+        {"another monitor records there", locked, [&] { ASSERT_TRUE(first.StatisticsOn(locked)); },
+         locked, "another monitor is already recording into it"},
+        {"opening row cannot be written", eventPath, [&] { io->failWritePath = g821Path; },
+         g821Path, "could not be written to (No space left on device)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        notices.clear();
         std::filesystem::remove_all(eventPath);
         std::filesystem::remove_all(g821Path);
-        state.connected = 1;
-        ASSERT_TRUE(log.StatisticsOn(eventPath));
-        ASSERT_TRUE(log.LogFlush(frameMutex));
-        const std::string& victim = c.eventFails ? eventPath : g821Path;
-        std::filesystem::remove(victim);
-        if (c.replaceWithFolder) {
-            std::filesystem::create_directory(victim);
-        }
-        EXPECT_FALSE(log.LogFlush(frameMutex));
-        EXPECT_FALSE(log.IsFlushDue());
-        ASSERT_EQ(notices.size(), 1u);
-        EXPECT_NE(notices[0].find(victim), std::string::npos) << notices[0];
-        EXPECT_EQ(log.IsEventLogOpen(), !c.eventFails);
-        EXPECT_EQ(log.IsG821LogOpen(), c.eventFails);
-
-        // No further flush, and the surviving file keeps its rows.
-        EXPECT_FALSE(log.LogFlush(frameMutex));
-        log.WriteCountsRow();
-        log.WriteAlarmRow();
-        EXPECT_EQ(notices.size(), 1u);
-        if (c.eventFails) {
-            EXPECT_EQ(G821(), Rows({kG821Mark, At(",,0,0,0,0")}));
-        } else {
-            EXPECT_EQ(Event(), Rows({kEventMark, At(",,,,,,,,,,")}));
-        }
-        log.StatisticsOff();
-        EXPECT_FALSE(log.IsG821LogOpen());
-        EXPECT_EQ(notices.size(), 1u);
-    }
-}
-
-TEST_F(StatisticsLogTest, OnWhileG821LogIsLeftOpenEndsItFirst) {
-    state.connected = 1;
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    std::filesystem::remove(eventPath);
-    EXPECT_FALSE(log.LogFlush(frameMutex));
-    ASSERT_TRUE(log.IsG821LogOpen());
-    EXPECT_FALSE(log.IsEventLogOpen());
-
-    // The same name again: the old G821Log is closed with its row, then both start afresh.
-    state.connected = 0;
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    EXPECT_EQ(G821(), Rows({kG821MarkNc}));
-    EXPECT_EQ(Event(), Rows({kEventMarkNc}));
-    log.StatisticsOff();
-
-    // Another name: the old G821Log keeps its whole recording, closed with the "Off" row.
-    state.connected = 1;
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    std::filesystem::remove(eventPath);
-    EXPECT_FALSE(log.LogFlush(frameMutex));
-    const std::string other = dir / "day2.csv";
-    ASSERT_TRUE(log.StatisticsOn(other));
-    EXPECT_EQ(G821(), Rows({kG821Mark, kG821Mark}));
-    EXPECT_EQ(test::ReadFile(other), Rows({kEventMark}));
-    EXPECT_EQ(notices.size(), 2u);
-}
-
-// Write and close failures are handled as the failed reopen of the same file.
-TEST_F(StatisticsLogTest, WriteAndCloseFailures) {
-    struct Case {
-        const char* what;
-        bool eventFails;
-        bool closeFails;
-    };
-    const Case cases[] = {
-        {"event log full", true, false},
-        {"G821 log full", false, false},
-        {"event log close error", true, true},
-        {"G821 log close error", false, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        notices.clear();
         io->failWritePath.clear();
-        io->failClosePath.clear();
-        state.connected = 1;
-        ASSERT_TRUE(log.StatisticsOn(eventPath));
-        const std::string& victim = c.eventFails ? eventPath : g821Path;
-        const std::string before = test::ReadFile(victim);
-        if (c.closeFails) {
-            io->failClosePath = victim;
-            EXPECT_FALSE(log.LogFlush(frameMutex));
-        } else {
+        notices.clear();
+        c.arrange();
+        const auto before = Listing();
+        EXPECT_FALSE(log.StatisticsOn(c.chosen));
+        EXPECT_FALSE(log.IsEventLogOpen());
+        EXPECT_FALSE(log.IsG821LogOpen());
+        EXPECT_FALSE(log.IsFlushDue());
+        EXPECT_EQ(Listing(), before);
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_TRUE(notices[0].starts_with("Statistics could not be started: ")) << notices[0];
+        EXPECT_NE(notices[0].find("\"" + c.failingFile + "\""), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find(c.reason), std::string::npos) << notices[0];
+        // Given a place for the reason, the caller tells the user, in its own words.
+        std::string reason;
+        EXPECT_FALSE(log.StatisticsOn(c.chosen, &reason));
+        EXPECT_EQ(notices.size(), 1u);
+        EXPECT_NE(notices[0].find(reason), std::string::npos) << reason;
+    }
+    first.StatisticsOff();
+    EXPECT_EQ(test::ReadFile(locked), Rows({kEventMarkNc, kEventMarkNc}));
+}
+
+// Every way a file of a running recording can fail, for each of the two files: the other file
+// gets its closing row, both close, the flush stops, and the user is told once.
+enum class Failure { WriteError, WouldBlock, CloseError, ReopenError, Removed, Replaced, Moved };
+
+class PairFailsTogether
+    : public StatisticsLogTest,
+      public ::testing::WithParamInterface<std::tuple<Failure, bool /* the event log fails */>> {};
+
+TEST_P(PairFailsTogether, WhenEitherFileFails) {
+    const auto [failure, eventFails] = GetParam();
+    const std::string& victim = eventFails ? eventPath : g821Path;
+    const std::string& survivor = eventFails ? g821Path : eventPath;
+    const std::string moved = dir / "moved.csv";
+    state.connected = 1;
+    ASSERT_TRUE(log.StatisticsOn(eventPath));
+    ASSERT_TRUE(log.LogFlush(frameMutex));
+    const std::string recorded = test::ReadFile(victim);
+
+    std::string expected;  // in the notice
+    switch (failure) {
+        case Failure::WriteError:
+        case Failure::WouldBlock:
             io->failWritePath = victim;
             io->partialBytes = 5;
-            log.WriteAlarmRow();
-            log.WriteCountsRow();
+            io->writeErrno = failure == Failure::WriteError ? ENOSPC : EAGAIN;
+            expected = failure == Failure::WriteError
+                           ? "could not be written to (No space left on device)"
+                           : "could not be written to (its reader is not keeping up)";
+            eventFails ? log.WriteAlarmRow() : log.WriteCountsRow();
+            break;
+        case Failure::CloseError:
+            io->failClosePath = victim;
+            expected = "could not be closed (Input/output error)";
             EXPECT_FALSE(log.LogFlush(frameMutex));
-        }
-        EXPECT_FALSE(log.IsFlushDue());
-        EXPECT_EQ(log.IsEventLogOpen(), !c.eventFails);
-        EXPECT_EQ(log.IsG821LogOpen(), c.eventFails);
-        ASSERT_EQ(notices.size(), 1u);
-        EXPECT_NE(notices[0].find(victim), std::string::npos) << notices[0];
-        if (!c.closeFails) {
-            EXPECT_NE(
-                notices[0].find(std::make_error_code(std::errc::no_space_on_device).message()),
-                std::string::npos)
-                << notices[0];
-        }
-        EXPECT_EQ(test::ReadFile(victim), before);  // nothing written before is damaged
-        // Told once: the failed file takes no more rows.
-        log.WriteAlarmRow();
-        log.WriteCountsRow();
-        log.WriteMarkRows(state.connected.load() != 0);
-        log.StatisticsOff();
-        EXPECT_EQ(notices.size(), 1u);
-        EXPECT_EQ(test::ReadFile(victim), before);
+            break;
+        case Failure::ReopenError:
+            io->failOpenPath = victim;
+            expected = "could not be opened again (Permission denied)";
+            EXPECT_FALSE(log.LogFlush(frameMutex));
+            break;
+        case Failure::Removed:
+            std::filesystem::remove(victim);
+            expected = "was removed. The rows recorded in it are lost.";
+            EXPECT_FALSE(log.LogFlush(frameMutex));
+            break;
+        case Failure::Replaced:
+            std::filesystem::remove(victim);
+            std::ofstream(victim) << "another file";
+            expected = "was replaced by another file. The rows recorded in it are lost.";
+            EXPECT_FALSE(log.LogFlush(frameMutex));
+            break;
+        case Failure::Moved:
+            std::filesystem::rename(victim, moved);
+            expected = "was moved or renamed. The rows already recorded stay in the moved file.";
+            EXPECT_FALSE(log.LogFlush(frameMutex));
+            break;
     }
-}
-
-TEST_F(StatisticsLogTest, OpeningRowThatFailsStopsTheFlush) {
-    io->failWritePath = g821Path;
-    EXPECT_FALSE(log.StatisticsOn(eventPath));
-    EXPECT_TRUE(log.IsEventLogOpen());
-    EXPECT_FALSE(log.IsG821LogOpen());
-    EXPECT_EQ(notices.size(), 1u);
-}
-
-TEST_F(StatisticsLogTest, FilesThatCannotBeCreated) {
-    // Event log impossible, G821 log fine: the G821 log records, statistics stay off.
-    std::filesystem::create_directory(eventPath);
-    EXPECT_FALSE(log.StatisticsOn(eventPath));
     EXPECT_FALSE(log.IsEventLogOpen());
-    EXPECT_TRUE(log.IsG821LogOpen());
-    EXPECT_FALSE(log.LogFlush(frameMutex));
+    EXPECT_FALSE(log.IsG821LogOpen());
+    EXPECT_FALSE(log.IsFlushDue());
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(sleeps.size(), 1u);
-    log.StatisticsOff();
-    EXPECT_EQ(G821(), Rows({kG821MarkNc, kG821MarkNc}));
-    std::filesystem::remove(eventPath);
-    std::filesystem::remove(g821Path);
+    const std::string& notice = notices[0];
+    EXPECT_TRUE(notice.starts_with("Statistics recording stopped: the " +
+                                   std::string(eventFails ? "event log" : "G.821 log") + " \"" +
+                                   victim + "\" " + expected))
+        << notice;
+    const bool rowsAtTheName =
+        failure != Failure::Removed && failure != Failure::Replaced && failure != Failure::Moved;
+    EXPECT_EQ(notice.find("The rows already recorded are kept.") != std::string::npos,
+              rowsAtTheName)
+        << notice;
+    EXPECT_TRUE(notice.ends_with(" Switch statistics on again to start a new recording."))
+        << notice;
 
-    // G821 log impossible: statistics are on with the event log alone, flushed as usual, and
-    // the G821 log is not created by a flush.
-    notices.clear();
-    std::filesystem::create_directory(g821Path);
-    EXPECT_TRUE(log.StatisticsOn(eventPath));
-    EXPECT_EQ(notices.size(), 1u);
-    std::filesystem::remove(g821Path);
-    EXPECT_TRUE(log.LogFlush(frameMutex));
-    EXPECT_FALSE(std::filesystem::exists(g821Path));
+    // The survivor ends as "Off" would end it; the failed file keeps what it had, whole rows.
+    EXPECT_EQ(test::ReadFile(survivor),
+              eventFails ? Rows({kG821Mark, kG821Mark}) : Rows({kEventMark, kEventMark}));
+    const std::string victimNow = test::ReadFile(failure == Failure::Moved ? moved : victim);
+    EXPECT_EQ(victimNow, failure == Failure::Replaced  ? "another file"
+                         : failure == Failure::Removed ? ""
+                                                       : recorded);
+
+    // Nothing more is written or told, and a new recording can start.
+    io->failWritePath.clear();
+    io->failClosePath.clear();
+    io->failOpenPath.clear();
+    const auto files = Listing();
+    log.WriteAlarmRow();
+    log.WriteCountsRow();
+    log.WriteMarkRows(false);
+    EXPECT_FALSE(log.LogFlush(frameMutex));
     log.StatisticsOff();
-    EXPECT_EQ(Event(), Rows({kEventMarkNc, kEventMarkNc}));
+    EXPECT_EQ(Listing(), files);
+    EXPECT_EQ(notices.size(), 1u);
+    std::filesystem::remove(victim);
+    EXPECT_TRUE(log.StatisticsOn(eventPath));
 }
 
-TEST_F(StatisticsLogTest, SecondMonitorIsRefusedTheLockedRecording) {
+INSTANTIATE_TEST_SUITE_P(
+    EachFailureOfEachFile, PairFailsTogether,
+    ::testing::Combine(::testing::Values(Failure::WriteError, Failure::WouldBlock,
+                                         Failure::CloseError, Failure::ReopenError,
+                                         Failure::Removed, Failure::Replaced, Failure::Moved),
+                       ::testing::Bool()));
+
+// A file removed under a running recording is found at "Off" as well: no closing row goes to a
+// file nobody can read, and the other file still gets its own.
+TEST_F(StatisticsLogTest, OffFindsARemovedFile) {
     ASSERT_TRUE(log.StatisticsOn(eventPath));
-    std::vector<std::string> otherNotices;
-    StatisticsLog::Options o = Options();
-    o.notify = [&](const std::string& text) { otherNotices.push_back(text); };
-    StatisticsLog other(state, o);
-    EXPECT_FALSE(other.StatisticsOn(eventPath));
-    EXPECT_FALSE(other.IsEventLogOpen());
-    EXPECT_FALSE(other.IsG821LogOpen());
-    // Both files refused: one notice naming both.
-    ASSERT_EQ(otherNotices.size(), 1u);
-    EXPECT_NE(otherNotices[0].find("another monitor"), std::string::npos) << otherNotices[0];
-    EXPECT_NE(otherNotices[0].find(eventPath), std::string::npos) << otherNotices[0];
-    EXPECT_NE(otherNotices[0].find(g821Path), std::string::npos) << otherNotices[0];
+    std::filesystem::remove(eventPath);
     log.StatisticsOff();
-    EXPECT_EQ(Event(), Rows({kEventMarkNc, kEventMarkNc}));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("\"" + eventPath + "\" was removed"), std::string::npos)
+        << notices[0];
     EXPECT_EQ(G821(), Rows({kG821MarkNc, kG821MarkNc}));
 }
 
