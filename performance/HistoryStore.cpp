@@ -41,7 +41,7 @@ const Migration kMigrations[] = {
      " minutes INTEGER,"
      " errors INTEGER,"
      " start_utc TEXT GENERATED ALWAYS AS (" KESTREL_UTC("start_unix") ") VIRTUAL,"
-     " PRIMARY KEY (kind, object, start_unix)) WITHOUT ROWID;"
+     " PRIMARY KEY (kind, start_unix, object)) WITHOUT ROWID;"
      "CREATE TABLE journal("
      " id INTEGER PRIMARY KEY,"
      " object TEXT NOT NULL,"
@@ -137,7 +137,7 @@ std::string DefaultHistoryPath(const std::string& name) {
 HistoryStore::HistoryStore() = default;
 
 HistoryStore::~HistoryStore() {
-    for (sqlite3_stmt* s : {insertInterval, insertJournal, insertCarry})
+    for (sqlite3_stmt* s : {insertInterval, updateInterval, insertJournal, insertCarry})
         sqlite3_finalize(s);
     if (db != nullptr)
         sqlite3_close(db);
@@ -243,16 +243,21 @@ bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
         return false;
     }
     insertInterval = Prepare(
-        "INSERT OR REPLACE INTO intervals(kind, object, start_unix, length_s, complete, "
+        "INSERT INTO intervals(kind, object, start_unix, length_s, complete, "
         "through_unix, available, unavailable, not_measured, es, ses, dm, minutes, errors) "
         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+    // Most writes update the rows of the current intervals: one look-up instead of two.
+    updateInterval = Prepare(
+        "UPDATE intervals SET length_s = ?4, complete = ?5, through_unix = ?6, available = ?7, "
+        "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
+        "errors = ?14 WHERE kind = ?1 AND start_unix = ?3 AND object = ?2");
     insertJournal = Prepare(
         "INSERT OR REPLACE INTO journal(id, object, severity, start_unix, end_unix, "
         "acknowledged_unix) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     insertCarry = Prepare(
         "INSERT OR REPLACE INTO line_state(object, unavailable, dm_seconds, dm_count) "
         "VALUES(?1, ?2, ?3, ?4)");
-    if (!insertInterval || !insertJournal || !insertCarry) {
+    if (!insertInterval || !updateInterval || !insertJournal || !insertCarry) {
         broken = true;
         Report("History database " + file + " has an unexpected layout (" +
                sqlite3_errmsg(db) + "); nothing is stored. Monitoring goes on.");
@@ -414,10 +419,23 @@ bool HistoryStore::WriteJournal(const std::vector<JournalEntry>& entries) {
     return true;
 }
 
-bool HistoryStore::BindInterval(BinKind kind, const Interval& interval, std::time_t through) {
+bool HistoryStore::WriteIntervalRows(BinKind kind, const Interval& interval, std::time_t through) {
     for (int o = 0; o < kObjectCount; ++o) {
+        if (!BindIntervalRow(updateInterval, kind, interval, o, through) ||
+            !Check(sqlite3_step(updateInterval), "intervals"))
+            return false;
+        if (sqlite3_changes(db) == 0 &&
+            (!BindIntervalRow(insertInterval, kind, interval, o, through) ||
+             !Check(sqlite3_step(insertInterval), "intervals")))
+            return false;
+    }
+    return true;
+}
+
+bool HistoryStore::BindIntervalRow(sqlite3_stmt* s, BinKind kind, const Interval& interval,
+                                   int o, std::time_t through) {
+    {
         const Figures& f = interval.figures[o];
-        sqlite3_stmt* s = insertInterval;
         sqlite3_reset(s);
         sqlite3_bind_text(s, 1, BinKindName(kind), -1, SQLITE_STATIC);
         sqlite3_bind_text(s, 2, ObjectName(o).c_str(), -1, SQLITE_STATIC);
@@ -433,8 +451,6 @@ bool HistoryStore::BindInterval(BinKind kind, const Interval& interval, std::tim
             else
                 sqlite3_bind_int64(s, 7 + i, values[i]);
         }
-        if (!Check(sqlite3_step(s), "intervals"))
-            return false;
     }
     return true;
 }
@@ -448,10 +464,12 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
         return false;
     bool ok = true;
     for (const Interval* i : quarters)
-        ok = ok && BindInterval(BinKind::Quarter, *i, through);
+        ok = ok && WriteIntervalRows(BinKind::Quarter, *i, through);
     for (const Interval* i : days)
-        ok = ok && BindInterval(BinKind::Day, *i, through);
+        ok = ok && WriteIntervalRows(BinKind::Day, *i, through);
     for (int o = 0; ok && o < kObjectCount; ++o) {
+        if (writtenCarry[o] == carry[o])
+            continue;
         sqlite3_stmt* s = insertCarry;
         sqlite3_reset(s);
         sqlite3_bind_text(s, 1, ObjectName(o).c_str(), -1, SQLITE_STATIC);
@@ -464,6 +482,8 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
+    for (int o = 0; o < kObjectCount; ++o)
+        writtenCarry[o] = carry[o];
     reported = false;
     return true;
 }

@@ -87,7 +87,9 @@ private:
     bool Check(int rc, const char* what);
     void Report(const std::string& message);
     sqlite3_stmt* Prepare(const char* sql) const;
-    bool BindInterval(BinKind kind, const Interval& interval, std::time_t through);
+    bool WriteIntervalRows(BinKind kind, const Interval& interval, std::time_t through);
+    bool BindIntervalRow(sqlite3_stmt* s, BinKind kind, const Interval& interval, int object,
+                         std::time_t through);
 
     sqlite3* db = nullptr;
     int lockFd = -1;
@@ -96,8 +98,11 @@ private:
     std::string path;
     ProblemSink sink;
     sqlite3_stmt* insertInterval = nullptr;
+    sqlite3_stmt* updateInterval = nullptr;
     sqlite3_stmt* insertJournal = nullptr;
     sqlite3_stmt* insertCarry = nullptr;
+    // What the line_state table holds, so that only changes are written.
+    std::array<std::optional<ObjectCarry>, kObjectCount> writtenCarry{};
 };
 
 }  // namespace kestrel

@@ -45,8 +45,8 @@ void LineMemory::OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond
     if (closed)
         return;
     Start(wallSecond);
+    // Committed at the tick: one transaction for a burst of frames, not one per frame.
     journal.OnFrame(frame, wallSecond);
-    WriteJournal();
     const std::time_t second = std::max(wallSecond, classifier.Cursor());
     if (openSecond && second > *openSecond)
         CloseOpenSecond();
@@ -76,6 +76,7 @@ void LineMemory::Tick(std::time_t now) {
         CloseOpenSecond();
     if (!openSecond)
         classifier.SkipTo(horizon);
+    WriteJournal();
     AfterAdvance();
 }
 

@@ -43,14 +43,16 @@ public:
     // Starts without a database (also done by the first frame or tick when not opened).
     void Start(std::time_t now);
 
-    // One applied frame, in the wall-clock second it was applied. Two frames in one second
+    // One applied frame, in the wall-clock second it was applied; its journal changes are
+    // committed at the next Tick (or Close/Finish). Two frames in one second
     // make one second with the worse classification and both counts. A frame stamped before
     // a second already closed counts in the first open one.
     void OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond);
     // The link as supervision sees it; a state other than Up ends the decoded states.
     void OnLinkState(LinkState state, std::time_t now);
     // Closes the seconds before now - 1 (one second of grace for frames still on their way);
-    // those without a frame are not measured. Writes the current intervals when due.
+    // those without a frame are not measured. Commits the journal changes of the frames
+    // since the last tick, and writes the current intervals when due.
     void Tick(std::time_t now);
     // Monitoring stops at `now`: closes the seconds, lets provisional figures stand, ends the
     // open journal entries and writes everything. Calls after it are ignored.
