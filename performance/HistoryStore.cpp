@@ -6,7 +6,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -200,7 +202,7 @@ bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
     // with the process, so a killed monitor never leaves it behind.
     lockFd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lockFd < 0) {
-        Report("History database " + file + " cannot be created (" + ec.message() +
+        Report("History database " + file + " cannot be created (" + std::strerror(errno) +
                "); the line's figures and journal are kept in memory only.");
         return false;
     }

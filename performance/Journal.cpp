@@ -80,10 +80,16 @@ void Journal::Adopt(const std::vector<JournalEntry>& stored, std::int64_t next) 
     Trim();
 }
 
-JournalEntry* Journal::Find(std::int64_t id) {
+// Entries are kept in id order.
+template <typename Entries>
+auto FindEntry(Entries& entries, std::int64_t id) -> decltype(&*entries.begin()) {
     const auto it = std::lower_bound(entries.begin(), entries.end(), id,
                                      [](const JournalEntry& e, std::int64_t v) { return e.id < v; });
     return (it != entries.end() && it->id == id) ? &*it : nullptr;
+}
+
+JournalEntry* Journal::Find(std::int64_t id) {
+    return FindEntry(entries, id);
 }
 
 void Journal::Touch(std::int64_t id) {
@@ -174,11 +180,8 @@ std::vector<JournalEntry> Journal::Entries(std::time_t since, bool unacknowledge
 std::vector<JournalEntry> Journal::Unwritten() const {
     std::vector<JournalEntry> out;
     for (std::int64_t id : dirty) {
-        const auto it = std::lower_bound(
-            entries.begin(), entries.end(), id,
-            [](const JournalEntry& e, std::int64_t v) { return e.id < v; });
-        if (it != entries.end() && it->id == id)
-            out.push_back(*it);
+        if (const JournalEntry* e = FindEntry(entries, id))
+            out.push_back(*e);
     }
     return out;
 }
