@@ -170,7 +170,10 @@ void FrameParser::Parse(std::string_view text) {
     rxBuffer.append(text.data(), text.size());
 
     while (Buffered() >= kFrameLength) {
-        if (!Pass())
+        const bool applied = Pass();
+        if (passListener != nullptr)
+            passListener->OnPass(applied ? lastPass : PassReport{});
+        if (!applied)
             break;
     }
     if (head == rxBuffer.size()) {
@@ -289,6 +292,7 @@ bool FrameParser::Pass() {
         pos += (k < 3) ? 3 : 7;
     }
     Consume(pos);  // 2c + 41
+    lastPass = {true, localAlarm, remote.alarm, near, far};
 
     if (!localAlarm) {
         meter.BerUpdate(near, far);

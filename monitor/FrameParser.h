@@ -21,6 +21,22 @@ std::uint8_t ReadHexField(std::string_view field);
 // Four characters as a plain decimal number; clamped to 0..9999; no number gives 0.
 double ReadCountField(std::string_view field);
 
+// What one parsing pass did, for listeners that keep figures per pass (the line memory).
+struct PassReport {
+    bool applied = false;      // false: the pass resynchronised and decoded nothing
+    bool localAlarm = false;   // the local status showed no input signal, AIS or LOF
+    bool remoteAlarm = false;  // the same for the remote status, counted also under a local alarm
+    double near = 0;           // the two counts as read
+    double far = 0;
+};
+
+// Told of every pass, on the parser's thread, after the pass has updated MonitorState.
+class PassListener {
+public:
+    virtual ~PassListener() = default;
+    virtual void OnPass(const PassReport& report) = 0;
+};
+
 class FrameParser {
 public:
     FrameParser(MonitorState& state, BerMeter& meter) : state(state), meter(meter) {}
@@ -34,6 +50,8 @@ public:
     std::string_view BufferedText() const { return std::string_view(rxBuffer).substr(head); }
     // Characters thrown away undecoded because more than kMaxCarryOver were left over.
     std::uint64_t Dropped() const { return dropped; }
+    // At most one listener; nullptr removes it.
+    void SetPassListener(PassListener* listener) { passListener = listener; }
 
 private:
     // One pass over the head; false ends the call.
@@ -48,6 +66,8 @@ private:
     std::string rxBuffer;
     std::size_t head = 0;
     std::uint64_t dropped = 0;
+    PassListener* passListener = nullptr;
+    PassReport lastPass;  // what the pass in hand applied
 };
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "tools/replay/Performance.h"
 #include "tools/replay/Replay.h"
 
 namespace {
@@ -11,13 +12,17 @@ constexpr const char* kUsage =
     "usage: kestrel-replay [--chunk N] [--interval S] [--] [FILE]\n"
     "Decodes the raw bytes of FILE (standard input when absent or '-') in calls of N bytes\n"
     "(1..4096, default 320) with a BER interval of S seconds (1, 3, 10 or 30; default 10)\n"
-    "and prints the monitor state as one line of JSON after each call.\n";
+    "and prints the monitor state as one line of JSON after each call.\n"
+    "With --performance --start TIME [--db FILE] it prints instead the completed 15-minute\n"
+    "intervals and the alarm journal, pass n of the parser being the second TIME + n - 1.\n";
 }
 
 int main(int argc, char** argv) {
     kestrel::ReplayOptions options;
     std::string error;
-    if (!kestrel::ParseReplayArgs(argc, argv, options, error)) {
+    kestrel::PerformanceOptions performance;
+    if (!kestrel::TakePerformanceArgs(argc, argv, performance, error) ||
+        !kestrel::ParseReplayArgs(argc, argv, options, error)) {
         std::cerr << "kestrel-replay: " << error << " (see --help)\n";
         return 2;
     }
@@ -36,6 +41,8 @@ int main(int argc, char** argv) {
         std::cerr << "kestrel-replay: cannot open " << name << ": " << std::strerror(errno) << '\n';
         return 2;
     }
+    if (performance.enabled)
+        return kestrel::ReplayPerformance(in, options, performance, std::cout, std::cerr);
     std::string input;
     char buffer[65536];
     std::size_t n = 0;

@@ -1,0 +1,108 @@
+// The SQLite database of one line: intervals, journal entries and what carries over a restart.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "performance/Classifier.h"
+#include "performance/Journal.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kestrel {
+
+// $XDG_DATA_HOME/kestrel/<name>.sqlite, or ~/.local/share/kestrel/<name>.sqlite without it.
+// Characters that cannot stand in a file name ('/', a leading '.') become '_'.
+std::string DefaultHistoryPath(const std::string& name);
+
+// The schema version this program writes; older databases are migrated up to it.
+inline constexpr int kHistorySchemaVersion = 1;
+
+// What the store holds of a line when it is opened again.
+struct StoredLine {
+    std::optional<Interval> quarter;  // the current intervals as last written
+    std::optional<Interval> day;
+    std::time_t through = 0;  // seconds before this are in the current intervals
+    std::deque<Interval> quarters;  // completed, oldest first
+    std::deque<Interval> days;
+    std::array<ObjectCarry, kObjectCount> carry{};
+    std::vector<JournalEntry> journal;  // the newest entries and every open one, by id
+    std::int64_t nextJournalId = 1;
+};
+
+// One stored interval row, as the history tool lists it.
+struct IntervalRow {
+    BinKind kind = BinKind::Quarter;
+    int object = 0;
+    BinSpan span;
+    Figures figures;
+    bool complete = false;
+};
+
+class HistoryStore {
+public:
+    // Told once about a problem that stops or interrupts writing; monitoring goes on.
+    using ProblemSink = std::function<void(const std::string& message)>;
+
+    HistoryStore();
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    // Opens or creates the database for this monitor alone. False when it cannot be used:
+    // another monitor holds it, it is corrupt, from a newer version, or cannot be created.
+    bool Open(const std::string& path, ProblemSink sink);
+    // Opens an existing database for reading only (the history tool); false with `error`.
+    bool OpenReadOnly(const std::string& path, std::string& error);
+    bool Usable() const { return db != nullptr && !broken; }
+    const std::string& Path() const { return path; }
+
+    StoredLine Load(const RetentionOptions& retention, std::size_t journalLimit);
+
+    // Each call is one transaction; false when it failed (reported once; try again later).
+    bool WriteJournal(const std::vector<JournalEntry>& entries);
+    bool WriteIntervals(const std::vector<const Interval*>& quarters,
+                        const std::vector<const Interval*>& days, std::time_t through,
+                        const std::array<ObjectCarry, kObjectCount>& carry);
+    // Removes completed intervals that started before the given times and journal entries
+    // that ended before `journalBefore`.
+    bool Prune(std::time_t quarterBefore, std::time_t dayBefore, std::time_t journalBefore);
+
+    // Queries for the history tool; `object` empty means all.
+    std::vector<IntervalRow> Intervals(BinKind kind, std::optional<int> object,
+                                       std::time_t since) const;
+    std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
+
+private:
+    bool Migrate();
+    bool Exec(const char* sql);
+    bool Check(int rc, const char* what);
+    void Report(const std::string& message);
+    sqlite3_stmt* Prepare(const char* sql) const;
+    bool WriteIntervalRows(BinKind kind, const Interval& interval, std::time_t through);
+    bool BindIntervalRow(sqlite3_stmt* s, BinKind kind, const Interval& interval, int object,
+                         std::time_t through);
+
+    sqlite3* db = nullptr;
+    int lockFd = -1;
+    bool broken = false;    // corrupt or otherwise not to be written again
+    bool reported = false;  // the current problem was told
+    std::string path;
+    ProblemSink sink;
+    sqlite3_stmt* insertInterval = nullptr;
+    sqlite3_stmt* updateInterval = nullptr;
+    sqlite3_stmt* insertJournal = nullptr;
+    sqlite3_stmt* insertCarry = nullptr;
+    // What the line_state table holds, so that only changes are written.
+    std::array<std::optional<ObjectCarry>, kObjectCount> writtenCarry{};
+};
+
+}  // namespace kestrel

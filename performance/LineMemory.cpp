@@ -1,0 +1,177 @@
+// The memory of one line: gathers frames into seconds and keeps the database in step.
+#include "performance/LineMemory.h"
+
+#include <algorithm>
+
+namespace kestrel {
+
+LineMemory::LineMemory(LineMemoryOptions o)
+    : options(o), classifier(o.retention), journal(o.journalMemory) {}
+
+LineMemory::~LineMemory() = default;
+
+bool LineMemory::Open(const std::string& path, std::time_t now, ProblemSink sink) {
+    if (classifier.Started())
+        return store.Usable();
+    if (!store.Open(path, std::move(sink))) {
+        Start(now);
+        return false;
+    }
+    StoredLine line = store.Load(options.retention, options.journalMemory);
+    classifier.Completed(BinKind::Quarter) = std::move(line.quarters);
+    classifier.Completed(BinKind::Day) = std::move(line.days);
+    for (int o = 0; o < kObjectCount; ++o)
+        classifier.SetCarry(o, line.carry[o]);
+    journal.Adopt(line.journal, line.nextJournalId);
+    // Entries left open by a monitor that was killed end where its figures end: nothing is
+    // known after that.
+    journal.EndAll(line.through > 0 ? std::min(line.through, now) : now);
+    WriteJournal();
+    classifier.Start(now, line.quarter, line.day, line.through);
+    lastFlush = classifier.Cursor();
+    Flush();
+    return store.Usable();
+}
+
+void LineMemory::Start(std::time_t now) {
+    if (classifier.Started())
+        return;
+    classifier.Start(now);
+    lastFlush = now;
+    quarterSeen = classifier.Current(BinKind::Quarter).span.start;
+}
+
+void LineMemory::OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond) {
+    if (closed)
+        return;
+    Start(wallSecond);
+    // Committed at the tick: one transaction for a burst of frames, not one per frame.
+    journal.OnFrame(frame, wallSecond);
+    const std::time_t second = std::max(wallSecond, classifier.Cursor());
+    if (openSecond && second > *openSecond)
+        CloseOpenSecond();
+    if (!openSecond) {
+        classifier.SkipTo(second);
+        openSecond = second;
+        gathered = SecondInput{};
+    }
+    AddFrame(gathered, frame);
+    AfterAdvance();
+}
+
+void LineMemory::OnLinkState(LinkState state, std::time_t now) {
+    if (closed)
+        return;
+    Start(now);
+    journal.OnLink(state, now);
+    WriteJournal();
+}
+
+void LineMemory::Tick(std::time_t now) {
+    if (closed)
+        return;
+    Start(now);
+    const std::time_t horizon = now - 1;
+    if (openSecond && *openSecond < horizon)
+        CloseOpenSecond();
+    if (!openSecond)
+        classifier.SkipTo(horizon);
+    WriteJournal();
+    AfterAdvance();
+}
+
+void LineMemory::Close(std::time_t now) {
+    if (closed)
+        return;
+    Start(now);
+    Finish(std::max(now, openSecond ? *openSecond + 1 : now));
+    journal.EndAll(now);
+    WriteJournal();
+    closed = true;
+}
+
+void LineMemory::Finish(std::time_t end) {
+    Start(end);
+    if (openSecond)
+        CloseOpenSecond();
+    classifier.SkipTo(end);
+    classifier.SettleProvisional();
+    WriteJournal();
+    Flush();
+}
+
+bool LineMemory::Acknowledge(std::int64_t id, std::time_t now) {
+    const bool done = journal.Acknowledge(id, now);
+    WriteJournal();
+    return done;
+}
+
+int LineMemory::AcknowledgeAll(std::time_t now) {
+    const int n = journal.AcknowledgeAll(now);
+    WriteJournal();
+    return n;
+}
+
+void LineMemory::CloseOpenSecond() {
+    classifier.SkipTo(*openSecond);
+    classifier.CloseSecond(gathered);
+    openSecond.reset();
+}
+
+void LineMemory::AfterAdvance() {
+    const bool completed = classifier.Current(BinKind::Quarter).span.start != quarterSeen;
+    if (completed || (options.flushSeconds > 0 &&
+                      classifier.Cursor() - lastFlush >= options.flushSeconds)) {
+        Flush();
+    }
+}
+
+void LineMemory::WriteJournal() {
+    if (!journal.HasUnwritten())
+        return;
+    const std::vector<JournalEntry> entries = journal.Unwritten();
+    // Without a database the entries live in memory only; with one they stay marked until
+    // a write succeeds.
+    if (!store.Usable() || store.WriteJournal(entries) || !store.Usable())
+        journal.MarkWritten(entries);
+}
+
+void LineMemory::Flush() {
+    lastFlush = classifier.Cursor();
+    const std::time_t quarter = classifier.Current(BinKind::Quarter).span.start;
+    const bool completed = quarter != quarterSeen;
+    quarterSeen = quarter;
+    if (!store.Usable())
+        return;
+    WriteJournal();
+    std::vector<const Interval*> quarters, days;
+    std::vector<Interval*> written;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        auto& list = kind == BinKind::Quarter ? quarters : days;
+        for (Interval& i : classifier.Completed(kind)) {
+            if (i.dirty) {
+                list.push_back(&i);
+                written.push_back(&i);
+            }
+        }
+        list.push_back(&classifier.Current(kind));
+        written.push_back(&classifier.Current(kind));
+    }
+    std::array<ObjectCarry, kObjectCount> carry;
+    for (int o = 0; o < kObjectCount; ++o)
+        carry[o] = classifier.CarryOf(o);
+    if (!store.WriteIntervals(quarters, days, classifier.Cursor(), carry))
+        return;
+    for (Interval* i : written)
+        i->dirty = false;
+    if (completed) {
+        const auto& q = classifier.Completed(BinKind::Quarter);
+        const auto& d = classifier.Completed(BinKind::Day);
+        const std::time_t journalBefore =
+            options.journalDays > 0 ? classifier.Cursor() - options.journalDays * 86400L : 0;
+        store.Prune(q.empty() ? 0 : q.front().span.start, d.empty() ? 0 : d.front().span.start,
+                    journalBefore);
+    }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,100 @@
+// The memory of one line: figures per second, bins, the alarm journal and their database.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "performance/Classifier.h"
+#include "performance/HistoryStore.h"
+#include "performance/Journal.h"
+
+namespace kestrel {
+
+struct LineMemoryOptions {
+    RetentionOptions retention;
+    // The current intervals are written at least this often (seconds of line time); 0 writes
+    // them only when an interval completes and at the end (replays).
+    int flushSeconds = 10;
+    // Journal entries that ended longer ago than this leave the database; 0 keeps them all.
+    int journalDays = 366;
+    // Journal entries kept in memory for views; the database keeps the rest.
+    std::size_t journalMemory = 10000;
+};
+
+// Not thread-safe: one thread (the session's) makes every call. Frames come from the receive
+// thread through a FrameQueue.
+class LineMemory {
+public:
+    using ProblemSink = HistoryStore::ProblemSink;
+
+    explicit LineMemory(LineMemoryOptions options = {});
+    ~LineMemory();
+    LineMemory(const LineMemory&) = delete;
+    LineMemory& operator=(const LineMemory&) = delete;
+
+    // Opens the database and goes on from what it holds; the seconds since it was last
+    // written count as not measured. A problem (locked, corrupt, cannot create) is told once
+    // through `sink`, and the line is then remembered in memory only. True when storing.
+    bool Open(const std::string& path, std::time_t now, ProblemSink sink);
+    // Starts without a database (also done by the first frame or tick when not opened).
+    void Start(std::time_t now);
+
+    // One applied frame, in the wall-clock second it was applied; its journal changes are
+    // committed at the next Tick (or Close/Finish). Two frames in one second
+    // make one second with the worse classification and both counts. A frame stamped before
+    // a second already closed counts in the first open one.
+    void OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond);
+    // The link as supervision sees it; a state other than Up ends the decoded states.
+    void OnLinkState(LinkState state, std::time_t now);
+    // Closes the seconds before now - 1 (one second of grace for frames still on their way);
+    // those without a frame are not measured. Commits the journal changes of the frames
+    // since the last tick, and writes the current intervals when due.
+    void Tick(std::time_t now);
+    // Monitoring stops at `now`: closes the seconds, lets provisional figures stand, ends the
+    // open journal entries and writes everything. Calls after it are ignored.
+    void Close(std::time_t now);
+    // End of a capture: closes the seconds before `end` and lets provisional figures stand,
+    // leaving open journal entries open; writes everything.
+    void Finish(std::time_t end);
+
+    // Snapshots for views and metrics.
+    const Interval& Current(BinKind kind) const { return classifier.Current(kind); }
+    const std::deque<Interval>& Completed(BinKind kind) const {
+        return classifier.Completed(kind);
+    }
+    // Finalised ES, SES, UAS and DM seconds since start: never decrease.
+    const Totals& TotalsOf(int object) const { return classifier.TotalsOf(object); }
+    std::vector<JournalEntry> JournalEntries(std::time_t since = 0,
+                                             bool unacknowledgedOnly = false) const {
+        return journal.Entries(since, unacknowledgedOnly);
+    }
+    bool Acknowledge(std::int64_t id, std::time_t now);
+    int AcknowledgeAll(std::time_t now);
+
+    bool Storing() const { return store.Usable(); }
+    const std::string& StorePath() const { return store.Path(); }
+    // The first second not yet closed.
+    std::time_t Cursor() const { return classifier.Cursor(); }
+
+private:
+    void CloseOpenSecond();
+    void AfterAdvance();
+    void WriteJournal();
+    void Flush();
+
+    LineMemoryOptions options;
+    Classifier classifier;
+    Journal journal;
+    HistoryStore store;
+    std::optional<std::time_t> openSecond;  // the second frames are gathered in
+    SecondInput gathered{};
+    std::time_t lastFlush = 0;
+    std::time_t quarterSeen = 0;  // start of the current 15-minute interval at the last flush
+    bool closed = false;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,197 @@
+// The database: a restart goes on with the interval, the journal survives, a locked or
+// damaged file is reported once and left alone, and a killed monitor loses no journal entry.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "performance/LineMemory.h"
+#include "PerformanceTestSupport.h"
+
+namespace kestrel {
+namespace {
+
+using test::NearSecond;
+
+constexpr std::time_t kStart = 1774746000;  // 2026-03-29T01:00:00Z
+
+// What `sqlite3 FILE "PRAGMA integrity_check"` says; empty without the tool.
+std::string IntegrityCheck(const std::string& file) {
+    if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0)
+        return "";
+    std::string out;
+    if (FILE* p = popen(("sqlite3 '" + file + "' 'PRAGMA integrity_check'").c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+void ExpectIntact(const std::string& file) {
+    const std::string verdict = IntegrityCheck(file);
+    if (!verdict.empty()) {
+        EXPECT_EQ(verdict, "ok\n");
+    }
+}
+
+std::string Contents(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
+    test::ZoneGuard zone("UTC");
+    test::TempFolder folder;
+    const std::string db = folder.File("COM1.sqlite");
+    std::int64_t firstId = 0;
+    {
+        LineMemory memory;
+        ASSERT_TRUE(memory.Open(db, kStart, nullptr));
+        for (int i = 0; i < 100; ++i)
+            memory.OnFrameApplied(NearSecond(i >= 40 && i < 45 ? 'D' : '.'), kStart + i);
+        firstId = memory.JournalEntries().at(0).id;
+        EXPECT_TRUE(memory.Acknowledge(firstId, kStart + 50));
+        memory.Close(kStart + 100);
+    }
+    {
+        LineMemory memory;
+        ASSERT_TRUE(memory.Open(db, kStart + 130, nullptr));
+        for (int i = 130; i < 150; ++i)
+            memory.OnFrameApplied(NearSecond(i == 140 ? 'D' : '.'), kStart + i);
+        memory.Close(kStart + 150);
+    }
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].span.start, kStart);
+    EXPECT_EQ(rows[0].figures.available, 120);
+    EXPECT_EQ(rows[0].figures.es, 6);
+    EXPECT_EQ(rows[0].figures.notMeasured, 30);
+    const auto journal = store.JournalEntries(0, false);
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[0].id, firstId);
+    EXPECT_EQ(journal[0].Object(), "near:no-signal");
+    EXPECT_EQ(journal[0].start, kStart + 40);
+    EXPECT_EQ(journal[0].end, kStart + 45);
+    EXPECT_EQ(journal[0].acknowledged, kStart + 50);
+    EXPECT_GT(journal[1].id, firstId);
+    EXPECT_EQ(journal[1].end, kStart + 141);
+    EXPECT_EQ(store.JournalEntries(0, true).size(), 1u);
+    ExpectIntact(db);
+}
+
+TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
+    test::ZoneGuard zone("UTC");
+    test::TempFolder folder;
+    const std::string db = folder.File("COM2.sqlite");
+    LineMemory first;
+    ASSERT_TRUE(first.Open(db, kStart, nullptr));
+
+    std::vector<std::string> problems;
+    LineMemory second;
+    EXPECT_FALSE(second.Open(db, kStart, [&](const std::string& p) { problems.push_back(p); }));
+    for (int i = 0; i < 30; ++i) {
+        second.OnFrameApplied(NearSecond(i % 2 ? 'D' : '.'), kStart + i);
+        second.Tick(kStart + i + 1);
+    }
+    second.Close(kStart + 30);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("another monitor"), std::string::npos) << problems[0];
+    EXPECT_EQ(second.JournalEntries().size(), 15u);  // monitoring went on in memory
+    first.Close(kStart + 30);
+    ExpectIntact(db);
+
+    const std::string damaged = folder.File("COM3.sqlite");
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << "SQLite format 3" << std::string(4000, '\x5a');
+    }
+    const std::string before = Contents(damaged);
+    problems.clear();
+    LineMemory third;
+    EXPECT_FALSE(third.Open(damaged, kStart, [&](const std::string& p) { problems.push_back(p); }));
+    third.OnFrameApplied(NearSecond('D'), kStart);
+    third.Close(kStart + 20);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("damaged"), std::string::npos) << problems[0];
+    EXPECT_EQ(Contents(damaged), before);
+}
+
+// The child records a second a turn, with a journal change every few seconds, and tells the
+// parent after each turn how far it got; the parent kills it in the middle.
+TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
+    test::TempFolder folder;
+    const std::string db = folder.File("COM4.sqlite");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        LineMemory memory;
+        memory.Open(db, kStart, nullptr);
+        for (std::time_t t = kStart;; ++t) {
+            memory.OnFrameApplied(NearSecond((t / 3) % 2 ? 'D' : 'e'), t);
+            memory.Tick(t + 1);
+            const long long report[2] = {static_cast<long long>(t),
+                                         static_cast<long long>(memory.JournalEntries().size())};
+            if (write(fds[1], report, sizeof report) != static_cast<ssize_t>(sizeof report))
+                _exit(1);
+        }
+    }
+    close(fds[1]);
+    long long last[2] = {0, 0};
+    for (int turns = 0; turns < 700; ++turns)
+        ASSERT_EQ(read(fds[0], last, sizeof last), static_cast<ssize_t>(sizeof last));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    for (long long more[2]; read(fds[0], more, sizeof more) == static_cast<ssize_t>(sizeof more);)
+        std::copy(more, more + 2, last);
+    close(fds[0]);
+
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    EXPECT_GE(static_cast<long long>(store.JournalEntries(0, false).size()), last[1]);
+    std::int64_t seconds = 0;
+    for (const IntervalRow& r : store.Intervals(BinKind::Quarter, kNearObject, 0))
+        seconds += r.figures.available + r.figures.unavailable;
+    EXPECT_GE(seconds, last[0] - kStart - 10);
+    EXPECT_LE(seconds, last[0] - kStart + 1);
+    ExpectIntact(db);
+
+    // The next monitor opens it, ends the entry left open and goes on.
+    LineMemory memory;
+    EXPECT_TRUE(memory.Open(db, static_cast<std::time_t>(last[0]) + 60, nullptr));
+    for (const JournalEntry& e : memory.JournalEntries())
+        EXPECT_TRUE(e.end.has_value()) << e.id;
+}
+
+TEST(Store, DefaultPathFollowsXdgDataHome) {
+    const char* old = getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(DefaultHistoryPath("COM1"), "/data/kestrel/COM1.sqlite");
+    EXPECT_EQ(DefaultHistoryPath("/dev/ttyUSB0"), "/data/kestrel/_dev_ttyUSB0.sqlite");
+    setenv("XDG_DATA_HOME", "relative", 1);  // a relative one is ignored
+    setenv("HOME", getenv("HOME") ? getenv("HOME") : "/root", 1);
+    EXPECT_EQ(DefaultHistoryPath("mux").find(std::string(getenv("HOME")) + "/.local/share/kestrel/"),
+              0u);
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+}  // namespace kestrel

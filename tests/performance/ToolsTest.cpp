@@ -1,0 +1,149 @@
+// kestrel-replay --performance on a generated capture, and kestrel-history's three formats.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "monitor/FrameWriter.h"
+#include "performance/LineMemory.h"
+#include "PerformanceTestSupport.h"
+#include "tools/history/History.h"
+
+namespace kestrel {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// 1000 passes from 00:50:00: pass 100 is noise, 200..209 lose the local signal, 300 and 301
+// carry far-end errors (20 and 5), 400..401 lose local tributary 3.
+std::string Capture() {
+    std::string out;
+    for (int p = 0; p < 1000; ++p) {
+        if (p == 100) {
+            out += std::string(kStatusFrameLength, ' ');
+            continue;
+        }
+        StatusFrame f;
+        f.localStatus = (p >= 200 && p < 210) ? kStatusNoInputSignal : 0;
+        f.farCount = p == 300 ? 20 : p == 301 ? 5 : 0;
+        f.SetTributary(2, p == 400 || p == 401, false);
+        out += WriteFrame(f);
+    }
+    return out;
+}
+
+TEST(ReplayPerformance, CompletedIntervalsThenJournal) {
+    test::TempFolder folder;
+    const std::string file = folder.File("capture.bin");
+    std::ofstream(file, std::ios::binary) << Capture();
+    const std::string command = std::string(KESTREL_REPLAY_EXE) +
+                                " --performance --start 2026-03-29T00:50:00Z --chunk 45 " + file;
+    std::string text;
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        text.append(buf, n);
+    ASSERT_EQ(pclose(p), 0);
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), 36u) << text;  // one completed interval, two journal entries
+    const std::string head = R"({"object":"near","start":"2026-03-29T00:45:00Z",)";
+    EXPECT_EQ(lines[0], head + R"("available":589,"unavailable":10,"notMeasured":301,)"
+                               R"("es":0,"ses":0,"dm":0,"errors":0})");
+    EXPECT_EQ(lines[1], R"({"object":"far","start":"2026-03-29T00:45:00Z","available":599,)"
+                        R"("unavailable":0,"notMeasured":301,"es":2,"ses":1,"dm":1,"errors":25})");
+    EXPECT_EQ(lines[4], R"({"object":"local-trib-3","start":"2026-03-29T00:45:00Z",)"
+                        R"("available":599,"unavailable":0,"notMeasured":301,"es":2,"ses":2,)"
+                        R"("dm":null,"errors":null})");
+    EXPECT_NE(lines[18].find(R"("object":"remote-trib-1")"), std::string::npos);
+    EXPECT_NE(lines[18].find(R"("notMeasured":311)"), std::string::npos);
+    EXPECT_EQ(lines[34], R"({"object":"near:no-signal","severity":"critical",)"
+                         R"("start":"2026-03-29T00:53:20Z","end":"2026-03-29T00:53:30Z"})");
+    EXPECT_EQ(lines[35], R"({"object":"local-trib-3:no-signal","severity":"major",)"
+                         R"("start":"2026-03-29T00:56:40Z","end":"2026-03-29T00:56:42Z"})");
+}
+
+struct HistoryCase {
+    std::vector<std::string> args;
+    std::vector<std::string> expected;  // the first lines of the output
+};
+
+class HistoryFormats : public ::testing::TestWithParam<HistoryCase> {
+protected:
+    static void SetUpTestSuite() {
+        test::ZoneGuard zone("UTC");
+        folder = new test::TempFolder;
+        LineMemory memory;
+        const std::time_t start = *ParseIsoTime("2026-03-29T00:59:50Z");
+        memory.Open(folder->File("line.sqlite"), start, nullptr);
+        for (int i = 0; i < 20; ++i) {
+            FrameSecond f = test::NearSecond(i == 3 ? 'e' : '.');
+            f.tribCErr = i == 5 ? 1u << 16 : 0u;
+            memory.OnFrameApplied(f, start + i);
+        }
+        memory.Close(start + 20);
+    }
+    static void TearDownTestSuite() { delete folder; }
+    static test::TempFolder* folder;
+};
+test::TempFolder* HistoryFormats::folder = nullptr;
+
+TEST_P(HistoryFormats, PrintsTheStoredRows) {
+    std::vector<std::string> args{"kestrel-history", "--db", folder->File("line.sqlite")};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHistory(static_cast<int>(argv.size()), argv.data(), out, err), 0) << err.str();
+    const auto lines = Lines(out.str());
+    ASSERT_GE(lines.size(), GetParam().expected.size()) << out.str();
+    for (std::size_t i = 0; i < GetParam().expected.size(); ++i)
+        EXPECT_EQ(lines[i], GetParam().expected[i]);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
+    HistoryCase{{"intervals", "--object", "near", "--format", "json"},
+        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":10,"unavailable":0,)"
+         R"("notMeasured":890,"es":1,"ses":0,"dm":0,"errors":1})",
+         R"({"object":"near","start":"2026-03-29T01:00:00Z","available":10,"unavailable":0,)"
+         R"("notMeasured":0,"es":0,"ses":0,"dm":0,"errors":0})"}},
+    HistoryCase{{"intervals", "--since", "2026-03-29T01:00:00Z", "--object=remote-trib-1",
+                 "--format", "csv"},
+        {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
+         "unavailablePercent,esPercent,sesPercent,dmPercent",
+         "remote-trib-1,2026-03-29T01:00:00Z,0,10,0,0,0,0,,,0.0000,0.0000,0.0000,"}},
+    HistoryCase{{"intervals", "--24h", "--object", "near"},
+        {"object        start (UTC)           avail unavail not meas    ES   SES   DM   errors"
+         "     UAS%      ES%     SES%      DM%",
+         "near          2026-03-29T00:00:00Z*    20       0     3590     1     0    0        1"
+         "      0%       5%       0%        - "}},
+    HistoryCase{{"journal", "--format", "json"},
+        {R"({"object":"remote-trib-1:code-errors","severity":"minor",)"
+         R"("start":"2026-03-29T00:59:55Z","end":"2026-03-29T00:59:56Z","acknowledged":null})"}},
+    HistoryCase{{"journal", "--unacknowledged", "--format", "csv"},
+        {"id,object,severity,start,end,acknowledged",
+         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,"}}));
+// clang-format on
+
+TEST(History, RejectsWhatItCannotRead) {
+    std::ostringstream out, err;
+    std::string a0 = "kestrel-history", a1 = "intervals", a2 = "--object", a3 = "trib-99";
+    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data()};
+    EXPECT_EQ(RunHistory(4, argv, out, err), 2);
+    EXPECT_NE(err.str().find("unknown object 'trib-99'"), std::string::npos);
+    std::string db = "--db=/nonexistent/x.sqlite";
+    char* argv2[] = {a0.data(), db.data(), a1.data()};
+    EXPECT_EQ(RunHistory(3, argv2, out, err), 1);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,240 @@
+// kestrel-history: intervals and journal entries as tables, CSV or JSON lines.
+#include "tools/history/History.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "performance/HistoryStore.h"
+#include "performance/Report.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrel-history [--db FILE] intervals [--15min|--24h] [--object OBJECT]\n"
+    "                       [--since TIME] [--format table|csv|json]\n"
+    "       kestrel-history [--db FILE] journal [--since TIME] [--unacknowledged]\n"
+    "                       [--format table|csv|json]\n"
+    "OBJECT is near, far, local-trib-N, remote-trib-N (N = 1..16) or all (the default).\n"
+    "TIME is ISO 8601 with a zone, such as 2026-03-29T00:45:00Z. Without --db, the one\n"
+    "database in $XDG_DATA_HOME/kestrel (~/.local/share/kestrel) is read.\n";
+
+enum class Format { Table, Csv, Json };
+
+struct Args {
+    std::string db;
+    std::string command;
+    BinKind kind = BinKind::Quarter;
+    std::optional<int> object;
+    std::time_t since = 0;
+    bool unacknowledged = false;
+    Format format = Format::Table;
+    bool help = false;
+};
+
+bool Parse(int argc, char** argv, Args& a, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view value;
+        auto needValue = [&]() {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = "option " + std::string(arg) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        const std::string_view name = arg.substr(0, arg.find('='));
+        if (arg == "--help" || arg == "-h") {
+            a.help = true;
+        } else if (arg == "--15min") {
+            a.kind = BinKind::Quarter;
+        } else if (arg == "--24h") {
+            a.kind = BinKind::Day;
+        } else if (arg == "--unacknowledged") {
+            a.unacknowledged = true;
+        } else if (name == "--db" || name == "--object" || name == "--since" ||
+                   name == "--format") {
+            if (!needValue())
+                return false;
+            if (name == "--db") {
+                a.db = std::string(value);
+            } else if (name == "--object") {
+                a.object = ObjectIndex(value);
+                if (!a.object && value != "all") {
+                    error = "unknown object '" + std::string(value) + "'";
+                    return false;
+                }
+            } else if (name == "--since") {
+                const auto t = ParseIsoTime(value);
+                if (!t) {
+                    error = "--since must be an ISO 8601 time with a zone, not '" +
+                            std::string(value) + "'";
+                    return false;
+                }
+                a.since = *t;
+            } else if (value == "table" || value == "csv" || value == "json") {
+                a.format = value == "table" ? Format::Table
+                           : value == "csv" ? Format::Csv
+                                            : Format::Json;
+            } else {
+                error = "--format must be table, csv or json, not '" + std::string(value) + "'";
+                return false;
+            }
+        } else if (arg.starts_with("-")) {
+            error = "unknown option '" + std::string(arg) + "'";
+            return false;
+        } else if (a.command.empty() && (arg == "intervals" || arg == "journal")) {
+            a.command = std::string(arg);
+        } else {
+            error = "unexpected argument '" + std::string(arg) + "'";
+            return false;
+        }
+    }
+    if (!a.help && a.command.empty()) {
+        error = "say intervals or journal";
+        return false;
+    }
+    return true;
+}
+
+// The single database in the default folder, or an explanation.
+std::string DefaultDatabase(std::string& error) {
+    const auto folder = std::filesystem::path(DefaultHistoryPath("x")).parent_path();
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+        if (e.path().extension() == ".sqlite")
+            found.push_back(e.path().string());
+    }
+    if (found.size() == 1)
+        return found.front();
+    error = found.empty() ? "no database in " + folder.string() + "; name one with --db"
+                          : "several databases in " + folder.string() + "; name one with --db";
+    return {};
+}
+
+std::string Number(std::int64_t v) {
+    return std::to_string(v);
+}
+
+// A share for CSV: plain decimals, empty when there is no denominator.
+std::string CsvShare(const std::optional<double>& share) {
+    if (!share)
+        return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4f", *share);
+    return buf;
+}
+
+std::string Pad(std::string s, std::size_t width, bool left = false) {
+    if (s.size() < width)
+        s = left ? s + std::string(width - s.size(), ' ') : std::string(width - s.size(), ' ') + s;
+    return s;
+}
+
+// Failing figures carry a '!' so that they stand out in a terminal.
+std::string Marked(const std::optional<double>& share, bool failing) {
+    return PercentText(share) + (failing ? "!" : " ");
+}
+
+void PrintIntervals(const std::vector<IntervalRow>& rows, Format format, std::ostream& out) {
+    if (format == Format::Csv) {
+        out << "object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
+               "unavailablePercent,esPercent,sesPercent,dmPercent\n";
+    } else if (format == Format::Table) {
+        out << Pad("object", 14, true) << Pad("start (UTC)", 21, true) << Pad("avail", 6)
+            << Pad("unavail", 8) << Pad("not meas", 9) << Pad("ES", 6) << Pad("SES", 6)
+            << Pad("DM", 5) << Pad("errors", 9) << Pad("UAS%", 9) << Pad("ES%", 9)
+            << Pad("SES%", 9) << Pad("DM%", 9) << '\n';
+    }
+    for (const IntervalRow& r : rows) {
+        const Figures& f = r.figures;
+        const bool end = IsLineEnd(r.object);
+        const Percentages p = PercentagesOf(f);
+        if (format == Format::Json) {
+            out << IntervalJson(r.object, r.span.start, f) << '\n';
+        } else if (format == Format::Csv) {
+            out << ObjectName(r.object) << ',' << IsoUtc(r.span.start) << ','
+                << (r.complete ? 1 : 0) << ',' << f.available << ',' << f.unavailable << ','
+                << f.notMeasured << ',' << f.es << ',' << f.ses << ','
+                << (end ? Number(f.dm) : "") << ',' << (end ? Number(f.errors) : "") << ','
+                << CsvShare(p.unavailable) << ',' << CsvShare(p.es) << ',' << CsvShare(p.ses)
+                << ',' << (end ? CsvShare(p.dm) : "") << '\n';
+        } else {
+            out << Pad(ObjectName(r.object), 14, true)
+                << Pad(IsoUtc(r.span.start) + (r.complete ? "" : "*"), 21, true)
+                << Pad(Number(f.available), 6) << Pad(Number(f.unavailable), 8)
+                << Pad(Number(f.notMeasured), 9) << Pad(Number(f.es), 6)
+                << Pad(Number(f.ses), 6) << Pad(end ? Number(f.dm) : "-", 5)
+                << Pad(end ? Number(f.errors) : "-", 9)
+                << Pad(Marked(p.unavailable, false), 9) << Pad(Marked(p.es, p.esFailing), 9)
+                << Pad(Marked(p.ses, p.sesFailing), 9)
+                << Pad(end ? Marked(p.dm, p.dmFailing) : "- ", 9) << '\n';
+        }
+    }
+    if (format == Format::Table)
+        out << "* still running; ! fails its objective (ES >= 8%, SES >= 0.2%, DM >= 10%)\n";
+}
+
+void PrintJournal(const std::vector<JournalEntry>& entries, Format format, std::ostream& out) {
+    if (format == Format::Csv) {
+        out << "id,object,severity,start,end,acknowledged\n";
+    } else if (format == Format::Table) {
+        out << Pad("id", 7) << "  " << Pad("object", 27, true) << Pad("severity", 9, true)
+            << Pad("start (UTC)", 21, true) << Pad("end (UTC)", 21, true) << "acknowledged\n";
+    }
+    for (const JournalEntry& e : entries) {
+        if (format == Format::Json) {
+            out << JournalJson(e, true) << '\n';
+        } else if (format == Format::Csv) {
+            out << e.id << ',' << e.Object() << ',' << SeverityName(e.GetSeverity()) << ','
+                << IsoUtc(e.start) << ',' << OptionalIso(e.end, "") << ','
+                << OptionalIso(e.acknowledged, "") << '\n';
+        } else {
+            out << Pad(Number(e.id), 7) << "  " << Pad(e.Object(), 27, true)
+                << Pad(SeverityName(e.GetSeverity()), 9, true) << Pad(IsoUtc(e.start), 21, true)
+                << Pad(OptionalIso(e.end, "(active)"), 21, true)
+                << OptionalIso(e.acknowledged, "no") << '\n';
+        }
+    }
+}
+
+}  // namespace
+
+int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Args args;
+    std::string error;
+    if (!Parse(argc, argv, args, error)) {
+        err << "kestrel-history: " << error << " (see --help)\n";
+        return 2;
+    }
+    if (args.help) {
+        out << kUsage;
+        return 0;
+    }
+    if (args.db.empty())
+        args.db = DefaultDatabase(error);
+    HistoryStore store;
+    if (args.db.empty() || !store.OpenReadOnly(args.db, error)) {
+        err << "kestrel-history: " << (args.db.empty() ? "" : args.db + ": ") << error << '\n';
+        return 1;
+    }
+    if (args.command == "intervals")
+        PrintIntervals(store.Intervals(args.kind, args.object, args.since), args.format, out);
+    else
+        PrintJournal(store.JournalEntries(args.since, args.unacknowledged), args.format, out);
+    out.flush();
+    return out ? 0 : 1;
+}
+
+}  // namespace kestrel
