@@ -553,6 +553,9 @@ void CMainFrame::BuildStatusBar() {
         label->setFixedWidth(fm.horizontalAdvance(QString::fromLatin1(pane.placeholder)) +
                              m.left() + m.right() + 2 * label->frameWidth() + 4);
         label->setTextFormat(Qt::PlainText);
+        // Fixed in both directions, a new text repaints the pane without laying out the bar
+        // again: the star and the clock change every second.
+        label->setFixedHeight(label->sizeHint().height());
         label->setWhatsThis(QString::fromLatin1(PaneHelp(pane.id)));
         statusBar->addWidget(label);
         panes[pane.id] = label;

@@ -4,25 +4,30 @@
 # display. Reports the median processor time (% of one core) and wake-ups per second of each,
 # and the wake-ups of each thread.
 #
-#   bench/idle/compare-cutecom.sh [--seconds N] [--rates "1 21"] [--window S]
+#   bench/idle/compare-cutecom.sh [--seconds N] [--rates "1 21"] [--window S] [--kestrel-env V=X]...
 #
-# N seconds per rate (default 60), measured in windows of S seconds (default 10) after a
+# N seconds per rate (default 60), measured in windows of S seconds (default 20) after a
 # lead-in of a few seconds. KESTREL_BUILD names the build folder (default: build). Installs
-# CuteCom, Xvfb and xdotool with apt-get when they are missing. No real serial device is
+# CuteCom, Xvfb and xdotool with apt-get when they are missing. --kestrel-env sets a variable
+# in Kestrel's environment only (to try a setting). No real serial device is
 # opened: both programs read pseudo-terminals of the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+arguments=("$@")
 seconds=60
 rates="1 21"
-window=10
+window=20
+kestrel_env=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --rates) rates=$2; shift 2 ;;
     --window) window=$2; shift 2 ;;
+    --kestrel-env) kestrel_env+=("$2"); shift 2 ;;
     *)
-        echo "usage: bench/idle/compare-cutecom.sh [--seconds N] [--rates \"1 21\"] [--window S]" >&2
+        echo "usage: bench/idle/compare-cutecom.sh [--seconds N] [--rates \"1 21\"] [--window S]" \
+            "[--kestrel-env VAR=VALUE]..." >&2
         exit 2
         ;;
     esac
@@ -60,8 +65,7 @@ if [ -z "${KESTREL_COMPARE_INNER:-}" ]; then
         fi
     done
     export KESTREL_COMPARE_INNER=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --seconds "$seconds" --rates "$rates" \
-        --window "$window"
+    exec xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "${arguments[@]}"
 fi
 
 . scripts/lib/session.sh
@@ -105,13 +109,14 @@ CONF
         echo "compare-cutecom: CuteCom showed no window" >&2
         exit 1
     fi
+    # Beside Kestrel's window rather than over it.
+    xdotool windowmove --sync "$window" 900 0
     xdotool windowfocus --sync "$window"
     sleep 0.5
+    # Setting the modem lines of a pseudo-terminal fails; CuteCom says so in a box (left open:
+    # a key could reach the Close button instead) and reads on.
     xdotool key --clearmodifiers alt+o
-    sleep 1
-    # Setting the modem lines of a pseudo-terminal fails; CuteCom says so in a box and reads on.
-    xdotool key --clearmodifiers Return
-    for _ in $(seq 30); do
+    for _ in $(seq 50); do
         if [ "$(readlink -f /proc/"$cutecom_pid"/fd/* 2>/dev/null | grep -cx "$1")" -gt 0 ]; then
             return 0
         fi
@@ -136,7 +141,7 @@ for rate in $rates; do
     sim_pid=""
 
     write_settings
-    XDG_RUNTIME_DIR=$work "$build/app/kestrel" --settings-dir "$work/settings" \
+    env XDG_RUNTIME_DIR="$work" ${kestrel_env[@]+"${kestrel_env[@]}"} "$kestrel" --settings-dir "$work/settings" \
         --device "COM1=$kestrel_pty" >"$work/kestrel.out" 2>&1 &
     kestrel_pid=$!
     start_cutecom "$cutecom_pty"

@@ -64,7 +64,7 @@ def main():
         last = thread_switches(pid)
         for tid, (name, count) in sorted(last.items()):
             before = first[label].get(tid, (name, 0))[1]
-            role = "main" if tid == pid else name
+            role = "main" if tid == pid else name.replace(" ", "_")
             print(f"thread {label} {tid} {role} {(count - before) / span:.2f}")
 
 
