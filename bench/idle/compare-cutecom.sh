@@ -98,20 +98,20 @@ CONF
         >"$work/cutecom.out" 2>&1 &
     cutecom_pid=$!
     session_pids+=("$cutecom_pid")
-    local window=""
+    local shown=""
     for _ in $(seq 100); do
-        window=$(xdotool search --pid "$cutecom_pid" --onlyvisible --name CuteCom 2>/dev/null |
+        shown=$(xdotool search --pid "$cutecom_pid" --onlyvisible --name CuteCom 2>/dev/null |
             head -n 1 || true)
-        [ -n "$window" ] && break
+        [ -n "$shown" ] && break
         sleep 0.1
     done
-    if [ -z "$window" ]; then
+    if [ -z "$shown" ]; then
         echo "compare-cutecom: CuteCom showed no window" >&2
         exit 1
     fi
     # Beside Kestrel's window rather than over it.
-    xdotool windowmove --sync "$window" 900 0
-    xdotool windowfocus --sync "$window"
+    xdotool windowmove --sync "$shown" 900 0
+    xdotool windowfocus --sync "$shown"
     sleep 0.5
     # Setting the modem lines of a pseudo-terminal fails; CuteCom says so in a box (left open:
     # a key could reach the Close button instead) and reads on.
