@@ -32,6 +32,12 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
         folder = SettingsStore::FolderFromEnvironment();
     }
     settings = std::make_unique<SettingsStore>(folder);
+    if (!settings->Problem().isEmpty()) {
+        std::fprintf(stderr, "kestrel: cannot read the settings in %s (%s); starting with the "
+                     "defaults, and this run's changes are not saved\n",
+                     QFile::encodeName(settings->FileName()).constData(),
+                     settings->Problem().toLocal8Bit().constData());
+    }
 
     // A document named on the command line is opened before the window exists: if it cannot
     // be opened, start-up fails as it would for a window that cannot be created.

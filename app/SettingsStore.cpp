@@ -2,10 +2,18 @@
 #include "app/SettingsStore.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <array>
 #include <climits>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -108,15 +116,37 @@ QString ValueText(const QVariant& value) {
 }
 
 SettingsStore::SettingsStore(const QString& folder) {
-    if (folder.isEmpty()) {
-        settings = std::make_unique<QSettings>(QString::fromLatin1(kOrganisation),
-                                               QString::fromLatin1(kApplication));
-    } else {
-        const QString path = QDir(folder).filePath(
-            QStringLiteral("%1/%2.ini")
-                .arg(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication)));
+    // The file a store on the organisation and application names would use, named here so
+    // that it can be looked at before anything reads it.
+    const QString base = folder.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                             : folder;
+    path = QDir(base).filePath(QStringLiteral("%1/%2.conf")
+                                   .arg(QString::fromLatin1(kOrganisation),
+                                        QString::fromLatin1(kApplication)));
+    problem = CheckReadable(path);
+    if (problem.isEmpty()) {
         settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+        return;
     }
+    // Reading a FIFO would wait for a writer for ever, and writing over a file that could
+    // not be read would lose what it holds: this run keeps its settings in a scratch file.
+    scratch = std::make_unique<QTemporaryDir>();
+    settings = std::make_unique<QSettings>(scratch->filePath(QStringLiteral("Kestrel.conf")),
+                                           QSettings::IniFormat);
+}
+
+QString SettingsStore::CheckReadable(const QString& path) {
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // No file yet: the first close makes it.
+        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular ? QString() : QStringLiteral("not a regular file");
 }
 
 QString SettingsStore::FolderFromEnvironment() {

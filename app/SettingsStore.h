@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,9 +43,14 @@ public:
     static constexpr const char* kApplication = "Kestrel";
     static constexpr int kRecentFiles = 4;
 
-    // An empty folder uses the user's own store; any other keeps the store in an INI file
-    // "<folder>/Verdanne Ltd./Kestrel.ini" (tests and demonstrations).
+    // The store is the file "<folder>/Verdanne Ltd./Kestrel.conf"; an empty folder means the
+    // user's configuration folder (~/.config). Only a regular file is read. One that cannot be
+    // read is left as it is: the run then starts from the defaults, keeps what it changes in
+    // a scratch file, and Problem() says why.
     explicit SettingsStore(const QString& folder = {});
+
+    // Why the settings file could not be read; empty when it could, or when there is none yet.
+    const QString& Problem() const { return problem; }
 
     std::optional<WindowPlacement> ReadWindowPos() const;
     void WriteWindowPos(const WindowPlacement& placement);
@@ -61,12 +67,18 @@ public:
 
     void Sync() { settings->sync(); }
     QSettings& Raw() { return *settings; }
-    QString FileName() const { return settings->fileName(); }
+    // The settings file this store stands for (also when it could not be read).
+    const QString& FileName() const { return path; }
 
     // The folder given by KESTREL_SETTINGS_DIR, empty when unset.
     static QString FolderFromEnvironment();
 
 private:
+    static QString CheckReadable(const QString& path);
+
+    QString path;
+    QString problem;
+    std::unique_ptr<QTemporaryDir> scratch;
     std::unique_ptr<QSettings> settings;
 };
 

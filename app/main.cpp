@@ -29,6 +29,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Drawn through X shared memory, every repaint brings an answer from the X server that
+    // wakes Qt's event-reader thread and then this one: two wake-ups for each step of the
+    // data pane's star. The few small label repaints a second cost no more sent over the
+    // connection. A choice made in the environment still wins.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) {
+        qputenv("QT_XCB_NO_MITSHM", "1");
+    }
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Verdanne Ltd."));
     QApplication::setApplicationName(QStringLiteral("Kestrel"));

@@ -169,8 +169,12 @@ LedState CKestrelSettings::Led(int controlId) const {
 void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
     QLabel* const fields[] = {nearTotalBerText, nearIntermediateBerText, farTotalBerText,
                               farIntermediateBerText};
+    // A frame a second mostly brings the same figures again: only a changed one repaints.
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        fields[i]->setText(QString::fromStdString(texts[i]));
+        const QString text = QString::fromStdString(texts[i]);
+        if (fields[i]->text() != text) {
+            fields[i]->setText(text);
+        }
     }
 }
 

@@ -94,13 +94,13 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     linkWatchTimer.setTimerType(Qt::PreciseTimer);
     panelRefreshTimer.setInterval(Supervision::kPanelRefreshMs);
     linkWatchTimer.setInterval(Supervision::kLinkWatchMs);
-    // The pane texts and check marks follow a light tick, as idle-time updates would.
     logFlushTimer.setInterval(MonitorState::logFlushPeriodMs);
-    uiRefreshTimer.setInterval(250);
+    // No tick of its own for the pane texts and check marks: they are brought up to date
+    // after whatever can change them (the two supervision ticks, a BER post, a command, a
+    // menu opening), so a quiet line leaves the program asleep between ticks.
     connect(&panelRefreshTimer, &QTimer::timeout, this, [this] { PanelRefresh(); });
     connect(&linkWatchTimer, &QTimer::timeout, this, [this] { LinkWatch(); });
     connect(&logFlushTimer, &QTimer::timeout, this, [this] { LogFlush(); });
-    connect(&uiRefreshTimer, &QTimer::timeout, this, [this] { RunUpdateHandlers(); });
 
     setAcceptDrops(true);
     setWindowIcon(AppIcon());
@@ -130,10 +130,8 @@ void CMainFrame::Trace(const char* step) const {
 int CMainFrame::OnCreate() {
     Trace("ReadWindowPlacement");
     WindowPlacement placement;
+    // Applied once the window is built, when its minimum size is known.
     const bool placed = ReadWindowPlacement(placement);
-    if (placed) {
-        ApplyPlacement(placement);
-    }
     Trace("ReadPortState");
     ReadPortState();
     state.closing = 0;
@@ -167,14 +165,15 @@ int CMainFrame::OnCreate() {
     if (env.runTimers) {
         panelRefreshTimer.start();
         linkWatchTimer.start();
-        uiRefreshTimer.start();
     }
     env.sleep(1000ms);
     if (portSettings.portOpen) {
         Trace("ResumeThread");
         comm->ResumeThread();
     }
-    if (!placed) {
+    if (placed) {
+        ApplyPlacement(placement);
+    } else {
         resize(DefaultSize());
     }
     RunUpdateHandlers();
@@ -211,8 +210,9 @@ bool CMainFrame::OnClose() {
         }
         env.document->SetModifiedFlag(false);
     }
-    // Only a window in its normal state leaves its placement behind.
-    if (!isMinimized() && !isMaximized() && !isFullScreen()) {
+    // Only a window in its normal state leaves its placement behind, unless the stored one
+    // could not be used as it was: that one is never kept, whatever the state.
+    if (placementClamped || (!isMinimized() && !isMaximized() && !isFullScreen())) {
         Trace("WriteWindowPlacement");
         WriteWindowPlacement(CurrentPlacement());
     }
@@ -236,7 +236,6 @@ bool CMainFrame::OnClose() {
     Trace("KillTimers");
     panelRefreshTimer.stop();
     linkWatchTimer.stop();
-    uiRefreshTimer.stop();
     // The "Off" command, run here and now: its closing rows go out before the window does.
     if (statisticsLog->IsEventLogOpen()) {
         Trace("StatisticsOff");
@@ -299,7 +298,10 @@ void CMainFrame::WritePortState() {
 WindowPlacement CMainFrame::CurrentPlacement() const {
     // The window's own rectangle without the frame the window manager draws: restoring the
     // same rectangle then puts the window back exactly, without creeping by a title bar.
-    const QRect g = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+    QRect g = (isMinimized() || isMaximized() || isFullScreen()) ? normalGeometry() : geometry();
+    if (!g.isValid()) {
+        g = geometry();
+    }
     WindowPlacement p;
     p.flags = 0;
     p.showCmd = kShowNormal;
@@ -315,9 +317,11 @@ void CMainFrame::ApplyPlacement(const WindowPlacement& placement) {
     for (QScreen* s : QGuiApplication::screens()) {
         screens << s->availableGeometry();
     }
-    const QRect wanted(placement.left, placement.top, placement.right - placement.left,
-                       placement.bottom - placement.top);
-    setGeometry(KeepOnScreens(wanted, screens));
+    const RestoredRect restored =
+        KeepOnScreens(placement.left, placement.top, placement.right, placement.bottom, screens,
+                      minimumSizeHint().expandedTo(minimumSize()));
+    setGeometry(restored.rect);
+    placementClamped = restored.clamped;
     if (placement.showCmd == kShowMaximized) {
         setWindowState(windowState() | Qt::WindowMaximized);
     }
@@ -471,6 +475,15 @@ void CMainFrame::BuildMenus() {
                     clientSplitter->NextPane(false);
                 }
             });
+    // Connected after every command's own handler: what the command changed shows at once.
+    for (const auto& [id, action] : actions) {
+        FollowWithUpdate(action);
+    }
+}
+
+void CMainFrame::FollowWithUpdate(QAction* action) {
+    connect(action, &QAction::triggered, this, &CMainFrame::RunUpdateHandlers,
+            Qt::UniqueConnection);
 }
 
 void CMainFrame::BuildToolBar() {
@@ -540,6 +553,9 @@ void CMainFrame::BuildStatusBar() {
         label->setFixedWidth(fm.horizontalAdvance(QString::fromLatin1(pane.placeholder)) +
                              m.left() + m.right() + 2 * label->frameWidth() + 4);
         label->setTextFormat(Qt::PlainText);
+        // Fixed in both directions, a new text repaints the pane without laying out the bar
+        // again: the star and the clock change every second.
+        label->setFixedHeight(label->sizeHint().height());
         label->setWhatsThis(QString::fromLatin1(PaneHelp(pane.id)));
         statusBar->addWidget(label);
         panes[pane.id] = label;
@@ -806,6 +822,19 @@ void CMainFrame::ApplyBerTexts(const std::array<std::string, 4>& texts) {
     if (CKestrelSettings* panel = ActivePanel()) {
         panel->SetBerTexts(texts);
     }
+    // The frame that brought them also moved the star and the error totals.
+    RunUpdateHandlers();
+}
+
+void CMainFrame::PanelRefresh() {
+    supervision.PanelRefresh();
+    // Also the elapsed-time pane's once-a-second step.
+    RunUpdateHandlers();
+}
+
+void CMainFrame::LinkWatch() {
+    supervision.LinkWatch();
+    RunUpdateHandlers();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -842,7 +871,11 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
                                      QStringLiteral("Kestrel"),
                                      path + QStringLiteral(": ") + error);
         }
+        // Gone from the list for good, not only until the next start.
         recentFiles.removeAll(QFileInfo(path).absoluteFilePath());
+        if (env.settings) {
+            env.settings->WriteRecentFiles(recentFiles);
+        }
         RebuildRecentFileMenu();
         return false;
     }
@@ -928,6 +961,7 @@ void CMainFrame::RebuildRecentFileMenu() {
         auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
         a->setData(cmd::kFileMruFirst + i);
         connect(a, &QAction::triggered, this, [this, i] { OnOpenRecentFile(i); });
+        FollowWithUpdate(a);
         fresh << a;
     }
     // The list sits between the two separators before "Exit".

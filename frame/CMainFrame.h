@@ -80,7 +80,9 @@ public:
     QSize DefaultSize() const;
     void ApplyPlacement(const WindowPlacement& placement);
 
-    // Every update handler: menu check marks, enabled states and the pane texts.
+    // Every update handler: menu check marks, enabled states and the pane texts. Run after
+    // each supervision tick, BER post and command, and when a menu opens; each sets a widget
+    // only when its state changed.
     void RunUpdateHandlers();
     void OnUpdatePortOpen();
     void OnUpdateBerInterval();
@@ -120,9 +122,9 @@ public:
     void OnAppAbout();
     void OnWindowSplit();
 
-    // The supervision ticks the two timers run.
-    void PanelRefresh() { supervision.PanelRefresh(); }
-    void LinkWatch() { supervision.LinkWatch(); }
+    // The supervision ticks the two timers run; each ends with the update handlers.
+    void PanelRefresh();
+    void LinkWatch();
 
     // BER texts from the receive thread arrive here, posted to the user-interface thread.
     void ApplyBerTexts(const std::array<std::string, 4>& texts);
@@ -171,6 +173,7 @@ private:
     void Trace(const char* step) const;
     QAction* AddCommand(QMenu* menu, int id, const QString& text, const QString& keys = {});
     void BuildMenus();
+    void FollowWithUpdate(QAction* action);
     void BuildToolBar();
     void BuildStatusBar();
     void BuildAlarmBar();
@@ -193,7 +196,6 @@ private:
     QTimer panelRefreshTimer;
     QTimer linkWatchTimer;
     QTimer logFlushTimer;
-    QTimer uiRefreshTimer;
 
     std::unique_ptr<StatisticsLog> statisticsLog;
     StatisticsLogHooks statisticsHooks;
@@ -211,6 +213,8 @@ private:
     QList<QAction*> recentActions;
     QStringList recentFiles;
     bool closed = false;
+    // The stored placement had to be moved or resized to fit a screen.
+    bool placementClamped = false;
     QPointer<QWidget> helpWindow;
     int pageSize = 0;
     bool pageLandscape = false;

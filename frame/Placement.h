@@ -1,8 +1,9 @@
-// Keeps a restored window rectangle on a screen that exists.
+// Keeps a restored window rectangle on a screen that exists and within its size.
 #pragma once
 
 #include <QList>
 #include <QRect>
+#include <cstdint>
 
 namespace kestrel {
 
@@ -10,9 +11,21 @@ namespace kestrel {
 inline constexpr int kMinWindowWidth = 200;
 inline constexpr int kMinWindowHeight = 120;
 
-// A rectangle whose top strip (where the title bar is grabbed) shows enough of itself on one
-// of the screens is kept as it is; otherwise it moves onto the first screen, shrunk to fit.
-// Degenerate sizes grow to the minimum.
-QRect KeepOnScreens(QRect wanted, const QList<QRect>& screens);
+struct RestoredRect {
+    QRect rect;
+    // The stored rectangle could not be used as it was: it had to move or shrink. (Growing to
+    // the window's minimum is no reason to forget it: the window grows again at every start.)
+    bool clamped = false;
+};
+
+// The stored edges (right and bottom exclusive) as a window rectangle. Edges are taken in 64
+// bits, so extreme stored values cannot overflow the size. A rectangle whose top strip (where
+// the title bar is grabbed) shows enough of itself on one of the screens keeps its place;
+// otherwise it moves onto the first screen. Either way it is at most as large as that screen
+// and at least the window's minimum (which wins on a screen smaller than it); a rectangle
+// that had to shrink is moved as far onto the screen as it fits.
+RestoredRect KeepOnScreens(std::int64_t left, std::int64_t top, std::int64_t right,
+                           std::int64_t bottom, const QList<QRect>& screens,
+                           QSize minimum = QSize(kMinWindowWidth, kMinWindowHeight));
 
 }  // namespace kestrel

@@ -7,13 +7,14 @@ session_start() { # NAME: makes $work and arranges the clean-up
     work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-$1.XXXXXX")
     sim_pid=""
     kestrel_pid=""
+    session_pids=() # further processes of the session, ended with it
     trap session_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
 }
 
 session_cleanup() {
-    for pid in "$kestrel_pid" "$sim_pid"; do
+    for pid in "$kestrel_pid" "$sim_pid" ${session_pids[@]+"${session_pids[@]}"}; do
         if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
             kill -TERM "$pid" 2>/dev/null || true
             wait "$pid" 2>/dev/null || true
@@ -23,23 +24,25 @@ session_cleanup() {
 }
 
 # SIMULATOR [ARG]...: starts it in the background; sets $sim_pid and $pty, the line it prints
-# first. Its standard error goes to $work/sim.err.
+# first. Its standard error goes to $work/sim.err, or $work/$sim_name.err when sim_name is set
+# (for a second simulator).
 start_simulator() {
-    "$@" >"$work/sim.out" 2>"$work/sim.err" &
+    local out=$work/${sim_name:-sim}
+    "$@" >"$out.out" 2>"$out.err" &
     sim_pid=$!
     pty=""
     for _ in $(seq 100); do
-        pty=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+        pty=$(head -n 1 "$out.out" 2>/dev/null || true)
         [ -n "$pty" ] && return 0
         sleep 0.1
     done
     echo "$session_name: the MUX simulator did not start:" >&2
-    cat "$work/sim.err" >&2
+    cat "$out.err" >&2
     exit 1
 }
 
 # Settings of the session's own in $work/settings: COM1, open at start.
 write_settings() {
     mkdir -p "$work/settings/Verdanne Ltd."
-    printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.ini"
+    printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.conf"
 }

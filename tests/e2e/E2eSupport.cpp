@@ -243,7 +243,7 @@ bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
                     const std::vector<std::string>& extraArgs, bool statusByEnvironment) {
     const QString settingsDir = dir.filePath(QStringLiteral("settings"));
     QDir().mkpath(settingsDir + QStringLiteral("/Verdanne Ltd."));
-    settingsFile = (settingsDir + QStringLiteral("/Verdanne Ltd./Kestrel.ini")).toStdString();
+    settingsFile = (settingsDir + QStringLiteral("/Verdanne Ltd./Kestrel.conf")).toStdString();
     std::ofstream(settingsFile) << "[Settings]\nActivePort=1\nPortOpen=1\n";
     statusPath = dir.filePath(QStringLiteral("status.json")).toStdString();
     stderrPath = dir.filePath(QStringLiteral("kestrel.err")).toStdString();

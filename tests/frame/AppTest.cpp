@@ -42,7 +42,7 @@ TEST_F(AppStart, ShownWindowWithANewOrTheGivenDocument) {
         app.MainFrame()->close();
     }
     // The store lives in the folder given, not in the user's own settings.
-    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.ini"))));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.conf"))));
 }
 
 TEST_F(AppStart, MissingDocumentEndsTheStart) {

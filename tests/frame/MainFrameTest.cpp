@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +17,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
+#include <functional>
+#include <map>
 
 #include "FrameFixture.h"
 #include "display/CKestrelSettings.h"
@@ -117,20 +122,26 @@ TEST_F(FrameFixture, WindowPosAppliedOnlyWhenComplete) {
     for (const Case& c : cases) {
         SetSetting(QStringLiteral("Settings/WindowPos"), QString::fromLatin1(c.stored));
         CMainFrame& f = Create();
-        EXPECT_EQ(f.geometry() == QRect(40, 50, 600, 400), c.applied) << c.stored;
+        const QRect applied(QPoint(40, 50), QSize(600, 400).expandedTo(f.minimumSizeHint()));
+        EXPECT_EQ(f.geometry() == applied, c.applied) << c.stored;
         frame.reset();
     }
 }
 
 TEST_F(FrameFixture, PlacementRoundTripsWithoutCreeping) {
-    SetSetting(QStringLiteral("Settings/WindowPos"),
-               QStringLiteral("0,1,-1,-1,-1,-1,40,50,1040,800"));
+    // A window at its smallest is never made smaller, whatever the screen the test runs on.
+    const QSize smallest = Create().minimumSizeHint();
+    frame.reset();
+    const QString stored = QStringLiteral("0,1,-1,-1,-1,-1,40,50,%1,%2")
+                               .arg(40 + smallest.width())
+                               .arg(50 + smallest.height());
+    SetSetting(QStringLiteral("Settings/WindowPos"), stored);
     for (int start = 0; start < 3; ++start) {
         CMainFrame& f = Create();
         f.show();
         f.close();
         frame.reset();
-        EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), u"0,1,-1,-1,-1,-1,40,50,1040,800");
+        EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), stored);
     }
 }
 
@@ -141,6 +152,36 @@ TEST_F(FrameFixture, MaximisedCloseKeepsTheStoredPlacement) {
     f.close();
     EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), u"0,1,-1,-1,-1,-1,1,2,401,302");
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "WriteWindowPlacement"), 0);
+}
+
+TEST_F(FrameFixture, AbsurdPlacementFitsTheScreenAndIsNotKept) {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const bool maximised : {false, true}) {
+        SetSetting(QStringLiteral("Settings/WindowPos"),
+                   QStringLiteral("0,1,-1,-1,-1,-1,100,100,99999,99999"));
+        CMainFrame& f = Create();
+        // As large as the screen, or the window's minimum where that is larger.
+        const QSize most = room.size().expandedTo(f.minimumSizeHint());
+        EXPECT_LE(f.width(), most.width());
+        EXPECT_LE(f.height(), most.height());
+        EXPECT_EQ(f.pos(), room.topLeft());
+        if (maximised) {
+            f.showMaximized();
+        } else {
+            f.show();
+        }
+        const QRect real = maximised ? f.normalGeometry() : f.geometry();
+        f.close();
+        frame.reset();
+        // What is stored is where the window really was, even after a maximised close.
+        EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")),
+                  QStringLiteral("0,1,-1,-1,-1,-1,%1,%2,%3,%4")
+                      .arg(real.left())
+                      .arg(real.top())
+                      .arg(real.right() + 1)
+                      .arg(real.bottom() + 1))
+            << maximised;
+    }
 }
 
 TEST_F(FrameFixture, PaneTexts) {
@@ -170,6 +211,85 @@ TEST_F(FrameFixture, PaneTexts) {
     now += std::chrono::hours(24 * 100);
     f.RunUpdateHandlers();
     EXPECT_EQ(f.PaneText(59148), u" 100:00:01:05");
+}
+
+TEST_F(FrameFixture, PanesFollowWhatChangesThem) {
+    CMainFrame& f = Create();
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        int pane;
+        std::function<QString()> expected;
+    };
+    const Case cases[] = {
+        {"the one-second tick steps the clock", [&] { now += 65s; f.PanelRefresh(); }, 59148,
+         [] { return QStringLiteral(" 0:00:01:05"); }},
+        {"the link watch ends No Data",
+         [&] {
+             state.rxIdle = 0;
+             state.rxIdlePrev = 0;
+             f.LinkWatch();
+         },
+         59147, [&] { return QString::fromStdString(state.spinnerText()); }},
+        {"a BER post shows the frame's totals",
+         [&] {
+             state.farErrorsTotal = 77;
+             f.ApplyBerTexts({"a", "b", "c", "d"});
+         },
+         59146, [] { return QStringLiteral("Far Errors =     77"); }},
+    };
+    for (const Case& c : cases) {
+        c.change();
+        EXPECT_EQ(f.PaneText(c.pane), c.expected()) << c.what;
+    }
+}
+
+// A window on a quiet line wakes for its supervision ticks and for nothing else.
+TEST_F(FrameFixture, QuietWindowWakesOnlyForItsTicks) {
+    FrameEnvironment env;
+    env.state = &state;
+    env.icons = &TestIcons();
+    env.settings = settings.get();
+    env.document = &document;
+    env.prompts = &prompts;
+    env.devices = std::make_unique<FakeSerialDeviceFactory>(ports);
+    env.resolver = resolver;
+    env.sleep = [](std::chrono::milliseconds) {};
+    frame = std::make_unique<CMainFrame>(std::move(env));
+    ASSERT_EQ(frame->OnCreate(), 0);
+    frame->show();
+
+    struct TimerCounter : QObject {
+        std::map<QObject*, int> ticks;
+        bool eventFilter(QObject* receiver, QEvent* event) override {
+            if (event->type() == QEvent::Timer) {
+                ++ticks[receiver];
+            }
+            return false;
+        }
+    } counter;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 400) {  // let the showing settle
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    qApp->installEventFilter(&counter);
+    clock.restart();
+    while (clock.elapsed() < 1300) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    qApp->removeEventFilter(&counter);
+    QObject* const supervision[] = {&frame->PanelRefreshTimer(), &frame->LinkWatchTimer()};
+    int ours = 0;
+    for (const auto& [receiver, n] : counter.ticks) {
+        const bool isSupervision = std::find(std::begin(supervision), std::end(supervision),
+                                             receiver) != std::end(supervision);
+        EXPECT_TRUE(isSupervision) << receiver->metaObject()->className() << " woke " << n
+                                   << " times";
+        ours += isSupervision ? n : 0;
+    }
+    EXPECT_GE(ours, 1);
+    EXPECT_LE(ours, 2);
 }
 
 struct MenuItem {
@@ -281,9 +401,9 @@ TEST_F(FrameFixture, ToolbarButtons) {
 
 TEST_F(FrameFixture, BerMenuActsOnTheMeter) {
     CMainFrame& f = Create();
+    // Each command brings the check marks up to date itself.
     for (int id : {32775, 32776, 32778, 32777}) {
         f.Action(id)->trigger();
-        f.RunUpdateHandlers();
         for (int other = 32775; other <= 32778; ++other) {
             EXPECT_EQ(f.Action(other)->isChecked(), other == id) << id << " " << other;
         }
@@ -291,9 +411,11 @@ TEST_F(FrameFixture, BerMenuActsOnTheMeter) {
     }
     state.nearErrorsTotal = 12;
     state.farErrorsTotal = 34;
+    f.RunUpdateHandlers();
     f.Action(32785)->trigger();
     EXPECT_EQ(state.nearErrorsTotal.load(), 0);
     EXPECT_EQ(state.farErrorsTotal.load(), 0);
+    EXPECT_EQ(f.PaneText(59145), u"Near Errors =      0");
     EXPECT_FALSE(f.Action(32786)->isEnabled());
 }
 
@@ -366,6 +488,12 @@ TEST_F(FrameFixture, RecentFilesKeepFourNewestFirst) {
     }
     EXPECT_EQ(f.RecentFiles(), made.mid(0, 4));
     EXPECT_EQ(settings->ReadRecentFiles(), made.mid(0, 4));
+    // One that no longer opens leaves the list, also the stored one.
+    QFile::remove(made[1]);
+    f.Action(57617)->trigger();
+    made.removeAt(1);
+    EXPECT_EQ(f.RecentFiles(), made.mid(0, 3));
+    EXPECT_EQ(settings->ReadRecentFiles(), made.mid(0, 3));
 }
 
 TEST_F(FrameFixture, DroppedFileOpensAsTheDocument) {

@@ -1,9 +1,14 @@
 // Pane texts, the settings store's read rules, the command line and window placement.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <clocale>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include "app/CommandLine.h"
 #include "app/SettingsStore.h"
@@ -128,7 +133,7 @@ protected:
     // Writes an INI file by hand, as a user editing it would.
     SettingsStore Store(const QByteArray& contents) {
         QDir().mkpath(dir.filePath(QStringLiteral("Verdanne Ltd.")));
-        QFile f(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.ini")));
+        QFile f(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.conf")));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(contents);
         f.close();
@@ -143,6 +148,56 @@ TEST_F(SettingsStoreFile, DefaultsWhenNothingIsStored) {
     EXPECT_EQ(store.ReadPortOpen(), 0);
     EXPECT_FALSE(store.ReadWindowPos().has_value());
     EXPECT_TRUE(store.ReadDevicePaths().empty());
+}
+
+TEST_F(SettingsStoreFile, OnlyARegularFileIsReadOrWritten) {
+    const QString folder = dir.filePath(QStringLiteral("Verdanne Ltd."));
+    const QString file = folder + QStringLiteral("/Kestrel.conf");
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        bool readable;
+    };
+    const Case cases[] = {
+        {"no file yet", [] {}, true},
+        {"a regular file", [&] { Store("[Settings]\nActivePort=2\n"); }, true},
+        {"a FIFO",
+         [&] {
+             QDir().mkpath(folder);
+             ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+         },
+         false},
+        {"a folder", [&] { QDir().mkpath(file); }, false},
+        {"below a file",
+         [&] {
+             QFile f(folder);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        QDir(folder).removeRecursively();
+        QFile::remove(folder);
+        c.make();
+        const QFileInfo before(file);
+        {
+            SettingsStore store(dir.path());
+            EXPECT_EQ(store.Problem().isEmpty(), c.readable) << c.what;
+            EXPECT_EQ(store.FileName(), file);
+            EXPECT_EQ(store.ReadPortOpen(), 0) << c.what;
+            store.WritePortState(3, 1);
+            store.Sync();
+        }
+        // What could not be read is left exactly as it was.
+        if (!c.readable) {
+            const QFileInfo after(file);
+            EXPECT_EQ(after.exists(), before.exists()) << c.what;
+            EXPECT_EQ(after.isFile(), before.isFile()) << c.what;
+            EXPECT_EQ(after.isDir(), before.isDir()) << c.what;
+        } else {
+            EXPECT_EQ(SettingsStore(dir.path()).ReadActivePort(), 3) << c.what;
+        }
+    }
 }
 
 TEST_F(SettingsStoreFile, HandEditedValues) {
@@ -210,20 +265,39 @@ TEST(CommandLine, Options) {
     }
 }
 
-TEST(Placement, KeptOnAScreenThatExists) {
+TEST(Placement, StoredRectanglesOnTheScreensThatExist) {
     const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
-    // On either screen: unchanged.
-    EXPECT_EQ(KeepOnScreens(QRect(100, 100, 800, 600), screens), QRect(100, 100, 800, 600));
-    EXPECT_EQ(KeepOnScreens(QRect(2000, 50, 800, 600), screens), QRect(2000, 50, 800, 600));
-    // On a screen that was unplugged: back onto the first one, inside it.
-    EXPECT_EQ(KeepOnScreens(QRect(3500, 200, 800, 600), screens), QRect(1120, 200, 800, 600));
-    // Title strip above the top: moved down.
-    EXPECT_EQ(KeepOnScreens(QRect(100, -500, 800, 600), screens), QRect(100, 0, 800, 600));
-    // Larger than the screen: shrunk to it.
-    EXPECT_EQ(KeepOnScreens(QRect(-5000, 0, 4000, 3000), screens), QRect(0, 0, 1920, 1080));
-    // Degenerate sizes grow to the minimum.
-    EXPECT_EQ(KeepOnScreens(QRect(10, 10, 0, -5), screens).size(),
-              QSize(kMinWindowWidth, kMinWindowHeight));
+    struct Case {
+        const char* edges;  // left, top, right, bottom as stored
+        QRect expected;
+        bool clamped;
+    };
+    const Case cases[] = {
+        // On either screen: unchanged.
+        {"100,100,900,700", {100, 100, 800, 600}, false},
+        {"2000,50,2800,650", {2000, 50, 800, 600}, false},
+        // On a screen that was unplugged: back onto the first one, inside it.
+        {"3500,200,4300,800", {1120, 200, 800, 600}, true},
+        // Title strip above the top: moved down.
+        {"100,-500,900,100", {100, 0, 800, 600}, true},
+        // Larger than the screen: shrunk to it.
+        {"-5000,0,-1000,3000", {0, 0, 1920, 1080}, true},
+        {"100,100,99999,99999", {0, 0, 1920, 1080}, true},
+        // Degenerate sizes grow to the minimum, in their place.
+        {"10,10,10,5", {10, 10, kMinWindowWidth, kMinWindowHeight}, false},
+        {"1900,10,1910,20", {1720, 10, kMinWindowWidth, kMinWindowHeight}, true},
+        // Extreme edges: the width is computed without overflowing.
+        {"-2147483648,0,2147483647,600", {0, 0, 1920, 600}, true},
+        {"2147483647,2147483647,-2147483648,-2147483648", {1720, 960, 200, 120}, true},
+        {"0,0,99999999999,600", {0, 0, 1920, 600}, true},
+    };
+    for (const Case& c : cases) {
+        const auto p = ParseWindowPos(QStringLiteral("0,1,-1,-1,-1,-1,") + QLatin1String(c.edges));
+        ASSERT_TRUE(p.has_value()) << c.edges;
+        const RestoredRect r = KeepOnScreens(p->left, p->top, p->right, p->bottom, screens);
+        EXPECT_EQ(r.rect, c.expected) << c.edges;
+        EXPECT_EQ(r.clamped, c.clamped) << c.edges;
+    }
 }
 
 }  // namespace
