@@ -17,6 +17,14 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kHangupPause{100};
+// Bytes come in bursts (a frame of 45 characters takes 47 ms at 9600 bit/s, and a USB adapter
+// passes them on in packets up to 16 ms apart). Waking for every byte or packet costs several
+// wake-ups per frame, so after the first byte the thread sleeps until the line has been quiet
+// for kQuietGap, looking first after kSettle, and drains the whole burst with one wake-up.
+// kMaxHold bounds how long any byte waits, so a line that never pauses still flows.
+constexpr std::chrono::milliseconds kSettle{70};
+constexpr std::chrono::milliseconds kQuietGap{20};
+constexpr std::chrono::milliseconds kMaxHold{100};
 // How far above normal we ask to run; the soft RLIMIT_NICE decides what we get.
 constexpr int kWantedNice = -10;
 
@@ -393,7 +401,7 @@ void CComm::SafePoint() {
     parked = false;
 }
 
-void CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
+bool CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
     auto deadline = std::chrono::steady_clock::now() + duration;
     std::unique_lock lock(control);
     while (!stopRequested) {
@@ -403,15 +411,16 @@ void CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
             changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
             parked = false;
             if (endOnPause) {
-                return;
+                return false;
             }
             continue;
         }
         if (changed.wait_until(lock, deadline, [&] { return stopRequested || PauseWanted(); })) {
             continue;
         }
-        return;  // the time is up
+        return true;  // the time is up
     }
+    return false;
 }
 
 void CComm::WaitForWake() {
@@ -473,13 +482,20 @@ int CComm::Run() {
             // that came with it is still served, since the device has already reported it.
             DrainWake();
         }
+        // A hung-up terminal (a USB adapter pulled out, the far end of a pseudo-terminal
+        // closed) reports itself readable and hung up on every wait, with nothing to read.
+        // Only bytes are a sign of life: such a wait hands over what was still queued, if
+        // anything, and never an empty text, or "No Data" could never appear.
+        const bool hungUp = (events & kWaitHangup) != 0;
         std::size_t got = 0;
         if (events & kWaitReadable) {
-            got = DrainBurst(text, buffer);
+            if (!hungUp) {
+                AwaitQuietLine();
+            }
+            got = DrainBurst(text, buffer, !hungUp);
         }
-        // A vanished device (a USB adapter pulled out) reports a hang-up, or readiness with
-        // nothing to read, on every wait. Pause before waiting again instead of spinning.
-        if ((events & kWaitHangup) || ((events & kWaitReadable) && got == 0)) {
+        // Pause before waiting again instead of spinning on a device that answers at once.
+        if (hungUp || ((events & kWaitReadable) && got == 0)) {
             if (!troubleReported) {
                 LinkDebug("port hang-up or error; looking again every %d ms",
                           static_cast<int>(kHangupPause.count()));
@@ -493,7 +509,48 @@ int CComm::Run() {
     return kExitOrderly;
 }
 
-std::size_t CComm::DrainBurst(std::string& text, char* buffer) {
+long CComm::QueuedNow() {
+    return device ? device->QueuedBytes() : -1;
+}
+
+void CComm::AwaitQuietLine() {
+    using Clock = std::chrono::steady_clock;
+    long queued = QueuedNow();
+    if (queued <= 0) {
+        return;  // a wake-up with nothing queued is served at once
+    }
+    const long first = queued;
+    const auto start = Clock::now();
+    const auto deadline = start + kMaxHold;
+    // Time of one character on the line: start bit, data bits, parity and stop bits.
+    const int bits =
+        1 + info.byteSize + (info.parity != 0 ? 1 : 0) + (info.stopBits == 2 ? 2 : 1);
+    const auto charTime = std::chrono::microseconds(
+        1'000'000LL * bits / static_cast<long long>(std::max<std::uint32_t>(info.baudRate, 1)));
+    auto step = kSettle;
+    while (static_cast<std::size_t>(queued) < HandOverThreshold) {
+        const auto now = Clock::now();
+        if (now >= deadline ||
+            !IdleFor(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
+                              step),
+                     true)) {
+            return;  // held long enough, or a pause or shut-down wants the thread
+        }
+        const long later = QueuedNow();
+        if (later <= queued) {
+            return;  // nothing new since the last look: the line is quiet
+        }
+        // Bytes that followed the first one back to back at the line's speed were all in
+        // well before now: the burst is over without another look.
+        if (Clock::now() - start >= (later - first) * charTime + kQuietGap) {
+            return;
+        }
+        queued = later;
+        step = kQuietGap;
+    }
+}
+
+std::size_t CComm::DrainBurst(std::string& text, char* buffer, bool emptyHandOver) {
     std::size_t total = 0;
     std::size_t n = 0;
     do {
@@ -507,8 +564,11 @@ std::size_t CComm::DrainBurst(std::string& text, char* buffer) {
             text.clear();
         }
     } while (n > 0 && Keep());
-    // Every burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
-    HandOver(text);
+    // A burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
+    // Only a device that hung up gets none when nothing came.
+    if (emptyHandOver || !text.empty()) {
+        HandOver(text);
+    }
     return total;
 }
 
