@@ -17,14 +17,18 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kHangupPause{100};
-// Bytes come in bursts (a frame of 45 characters takes 47 ms at 9600 bit/s, and a USB adapter
-// passes them on in packets up to 16 ms apart). Waking for every byte or packet costs several
-// wake-ups per frame, so after the first byte the thread sleeps until the line has been quiet
-// for kQuietGap, looking first after kSettle, and drains the whole burst with one wake-up.
+// Bytes come in bursts. A real line brings a frame of 45 characters over 47 ms at 9600 bit/s
+// (a USB adapter passes them on in packets up to 16 ms apart); waking for every byte or packet
+// costs dozens of wake-ups per frame. On such a trickling line the thread sleeps after the
+// first byte until the line has been quiet for kQuietGap, looking first after kSettle, and
+// drains the whole burst with one more wake-up. A writer that hands over whole frames (a
+// pseudo-terminal) needs no wait, so the thread waits only while the line is seen to trickle.
 // kMaxHold bounds how long any byte waits, so a line that never pauses still flows.
 constexpr std::chrono::milliseconds kSettle{70};
 constexpr std::chrono::milliseconds kQuietGap{20};
 constexpr std::chrono::milliseconds kMaxHold{100};
+// One character of the fixed line (start bit, 8 data bits, stop bit at 9600 bit/s).
+constexpr std::chrono::microseconds kCharTime{1'000'000 * 10 / 9600};
 // How far above normal we ask to run; the soft RLIMIT_NICE decides what we get.
 constexpr int kWantedNice = -10;
 
@@ -457,6 +461,8 @@ int CComm::Run() {
     std::string text;
     char buffer[ReceiveChunk];
     bool troubleReported = false;
+    bool trickling = true;  // until a burst is seen to arrive whole
+    auto lastDrain = std::chrono::steady_clock::time_point{};
     // Without a port to watch there is nothing this loop could ever do.
     if (!device || !device->SetEventMask(kEvRxChar)) {
         return kExitNoEventMask;
@@ -490,9 +496,14 @@ int CComm::Run() {
         std::size_t got = 0;
         if (events & kWaitReadable) {
             if (!hungUp) {
-                AwaitQuietLine();
+                // Bytes right after a drain: the burst went on, so the line trickles.
+                trickling = trickling || std::chrono::steady_clock::now() - lastDrain < kQuietGap;
+                if (trickling) {
+                    trickling = AwaitQuietLine();
+                }
             }
             got = DrainBurst(text, buffer, !hungUp);
+            lastDrain = std::chrono::steady_clock::now();
         }
         // Pause before waiting again instead of spinning on a device that answers at once.
         if (hungUp || ((events & kWaitReadable) && got == 0)) {
@@ -513,41 +524,39 @@ long CComm::QueuedNow() {
     return device ? device->QueuedBytes() : -1;
 }
 
-void CComm::AwaitQuietLine() {
+bool CComm::AwaitQuietLine() {
     using Clock = std::chrono::steady_clock;
     long queued = QueuedNow();
     if (queued <= 0) {
-        return;  // a wake-up with nothing queued is served at once
+        return true;  // a wake-up with nothing queued is served at once, and tells nothing
     }
     const long first = queued;
     const auto start = Clock::now();
     const auto deadline = start + kMaxHold;
-    // Time of one character on the line: start bit, data bits, parity and stop bits.
-    const int bits =
-        1 + info.byteSize + (info.parity != 0 ? 1 : 0) + (info.stopBits == 2 ? 2 : 1);
-    const auto charTime = std::chrono::microseconds(
-        1'000'000LL * bits / static_cast<long long>(std::max<std::uint32_t>(info.baudRate, 1)));
     auto step = kSettle;
+    bool grew = false;
     while (static_cast<std::size_t>(queued) < HandOverThreshold) {
         const auto now = Clock::now();
         if (now >= deadline ||
             !IdleFor(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
                               step),
                      true)) {
-            return;  // held long enough, or a pause or shut-down wants the thread
+            return grew;  // held long enough, or a pause or shut-down wants the thread
         }
         const long later = QueuedNow();
         if (later <= queued) {
-            return;  // nothing new since the last look: the line is quiet
+            return grew;  // nothing new since the last look: the line is quiet
         }
+        grew = true;
         // Bytes that followed the first one back to back at the line's speed were all in
         // well before now: the burst is over without another look.
-        if (Clock::now() - start >= (later - first) * charTime + kQuietGap) {
-            return;
+        if (Clock::now() - start >= (later - first) * kCharTime + kQuietGap) {
+            return true;
         }
         queued = later;
         step = kQuietGap;
     }
+    return grew;
 }
 
 std::size_t CComm::DrainBurst(std::string& text, char* buffer, bool emptyHandOver) {

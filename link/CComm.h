@@ -109,8 +109,9 @@ private:
     // Reads the queue dry in chunks, handing over at the threshold and once at the end; the
     // closing hand-over of empty text is left out unless emptyHandOver.
     std::size_t DrainBurst(std::string& text, char* buffer, bool emptyHandOver);
-    // After the first readable wake-up, sleeps until the burst has arrived (see kQuietGap).
-    void AwaitQuietLine();
+    // After the first readable wake-up, sleeps until the burst has arrived (see kQuietGap);
+    // true when bytes were still arriving after the first look.
+    bool AwaitQuietLine();
     long QueuedNow();
     void HandOver(const std::string& text);
     // Waits for a wake-up when there is no device to wait on.
