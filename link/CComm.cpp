@@ -74,11 +74,11 @@ std::string DeviceResolver::Resolve(const std::string& comName) const {
     if (ec != std::errc() || end != digits.data() + digits.size()) {
         return {};
     }
+    if (number < 1) {
+        return {};  // there is no COM0, whatever a stored path says
+    }
     if (auto it = paths.find(number); it != paths.end()) {
         return it->second;
-    }
-    if (number < 1) {
-        return {};  // there is no COM0
     }
     return "/dev/ttyS" + std::to_string(number - 1);
 }
