@@ -19,8 +19,8 @@ namespace {
 // Groups whose members can read secrets, write disks or become root. Advice to join one of
 // them for the sake of a serial port would hand out far more than the port.
 constexpr std::array<std::string_view, 13> kPrivilegedGroups{
-    "root", "wheel",  "sudo", "admin", "adm",    "shadow",          "disk",
-    "kmem", "sys",    "staff", "docker", "lxd", "systemd-journal"};
+    "root", "wheel", "sudo",  "admin",  "adm", "shadow",         "disk",
+    "kmem", "sys",   "staff", "docker", "lxd", "systemd-journal"};
 
 bool IsPrivileged(const QString& group) {
     const std::string name = group.toStdString();
@@ -41,16 +41,16 @@ bool ReadOwner(const std::string& path, DeviceOwner& owner) {
     std::vector<char> buffer(4096);
     group g{};
     group* foundGroup = nullptr;
-    owner.group = ::getgrgid_r(st.st_gid, &g, buffer.data(), buffer.size(), &foundGroup) == 0 &&
-                          foundGroup
-                      ? QString::fromLocal8Bit(foundGroup->gr_name)
-                      : QString::number(st.st_gid);
+    owner.group =
+        ::getgrgid_r(st.st_gid, &g, buffer.data(), buffer.size(), &foundGroup) == 0 && foundGroup
+            ? QString::fromLocal8Bit(foundGroup->gr_name)
+            : QString::number(st.st_gid);
     passwd p{};
     passwd* foundUser = nullptr;
-    owner.user = ::getpwuid_r(st.st_uid, &p, buffer.data(), buffer.size(), &foundUser) == 0 &&
-                         foundUser
-                     ? QString::fromLocal8Bit(foundUser->pw_name)
-                     : QString::number(st.st_uid);
+    owner.user =
+        ::getpwuid_r(st.st_uid, &p, buffer.data(), buffer.size(), &foundUser) == 0 && foundUser
+            ? QString::fromLocal8Bit(foundUser->pw_name)
+            : QString::number(st.st_uid);
     owner.mode = st.st_mode & 07777;
     return true;
 }
@@ -79,11 +79,11 @@ QString PermissionAdvice(const std::string& devicePath, const DeviceOwner& owner
                    "$USER\n\nthen log out and in again.")
             .arg(path, owner.group);
     }
-    const QString why =
-        groupReadWrite
-            ? QStringLiteral("That group is a privileged one: joining it would give you far "
-                             "more than this port.")
-            : QStringLiteral("Its group may not both read and write it.");
+    const QString why = groupReadWrite
+                            ? QStringLiteral(
+                                  "That group is a privileged one: joining it would give you far "
+                                  "more than this port.")
+                            : QStringLiteral("Its group may not both read and write it.");
     return QStringLiteral(
                "You have no permission to open %1. It belongs to the user \"%2\" and the group "
                "\"%3\" (mode %4). %5 Ask your administrator for a udev rule that gives the "

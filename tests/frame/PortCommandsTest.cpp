@@ -255,7 +255,7 @@ TEST(OpenFailure, JoiningTheGroupIsAdvisedOnlyWhenItIsSafeAndWorks) {
         bool joinAdvised;
     };
     const Case cases[] = {
-        {"dialout", 0660, true},  {"uucp", 0660, true},    {"dialout", 0600, false},
+        {"dialout", 0660, true},  {"uucp", 0660, true},     {"dialout", 0600, false},
         {"dialout", 0640, false}, {"dialout", 0620, false}, {"root", 0660, false},
         {"root", 0600, false},    {"wheel", 0660, false},   {"sudo", 0660, false},
         {"adm", 0660, false},     {"shadow", 0660, false},  {"disk", 0660, false},
