@@ -721,7 +721,8 @@ void CMainFrame::OnPortOpen() {
         if (env.prompts) {
             env.prompts->Exclamation(this, QStringLiteral("Device Not Availlable"),
                                      QStringLiteral("Port Open Error"),
-                                     OpenFailureDetail(comm->DevicePath(), comm->LastOpenError()));
+                                     OpenFailureDetail(comm->DevicePath(), comm->LastOpenError(),
+                                                       comm->Info().portNumber));
         }
     }
     RunUpdateHandlers();

@@ -17,7 +17,7 @@ void Supervision::PanelRefresh() {
         links.tributaryLedRefresh();
     }
     // The counts row is written also while closing.
-    const bool seen = state.alarmSeen.exchange(0) != 0;
+    const bool seen = state.alarmSeen.exchange(0, std::memory_order_acq_rel) != 0;
     if (seen && statistics->IsG821LogOpen()) {
         statistics->WriteCountsRow();
     }

@@ -17,6 +17,18 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kHangupPause{100};
+// Bytes come in bursts. A real line brings a frame of 45 characters over 47 ms at 9600 bit/s
+// (a USB adapter passes them on in packets up to 16 ms apart); waking for every byte or packet
+// costs dozens of wake-ups per frame. On such a trickling line the thread sleeps after the
+// first byte until the line has been quiet for kQuietGap, looking first after kSettle, and
+// drains the whole burst with one more wake-up. A writer that hands over whole frames (a
+// pseudo-terminal) needs no wait, so the thread waits only while the line is seen to trickle.
+// kMaxHold bounds how long any byte waits, so a line that never pauses still flows.
+constexpr std::chrono::milliseconds kSettle{70};
+constexpr std::chrono::milliseconds kQuietGap{20};
+constexpr std::chrono::milliseconds kMaxHold{100};
+// One character of the fixed line (start bit, 8 data bits, stop bit at 9600 bit/s).
+constexpr std::chrono::microseconds kCharTime{1'000'000 * 10 / 9600};
 // How far above normal we ask to run; the soft RLIMIT_NICE decides what we get.
 constexpr int kWantedNice = -10;
 
@@ -62,11 +74,11 @@ std::string DeviceResolver::Resolve(const std::string& comName) const {
     if (ec != std::errc() || end != digits.data() + digits.size()) {
         return {};
     }
+    if (number < 1) {
+        return {};  // there is no COM0, whatever a stored path says
+    }
     if (auto it = paths.find(number); it != paths.end()) {
         return it->second;
-    }
-    if (number < 1) {
-        return {};  // there is no COM0
     }
     return "/dev/ttyS" + std::to_string(number - 1);
 }
@@ -393,7 +405,7 @@ void CComm::SafePoint() {
     parked = false;
 }
 
-void CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
+bool CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
     auto deadline = std::chrono::steady_clock::now() + duration;
     std::unique_lock lock(control);
     while (!stopRequested) {
@@ -403,15 +415,16 @@ void CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
             changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
             parked = false;
             if (endOnPause) {
-                return;
+                return false;
             }
             continue;
         }
         if (changed.wait_until(lock, deadline, [&] { return stopRequested || PauseWanted(); })) {
             continue;
         }
-        return;  // the time is up
+        return true;  // the time is up
     }
+    return false;
 }
 
 void CComm::WaitForWake() {
@@ -448,6 +461,8 @@ int CComm::Run() {
     std::string text;
     char buffer[ReceiveChunk];
     bool troubleReported = false;
+    bool trickling = true;  // until a burst is seen to arrive whole
+    auto lastDrain = std::chrono::steady_clock::time_point{};
     // Without a port to watch there is nothing this loop could ever do.
     if (!device || !device->SetEventMask(kEvRxChar)) {
         return kExitNoEventMask;
@@ -473,13 +488,25 @@ int CComm::Run() {
             // that came with it is still served, since the device has already reported it.
             DrainWake();
         }
+        // A hung-up terminal (a USB adapter pulled out, the far end of a pseudo-terminal
+        // closed) reports itself readable and hung up on every wait, with nothing to read.
+        // Only bytes are a sign of life: such a wait hands over what was still queued, if
+        // anything, and never an empty text, or "No Data" could never appear.
+        const bool hungUp = (events & kWaitHangup) != 0;
         std::size_t got = 0;
         if (events & kWaitReadable) {
-            got = DrainBurst(text, buffer);
+            if (!hungUp) {
+                // Bytes right after a drain: the burst went on, so the line trickles.
+                trickling = trickling || std::chrono::steady_clock::now() - lastDrain < kQuietGap;
+                if (trickling) {
+                    trickling = AwaitQuietLine();
+                }
+            }
+            got = DrainBurst(text, buffer, !hungUp);
+            lastDrain = std::chrono::steady_clock::now();
         }
-        // A vanished device (a USB adapter pulled out) reports a hang-up, or readiness with
-        // nothing to read, on every wait. Pause before waiting again instead of spinning.
-        if ((events & kWaitHangup) || ((events & kWaitReadable) && got == 0)) {
+        // Pause before waiting again instead of spinning on a device that answers at once.
+        if (hungUp || ((events & kWaitReadable) && got == 0)) {
             if (!troubleReported) {
                 LinkDebug("port hang-up or error; looking again every %d ms",
                           static_cast<int>(kHangupPause.count()));
@@ -493,7 +520,46 @@ int CComm::Run() {
     return kExitOrderly;
 }
 
-std::size_t CComm::DrainBurst(std::string& text, char* buffer) {
+long CComm::QueuedNow() {
+    return device ? device->QueuedBytes() : -1;
+}
+
+bool CComm::AwaitQuietLine() {
+    using Clock = std::chrono::steady_clock;
+    long queued = QueuedNow();
+    if (queued <= 0) {
+        return true;  // a wake-up with nothing queued is served at once, and tells nothing
+    }
+    const long first = queued;
+    const auto start = Clock::now();
+    const auto deadline = start + kMaxHold;
+    auto step = kSettle;
+    bool grew = false;
+    while (static_cast<std::size_t>(queued) < HandOverThreshold) {
+        const auto now = Clock::now();
+        if (now >= deadline ||
+            !IdleFor(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
+                              step),
+                     true)) {
+            return grew;  // held long enough, or a pause or shut-down wants the thread
+        }
+        const long later = QueuedNow();
+        if (later <= queued) {
+            return grew;  // nothing new since the last look: the line is quiet
+        }
+        grew = true;
+        // Bytes that followed the first one back to back at the line's speed were all in
+        // well before now: the burst is over without another look.
+        if (Clock::now() - start >= (later - first) * kCharTime + kQuietGap) {
+            return true;
+        }
+        queued = later;
+        step = kQuietGap;
+    }
+    return grew;
+}
+
+std::size_t CComm::DrainBurst(std::string& text, char* buffer, bool emptyHandOver) {
     std::size_t total = 0;
     std::size_t n = 0;
     do {
@@ -507,8 +573,11 @@ std::size_t CComm::DrainBurst(std::string& text, char* buffer) {
             text.clear();
         }
     } while (n > 0 && Keep());
-    // Every burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
-    HandOver(text);
+    // A burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
+    // Only a device that hung up gets none when nothing came.
+    if (emptyHandOver || !text.empty()) {
+        HandOver(text);
+    }
     return total;
 }
 

@@ -106,15 +106,21 @@ public:
 private:
     void ThreadMain();
     int Run();
-    std::size_t DrainBurst(std::string& text, char* buffer);
+    // Reads the queue dry in chunks, handing over at the threshold and once at the end; the
+    // closing hand-over of empty text is left out unless emptyHandOver.
+    std::size_t DrainBurst(std::string& text, char* buffer, bool emptyHandOver);
+    // After the first readable wake-up, sleeps until the burst has arrived (see kQuietGap);
+    // true when bytes were still arriving after the first look.
+    bool AwaitQuietLine();
+    long QueuedNow();
     void HandOver(const std::string& text);
     // Waits for a wake-up when there is no device to wait on.
     void WaitForWake();
     // Parks the thread while a pause is wanted; returns at once otherwise.
     void SafePoint();
     // Sleeps interruptibly, parking on pause; a shut-down ends it. With endOnPause, a pause
-    // also ends the sleep once the thread is resumed.
-    void IdleFor(std::chrono::milliseconds duration, bool endOnPause);
+    // also ends the sleep once the thread is resumed. true when the whole time passed.
+    bool IdleFor(std::chrono::milliseconds duration, bool endOnPause);
     bool Keep() const;
     void Wake();
     void DrainWake();

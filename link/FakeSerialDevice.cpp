@@ -335,10 +335,14 @@ ModemQuery FakeSerialDevice::GetModemLines(unsigned& lines) {
 
 long FakeSerialDevice::QueuedBytes() {
     if (!line) {
+        errno = EBADF;
         return -1;
     }
     std::lock_guard lock(line->mutex);
-    if (line->gone || line->failQueueQuery) {
+    // A hung-up terminal refuses the query with EIO; bytes that came before the hang-up are
+    // still offered here.
+    if ((line->gone && line->queue.empty()) || line->failQueueQuery) {
+        errno = EIO;
         return -1;
     }
     return static_cast<long>(line->queue.size());
@@ -350,11 +354,13 @@ long FakeSerialDevice::Read(void* buffer, std::size_t n) {
     }
     std::lock_guard lock(line->mutex);
     line->readRequests.push_back(n);
-    if (line->gone) {
-        return -1;
-    }
     if (line->failReads > 0) {
         --line->failReads;
+        errno = EIO;
+        return -1;
+    }
+    if (line->gone && line->queue.empty()) {
+        errno = EIO;
         return -1;
     }
     std::size_t count = std::min(n, line->queue.size());
@@ -397,7 +403,11 @@ unsigned FakeSerialDevice::Wait(int wakeFd) {
         }
         std::lock_guard lock(line->mutex);
         if (line->gone) {
+            // As a hung-up tty polls: readable and hung up together, on every wait.
             events |= kWaitHangup;
+            if (line->eventMask & kEvRxChar) {
+                events |= kWaitReadable;
+            }
         } else if (line->eventPending && (line->eventMask & kEvRxChar)) {
             line->eventPending = false;
             events |= kWaitReadable;

@@ -28,7 +28,9 @@ public:
     void Deliver(std::string_view bytes);
     // A receive event with nothing newly queued.
     void RaiseEvent();
-    // The device vanishes: waits report a hang-up, queries and reads fail. false restores it.
+    // The device vanishes as a Linux tty does when it hangs up: every wait reports it
+    // readable and hung up at once, and once the bytes queued before are read, the queue
+    // query and reads fail with EIO. false restores it.
     void HangUp(bool gone = true);
     // The modem-status inputs the MUX drives (kLineCts, kLineDsr, kLineRing, kLineCd).
     void SetModemInputs(unsigned lines);

@@ -23,7 +23,9 @@ constexpr unsigned kLof = 0x40;
 constexpr unsigned kRai = 0x10;
 
 // The user-interface thread reads each field on its own and needs no ordering between them,
-// so the many stores of a pass need not each be a full fence.
+// so the many stores of a pass need not each be a full fence. The two flags that tell it a
+// frame is ready to be written down (alarmSeen, statusChanged) are the exception: they are
+// published with release at the end of the pass.
 template <typename T, typename V>
 void Set(std::atomic<T>& field, V value) {
     field.store(static_cast<T>(value), std::memory_order_relaxed);
@@ -242,7 +244,6 @@ bool FrameParser::Pass() {
     const bool localAlarm = local.alarm;
     Set(state.localAlarm, localAlarm ? 1 : 0);
     if (localAlarm) {
-        Set(state.alarmSeen, 1);
         state.localAlarmSeconds.fetch_add(1);
     }
     const double near = ReadCountField(buf.substr(c + 1, 4));
@@ -267,7 +268,6 @@ bool FrameParser::Pass() {
     }
     const EndFlags remote = DecodeStatus(remoteStatus);
     if (remote.alarm) {
-        Set(state.alarmSeen, 1);
         state.remoteAlarmSeconds.fetch_add(1);
     }
     // Under a local alarm the remote end's report cannot be trusted: it is counted above
@@ -276,7 +276,6 @@ bool FrameParser::Pass() {
     Set(state.remoteAis, localAlarm ? 0 : remote.ais);
     Set(state.remoteLof, localAlarm ? 0 : remote.lof);
     Set(state.remoteRai, localAlarm ? 0 : remote.rai);
-    Set(state.statusChanged, changed);
 
     const double far = ReadCountField(buf.substr(r + c + 1, 4));
     state.farErrorsCumulative.fetch_add(static_cast<std::int64_t>(far));
@@ -290,6 +289,12 @@ bool FrameParser::Pass() {
             Set(state.tribNoSig[i], (v >> (6 - 2 * j)) & 1u);
         }
         pos += (k < 3) ? 3 : 7;
+    }
+    // The flags go out last, with release: a tick that takes one with acquire finds every
+    // count and indication of this frame, so its row cannot miss them.
+    state.statusChanged.store(changed, std::memory_order_release);
+    if (localAlarm || remote.alarm) {
+        state.alarmSeen.store(1, std::memory_order_release);
     }
     Consume(pos);  // 2c + 41
     lastPass = {true, localAlarm, remote.alarm, near, far};

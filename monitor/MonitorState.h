@@ -46,11 +46,18 @@ struct MonitorState {
     static constexpr std::uint8_t kLocalChanged = 1;
     static constexpr std::uint8_t kRemoteChanged = 2;
     std::atomic<std::uint8_t> statusChanged{0};
-    int localStatusChanged() const { return (statusChanged.load() & kLocalChanged) ? 1 : 0; }
-    int remoteStatusChanged() const { return (statusChanged.load() & kRemoteChanged) ? 1 : 0; }
+    // The parser publishes the pair with release after the frame's indications; it is read
+    // with acquire so that they are seen with it.
+    int localStatusChanged() const {
+        return (statusChanged.load(std::memory_order_acquire) & kLocalChanged) ? 1 : 0;
+    }
+    int remoteStatusChanged() const {
+        return (statusChanged.load(std::memory_order_acquire) & kRemoteChanged) ? 1 : 0;
+    }
     // Takes the pair and clears it in one step; true when the last pass changed both bytes.
     bool ConsumeBothStatusChanged() {
-        return statusChanged.exchange(0) == (kLocalChanged | kRemoteChanged);
+        return statusChanged.exchange(0, std::memory_order_acq_rel) ==
+               (kLocalChanged | kRemoteChanged);
     }
 
     // Status bytes of the last applied frame; 255 makes the next frame count as a change.
@@ -63,6 +70,8 @@ struct MonitorState {
 
     // Counters. 64-bit so that years of frames cannot overflow them.
     std::atomic<std::int64_t> frameCount{0};
+    // Set by the parser with release once the frame's counters below are added; taken with
+    // acquire before they are written into a row.
     std::atomic<std::uint8_t> alarmSeen{0};
     std::atomic<std::int64_t> localAlarmSeconds{0};
     std::atomic<std::int64_t> nearErrorsCumulative{0};

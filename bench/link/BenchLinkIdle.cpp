@@ -1,8 +1,9 @@
-// CPU time the receive thread uses with the port open and silent, and after the device vanished.
+// CPU time the receive thread uses with the port open and silent, and after the device vanished;
+// and how often it wakes up for each frame that arrives.
 //
 // Run: bench_link_idle [--period=SECONDS] [benchmark flags]; the period defaults to 10 s.
 // The main thread only sleeps while it measures, so the process's CPU time is the receive
-// thread's.
+// thread's. The wake-up counts are the receive thread's own voluntary context switches.
 #include <benchmark/benchmark.h>
 #include <pty.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,6 +33,18 @@ double ProcessCpuSeconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Times the thread gave up the processor to wait: each is one wake-up afterwards.
+long VoluntarySwitches(pid_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+            return std::atol(line.c_str() + 24);
+        }
+    }
+    return -1;
 }
 
 class CountingDevice : public kestrel::PosixSerialDevice {
@@ -122,6 +136,89 @@ void MeasureIdle(benchmark::State& state, bool vanish) {
     }
 }
 
+// Frames of 45 characters, one every 200 ms, written either a byte at a time at the pace of a
+// 9600 bit/s line (one every 1.04 ms) or all at once as a pseudo-terminal writer does.
+void MeasureWakesPerFrame(benchmark::State& state, bool paced) {
+    constexpr int kFrames = 20;
+    constexpr auto kFramePeriod = 200ms;
+    constexpr auto kCharTime = std::chrono::microseconds(1042);
+    const std::string frame = std::string(44, 'R') + "\r";
+    for (auto _ : state) {
+        int master = -1;
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            state.SkipWithError("openpty failed");
+            return;
+        }
+        ::close(slave);
+
+        kestrel::MonitorState monitor;
+        std::mutex frameMutex;
+        std::atomic<long> handOvers{0};
+        std::atomic<pid_t> receiver{0};
+        kestrel::DeviceResolver resolver;
+        resolver.SetPath(1, name);
+        kestrel::CComm comm(
+            monitor, frameMutex,
+            [&](std::string_view) {
+                receiver = ::gettid();
+                ++handOvers;
+            },
+            kestrel::MakePosixSerialDeviceFactory(), resolver);
+        comm.SetStartupDelay(0ms);
+        comm.Start();
+        comm.SetPortOpen(true);
+        if (!comm.IsPortOpen()) {
+            state.SkipWithError("cannot open the pty");
+            ::close(master);
+            return;
+        }
+        comm.ResumeThread();
+        [[maybe_unused]] ssize_t w = ::write(master, "ping", 4);
+        while (receiver.load() == 0) {
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(kFramePeriod);
+
+        const long handOversBefore = handOvers.load();
+        const long switchesBefore = VoluntarySwitches(receiver.load());
+        auto next = std::chrono::steady_clock::now();
+        for (int f = 0; f < kFrames; ++f) {
+            if (paced) {
+                auto at = next;
+                for (char ch : frame) {
+                    std::this_thread::sleep_until(at);
+                    w = ::write(master, &ch, 1);
+                    at += kCharTime;
+                }
+            } else {
+                std::this_thread::sleep_until(next);
+                w = ::write(master, frame.data(), frame.size());
+            }
+            next += kFramePeriod;
+        }
+        std::this_thread::sleep_until(next);
+        const long switches = VoluntarySwitches(receiver.load()) - switchesBefore;
+
+        state.counters["wakes_per_frame"] = static_cast<double>(switches) / kFrames;
+        state.counters["hand_overs_per_frame"] =
+            static_cast<double>(handOvers.load() - handOversBefore) / kFrames;
+
+        comm.SuspendThread();
+        comm.SetPortOpen(false);
+        comm.Shutdown();
+        ::close(master);
+    }
+}
+
+void BM_WakesPerFramePaced(benchmark::State& state) {
+    MeasureWakesPerFrame(state, true);
+}
+void BM_WakesPerFrameAtOnce(benchmark::State& state) {
+    MeasureWakesPerFrame(state, false);
+}
+
 void BM_IdleOpenPort(benchmark::State& state) {
     MeasureIdle(state, false);
 }
@@ -131,6 +228,8 @@ void BM_VanishedDevice(benchmark::State& state) {
 
 BENCHMARK(BM_IdleOpenPort)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_VanishedDevice)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_WakesPerFramePaced)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_WakesPerFrameAtOnce)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -277,13 +277,55 @@ TEST_F(FrameFixture, PortSettingsDialogShowsTheTemplate) {
 }
 
 TEST(OpenFailure, DetailNamesTheDeviceAndTheFix) {
-    EXPECT_TRUE(OpenFailureDetail("/dev/ttyUSB7", ENOENT).contains(u"/dev/ttyUSB7"));
-    EXPECT_TRUE(OpenFailureDetail("/dev/ttyUSB7", ENOENT).contains(u"--device"));
-    EXPECT_TRUE(OpenFailureDetail("/dev/ttyS1", EBUSY).contains(u"in use"));
-    // A device that exists: its owning group and the command that admits the user.
-    const QString denied = OpenFailureDetail("/dev/null", EACCES);
-    EXPECT_TRUE(denied.contains(u"usermod -aG root")) << denied.toStdString();
-    EXPECT_TRUE(OpenFailureDetail("/x", EIO).contains(u"/x"));
+    struct Case {
+        std::string path;
+        int error;
+        const char* says;
+        const char* neverSays;
+    };
+    const Case cases[] = {
+        {"/dev/ttyUSB7", ENOENT, "/dev/ttyUSB7", "  "},
+        {"/dev/ttyUSB7", ENOENT, "--device", nullptr},
+        {"/dev/ttyS1", EBUSY, "in use", nullptr},
+        {"/x", EIO, "/x", nullptr},
+        // No path: the port is named, and no double blank stands where the path would.
+        {"", ENOENT, "COM0", "  "},
+        // A device that exists but belongs to root: no advice to join root's group.
+        {"/dev/null", EACCES, "udev rule", "usermod"},
+    };
+    for (const auto& c : cases) {
+        const QString detail = OpenFailureDetail(c.path, c.error);
+        EXPECT_TRUE(detail.contains(QString::fromUtf8(c.says))) << detail.toStdString();
+        if (c.neverSays) {
+            EXPECT_FALSE(detail.contains(QString::fromUtf8(c.neverSays))) << detail.toStdString();
+        }
+    }
+}
+
+TEST(OpenFailure, JoiningTheGroupIsAdvisedOnlyWhenItIsSafeAndWorks) {
+    struct Case {
+        const char* group;
+        unsigned mode;
+        bool joinAdvised;
+    };
+    const Case cases[] = {
+        {"dialout", 0660, true},  {"uucp", 0660, true},     {"dialout", 0600, false},
+        {"dialout", 0640, false}, {"dialout", 0620, false}, {"root", 0660, false},
+        {"root", 0600, false},    {"wheel", 0660, false},   {"sudo", 0660, false},
+        {"adm", 0660, false},     {"shadow", 0660, false},  {"disk", 0660, false},
+    };
+    for (const auto& c : cases) {
+        const DeviceOwner owner{QStringLiteral("root"), QString::fromLatin1(c.group), c.mode};
+        const QString advice = PermissionAdvice("/dev/ttyUSB0", owner);
+        const QString join = QStringLiteral("usermod -aG %1").arg(owner.group);
+        EXPECT_EQ(advice.contains(join), c.joinAdvised) << c.group << " " << c.mode;
+        if (!c.joinAdvised) {
+            EXPECT_FALSE(advice.contains(u"usermod -aG")) << advice.toStdString();
+            // Who owns it, and the rule that would let the user in.
+            EXPECT_TRUE(advice.contains(u"\"root\"")) << advice.toStdString();
+            EXPECT_TRUE(advice.contains(u"KERNEL==\"ttyUSB0\"")) << advice.toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ protected:
 TEST(DeviceResolverTest, MapsPortNamesToPaths) {
     DeviceResolver r;
     r.SetPath(2, "/tmp/mux-pty");
+    r.SetPath(0, "/tmp/stored-for-com0");
     struct Case {
         const char* name;
         const char* path;

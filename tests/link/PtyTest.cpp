@@ -209,10 +209,13 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     ASSERT_TRUE(recorder.WaitForBytes(5));
 
     auto before = waits.load();
+    auto handOvers = recorder.Count();
     pty.CloseMaster();
     std::this_thread::sleep_for(500ms);
     // Five or so looks with the pause between them; a busy loop makes many thousands.
     EXPECT_LE(waits.load() - before, 20u);
+    // The hung-up terminal polls readable every time, but that is no sign of life.
+    EXPECT_EQ(recorder.Count(), handOvers);
     comm->IsModemActive();
     comm->SuspendThread();
     comm->SetPortOpen(false);
@@ -224,6 +227,17 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     comm->ResumeThread();
     ASSERT_TRUE(other.Send("again"));
     ASSERT_TRUE(recorder.WaitForBytes(10));
+}
+
+// What the fake device copies: a terminal whose far end closed is readable and hung up at
+// once, and its queue can no longer be asked.
+TEST_F(PtyTest, HungUpTerminalPollsReadableAndHungUp) {
+    PosixSerialDevice device;
+    ASSERT_EQ(device.Open(pty.path), 0);
+    ASSERT_TRUE(device.SetEventMask(kEvRxChar));
+    pty.CloseMaster();
+    EXPECT_EQ(device.Wait(-1), kWaitReadable | kWaitHangup);
+    EXPECT_EQ(device.QueuedBytes(), -1);
 }
 
 TEST_F(PtyTest, DeviceOpensNonBlockingAndCloseOnExec) {

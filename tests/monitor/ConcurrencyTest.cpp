@@ -1,6 +1,7 @@
 // The user-interface thread's resets and reads race with the parser only on atomic fields.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -45,6 +46,45 @@ TEST(MonitorConcurrency, ResetsAndCommandsWhileFramesArrive) {
     receiver.join();
     EXPECT_EQ(d.state.frameCount, 4000);
     EXPECT_LE(bothChanged, 4000);
+}
+
+// PanelRefresh takes alarmSeen and then writes the counters into a row. A tick that takes the
+// flag while the frame that set it is being decoded must still find that frame's counts, or
+// the row misses them and no later tick writes them.
+TEST(MonitorConcurrency, AlarmSeenIsPublishedAfterTheFramesCounts) {
+    Decoder d;
+    const std::string alarm = test::Clear(0x08, 1, 0x08, 1);  // no input signal at both ends
+    constexpr int kFrames = 3000;
+    std::atomic<int> go{0};
+    std::atomic<int> parsed{0};
+    std::thread receiver([&] {
+        for (int i = 1; i <= kFrames; ++i) {
+            while (go.load() != i) {
+            }
+            d.parser.Parse(alarm);
+            parsed = i;
+        }
+    });
+    int partialRows = 0;
+    for (int i = 1; i <= kFrames; ++i) {
+        go = i;
+        std::int64_t rowFar = -1;
+        std::int64_t rowNear = -1;
+        std::int64_t rowRemote = -1;
+        for (bool last = false; !last;) {
+            last = parsed.load() == i;
+            if (d.state.alarmSeen.exchange(0, std::memory_order_acq_rel) != 0) {
+                rowNear = d.state.nearErrorsCumulative.load();
+                rowRemote = d.state.remoteAlarmSeconds.load();
+                rowFar = d.state.farErrorsCumulative.load();
+            }
+        }
+        if (rowNear != i || rowRemote != i || rowFar != i) {
+            ++partialRows;
+        }
+    }
+    receiver.join();
+    EXPECT_EQ(partialRows, 0);
 }
 
 }  // namespace
