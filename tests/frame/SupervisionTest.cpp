@@ -8,7 +8,7 @@
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
 #include "display/Refresh.h"
-#include "frame/Supervision.h"
+#include "session/Supervision.h"
 
 namespace kestrel::test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "frame/StatisticsHooks.h"
+#include "session/StatisticsHooks.h"
 #include "monitor/MonitorState.h"
 
 namespace kestrel {
