@@ -130,20 +130,22 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     }
     EXPECT_EQ(log.find("south: alarm"), std::string::npos) << log;
 
-    // Each event log: on before the connection, the connection, alarm rows of the north only,
-    // off while connected.
+    // Each event log: on before the connection, the connection, off while connected. Between
+    // them alarm rows: the first frame after the connection changes both bytes and may give
+    // one with what it carries (the end of the north's AIS changes its local byte alone).
     for (const char* file : {"north.csv", "south.csv"}) {
+        const bool north = std::string(file) == "north.csv";
         bool crlf = false;
         const auto rows = Rows(ReadFile(Path(file)), crlf);
         EXPECT_TRUE(crlf) << file;
         ASSERT_GE(rows.size(), 3u) << file << Show(rows);
+        ASSERT_LE(rows.size(), 4u) << file << Show(rows);
         EXPECT_TRUE(Matches(rows.front(), ",NC,{10}")) << Show(rows);
         EXPECT_TRUE(Matches(rows[1], ",{11}")) << Show(rows);
         EXPECT_TRUE(Matches(rows.back(), ",{11}")) << Show(rows);
-        for (std::size_t i = 2; i + 1 < rows.size(); ++i) {
-            EXPECT_TRUE(Matches(rows[i], ",,,AIS ,{7}")) << Show(rows);
+        if (rows.size() == 4) {
+            EXPECT_TRUE(Matches(rows[2], north ? ",,,(AIS )?,{7}" : ",{10}")) << Show(rows);
         }
-        EXPECT_LE(rows.size(), std::string(file) == "north.csv" ? 4u : 3u) << Show(rows);
     }
     // The G.821 logs: on, connection, a counts row per second with an alarm, off.
     bool crlf = false;
