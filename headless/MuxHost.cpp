@@ -109,21 +109,25 @@ void MuxHost::Close() {
 // What the session tells
 
 void MuxHost::PanelRefreshed(const PanelPicture& picture) {
+    if (picture == shown) {
+        return;  // the usual second: nothing to tell
+    }
     for (std::size_t i = 0; i < picture.alarms.size(); ++i) {
         if (picture.alarms[i] != shown.alarms[i]) {
             Log(std::string("alarm ") + kAlarmIndications[i].name +
                 (picture.alarms[i] ? " on" : " off"));
         }
     }
+    auto tell = [this](int i, const char* kind, bool on) {
+        Log(std::string("tributary ") + (IsLocalTributary(i) ? "local " : "remote ") +
+            std::to_string(i % kTributariesPerEnd + 1) + kind + (on ? " on" : " off"));
+    };
     for (int i = 0; i < kTribCount; ++i) {
-        const std::string trib = std::string("tributary ") +
-                                 (IsLocalTributary(i) ? "local " : "remote ") +
-                                 std::to_string(i % kTributariesPerEnd + 1);
         if (picture.tribNoSig[i] != shown.tribNoSig[i]) {
-            Log(trib + " No Signal" + (picture.tribNoSig[i] ? " on" : " off"));
+            tell(i, " No Signal", picture.tribNoSig[i]);
         }
         if (picture.tribCErr[i] != shown.tribCErr[i]) {
-            Log(trib + " code errors" + (picture.tribCErr[i] ? " on" : " off"));
+            tell(i, " code errors", picture.tribCErr[i]);
         }
     }
     shown = picture;
