@@ -41,7 +41,8 @@ bool IsPlainName(const std::string& name) {
 // "COM" and a number, as the window names its ports.
 std::optional<int> ComNumber(const std::string& device) {
     if (device.size() < 4 || device.compare(0, 3, "COM") != 0 || device.size() > 6 ||
-        !std::all_of(device.begin() + 3, device.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        !std::all_of(device.begin() + 3, device.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     return std::stoi(device.substr(3));
@@ -200,7 +201,8 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
-        if (const auto eq = option.find('='); option.rfind("--", 0) == 0 && eq != std::string::npos) {
+        if (const auto eq = option.find('=');
+            option.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = option.substr(eq + 1);
             option = option.substr(0, eq);
         }

@@ -18,8 +18,7 @@ const char* LedText(bool lit, bool red) {
 
 }  // namespace
 
-MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine,
-                 SessionOptions base)
+MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, SessionOptions base)
     : config(std::move(cfg)),
       statusPath(statusDir.empty() ? std::string() : statusDir + "/" + config.name + ".json"),
       log(std::move(logLine)) {
@@ -40,7 +39,8 @@ void MuxHost::Log(const std::string& text) const {
 }
 
 void MuxHost::Start() {
-    Log("watching " + config.device + (config.path != config.device ? " (" + config.path + ")" : ""));
+    Log("watching " + config.device +
+        (config.path != config.device ? " (" + config.path + ")" : ""));
     if (session->StartLink(config.portNumber, true)) {
         Log("PORT: OPENED");
         openErrorTold = -1;

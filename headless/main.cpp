@@ -35,8 +35,7 @@ public:
         Every(panel, kestrel::Supervision::kPanelRefreshMs, &MuxHost::PanelTick);
         Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
         Every(flush, kestrel::MonitorState::logFlushPeriodMs, &MuxHost::FlushTick);
-        Every(retry, static_cast<int>(MuxHost::kRetryInterval.count() * 1000),
-              &MuxHost::RetryTick);
+        Every(retry, static_cast<int>(MuxHost::kRetryInterval.count() * 1000), &MuxHost::RetryTick);
     }
 
     void Start() {
@@ -120,8 +119,8 @@ int main(int argc, char** argv) {
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         signalfd_siginfo info{};
         if (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            LogLine(std::string("kestrel-headless: ") + strsignal(static_cast<int>(info.ssi_signo)) +
-                    "; stopping");
+            LogLine(std::string("kestrel-headless: ") +
+                    strsignal(static_cast<int>(info.ssi_signo)) + "; stopping");
         }
         notifier.setEnabled(false);
         QCoreApplication::quit();

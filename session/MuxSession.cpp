@@ -44,15 +44,8 @@ MuxSession::MuxSession(SessionOptions opts)
       meter(state),
       parser(state, meter),
       berSink(options.observer),
-      statistics(state,
-                 StatisticsLog::Options{
-                     [this](const std::string& message) {
-                         // Recording stopped or never started; the monitoring goes on.
-                         if (options.observer) {
-                             options.observer->StatisticsNotice(message);
-                         }
-                     },
-                     options.wallClock, options.sleep, nullptr}),
+      statistics(state, StatisticsLog::Options{[this](const std::string& m) { Notice(m); },
+                                               options.wallClock, options.sleep, nullptr}),
       statisticsHooks(statistics),
       supervision(state, statisticsHooks,
                   Supervision::Links{
@@ -160,8 +153,7 @@ void MuxSession::Close() {
 
 void MuxSession::AlarmStep(bool bothChanged, const std::function<void()>& writeAlarmRow) {
     // One alarm row per frame that changed both status bytes, and only while connected.
-    if (state.closing.load() == 0 && state.connected.load() != 0 && bothChanged &&
-        writeAlarmRow) {
+    if (state.closing.load() == 0 && state.connected.load() != 0 && bothChanged && writeAlarmRow) {
         writeAlarmRow();
     }
 }
@@ -216,6 +208,13 @@ bool MuxSession::LogFlush() {
     const bool again = statistics.LogFlush(frameMutex);
     NoteStatistics();
     return again;
+}
+
+void MuxSession::Notice(const std::string& message) {
+    // Recording stopped or never started; the monitoring goes on.
+    if (options.observer) {
+        options.observer->StatisticsNotice(message);
+    }
 }
 
 void MuxSession::NoteStatistics() {

@@ -165,6 +165,7 @@ private:
     void Trace(const char* step) const;
     void AlarmStep(bool bothChanged, const std::function<void()>& writeAlarmRow);
     void TributaryStep();
+    void Notice(const std::string& message);
     // Tells the observer when the statistics went on or off since it was last told.
     void NoteStatistics();
 

@@ -27,7 +27,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     const Case cases[] = {
         {{"--config", ini}, "", {"north /dev/ttyS2 3 " + d + "/n.csv", "south.2 /dev/null 1 "}, d},
         {{"--config=" + ini, "--status-dir", "/tmp"}, "", {}, "/tmp"},
-        {{"--device", "/dev/pts/7", "--record", d + "/x.csv"}, "", {"7 /dev/pts/7 1 " + d + "/x.csv"}, ""},
+        {{"--device", "/dev/pts/7", "--record", d + "/x.csv"},
+         "",
+         {"7 /dev/pts/7 1 " + d + "/x.csv"},
+         ""},
         {{"--device=COM1", "--name", "lab"}, "", {"lab /dev/ttyS0 1 "}, ""},
         {{}, "nothing to watch", {}, ""},
         {{"--record", "x.csv"}, "--record and --name need --device", {}, ""},
@@ -38,7 +41,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--device"}, "--device needs a value", {}, ""},
         {{"--verbose"}, "unknown option '--verbose'", {}, ""},
         {{"--config", d + "/none.ini"}, "none.ini: cannot be read", {}, ""},
-        {{"--device", "/dev/null", "--record", ini + "/x.csv"}, "folder " + ini + " does not exist", {}, ""},
+        {{"--device", "/dev/null", "--record", ini + "/x.csv"},
+         "folder " + ini + " does not exist",
+         {},
+         ""},
     };
     for (const Case& c : cases) {
         Config config;
@@ -57,7 +63,8 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         }
         std::vector<std::string> got;
         for (const MuxConfig& m : config.muxes) {
-            got.push_back(m.name + " " + m.path + " " + std::to_string(m.portNumber) + " " + m.record);
+            got.push_back(m.name + " " + m.path + " " + std::to_string(m.portNumber) + " " +
+                          m.record);
         }
         EXPECT_EQ(got, c.muxes) << what;
     }

@@ -58,13 +58,16 @@ protected:
         b.child.Kill();
     }
 
-    std::string Path(const char* name) const { return dir.filePath(QLatin1String(name)).toStdString(); }
+    std::string Path(const char* name) const {
+        return dir.filePath(QLatin1String(name)).toStdString();
+    }
 
     bool StartHeadless(const std::string& config) {
         std::ofstream(Path("kestrel.ini")) << config;
-        return headless.Start(KESTREL_HEADLESS_PROGRAM,
-                              {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString()},
-                              Path("headless.out"), Path("headless.err"), {"LC_ALL=C"});
+        return headless.Start(
+            KESTREL_HEADLESS_PROGRAM,
+            {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString()},
+            Path("headless.out"), Path("headless.err"), {"LC_ALL=C"});
     }
 
     std::optional<QJsonObject> Status(const char* name) const {
@@ -112,9 +115,12 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     ASSERT_TRUE(WaitFor("north", Connected, 8s));
     ASSERT_TRUE(WaitFor("south", Connected, 4s));
     ASSERT_TRUE(a.Resume() && b.Resume());
-    ASSERT_TRUE(WaitFor("north", [](const QJsonObject& s) { return AlarmLed(s, 1125) == u"y"; }, 6s));
-    ASSERT_TRUE(WaitFor("north", [](const QJsonObject& s) { return FrameCount(s) >= 10; }, 6s));
-    ASSERT_TRUE(WaitFor("south", [](const QJsonObject& s) { return FrameCount(s) >= 4; }, 2s));
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return AlarmLed(s, 1125) == u"y"; }, 6s));
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return FrameCount(s) >= 10; }, 6s));
+    ASSERT_TRUE(WaitFor(
+        "south", [](const QJsonObject& s) { return FrameCount(s) >= 4; }, 2s));
     Stop();
     for (const char* name : {"north", "south"}) {
         const auto last = Status(name);
@@ -123,9 +129,9 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
         EXPECT_FALSE((*last)[QStringLiteral("statistics")].toBool()) << name;
     }
     const std::string log = Log();
-    for (const char* line : {"north: MUX CONNECTED\n", "south: MUX CONNECTED\n",
-                             "north: alarm local AIS on\n", "north: alarm local AIS off\n",
-                             "north: statistics off\n", "south: statistics off\n"}) {
+    for (const char* line :
+         {"north: MUX CONNECTED\n", "south: MUX CONNECTED\n", "north: alarm local AIS on\n",
+          "north: alarm local AIS off\n", "north: statistics off\n", "south: statistics off\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
     }
     EXPECT_EQ(log.find("south: alarm"), std::string::npos) << log;
@@ -152,13 +158,15 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     const auto north = Rows(ReadFile(Path("northG821.csv")), crlf);
     EXPECT_TRUE(crlf);
     ASSERT_GE(north.size(), 5u) << Show(north);
-    EXPECT_TRUE(Matches(north.front(), ",NC") && Matches(north[1], ",") && Matches(north.back(), ""))
+    EXPECT_TRUE(Matches(north.front(), ",NC") && Matches(north[1], ",") &&
+                Matches(north.back(), ""))
         << Show(north);
     for (std::size_t i = 2; i + 1 < north.size(); ++i) {
         EXPECT_TRUE(Matches(north[i], ",,\\d+,\\d+,\\d+,\\d+")) << Show(north);
     }
     // Every alarm frame counted: eight local alarm seconds, 8 x 3 near and 8 x 4 far errors.
-    EXPECT_TRUE(QString::fromStdString(north[north.size() - 2]).endsWith(",,8,24,0,32")) << Show(north);
+    EXPECT_TRUE(QString::fromStdString(north[north.size() - 2]).endsWith(",,8,24,0,32"))
+        << Show(north);
     const auto south = Rows(ReadFile(Path("southG821.csv")), crlf);
     ASSERT_EQ(south.size(), 3u) << Show(south);
     EXPECT_TRUE(crlf && Matches(south[0], ",NC") && Matches(south[1], ",") && Matches(south[2], ""))
@@ -170,23 +178,23 @@ TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
     const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "4", "--link", link};
     ASSERT_TRUE(a.Start(dirA, simArgs)) << a.Stderr();
     ASSERT_TRUE(b.Start(dirB, {"--scenario", "quiet", "--rate", "4"})) << b.Stderr();
-    ASSERT_TRUE(StartHeadless("[mux/north]\ndevice=" + link + "\n[mux/south]\ndevice=" + b.Path() +
-                              "\n"));
+    ASSERT_TRUE(
+        StartHeadless("[mux/north]\ndevice=" + link + "\n[mux/south]\ndevice=" + b.Path() + "\n"));
     ASSERT_TRUE(WaitFor("north", Connected, 8s));
     ASSERT_TRUE(WaitFor("south", Connected, 4s));
 
     a.child.Kill();
-    ASSERT_TRUE(WaitFor("north", [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: CLOSED"; },
-                        5s));
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: CLOSED"; }, 5s));
     const long long southBefore = FrameCount(*Status("south"));
     ASSERT_TRUE(a.Start(dirA, simArgs)) << a.Stderr();
-    ASSERT_TRUE(WaitFor("north",
-                        [](const QJsonObject& s) {
-                            return Pane(s, "port") == u"PORT: OPENED" && Connected(s);
-                        },
-                        6s));
+    ASSERT_TRUE(WaitFor(
+        "north",
+        [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED" && Connected(s); },
+        6s));
     const long long northAfter = FrameCount(*Status("north"));
-    ASSERT_TRUE(WaitFor("north", [&](const QJsonObject& s) { return FrameCount(s) > northAfter; }, 3s));
+    ASSERT_TRUE(WaitFor(
+        "north", [&](const QJsonObject& s) { return FrameCount(s) > northAfter; }, 3s));
     EXPECT_GT(FrameCount(*Status("south")), southBefore);
     Stop();
     const std::string log = Log();

@@ -119,8 +119,9 @@ TEST_F(SessionTest, StartAndCloseFollowTheWindowsOrders) {
     EXPECT_EQ(session->Comm()->ExitCode(), CComm::kExitOrderly);
     EXPECT_FALSE(line->IsOpen());
     EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"stats on", "stats off"}));
-    EXPECT_EQ(Rows("day.csv"), "05/03/24,14:07:09,NC,,,,,,,,,,\r\n"
-                               "05/03/24,14:07:09,NC,,,,,,,,,,\r\n");
+    EXPECT_EQ(Rows("day.csv"),
+              "05/03/24,14:07:09,NC,,,,,,,,,,\r\n"
+              "05/03/24,14:07:09,NC,,,,,,,,,,\r\n");
     EXPECT_EQ(Rows("dayG821.csv"), "05/03/24,14:07:09,NC\r\n05/03/24,14:07:09,NC\r\n");
 }
 
@@ -140,9 +141,9 @@ TEST_F(SessionTest, AbsentDeviceLeavesTheThreadSuspendedAndTheChecksReopenIt) {
     };
     using P = MuxSession::PortCheck;
     const Step steps[] = {
-        {"none", P::Absent, 1},      {"plug", P::Opened, 0},   {"none", P::Open, 0},
-        {"replace", P::Lost, 1},     {"none", P::Opened, 0},   {"unplug", P::Lost, 1},
-        {"none", P::Absent, 1},      {"plug", P::Opened, 0},
+        {"none", P::Absent, 1},  {"plug", P::Opened, 0}, {"none", P::Open, 0},
+        {"replace", P::Lost, 1}, {"none", P::Opened, 0}, {"unplug", P::Lost, 1},
+        {"none", P::Absent, 1},  {"plug", P::Opened, 0},
     };
     for (const Step& s : steps) {
         const std::string change = s.change;
@@ -194,7 +195,8 @@ TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
     Receive(Frame(0x20, 5, "00/00/00/01/", 0x10, 7, "00\\00\\00\\00\\"));
     session->PanelRefresh();
     EXPECT_TRUE(recorder.picture.connected);
-    EXPECT_EQ(recorder.picture.alarms, (AlarmFlags{false, true, false, false, false, false, false, false}));
+    EXPECT_EQ(recorder.picture.alarms,
+              (AlarmFlags{false, true, false, false, false, false, false, false}));
     EXPECT_TRUE(recorder.picture.tribNoSig[0]);
     EXPECT_TRUE(recorder.Ber()[0].empty());
     // Two busy link-watch intervals clear "No Data"; two silent ones bring it back and clear
@@ -203,14 +205,16 @@ TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
     // Only the local byte changes: no alarm row; the remote end shows, the BER is measured.
     Receive(Clear(0x00, 0, 0x10, 0));
     session->PanelRefresh();
-    EXPECT_EQ(recorder.picture.alarms, (AlarmFlags{false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(recorder.picture.alarms,
+              (AlarmFlags{false, false, false, false, false, false, false, true}));
     EXPECT_EQ(recorder.Ber()[0], "0.000000e+000");
     session->LinkWatch();
     session->LinkWatch();
     session->LinkWatch();
     session->PanelRefresh();
     EXPECT_EQ(recorder.picture.alarms, AlarmFlags{});
-    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"picture", "picture", "data", "no data", "picture"}));
+    EXPECT_EQ(recorder.Take(),
+              (std::vector<std::string>{"picture", "picture", "data", "no data", "picture"}));
     // The port goes: not connected at the next watch, with its mark row.
     session->ClosePort();
     session->LinkWatch();
@@ -218,14 +222,14 @@ TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
     EXPECT_FALSE(recorder.picture.connected);
     session->Close();
     const std::string t = "05/03/24,14:07:09";
-    EXPECT_EQ(Rows("day.csv"), t + ",NC,,,,,,,,,,\r\n" +            // on, before the connection
-                                   t + ",,,,,,,,,,,\r\n" +          // connected
-                                   t + ",,,AIS ,,,,,,,\r\n" +         // both bytes changed
-                                   t + ",NC,,,,,,,,,,\r\n" +        // the port closed
-                                   t + ",NC,,,,,,,,,,\r\n");        // off at close
+    EXPECT_EQ(Rows("day.csv"), t + ",NC,,,,,,,,,,\r\n" +       // on, before the connection
+                                   t + ",,,,,,,,,,,\r\n" +     // connected
+                                   t + ",,,AIS ,,,,,,,\r\n" +  // both bytes changed
+                                   t + ",NC,,,,,,,,,,\r\n" +   // the port closed
+                                   t + ",NC,,,,,,,,,,\r\n");   // off at close
     // A counts row at the refresh after the alarm frame only: remote RAI counts no second.
-    EXPECT_EQ(Rows("dayG821.csv"), t + ",NC\r\n" + t + ",\r\n" + t + ",,1,5,0,7\r\n" + t +
-                                       ",NC,\r\n" + t + ",NC\r\n");
+    EXPECT_EQ(Rows("dayG821.csv"),
+              t + ",NC\r\n" + t + ",\r\n" + t + ",,1,5,0,7\r\n" + t + ",NC,\r\n" + t + ",NC\r\n");
 }
 
 TEST_F(SessionTest, AFailedFlushTellsTheNoticeThenStatisticsOff) {
