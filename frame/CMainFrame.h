@@ -16,13 +16,13 @@
 #include "app/SettingsStore.h"
 #include "display/LedIcons.h"
 #include "frame/PortSettings.h"
-#include "frame/StatisticsHooks.h"
-#include "frame/Supervision.h"
 #include "frame/UserPrompts.h"
 #include "link/CComm.h"
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/MonitorState.h"
+#include "session/StatisticsHooks.h"
+#include "session/Supervision.h"
 #include "stats/StatisticsLog.h"
 
 class QAction;

@@ -8,12 +8,12 @@
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
 #include "display/Refresh.h"
-#include "frame/Supervision.h"
 #include "link/CComm.h"
 #include "link/FakeSerialDevice.h"
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/FrameWriter.h"
+#include "session/Supervision.h"
 #include "tests/stats/StatsTestSupport.h"
 
 namespace kestrel::test {

@@ -73,6 +73,8 @@ TEST(SimOptionsTest, Refusals) {
         {"--frames", "0"},
         {"--seed", "-4"},
         {"--device", ""},
+        {"--link", ""},
+        {"--link", "/tmp/l", "--device", "/tmp/x"},
         {"--bogus"},
         {"--help=yes"},
         {"--loop"},

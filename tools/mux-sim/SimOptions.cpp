@@ -43,6 +43,9 @@ std::string SimUsage() {
         "Options:\n"
         "  --device PATH      write to an existing device or file instead of a new\n"
         "                     pseudo-terminal (opened write-only, never by default)\n"
+        "  --link PATH        make PATH a symbolic link to the pseudo-terminal (replacing\n"
+        "                     a link left there) and remove it at exit, so a monitor can\n"
+        "                     find a restarted simulator at the same path\n"
         "  --rate N           frames per second (default 1; fractions from 0.001; at most\n"
         "                     21.33, what a 9600 bit/s line carries)\n"
         "  --scenario NAME    what the MUX does (default tour):\n"
@@ -127,6 +130,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::s
                 return false;
             }
             o.device = v;
+        } else if (name == "--link") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.empty()) {
+                error = "--link needs a path";
+                return false;
+            }
+            o.link = v;
         } else if (name == "--rate") {
             if (!value(v)) {
                 return false;
@@ -197,6 +209,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::s
     }
     if (scenarioGiven && !o.script.empty()) {
         error = "--scenario and --script cannot be used together";
+        return false;
+    }
+    if (!o.link.empty() && !o.device.empty()) {
+        error = "--link applies to the pseudo-terminal, not to --device";
         return false;
     }
     if (o.loop && o.script.empty()) {

@@ -26,6 +26,7 @@ inline double TickSeconds(std::size_t bytes, double rate) {
 
 struct SimOptions {
     std::string device;  // empty: a new pseudo-terminal
+    std::string link;    // a symbolic link to the pseudo-terminal, made here, removed at exit
     double rate = 1.0;
     std::string scenario = "tour";
     std::string script;

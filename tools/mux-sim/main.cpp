@@ -2,10 +2,13 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -205,6 +208,34 @@ void PrintSummary(const Totals& t) {
                  t.framesSent, t.bytesWritten, t.framesDropped, t.damagedSent);
 }
 
+// Points `link` at `target`. A symbolic link left there by a run that was killed is replaced
+// in one step, so a monitor watching the path never finds it missing; anything else there is
+// left alone.
+bool MakeLink(const std::string& link, const std::string& target, std::string& error) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        error = "--link " + link + " exists and is not a symbolic link";
+        return false;
+    }
+    const std::string aside = link + ".new-" + std::to_string(getpid());
+    unlink(aside.c_str());
+    if (symlink(target.c_str(), aside.c_str()) != 0 || rename(aside.c_str(), link.c_str()) != 0) {
+        error = "cannot make the link " + link + ": " + std::strerror(errno);
+        unlink(aside.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Removes the link only while it still points at our line: a newer simulator may own it.
+void RemoveLink(const std::string& link, const std::string& target) {
+    char buf[4096];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+    if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) {
+        unlink(link.c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,6 +316,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-mux-sim: %s\n", error.c_str());
         return 1;
     }
+    if (!options.link.empty() && !MakeLink(options.link, line.Path(), error)) {
+        std::fprintf(stderr, "kestrel-mux-sim: %s\n", error.c_str());
+        return 1;
+    }
     std::printf("%s\n", line.Path().c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "kestrel-mux-sim: playing %s at %g frames/s on %s\n", what.c_str(),
@@ -292,6 +327,9 @@ int main(int argc, char** argv) {
 
     Simulator sim(options, line, std::move(source), waitMask);
     sim.Run();
+    if (!options.link.empty()) {
+        RemoveLink(options.link, line.Path());
+    }
     line.Close();
     PrintSummary(sim.Result());
     return 0;

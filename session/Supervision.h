@@ -3,8 +3,8 @@
 
 #include <functional>
 
-#include "frame/StatisticsHooks.h"
 #include "monitor/MonitorState.h"
+#include "session/StatisticsHooks.h"
 
 namespace kestrel {
 

@@ -1,6 +1,6 @@
 // The supervision ticks. Flags the receive thread sets are taken with one atomic exchange, so
 // a frame decoded between reading a flag and clearing it is never lost.
-#include "frame/Supervision.h"
+#include "session/Supervision.h"
 
 namespace kestrel {
 

@@ -1,0 +1,348 @@
+// Command line and configuration file of the headless monitor, checked before anything starts.
+#include "headless/Config.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "link/CComm.h"
+#include "stats/StatisticsLog.h"
+
+namespace kestrel::headless {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Names end up in file names and at the head of log lines: keep them plain.
+bool IsPlainName(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name[0] == '.' || name[0] == '-') {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.';
+    });
+}
+
+// "COM" and a number, as the window names its ports.
+std::optional<int> ComNumber(const std::string& device) {
+    if (device.size() < 4 || device.compare(0, 3, "COM") != 0 || device.size() > 6 ||
+        !std::all_of(device.begin() + 3, device.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::stoi(device.substr(3));
+}
+
+// Where a file really goes, for telling two names of one file apart: the folder with its
+// links followed, then the file name.
+std::string Canonical(const std::string& file) {
+    std::error_code ec;
+    const fs::path p = fs::absolute(file, ec);
+    const fs::path dir = fs::weakly_canonical(p.parent_path(), ec);
+    return (dir / p.filename()).lexically_normal().string();
+}
+
+// Empty when the folder of `file` (or the folder itself) can take new files.
+std::string FolderFault(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        return "the folder " + folder.string() + " does not exist";
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "the folder " + folder.string() + " cannot be written";
+    }
+    return {};
+}
+
+fs::path FolderOf(const std::string& file) {
+    const fs::path p = fs::absolute(file);
+    return p.parent_path();
+}
+
+// One MUX group as read, with where each key came from for the messages.
+struct Group {
+    std::string name;
+    int line = 0;
+    std::map<std::string, std::pair<std::string, int>> keys;  // key -> value, line
+};
+
+class Reader {
+public:
+    Reader(std::string file, std::string& error) : file(std::move(file)), error(error) {}
+
+    bool Read(std::vector<Group>& muxes, std::string& statusDir) {
+        std::ifstream in(file);
+        if (!in) {
+            return Fail(0, "cannot be read");
+        }
+        std::string raw;
+        int number = 0;
+        Group* current = nullptr;
+        bool general = false;
+        std::set<std::string> seenGroups;
+        while (std::getline(in, raw)) {
+            ++number;
+            const std::string line = Trim(raw);
+            if (line.empty() || line[0] == '#' || line[0] == ';') {
+                continue;
+            }
+            if (line.front() == '[') {
+                if (line.back() != ']') {
+                    return Fail(number, "a group name must end with ']'");
+                }
+                const std::string group = Trim(line.substr(1, line.size() - 2));
+                if (!seenGroups.insert(group).second) {
+                    return Fail(number, "[" + group + "] appears twice");
+                }
+                general = group == "general";
+                current = nullptr;
+                if (general) {
+                    continue;
+                }
+                if (group.rfind("mux/", 0) != 0) {
+                    return Fail(number, "unknown group [" + group + "] ([general] or [mux/NAME])");
+                }
+                const std::string name = group.substr(4);
+                if (!IsPlainName(name)) {
+                    return Fail(number, "[" + group +
+                                            "]: a MUX name is 1 to 64 letters, digits, '-', '_' or "
+                                            "'.', not starting with '.' or '-'");
+                }
+                muxes.push_back(Group{name, number, {}});
+                current = &muxes.back();
+                continue;
+            }
+            const auto eq = line.find('=');
+            if (eq == std::string::npos) {
+                return Fail(number, "expected KEY=VALUE or [GROUP]");
+            }
+            const std::string key = Trim(line.substr(0, eq));
+            std::string value = Trim(line.substr(eq + 1));
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                value = value.substr(1, value.size() - 2);
+            }
+            if (general) {
+                if (key != "status-dir") {
+                    return Fail(number, "[general]: unknown key '" + key + "' (status-dir)");
+                }
+                statusDir = value;
+            } else if (current) {
+                if (key != "device" && key != "record") {
+                    return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
+                                            "' (device, record)");
+                }
+                if (!current->keys.emplace(key, std::make_pair(value, number)).second) {
+                    return Fail(number, "[mux/" + current->name + "]: " + key + " given twice");
+                }
+            } else {
+                return Fail(number, "key '" + key + "' outside a group");
+            }
+        }
+        return true;
+    }
+
+    bool Fail(int line, const std::string& what) {
+        error = file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + what;
+        return false;
+    }
+
+private:
+    std::string file;
+    std::string& error;
+};
+
+}  // namespace
+
+std::string HeadlessUsage() {
+    return "Usage: kestrel-headless --config FILE [--status-dir DIR]\n"
+           "       kestrel-headless --device PATH [--record FILE.csv] [--name NAME]\n"
+           "                        [--status-dir DIR]\n"
+           "Watches one or more 34 Mbit/s multiplexers without a window: decodes their status\n"
+           "frames, records statistics files as the window's \"On\" does, and logs every change\n"
+           "to standard error, one line each.\n"
+           "\n"
+           "Options:\n"
+           "  --config FILE      the MUXes to watch, one group each:\n"
+           "                       [mux/NAME]\n"
+           "                       device=PATH or COMn\n"
+           "                       record=FILE.csv      (optional)\n"
+           "                     and optionally [general] with status-dir=DIR\n"
+           "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>)\n"
+           "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
+           "                     G.821 counts beside it\n"
+           "  --name NAME        with --device: the name in log lines (default: the device's\n"
+           "                     file name)\n"
+           "  --status-dir DIR   write DIR/NAME.json, a picture of each MUX, at every tick\n"
+           "  --help             show this help and exit\n"
+           "  --version          show the version and exit\n"
+           "\n"
+           "A device that is absent or goes away is tried again every 2 seconds. SIGTERM,\n"
+           "SIGINT and SIGHUP end the recordings with their closing rows and stop the monitor.\n"
+           "Exit status: 0 after a signal, 2 on a fault in the command line or configuration.\n";
+}
+
+bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
+    std::optional<std::string> configFile, device, record, name, statusDir;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string option = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = option.find('=');
+            option.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option = option.substr(0, eq);
+        }
+        if (option == "--help" || option == "-h" || option == "--version") {
+            if (value) {
+                error = "option " + option + " takes no value";
+                return false;
+            }
+            (option == "--version" ? config.version : config.help) = true;
+            continue;
+        }
+        std::optional<std::string>* target = option == "--config"       ? &configFile
+                                             : option == "--device"     ? &device
+                                             : option == "--record"     ? &record
+                                             : option == "--name"       ? &name
+                                             : option == "--status-dir" ? &statusDir
+                                                                        : nullptr;
+        if (!target) {
+            error = "unknown option '" + args[i] + "'";
+            return false;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                error = "option " + option + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (value->empty()) {
+            error = "option " + option + " needs a value";
+            return false;
+        }
+        if (*target) {
+            error = "option " + option + " given twice";
+            return false;
+        }
+        *target = *value;
+    }
+    if (config.help || config.version) {
+        return true;
+    }
+
+    std::vector<Group> groups;
+    std::string fileStatusDir;
+    std::string where;  // names the origin of the MUXes in messages
+    if (configFile) {
+        if (device || record || name) {
+            error = "--config cannot be combined with --device, --record or --name";
+            return false;
+        }
+        if (!Reader(*configFile, error).Read(groups, fileStatusDir)) {
+            return false;
+        }
+        if (groups.empty()) {
+            error = *configFile + ": no [mux/NAME] group";
+            return false;
+        }
+        where = *configFile + ":";
+    } else if (device) {
+        Group g{name ? *name : fs::path(*device).filename().string(), 0, {}};
+        if (!IsPlainName(g.name)) {
+            error = "--name '" + g.name +
+                    "': 1 to 64 letters, digits, '-', '_' or '.', not starting with '.' or '-'";
+            return false;
+        }
+        g.keys["device"] = {*device, 0};
+        if (record) {
+            g.keys["record"] = {*record, 0};
+        }
+        groups.push_back(std::move(g));
+    } else {
+        error = record || name ? "--record and --name need --device"
+                               : "nothing to watch: give --config FILE or --device PATH";
+        return false;
+    }
+
+    config.statusDir = statusDir ? *statusDir : fileStatusDir;
+    if (!config.statusDir.empty()) {
+        if (const std::string fault = FolderFault(config.statusDir); !fault.empty()) {
+            error = (statusDir ? "--status-dir: " : where + " [general] status-dir: ") + fault;
+            return false;
+        }
+    }
+
+    // Every file a MUX writes, by where it really goes, and who writes it.
+    std::map<std::string, std::string> files;
+    std::map<std::string, std::string> devices;
+    for (const Group& g : groups) {
+        const std::string label = configFile ? "[mux/" + g.name + "]" : "--device";
+        auto at = [&](const char* key) {
+            const auto it = g.keys.find(key);
+            const int line = it == g.keys.end() ? g.line : it->second.second;
+            return configFile ? *configFile + ":" + std::to_string(line) + ": " + label + " " + key
+                              : std::string(key == std::string("record") ? "--record" : "--device");
+        };
+        MuxConfig mux;
+        mux.name = g.name;
+        const auto dev = g.keys.find("device");
+        if (dev == g.keys.end() || dev->second.first.empty()) {
+            error = at("device") + ": no device given";
+            return false;
+        }
+        mux.device = dev->second.first;
+        DeviceResolver resolver;
+        if (const auto n = ComNumber(mux.device)) {
+            mux.portNumber = *n;
+            mux.path = resolver.Resolve(mux.device);
+            if (mux.path.empty()) {
+                error = at("device") + ": " + mux.device + " names no port";
+                return false;
+            }
+        } else {
+            mux.path = mux.device;
+        }
+        const std::string devKey = Canonical(mux.path);
+        if (const auto [it, fresh] = devices.emplace(devKey, g.name); !fresh) {
+            error = at("device") + ": " + mux.device + " is already watched by " + it->second;
+            return false;
+        }
+        if (const auto rec = g.keys.find("record"); rec != g.keys.end()) {
+            mux.record = rec->second.first;
+            if (mux.record.empty()) {
+                error = at("record") + ": no file given";
+                return false;
+            }
+            if (const std::string fault = FolderFault(FolderOf(mux.record)); !fault.empty()) {
+                error = at("record") + ": " + fault;
+                return false;
+            }
+            for (const std::string& file :
+                 {mux.record, StatisticsLog::G821LogNameFor(mux.record)}) {
+                if (const auto [it, fresh] = files.emplace(Canonical(file), g.name); !fresh) {
+                    error = at("record") + ": " + file + " is also recorded into by " + it->second;
+                    return false;
+                }
+            }
+        }
+        config.muxes.push_back(std::move(mux));
+    }
+    return true;
+}
+
+}  // namespace kestrel::headless

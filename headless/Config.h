@@ -1,0 +1,36 @@
+// The headless monitor's configuration: the command line and the INI file of MUXes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel::headless {
+
+// One MUX to watch.
+struct MuxConfig {
+    std::string name;    // from [mux/NAME] or --name; names the log lines and the status file
+    std::string device;  // as written: a path or "COMn"
+    int portNumber = 1;  // n of "COMn"; 1 for a plain path
+    std::string path;    // the device path the port number resolves to
+    std::string record;  // the statistics file chosen for "On"; empty: no recording
+};
+
+struct Config {
+    std::vector<MuxConfig> muxes;
+    std::string statusDir;  // empty: no status files
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the command line (without the program name) and the file it names. False on any
+// fault: `error` is then one line naming the file, line, group and key where they apply, and
+// nothing has been started. Checks everything that can be known before a start: unknown
+// groups, keys and options, a MUX without device, two MUXes with one name, one device or one
+// statistics file (the derived G.821 file counts), folders that do not exist or cannot be
+// written.
+bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error);
+
+std::string HeadlessUsage();
+inline constexpr const char* kHeadlessVersion = "kestrel-headless 1.0";
+
+}  // namespace kestrel::headless

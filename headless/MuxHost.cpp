@@ -1,0 +1,228 @@
+// One MUX of the headless monitor: ticks, reconnects, log lines and the status picture.
+#include "headless/MuxHost.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "frame/StatusTexts.h"
+#include "headless/StatusJson.h"
+#include "session/Indications.h"
+
+namespace kestrel::headless {
+
+namespace {
+
+const char* LedText(bool lit, bool red) {
+    return !lit ? "o" : red ? "r" : "y";
+}
+
+}  // namespace
+
+MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, SessionOptions base)
+    : config(std::move(cfg)),
+      statusPath(statusDir.empty() ? std::string() : statusDir + "/" + config.name + ".json"),
+      log(std::move(logLine)) {
+    berTexts.fill(kBerNoFigure);
+    base.observer = this;
+    base.resolver.SetPath(config.portNumber, config.path);
+    session = std::make_unique<MuxSession>(std::move(base));
+}
+
+MuxHost::~MuxHost() {
+    session.reset();  // joins the receive thread before the observer's members go
+}
+
+void MuxHost::Log(const std::string& text) const {
+    if (log) {
+        log(config.name + ": " + text);
+    }
+}
+
+void MuxHost::Start() {
+    Log("watching " + config.device +
+        (config.path != config.device ? " (" + config.path + ")" : ""));
+    if (session->StartLink(config.portNumber, true)) {
+        Log("PORT: OPENED");
+        openErrorTold = -1;
+    } else {
+        TellOpenFailure();
+    }
+    if (!config.record.empty()) {
+        session->StatisticsOn(config.record);
+    }
+}
+
+void MuxHost::Resume() {
+    session->ResumeIfOpen();
+}
+
+void MuxHost::TellOpenFailure() {
+    // Once per reason, not every retry.
+    const int error = session->LastOpenError();
+    if (error != openErrorTold) {
+        openErrorTold = error;
+        Log("cannot open " + session->DevicePath() + " (" + std::strerror(error) +
+            "); trying again every " + std::to_string(kRetryInterval.count()) + " s");
+    }
+}
+
+void MuxHost::RetryTick() {
+    switch (session->KeepPortOpen()) {
+        case MuxSession::PortCheck::Open:
+            break;
+        case MuxSession::PortCheck::Opened:
+            Log("PORT: OPENED");
+            openErrorTold = -1;
+            break;
+        case MuxSession::PortCheck::Lost:
+            Log("device " + session->DevicePath() + " has gone; PORT: CLOSED");
+            openErrorTold = -1;
+            break;
+        case MuxSession::PortCheck::Absent:
+            TellOpenFailure();
+            break;
+    }
+}
+
+void MuxHost::PanelTick() {
+    session->PanelRefresh();
+    WriteStatus(false);
+}
+
+void MuxHost::LinkTick() {
+    session->LinkWatch();
+    WriteStatus(false);
+}
+
+void MuxHost::FlushTick() {
+    if (session->IsFlushDue()) {
+        session->LogFlush();
+    }
+}
+
+void MuxHost::Close() {
+    session->Close();
+    WriteStatus(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the session tells
+
+void MuxHost::PanelRefreshed(const PanelPicture& picture) {
+    if (picture == shown) {
+        return;  // the usual second: nothing to tell
+    }
+    for (std::size_t i = 0; i < picture.alarms.size(); ++i) {
+        if (picture.alarms[i] != shown.alarms[i]) {
+            Log(std::string("alarm ") + kAlarmIndications[i].name +
+                (picture.alarms[i] ? " on" : " off"));
+        }
+    }
+    auto tell = [this](int i, const char* kind, bool on) {
+        Log(std::string("tributary ") + (IsLocalTributary(i) ? "local " : "remote ") +
+            std::to_string(i % kTributariesPerEnd + 1) + kind + (on ? " on" : " off"));
+    };
+    for (int i = 0; i < kTribCount; ++i) {
+        if (picture.tribNoSig[i] != shown.tribNoSig[i]) {
+            tell(i, " No Signal", picture.tribNoSig[i]);
+        }
+        if (picture.tribCErr[i] != shown.tribCErr[i]) {
+            tell(i, " code errors", picture.tribCErr[i]);
+        }
+    }
+    shown = picture;
+}
+
+void MuxHost::BerTexts(const std::array<std::string, 4>& texts) {
+    // Receive thread, frame mutex held: store and go.
+    std::lock_guard<std::mutex> lock(berMutex);
+    berTexts = texts;
+}
+
+void MuxHost::ConnectionChanged(bool connected) {
+    Log(connected ? "MUX CONNECTED" : "MUX NOT CONNECTED");
+}
+
+void MuxHost::DataChanged(bool noData) {
+    Log(noData ? "No Data" : "data received");
+}
+
+void MuxHost::StatisticsChanged(bool on) {
+    const StatisticsLog& s = session->Statistics();
+    Log(on ? "statistics on: " + s.logFileName() +
+                 (s.IsG821LogOpen() ? " and " + s.g821LogName() : std::string())
+           : "statistics off");
+}
+
+void MuxHost::StatisticsNotice(const std::string& message) {
+    std::istringstream lines(message);
+    for (std::string line; std::getline(lines, line);) {
+        Log(line);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status picture
+
+std::string MuxHost::StatusJson(bool closed) {
+    const MonitorState& state = session->State();
+    JsonWriter json;
+    json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
+    json.Add("name", config.name).Add("device", config.device);
+    json.Open("panes")
+        .Add("nearErrors", NearErrorsText(state.nearErrorsTotal.load()))
+        .Add("farErrors", FarErrorsText(state.farErrorsTotal.load()))
+        .Add("port", PortText(session->IsPortOpen()))
+        .Add("mux", MuxText(state.connected.load()))
+        .Add("data", state.noData.load() ? std::string("No Data") : state.spinnerText())
+        .Add("time", ElapsedText(session->Elapsed()))
+        .Close();
+    json.Add("frameCount", static_cast<long long>(state.frameCount.load()));
+    json.Open("alarmLeds");
+    for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
+        json.Add(std::to_string(kAlarmIndications[i].ledId),
+                 LedText(shown.alarms[i], kAlarmIndications[i].red));
+    }
+    json.Close();
+    auto row = [this](const std::array<bool, kTribCount>& lit, bool local) {
+        std::string text;
+        for (int i = local ? 0 : kTributariesPerEnd; text.size() < kTributariesPerEnd; ++i) {
+            text += LedText(lit[i], local);
+        }
+        return text;
+    };
+    json.Open("tributaryLeds")
+        .Add("localNoSig", row(shown.tribNoSig, true))
+        .Add("localCErr", row(shown.tribCErr, true))
+        .Add("remoteNoSig", row(shown.tribNoSig, false))
+        .Add("remoteCErr", row(shown.tribCErr, false))
+        .Close();
+    std::array<std::string, 4> ber;
+    {
+        std::lock_guard<std::mutex> lock(berMutex);
+        ber = berTexts;
+    }
+    json.Open("ber")
+        .Add("nearTotal", ber[0])
+        .Add("nearIntermediate", ber[1])
+        .Add("farTotal", ber[2])
+        .Add("farIntermediate", ber[3])
+        .Close();
+    json.Add("statistics", session->IsStatisticsOn());
+    return json.Finish();
+}
+
+void MuxHost::WriteStatus(bool closed) {
+    if (statusPath.empty()) {
+        return;
+    }
+    std::string error;
+    if (ReplaceFile(statusPath, StatusJson(closed), error)) {
+        statusFailureTold = false;
+    } else if (!statusFailureTold) {
+        statusFailureTold = true;
+        Log("cannot write the status file " + statusPath + ": " + error);
+    }
+}
+
+}  // namespace kestrel::headless

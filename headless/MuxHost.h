@@ -1,0 +1,71 @@
+// One watched MUX of the headless monitor: its session, log lines and status picture.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "headless/Config.h"
+#include "session/MuxSession.h"
+
+namespace kestrel::headless {
+
+// Every line goes out whole, prefixed with the MUX's name.
+using LogLine = std::function<void(const std::string& line)>;
+
+// The headless host of one session. The monitor's timers call the ticks for every host; the
+// host turns the session's news into log lines and keeps the status picture up to date.
+class MuxHost : public SessionObserver {
+public:
+    // How often a closed port is tried again and an open one checked for its device.
+    static constexpr std::chrono::seconds kRetryInterval{2};
+
+    // `base` may carry test doubles (devices, clocks); its observer is replaced by this host.
+    MuxHost(MuxConfig config, const std::string& statusDir, LogLine log, SessionOptions base = {});
+    ~MuxHost() override;
+
+    // Opens the port and starts the recording, as the window's start with --record does.
+    void Start();
+    // The end of the start-up: the receive thread runs on an open port.
+    void Resume();
+    void PanelTick();
+    void LinkTick();
+    void RetryTick();
+    void FlushTick();
+    // The close order of the window: the closing rows go out before this returns.
+    void Close();
+
+    MuxSession& Session() { return *session; }
+    const MuxConfig& Config() const { return config; }
+    // The status picture as JSON; the window's status-file members where they apply.
+    std::string StatusJson(bool closed);
+
+    // SessionObserver
+    void PanelRefreshed(const PanelPicture& picture) override;
+    void BerTexts(const std::array<std::string, 4>& texts) override;
+    void ConnectionChanged(bool connected) override;
+    void DataChanged(bool noData) override;
+    void StatisticsChanged(bool on) override;
+    void StatisticsNotice(const std::string& message) override;
+
+private:
+    void Log(const std::string& text) const;
+    void TellOpenFailure();
+    void WriteStatus(bool closed);
+
+    MuxConfig config;
+    std::string statusPath;
+    LogLine log;
+    std::mutex berMutex;  // held only to copy the texts, never while waiting
+    std::array<std::string, 4> berTexts;
+    PanelPicture shown;
+    long long sequence = 0;
+    bool statusFailureTold = false;
+    int openErrorTold = -1;  // errno of the last "cannot open" line; -1 after an open
+    std::unique_ptr<MuxSession> session;
+};
+
+}  // namespace kestrel::headless

@@ -1,0 +1,133 @@
+// kestrel-headless: watches MUXes without a window, driven by a QtCore event loop.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "headless/Config.h"
+#include "headless/MuxHost.h"
+
+namespace {
+
+using kestrel::headless::MuxHost;
+
+void LogLine(const std::string& line) {
+    // One write per line, so lines of a busy moment never interleave in the journal.
+    const std::string text = line + "\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+// Every MUX shares the same few timers: the process wakes a handful of times a second
+// however many MUXes it watches.
+class Monitor {
+public:
+    Monitor(const kestrel::headless::Config& config) {
+        for (const auto& mux : config.muxes) {
+            hosts.push_back(std::make_unique<MuxHost>(mux, config.statusDir, LogLine));
+        }
+        Every(panel, kestrel::Supervision::kPanelRefreshMs, &MuxHost::PanelTick);
+        Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
+        Every(flush, kestrel::MonitorState::logFlushPeriodMs, &MuxHost::FlushTick);
+        Every(retry, static_cast<int>(MuxHost::kRetryInterval.count() * 1000), &MuxHost::RetryTick);
+    }
+
+    void Start() {
+        for (auto& h : hosts) {
+            h->Start();
+        }
+        panel.start();
+        link.start();
+        flush.start();
+        // As the window does: the line settles for a second before the threads read it.
+        QTimer::singleShot(1000, [this] {
+            for (auto& h : hosts) {
+                h->Resume();
+            }
+            retry.start();
+        });
+    }
+
+    void Stop() {
+        for (QTimer* t : {&panel, &link, &flush, &retry}) {
+            t->stop();
+        }
+        for (auto& h : hosts) {
+            h->Close();
+        }
+    }
+
+private:
+    void Every(QTimer& timer, int ms, void (MuxHost::*tick)()) {
+        timer.setInterval(ms);
+        QObject::connect(&timer, &QTimer::timeout, [this, tick] {
+            for (auto& h : hosts) {
+                (h.get()->*tick)();
+            }
+        });
+    }
+
+    std::vector<std::unique_ptr<MuxHost>> hosts;
+    QTimer panel, link, flush, retry;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kestrel::headless::Config config;
+    std::string error;
+    if (!kestrel::headless::ParseHeadless(std::vector<std::string>(argv + 1, argv + argc), config,
+                                          error)) {
+        LogLine("kestrel-headless: " + error);
+        return 2;
+    }
+    if (config.help) {
+        std::fputs(kestrel::headless::HeadlessUsage().c_str(), stdout);
+        return 0;
+    }
+    if (config.version) {
+        std::printf("%s\n", kestrel::headless::kHeadlessVersion);
+        return 0;
+    }
+
+    // The stop signals are taken from a descriptor in the event loop. They are blocked before
+    // any thread exists, so every receive thread inherits the mask and none of them is ever
+    // interrupted by one.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, s);
+    }
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int stopFd = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (stopFd < 0) {
+        std::perror("kestrel-headless: signalfd");
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    Monitor monitor(config);
+    QSocketNotifier notifier(stopFd, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        signalfd_siginfo info{};
+        if (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            LogLine(std::string("kestrel-headless: ") +
+                    strsignal(static_cast<int>(info.ssi_signo)) + "; stopping");
+        }
+        notifier.setEnabled(false);
+        QCoreApplication::quit();
+    });
+    monitor.Start();
+    const int status = QCoreApplication::exec();
+    monitor.Stop();
+    ::close(stopFd);
+    return status;
+}

@@ -1,0 +1,191 @@
+// One MUX watched: its link and receive thread, parser, meter, supervision ticks and statistics.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "link/CComm.h"
+#include "monitor/BerMeter.h"
+#include "monitor/FrameParser.h"
+#include "monitor/MonitorState.h"
+#include "session/SessionObserver.h"
+#include "session/StatisticsHooks.h"
+#include "session/Supervision.h"
+#include "stats/StatisticsLog.h"
+
+namespace kestrel {
+
+// Which device node a path leads to; two opens of the same node give the same identity.
+struct DeviceIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const DeviceIdentity&) const = default;
+};
+// The identity of what `path` leads to now (symbolic links followed); empty when nothing is
+// there.
+std::optional<DeviceIdentity> IdentifyDevice(const std::string& path);
+
+// What the session is built from. Everything may be left empty; the defaults are the real
+// parts.
+struct SessionOptions {
+    // The monitor state to decode into; null: the session keeps its own.
+    MonitorState* state = nullptr;
+    // Makes the serial devices; null: the termios devices.
+    std::unique_ptr<SerialDeviceFactory> devices;
+    // Turns the port number into a device path.
+    DeviceResolver resolver;
+    // Calendar time of the statistics rows.
+    std::function<std::time_t()> wallClock;
+    // Monotonic clock of the elapsed time.
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    // Blocking wait before each opening row of the statistics files.
+    std::function<void(std::chrono::milliseconds)> sleep;
+    // One line per step of the start-up and close orders.
+    std::function<void(const char*)> trace;
+    // Where KeepPortOpen looks whether the open device is still there.
+    std::function<std::optional<DeviceIdentity>(const std::string& path)> identify;
+    // How long the receive thread lets the line settle before its first wait.
+    std::chrono::milliseconds startupDelay{1000};
+    // The host's ear; may be null. Not owned; must outlive the session.
+    SessionObserver* observer = nullptr;
+};
+
+// The engine for one MUX, without any Qt. Its host (the window, the headless monitor, a test)
+// calls every method below from one thread of its own, the host's thread; only the receive
+// thread runs beside it. The host drives the ticks from its timers:
+//   PanelRefresh every Supervision::kPanelRefreshMs, LinkWatch every Supervision::kLinkWatchMs,
+//   LogFlush every MonitorState::logFlushPeriodMs while statistics are on (see LogFlush).
+//
+// Start-up, in this order (the window runs its own steps between them):
+//   StartLink(portNumber, open)   thread created suspended, port number, port opened
+//   (host starts its tick timers, waits a second)
+//   ResumeIfOpen()                the thread runs when the port is open
+// Close, in this order:
+//   SetClosing()                  from here the panel refresh touches no LED state
+//   StopLink()                    thread parked, port closed, thread stopped and joined
+//   (host stops its tick timers)
+//   StopStatisticsAtClose()       "Off" with its closing rows, when statistics are on
+// Close() runs the three for a host with nothing to do in between.
+class MuxSession {
+public:
+    explicit MuxSession(SessionOptions options);
+    ~MuxSession();  // stops the thread if StopLink has not, closes the port and files
+    MuxSession(const MuxSession&) = delete;
+    MuxSession& operator=(const MuxSession&) = delete;
+
+    // --- Start-up and close ---
+    // Clears `closing`, creates the receive thread suspended, gives it the port number and,
+    // when `open`, opens the port. A failed open is no error here: the result says whether
+    // the port is open (see DevicePath and LastOpenError for why not).
+    bool StartLink(int portNumber, bool open);
+    // Lets the receive thread run when the port is open; it stays suspended otherwise.
+    void ResumeIfOpen();
+    void SetClosing();
+    void StopLink();
+    void StopStatisticsAtClose();
+    void Close();
+
+    // --- Ticks ---
+    void PanelRefresh();
+    void LinkWatch();
+    // One flush pass. The host stops its flush timer before and starts it again only when
+    // this returns true.
+    bool LogFlush();
+
+    // --- Port commands ("Port Open", "Port Settings...") ---
+    bool IsPortOpen() const { return portOpen; }
+    int PortNumber() const { return portNumber; }
+    // Marks the port closed, parks the receive thread, then closes the port.
+    void ClosePort();
+    // Opens the port and lets the thread run on success. False: the port stays closed and the
+    // host tells the user (nothing is shown here).
+    bool OpenPort();
+    // A new port number for the next open; the host closes an open port first.
+    void SetPortNumber(int number);
+    std::string DevicePath() const;
+    int LastOpenError() const;
+
+    // For unattended hosts, called every few seconds: closes a port whose device has gone
+    // (nothing at its path any more, or another device node there now) and tries to open a
+    // closed one. Reconnecting belongs here and nowhere else above the link.
+    enum class PortCheck {
+        Open,    // open, and the device is still there
+        Opened,  // was closed, is open now
+        Lost,    // the device went; the port is closed now, the next check tries again
+        Absent,  // closed, and it still cannot be opened
+    };
+    PortCheck KeepPortOpen();
+
+    // --- Statistics commands ("On", "Off") ---
+    // "On" after the user chose `chosenName`. True when the flush is due: the host then starts
+    // its flush timer. Nothing changes while statistics are already on.
+    bool StatisticsOn(const std::string& chosenName);
+    // "Off": closing rows, then the files close. The host stops its flush timer first.
+    void StatisticsOff();
+    bool IsStatisticsOn() const { return statistics.IsEventLogOpen(); }
+    bool IsFlushDue() const { return statistics.IsFlushDue(); }
+    const StatisticsLog& Statistics() const { return statistics; }
+
+    // --- BER commands ---
+    void SetBerInterval(int commandId);
+    void ResetBer();
+    bool IsBerIntervalChecked(int commandId) const { return meter.IsBerIntervalChecked(commandId); }
+
+    // --- What the views read ---
+    MonitorState& State() { return state; }
+    const MonitorState& State() const { return state; }
+    std::chrono::seconds Elapsed() const;
+    // The picture the last panel refresh gave, read again now.
+    PanelPicture Picture() const;
+    std::mutex& FrameMutex() { return frameMutex; }
+    // The driver, for tests and the window's own checks; null before StartLink.
+    CComm* Comm() { return comm.get(); }
+
+private:
+    class ObserverBerSink : public BerSink {
+    public:
+        explicit ObserverBerSink(SessionObserver* observer) : observer(observer) {}
+        void BerTexts(const std::array<std::string, 4>& texts) override {
+            if (observer) {
+                observer->BerTexts(texts);
+            }
+        }
+
+    private:
+        SessionObserver* observer;
+    };
+
+    void Trace(const char* step) const;
+    void AlarmStep(bool bothChanged, const std::function<void()>& writeAlarmRow);
+    void TributaryStep();
+    void Notice(const std::string& message);
+    // Tells the observer when the statistics went on or off since it was last told.
+    void NoteStatistics();
+
+    SessionOptions options;
+    std::unique_ptr<MonitorState> ownState;
+    MonitorState& state;
+    std::mutex frameMutex;
+    BerMeter meter;
+    FrameParser parser;
+    ObserverBerSink berSink;
+    StatisticsLog statistics;
+    StatisticsLogHooks statisticsHooks;
+    Supervision supervision;
+    std::chrono::steady_clock::time_point startTime;
+    int portNumber = 1;
+    bool portOpen = false;
+    std::optional<DeviceIdentity> openedDevice;
+    bool statisticsShownOn = false;
+    // Last, so that it goes first: the thread is joined before the parts it uses.
+    std::unique_ptr<CComm> comm;
+};
+
+}  // namespace kestrel

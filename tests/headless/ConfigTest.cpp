@@ -1,0 +1,74 @@
+// The headless command line and configuration file: what is taken, and one line for each fault.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "headless/Config.h"
+
+namespace kestrel::headless {
+namespace {
+
+TEST(HeadlessConfig, CommandLineAndFile) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    const std::string ini = d + "/k.ini";
+    std::ofstream(ini) << "# two MUXes\n[general]\nstatus-dir = " << d
+                       << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
+                       << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
+
+    // Arguments, then the fault expected ("" for none) and the MUXes as "name path port record".
+    struct Case {
+        std::vector<std::string> args;
+        std::string fault;
+        std::vector<std::string> muxes;
+        std::string statusDir;
+    };
+    const Case cases[] = {
+        {{"--config", ini}, "", {"north /dev/ttyS2 3 " + d + "/n.csv", "south.2 /dev/null 1 "}, d},
+        {{"--config=" + ini, "--status-dir", "/tmp"}, "", {}, "/tmp"},
+        {{"--device", "/dev/pts/7", "--record", d + "/x.csv"},
+         "",
+         {"7 /dev/pts/7 1 " + d + "/x.csv"},
+         ""},
+        {{"--device=COM1", "--name", "lab"}, "", {"lab /dev/ttyS0 1 "}, ""},
+        {{}, "nothing to watch", {}, ""},
+        {{"--record", "x.csv"}, "--record and --name need --device", {}, ""},
+        {{"--config", ini, "--device", "/dev/null"}, "cannot be combined", {}, ""},
+        {{"--device", "COM0"}, "--device: COM0 names no port", {}, ""},
+        {{"--device", "/dev/null", "--name", ".hidden"}, "--name '.hidden'", {}, ""},
+        {{"--device", "/dev/null", "--device", "/dev/zero"}, "--device given twice", {}, ""},
+        {{"--device"}, "--device needs a value", {}, ""},
+        {{"--verbose"}, "unknown option '--verbose'", {}, ""},
+        {{"--config", d + "/none.ini"}, "none.ini: cannot be read", {}, ""},
+        {{"--device", "/dev/null", "--record", ini + "/x.csv"},
+         "folder " + ini + " does not exist",
+         {},
+         ""},
+    };
+    for (const Case& c : cases) {
+        Config config;
+        std::string error;
+        const bool ok = ParseHeadless(c.args, config, error);
+        const std::string what = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(ok, c.fault.empty()) << what << ": " << error;
+        if (!c.fault.empty()) {
+            EXPECT_NE(error.find(c.fault), std::string::npos) << what << ": " << error;
+            EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(config.statusDir, c.statusDir) << what;
+        if (c.muxes.empty()) {
+            continue;
+        }
+        std::vector<std::string> got;
+        for (const MuxConfig& m : config.muxes) {
+            got.push_back(m.name + " " + m.path + " " + std::to_string(m.portNumber) + " " +
+                          m.record);
+        }
+        EXPECT_EQ(got, c.muxes) << what;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::headless

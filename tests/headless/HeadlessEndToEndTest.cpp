@@ -1,0 +1,240 @@
+// kestrel-headless as a real process against real simulators on pseudo-terminals.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <fstream>
+#include <thread>
+
+#include "../e2e/E2eSupport.h"
+
+namespace kestrel::e2e {
+namespace {
+
+constexpr const char* kAlarmScript =
+    "silence 1\n"
+    "# four seconds' worth of local AIS with errors at both ends, then quiet\n"
+    "20 0003 00 00 00 00 00 0004 00 00 00 00 repeat 8\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
+constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
+
+// The rows of a statistics file without their CR LF; `crlf` tells whether every row had one.
+std::vector<std::string> Rows(const std::string& text, bool& crlf) {
+    std::vector<std::string> rows;
+    crlf = !text.empty() && text.back() == '\n';
+    std::size_t at = 0;
+    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
+        crlf = crlf && nl > at && text[nl - 1] == '\r';
+        rows.push_back(text.substr(at, nl - at - (nl > at && text[nl - 1] == '\r' ? 1 : 0)));
+    }
+    return rows;
+}
+
+bool Matches(const std::string& row, const char* pattern) {
+    return QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d") +
+                              QLatin1String(pattern) + QStringLiteral("$"))
+        .match(QString::fromStdString(row))
+        .hasMatch();
+}
+
+std::string Show(const std::vector<std::string>& rows) {
+    std::string text;
+    for (const auto& r : rows) {
+        text += r + "\n";
+    }
+    return text;
+}
+
+class HeadlessEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "--- kestrel-headless stderr:\n" << ReadFile(Path("headless.err"));
+        }
+        headless.Kill();
+        a.child.Kill();
+        b.child.Kill();
+    }
+
+    std::string Path(const char* name) const {
+        return dir.filePath(QLatin1String(name)).toStdString();
+    }
+
+    bool StartHeadless(const std::string& config) {
+        std::ofstream(Path("kestrel.ini")) << config;
+        return headless.Start(
+            KESTREL_HEADLESS_PROGRAM,
+            {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString()},
+            Path("headless.out"), Path("headless.err"), {"LC_ALL=C"});
+    }
+
+    std::optional<QJsonObject> Status(const char* name) const {
+        QFile file(dir.filePath(QLatin1String(name) + QStringLiteral(".json")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            return std::nullopt;
+        }
+        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+        return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
+    }
+
+    bool WaitFor(const char* name, const std::function<bool(const QJsonObject&)>& ready,
+                 std::chrono::milliseconds limit) {
+        for (const auto end = Clock::now() + limit; Clock::now() < end && headless.Running();) {
+            if (const auto s = Status(name); s && ready(*s)) {
+                return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    static bool Connected(const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }
+
+    void Stop() {
+        ASSERT_TRUE(headless.Signal(SIGTERM));
+        ASSERT_TRUE(headless.WaitExit(10s));
+        EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
+    }
+
+    std::string Log() const { return ReadFile(Path("headless.err")); }
+
+    QTemporaryDir dir, dirA, dirB;
+    Simulator a, b;
+    Child headless;
+};
+
+TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
+    ASSERT_TRUE(a.StartScript(dirA, kAlarmScript, 2) && a.Pause()) << a.Stderr();
+    ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2) && b.Pause()) << b.Stderr();
+    ASSERT_TRUE(StartHeadless("[mux/north]\ndevice=" + a.Path() + "\nrecord=" + Path("north.csv") +
+                              "\n\n[mux/south]\ndevice=" + b.Path() +
+                              "\nrecord=" + Path("south.csv") + "\n"));
+    // The frames the test reasons about come once both MUXes count as connected.
+    ASSERT_TRUE(WaitFor("north", Connected, 8s));
+    ASSERT_TRUE(WaitFor("south", Connected, 4s));
+    ASSERT_TRUE(a.Resume() && b.Resume());
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return AlarmLed(s, 1125) == u"y"; }, 6s));
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return FrameCount(s) >= 10; }, 6s));
+    ASSERT_TRUE(WaitFor(
+        "south", [](const QJsonObject& s) { return FrameCount(s) >= 4; }, 2s));
+    Stop();
+    for (const char* name : {"north", "south"}) {
+        const auto last = Status(name);
+        ASSERT_TRUE(last) << name;
+        EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool()) << name;
+        EXPECT_FALSE((*last)[QStringLiteral("statistics")].toBool()) << name;
+    }
+    const std::string log = Log();
+    for (const char* line :
+         {"north: MUX CONNECTED\n", "south: MUX CONNECTED\n", "north: alarm local AIS on\n",
+          "north: alarm local AIS off\n", "north: statistics off\n", "south: statistics off\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << log;
+    }
+    EXPECT_EQ(log.find("south: alarm"), std::string::npos) << log;
+
+    // Each event log: on before the connection, the connection, off while connected. Between
+    // them alarm rows: the first frame after the connection changes both bytes and may give
+    // one with what it carries (the end of the north's AIS changes its local byte alone).
+    for (const char* file : {"north.csv", "south.csv"}) {
+        const bool north = std::string(file) == "north.csv";
+        bool crlf = false;
+        const auto rows = Rows(ReadFile(Path(file)), crlf);
+        EXPECT_TRUE(crlf) << file;
+        ASSERT_GE(rows.size(), 3u) << file << Show(rows);
+        ASSERT_LE(rows.size(), 4u) << file << Show(rows);
+        EXPECT_TRUE(Matches(rows.front(), ",NC,{10}")) << Show(rows);
+        EXPECT_TRUE(Matches(rows[1], ",{11}")) << Show(rows);
+        EXPECT_TRUE(Matches(rows.back(), ",{11}")) << Show(rows);
+        if (rows.size() == 4) {
+            EXPECT_TRUE(Matches(rows[2], north ? ",,,(AIS )?,{7}" : ",{10}")) << Show(rows);
+        }
+    }
+    // The G.821 logs: on, connection, a counts row per second with an alarm, off.
+    bool crlf = false;
+    const auto north = Rows(ReadFile(Path("northG821.csv")), crlf);
+    EXPECT_TRUE(crlf);
+    ASSERT_GE(north.size(), 5u) << Show(north);
+    EXPECT_TRUE(Matches(north.front(), ",NC") && Matches(north[1], ",") &&
+                Matches(north.back(), ""))
+        << Show(north);
+    for (std::size_t i = 2; i + 1 < north.size(); ++i) {
+        EXPECT_TRUE(Matches(north[i], ",,\\d+,\\d+,\\d+,\\d+")) << Show(north);
+    }
+    // Every alarm frame counted: eight local alarm seconds, 8 x 3 near and 8 x 4 far errors.
+    EXPECT_TRUE(QString::fromStdString(north[north.size() - 2]).endsWith(",,8,24,0,32"))
+        << Show(north);
+    const auto south = Rows(ReadFile(Path("southG821.csv")), crlf);
+    ASSERT_EQ(south.size(), 3u) << Show(south);
+    EXPECT_TRUE(crlf && Matches(south[0], ",NC") && Matches(south[1], ",") && Matches(south[2], ""))
+        << Show(south);
+}
+
+TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
+    const std::string link = Path("north-line");
+    const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "4", "--link", link};
+    ASSERT_TRUE(a.Start(dirA, simArgs)) << a.Stderr();
+    ASSERT_TRUE(b.Start(dirB, {"--scenario", "quiet", "--rate", "4"})) << b.Stderr();
+    ASSERT_TRUE(
+        StartHeadless("[mux/north]\ndevice=" + link + "\n[mux/south]\ndevice=" + b.Path() + "\n"));
+    ASSERT_TRUE(WaitFor("north", Connected, 8s));
+    ASSERT_TRUE(WaitFor("south", Connected, 4s));
+
+    a.child.Kill();
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: CLOSED"; }, 5s));
+    const long long southBefore = FrameCount(*Status("south"));
+    ASSERT_TRUE(a.Start(dirA, simArgs)) << a.Stderr();
+    ASSERT_TRUE(WaitFor(
+        "north",
+        [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED" && Connected(s); },
+        6s));
+    const long long northAfter = FrameCount(*Status("north"));
+    ASSERT_TRUE(WaitFor(
+        "north", [&](const QJsonObject& s) { return FrameCount(s) > northAfter; }, 3s));
+    EXPECT_GT(FrameCount(*Status("south")), southBefore);
+    Stop();
+    const std::string log = Log();
+    // The link watch may or may not have seen the short outage; the port checks have.
+    const auto gone = log.find("north: device " + link + " has gone; PORT: CLOSED\n");
+    ASSERT_NE(gone, std::string::npos) << log;
+    EXPECT_NE(log.find("north: PORT: OPENED\n", gone), std::string::npos) << log;
+    EXPECT_EQ(log.find("south: MUX NOT CONNECTED"), std::string::npos) << log;
+}
+
+TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
+    struct Case {
+        std::string config;
+        std::string message;
+    };
+    const std::string missing = Path("missing") + "/day.csv";
+    const Case cases[] = {
+        {"[mux/a]\ndevice=/dev/null\nrecrod=x.csv\n", ":3: [mux/a]: unknown key 'recrod'"},
+        {"[mux/a]\nrecord=" + Path("a.csv") + "\n", ":1: [mux/a] device: no device given"},
+        {"[mux/a]\ndevice=/dev/null\nrecord=" + missing + "\n",
+         ":3: [mux/a] record: the folder " + Path("missing") + " does not exist"},
+        {"[mux/a]\ndevice=/dev/null\nrecord=" + Path("d.csv") + "\n[mux/b]\ndevice=/dev/zero\n" +
+             "record=" + Path("d.x.csv") + "\n",
+         ":6: [mux/b] record: " + Path("dG821.csv") + " is also recorded into by a"},
+        {"[mux/a]\ndevice=/dev/null\n[mux/a]\ndevice=/dev/zero\n", ":3: [mux/a] appears twice"},
+        {"[general]\nstatus-dir=/nonexistent\n[mux/a]\ndevice=/dev/null\n",
+         "[general] status-dir: the folder /nonexistent does not exist"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(Path("bad.ini")) << c.config;
+        Child run;
+        ASSERT_TRUE(run.Start(KESTREL_HEADLESS_PROGRAM, {"--config", Path("bad.ini")},
+                              Path("bad.out"), Path("bad.err")));
+        ASSERT_TRUE(run.WaitExit(5s));
+        EXPECT_TRUE(run.ExitedWith(2)) << c.config << run.Describe();
+        const std::string err = ReadFile(Path("bad.err"));
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.config << err;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::e2e

@@ -1,0 +1,250 @@
+// One MUX session without Qt: start and close orders, ticks, rows, port checks and the observer.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "../monitor/TestFrames.h"
+#include "../stats/StatsTestSupport.h"
+#include "link/FakeSerialDevice.h"
+#include "session/MuxSession.h"
+
+namespace kestrel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Everything the session tells, as one line each, in order; BER texts come from the receive
+// thread and are only counted.
+class Recorder : public SessionObserver {
+public:
+    void PanelRefreshed(const PanelPicture& p) override {
+        picture = p;
+        events.push_back("picture");
+    }
+    void BerTexts(const std::array<std::string, 4>& texts) override {
+        std::lock_guard<std::mutex> lock(berMutex);
+        ber = texts;
+    }
+    void ConnectionChanged(bool c) override { events.push_back(c ? "connected" : "not connected"); }
+    void DataChanged(bool noData) override { events.push_back(noData ? "no data" : "data"); }
+    void StatisticsChanged(bool on) override { events.push_back(on ? "stats on" : "stats off"); }
+    void StatisticsNotice(const std::string& m) override { events.push_back("notice: " + m); }
+
+    std::array<std::string, 4> Ber() {
+        std::lock_guard<std::mutex> lock(berMutex);
+        return ber;
+    }
+    std::vector<std::string> Take() { return std::exchange(events, {}); }
+
+    std::vector<std::string> events;
+    PanelPicture picture;
+
+private:
+    std::mutex berMutex;
+    std::array<std::string, 4> ber;
+};
+
+constexpr const char* kDevice = "/dev/fake-mux";
+
+class SessionTest : public ::testing::Test {
+protected:
+    SessionTest() {
+        nodes[kDevice] = DeviceIdentity{1, 1};
+        SessionOptions o;
+        o.devices = std::make_unique<FakeSerialDeviceFactory>(ports);
+        o.resolver.SetPath(1, kDevice);
+        o.wallClock = [] { return LocalTime(2024, 3, 5, 14, 7, 9); };
+        o.clock = [this] { return std::chrono::steady_clock::time_point(elapsed); };
+        o.sleep = [](std::chrono::milliseconds) {};
+        o.trace = [this](const char* step) { trace.push_back(step); };
+        o.identify = [this](const std::string& path) -> std::optional<DeviceIdentity> {
+            const auto it = nodes.find(path);
+            return it == nodes.end() ? std::nullopt : std::optional(it->second);
+        };
+        o.startupDelay = 0ms;
+        o.observer = &recorder;
+        session = std::make_unique<MuxSession>(std::move(o));
+    }
+
+    void StartConnected() {
+        line = ports->Add(kDevice);
+        line->SetModemInputs(kLineDsr);
+        ASSERT_TRUE(session->StartLink(1, true));
+        session->ResumeIfOpen();
+        session->LinkWatch();
+        ASSERT_EQ(session->State().connected.load(), 1);
+    }
+
+    // Sends a frame and waits until the receive thread has parsed it.
+    void Receive(const std::string& frame) {
+        const auto before = session->State().frameCount.load();
+        line->Deliver(frame);
+        for (int i = 0; i < 500 && session->State().frameCount.load() == before; ++i) {
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_GT(session->State().frameCount.load(), before);
+    }
+
+    std::string Rows(const std::string& name) { return ReadFile(dir / name); }
+
+    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
+    std::shared_ptr<FakeSerialLine> line;
+    std::map<std::string, DeviceIdentity> nodes;
+    std::chrono::steady_clock::duration elapsed{};
+    std::vector<std::string> trace;
+    Recorder recorder;
+    TempDir dir;
+    std::unique_ptr<MuxSession> session;
+};
+
+TEST_F(SessionTest, StartAndCloseFollowTheWindowsOrders) {
+    line = ports->Add(kDevice);
+    ASSERT_TRUE(session->StartLink(1, true));
+    // Created suspended: nothing reads the port before the resume.
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    EXPECT_TRUE(line->IsOpen());
+    session->ResumeIfOpen();
+    EXPECT_EQ(session->Comm()->SuspendCount(), 0);
+    ASSERT_TRUE(session->StatisticsOn(dir / "day.csv"));
+    elapsed = 3725s;
+    EXPECT_EQ(session->Elapsed(), 3725s);
+    session->Close();
+    EXPECT_EQ(trace, (std::vector<std::string>{"CreateThread", "SetPortNumber", "SetPortOpen",
+                                               "ResumeThread", "SetClosing", "SuspendThread",
+                                               "ClosePortIfOpen", "StopReceiving", "ResumeThread",
+                                               "JoinThread", "StatisticsOff"}));
+    EXPECT_EQ(session->Comm()->ExitCode(), CComm::kExitOrderly);
+    EXPECT_FALSE(line->IsOpen());
+    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"stats on", "stats off"}));
+    EXPECT_EQ(Rows("day.csv"),
+              "05/03/24,14:07:09,NC,,,,,,,,,,\r\n"
+              "05/03/24,14:07:09,NC,,,,,,,,,,\r\n");
+    EXPECT_EQ(Rows("dayG821.csv"), "05/03/24,14:07:09,NC\r\n05/03/24,14:07:09,NC\r\n");
+}
+
+TEST_F(SessionTest, AbsentDeviceLeavesTheThreadSuspendedAndTheChecksReopenIt) {
+    ASSERT_FALSE(session->StartLink(1, true));
+    session->ResumeIfOpen();
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    EXPECT_EQ(session->LastOpenError(), ENOENT);
+    EXPECT_EQ(session->DevicePath(), kDevice);
+
+    // Each step: what happens to the device, then what the check finds and the suspension
+    // count after it (0 while open, 1 while closed).
+    struct Step {
+        const char* change;
+        MuxSession::PortCheck found;
+        int suspended;
+    };
+    using P = MuxSession::PortCheck;
+    const Step steps[] = {
+        {"none", P::Absent, 1},  {"plug", P::Opened, 0}, {"none", P::Open, 0},
+        {"replace", P::Lost, 1}, {"none", P::Opened, 0}, {"unplug", P::Lost, 1},
+        {"none", P::Absent, 1},  {"plug", P::Opened, 0},
+    };
+    for (const Step& s : steps) {
+        const std::string change = s.change;
+        if (change == "plug") {
+            line = ports->Add(kDevice);
+            line->HangUp(false);
+            nodes[kDevice] = DeviceIdentity{1, 1};
+        } else if (change == "replace") {
+            nodes[kDevice] = DeviceIdentity{1, 2};  // another node at the same path
+        } else if (change == "unplug") {
+            line->HangUp(true);
+            line->SetOpenError(ENOENT);
+            nodes.erase(kDevice);
+        }
+        if (change == "plug") {
+            line->SetOpenError(0);
+        }
+        EXPECT_EQ(session->KeepPortOpen(), s.found) << change;
+        EXPECT_EQ(session->Comm()->SuspendCount(), s.suspended) << change;
+        EXPECT_EQ(session->IsPortOpen(), s.suspended == 0) << change;
+    }
+}
+
+TEST_F(SessionTest, PortCommandsSuspendBeforeCloseAndResumeAfterOpen) {
+    StartConnected();
+    recorder.Take();
+    session->ClosePort();
+    EXPECT_FALSE(session->IsPortOpen());
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    // A closed port counts as not connected without asking the line.
+    session->LinkWatch();
+    EXPECT_EQ(recorder.Take(), std::vector<std::string>{"not connected"});
+    line->SetOpenError(EACCES);
+    EXPECT_FALSE(session->OpenPort());
+    EXPECT_EQ(session->LastOpenError(), EACCES);
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    line->SetOpenError(0);
+    session->SetPortNumber(1);
+    EXPECT_TRUE(session->OpenPort());
+    EXPECT_EQ(session->Comm()->SuspendCount(), 0);
+}
+
+TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
+    ASSERT_TRUE(session->StatisticsOn(dir / "day.csv"));
+    StartConnected();
+    recorder.Take();
+    // A frame that changes both status bytes: local AIS (which hides the remote end),
+    // tributary 1 local without signal, errors at both ends.
+    Receive(Frame(0x20, 5, "00/00/00/01/", 0x10, 7, "00\\00\\00\\00\\"));
+    session->PanelRefresh();
+    EXPECT_TRUE(recorder.picture.connected);
+    EXPECT_EQ(recorder.picture.alarms,
+              (AlarmFlags{false, true, false, false, false, false, false, false}));
+    EXPECT_TRUE(recorder.picture.tribNoSig[0]);
+    EXPECT_TRUE(recorder.Ber()[0].empty());
+    // Two busy link-watch intervals clear "No Data"; two silent ones bring it back and clear
+    // the indications, which the next refresh shows.
+    session->LinkWatch();
+    // Only the local byte changes: no alarm row; the remote end shows, the BER is measured.
+    Receive(Clear(0x00, 0, 0x10, 0));
+    session->PanelRefresh();
+    EXPECT_EQ(recorder.picture.alarms,
+              (AlarmFlags{false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(recorder.Ber()[0], "0.000000e+000");
+    session->LinkWatch();
+    session->LinkWatch();
+    session->LinkWatch();
+    session->PanelRefresh();
+    EXPECT_EQ(recorder.picture.alarms, AlarmFlags{});
+    EXPECT_EQ(recorder.Take(),
+              (std::vector<std::string>{"picture", "picture", "data", "no data", "picture"}));
+    // The port goes: not connected at the next watch, with its mark row.
+    session->ClosePort();
+    session->LinkWatch();
+    session->PanelRefresh();
+    EXPECT_FALSE(recorder.picture.connected);
+    session->Close();
+    const std::string t = "05/03/24,14:07:09";
+    EXPECT_EQ(Rows("day.csv"), t + ",NC,,,,,,,,,,\r\n" +       // on, before the connection
+                                   t + ",,,,,,,,,,,\r\n" +     // connected
+                                   t + ",,,AIS ,,,,,,,\r\n" +  // both bytes changed
+                                   t + ",NC,,,,,,,,,,\r\n" +   // the port closed
+                                   t + ",NC,,,,,,,,,,\r\n");   // off at close
+    // A counts row at the refresh after the alarm frame only: remote RAI counts no second.
+    EXPECT_EQ(Rows("dayG821.csv"),
+              t + ",NC\r\n" + t + ",\r\n" + t + ",,1,5,0,7\r\n" + t + ",NC,\r\n" + t + ",NC\r\n");
+}
+
+TEST_F(SessionTest, AFailedFlushTellsTheNoticeThenStatisticsOff) {
+    ASSERT_TRUE(session->StatisticsOn(dir / "day.csv"));
+    EXPECT_TRUE(session->LogFlush());
+    std::filesystem::remove(dir / "day.csv");  // a reopen that cannot find its file
+    EXPECT_FALSE(session->LogFlush());
+    EXPECT_FALSE(session->IsFlushDue());
+    const auto events = recorder.Take();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0], "stats on");
+    EXPECT_EQ(events[1].rfind("notice: Statistics recording stopped: the event log", 0), 0u)
+        << events[1];
+    EXPECT_EQ(events[2], "stats off");
+}
+
+}  // namespace
+}  // namespace kestrel::test
