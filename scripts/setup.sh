@@ -27,7 +27,12 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 BUILD_DIR=${KESTREL_BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KESTREL_CMAKE_ARGS:-} >/dev/null
+# Release, as users and packagers build it; the Debian package is made from this build.
+args=(-G Ninja -DCMAKE_BUILD_TYPE=Release)
+# KESTREL_WERROR=ON makes warnings errors (scripts/test.sh does so); unset, the build keeps
+# what it was configured with, off on a first build.
+[ -z "${KESTREL_WERROR:-}" ] || args+=(-DKESTREL_WERROR="$KESTREL_WERROR")
+cmake -S . -B "$BUILD_DIR" "${args[@]}" ${KESTREL_CMAKE_ARGS:-} >/dev/null
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"

@@ -2,7 +2,8 @@
 # Sets up and builds Kestrel, then runs every test (GUI tests offscreen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+# Warnings are errors here, where the compiler is the one the code is checked with.
+KESTREL_WERROR=${KESTREL_WERROR:-ON} scripts/setup.sh
 # The log rows and BER texts are checked under a locale with a decimal comma as well.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     SUDO=""

@@ -238,8 +238,10 @@ TEST_F(FrameParserTest, WideHeadConsumesTwoCPlus41) {
 TEST_F(FrameParserTest, NoiseCannotGrowTheBufferWithoutBound) {
     // Each call resynchronises once and drops 25 characters; the rest piles up.
     std::string noise;
-    for (int i = 0; i < 13; ++i)
-        noise += "R" + std::string(29, ' ');
+    for (int i = 0; i < 13; ++i) {
+        noise += 'R';
+        noise.append(29, ' ');
+    }
     for (int i = 0; i < 100; ++i) {
         Feed(noise);
         EXPECT_LE(d.parser.Buffered(), kMaxCarryOver + noise.size());

@@ -1,6 +1,11 @@
 // kestrel-replay: its JSON lines on the bundled capture, its options and its errors.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -40,10 +45,30 @@ std::string ReplayText(const std::string& input, std::size_t chunk, int interval
     return out.str();
 }
 
+// The same replay with the input arriving in reads of at most `piece` bytes, as from a pipe.
+std::string DribbledText(std::string_view input, std::size_t chunk, std::size_t piece) {
+    ReplayOptions options;
+    options.chunk = chunk;
+    std::ostringstream out;
+    Replay(
+        [&](char* buffer, std::size_t size) {
+            const std::size_t n = std::min({size, piece, input.size()});
+            std::copy_n(input.data(), n, buffer);
+            input.remove_prefix(n);
+            return static_cast<long>(n);
+        },
+        options, out);
+    return out.str();
+}
+
 TEST(Replay, SampleCaptureDecodesTheSameWhateverTheChunkSize) {
     const std::string sample = ReadSample();
     ASSERT_GT(sample.size(), 7000u);
-    const auto reference = Lines(ReplayText(sample, 320));
+    const std::string text = ReplayText(sample, 320);
+    // Calls are cut by byte count, not by how the reads split the input.
+    EXPECT_EQ(DribbledText(sample, 320, 7), text);
+    EXPECT_EQ(DribbledText(sample, 45, 1000), ReplayText(sample, 45));
+    const auto reference = Lines(text);
     ASSERT_GE(reference.size(), (sample.size() + 319) / 320);
     const std::string last = reference.back();
     EXPECT_EQ(Number(last, "localAlarmSeconds"), 15);
@@ -137,6 +162,36 @@ int RunExe(const std::string& args) {
     const std::string command = std::string(KESTREL_REPLAY_EXE) + " " + args + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Peak resident memory, in KiB, of a shell command and everything it waited for.
+long PeakRssKiB(const std::string& command) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+TEST(Replay, EndlessInputIsDecodedInBoundedMemory) {
+    // Holding the input would take 63 MiB more for the larger one. The sanitizers' own memory
+    // is the same for both, as long as AddressSanitizer does not keep freed blocks for long.
+    auto peak = [](const char* size) {
+        return PeakRssKiB("head -c " + std::string(size) + " /dev/zero | ASAN_OPTIONS=" +
+                          "${ASAN_OPTIONS:-}:quarantine_size_mb=1 " + KESTREL_REPLAY_EXE +
+                          " --chunk 4096 >/dev/null");
+    };
+    const long small = peak("1M");
+    const long large = peak("64M");
+    ASSERT_GT(small, 0);
+    ASSERT_GT(large, 0);
+    EXPECT_LT(large - small, 16 * 1024);
 }
 
 TEST(Replay, ExitStatus) {

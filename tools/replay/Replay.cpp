@@ -1,15 +1,20 @@
 // Replays a captured byte stream through the frame parser and reports the state as JSON.
 #include "tools/replay/Replay.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <ostream>
+#include <vector>
 
 namespace kestrel {
 
 namespace {
 
-std::string JsonString(std::string_view s) {
-    std::string out = "\"";
+// Appends `s` as a JSON string. Appending (rather than "a" + JsonString(...)) also keeps
+// GCC 12 at -O3 from a false -Wrestrict warning on std::string's operator+.
+void AppendJsonString(std::string& out, std::string_view s) {
+    out += '"';
     for (unsigned char ch : s) {
         if (ch == '"' || ch == '\\') {
             out += '\\';
@@ -23,7 +28,7 @@ std::string JsonString(std::string_view s) {
             out += static_cast<char>(ch);
         }
     }
-    return out + "\"";
+    out += '"';
 }
 
 template <typename T>
@@ -73,14 +78,20 @@ std::string StateJson(const Decoder& d, long long call) {
     Field(out, "farErrorsCumulative", s.farErrorsCumulative.load());
     Field(out, "nearErrorsTotal", s.nearErrorsTotal.load());
     Field(out, "farErrorsTotal", s.farErrorsTotal.load());
-    out += ",\"tribNoSig\":" + JsonString(Bits(s.tribNoSig));
-    out += ",\"tribCErr\":" + JsonString(Bits(s.tribCErr));
-    out += ",\"spinnerText\":" + JsonString(s.spinnerText());
+    out += ",\"tribNoSig\":";
+    AppendJsonString(out, Bits(s.tribNoSig));
+    out += ",\"tribCErr\":";
+    AppendJsonString(out, Bits(s.tribCErr));
+    out += ",\"spinnerText\":";
+    AppendJsonString(out, s.spinnerText());
     out += ",\"ber\":[";
     for (std::size_t i = 0; i < d.ber.texts.size(); ++i) {
-        out += (i ? "," : "") + JsonString(d.ber.texts[i]);
+        if (i > 0)
+            out += ',';
+        AppendJsonString(out, d.ber.texts[i]);
     }
-    return out + "]}";
+    out += "]}";
+    return out;
 }
 
 bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error) {
@@ -146,33 +157,73 @@ bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string&
     return true;
 }
 
-ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out) {
+ReplayResult Replay(const ByteReader& read, const ReplayOptions& options, std::ostream& out) {
     Decoder decoder;
     for (std::size_t i = 0; i < BerIntervalSeconds.size(); ++i) {
         if (BerIntervalSeconds[i] == options.intervalSeconds) {
             decoder.meter.OnBerInterval(kCmdBerInterval1 + static_cast<int>(i));
         }
     }
-    long long call = 0;
-    std::size_t pos = 0;
-    do {
-        const std::string_view piece = input.substr(pos, options.chunk);
+    ReplayResult result;
+    auto call = [&](std::string_view piece) {
         decoder.parser.Parse(piece);
-        pos += piece.size();
-        out << StateJson(decoder, ++call) << '\n';
-    } while (pos < input.size());
+        out << StateJson(decoder, ++result.calls) << '\n';
+    };
+    // Calls are cut every `chunk` bytes of the input, however the reads happen to split it;
+    // only the bytes of a call not yet complete are carried from one read to the next, so an
+    // endless input needs no more memory than this one block.
+    std::vector<char> block(std::max<std::size_t>(kReplayBlock, options.chunk));
+    std::size_t held = 0;
+    bool any = false;
+    for (;;) {
+        // Whatever is decoded is out before waiting for more: a live pipe shows each call.
+        out.flush();
+        if (!out)
+            return result;
+        const long n = read(block.data() + held, block.size() - held);
+        if (n < 0) {
+            result.readError = errno;
+            return result;
+        }
+        if (n == 0)
+            break;
+        any = true;
+        held += static_cast<std::size_t>(n);
+        std::size_t pos = 0;
+        for (; held - pos >= options.chunk; pos += options.chunk) {
+            call(std::string_view(block.data() + pos, options.chunk));
+        }
+        std::copy(block.begin() + static_cast<std::ptrdiff_t>(pos),
+                  block.begin() + static_cast<std::ptrdiff_t>(held), block.begin());
+        held -= pos;
+    }
+    // The short last call, or the one call of an empty input.
+    if (held > 0 || !any) {
+        call(std::string_view(block.data(), held));
+    }
     // A resynchronisation ends a call and leaves what follows for the next one. On a live
     // line that call comes with the next burst; at the end of a capture we make it ourselves,
     // as long as each call still consumes something.
     for (std::size_t before = decoder.parser.Buffered(); before >= kFrameLength;) {
-        decoder.parser.Parse({});
-        out << StateJson(decoder, ++call) << '\n';
+        call({});
         const std::size_t after = decoder.parser.Buffered();
         if (after >= before)
             break;
         before = after;
     }
-    return {call, decoder.parser.Dropped()};
+    result.dropped = decoder.parser.Dropped();
+    return result;
+}
+
+ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out) {
+    return Replay(
+        [&input](char* buffer, std::size_t size) {
+            const std::size_t n = std::min(size, input.size());
+            std::copy_n(input.data(), n, buffer);
+            input.remove_prefix(n);
+            return static_cast<long>(n);
+        },
+        options, out);
 }
 
 }  // namespace kestrel

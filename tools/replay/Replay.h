@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -44,12 +45,22 @@ struct ReplayOptions {
 struct ReplayResult {
     long long calls = 0;
     std::uint64_t dropped = 0;  // characters lost to the noise bound
+    int readError = 0;          // errno of a failed read; 0 when the input was read to its end
 };
+
+// Fills up to `size` bytes of `buffer` and returns how many: 0 at the end of the input, -1 on
+// a read error (with errno set). It may return fewer bytes than asked for at any time.
+using ByteReader = std::function<long(char* buffer, std::size_t size)>;
+
+// The most input the replay holds at a time (or one call's bytes when --chunk is larger).
+inline constexpr std::size_t kReplayBlock = 65536;
 
 // Parses the command line; on error returns false and sets `error` to a one-line message.
 bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error);
 
-// Feeds `input` in calls of `chunk` bytes and writes one JSON line per call to `out`.
+// Feeds the input in calls of `chunk` bytes, as it arrives, and writes one JSON line per call
+// to `out`, flushing it before each read. Stops at the first read error.
+ReplayResult Replay(const ByteReader& read, const ReplayOptions& options, std::ostream& out);
 ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out);
 
 }  // namespace kestrel

@@ -1,4 +1,7 @@
 // kestrel-replay: decode a captured serial byte stream, one JSON line per parser call.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,28 +39,40 @@ int main(int argc, char** argv) {
     }
     const bool fromStdin = options.file.empty() || options.file == "-";
     const std::string name = fromStdin ? std::string("standard input") : "'" + options.file + "'";
-    std::FILE* in = fromStdin ? stdin : std::fopen(options.file.c_str(), "rb");
-    if (in == nullptr) {
+    const int fd = fromStdin ? STDIN_FILENO : ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         std::cerr << "kestrel-replay: cannot open " << name << ": " << std::strerror(errno) << '\n';
         return 2;
     }
-    if (performance.enabled)
+    if (performance.enabled) {
+        std::FILE* in = ::fdopen(fd, "rb");
+        if (in == nullptr) {
+            std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno) << '\n';
+            return 2;
+        }
         return kestrel::ReplayPerformance(in, options, performance, std::cout, std::cerr);
-    std::string input;
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-        input.append(buffer, n);
     }
-    if (std::ferror(in)) {
-        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno) << '\n';
+    std::ios::sync_with_stdio(false);
+    // Plain reads rather than a stdio stream: a read returns what a pipe holds now, so each
+    // call is decoded and printed as soon as its bytes are in.
+    const kestrel::ReplayResult result = kestrel::Replay(
+        [fd](char* buffer, std::size_t size) {
+            ssize_t n = 0;
+            do {
+                n = ::read(fd, buffer, size);
+            } while (n < 0 && errno == EINTR);
+            return static_cast<long>(n);
+        },
+        options, std::cout);
+    if (result.readError != 0) {
+        std::cout.flush();
+        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(result.readError)
+                  << '\n';
         return 2;
     }
     if (!fromStdin) {
-        std::fclose(in);
+        ::close(fd);
     }
-    std::ios::sync_with_stdio(false);
-    const kestrel::ReplayResult result = kestrel::Replay(input, options, std::cout);
     std::cout.flush();
     if (result.dropped > 0) {
         std::cerr << "kestrel-replay: warning: " << result.dropped
