@@ -157,7 +157,14 @@ public:
     }
 
     bool Fail(int line, const std::string& what) {
-        error = file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + what;
+        // Appended piece by piece: GCC 12 at -O3 warns falsely about the operator+ chain.
+        error = file;
+        if (line > 0) {
+            error += ':';
+            error += std::to_string(line);
+        }
+        error += ": ";
+        error += what;
         return false;
     }
 
