@@ -1,10 +1,10 @@
 // The BER meter: totals, the sliding window, the texts and the menu commands.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 
+#include "tests/ScopedLocale.h"
 #include "tests/monitor/TestFrames.h"
 #include "tools/replay/Replay.h"
 
@@ -13,6 +13,7 @@ namespace {
 
 using test::Clear;
 
+// The same texts under a locale with a decimal comma.
 TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
     const struct {
         double value;
@@ -27,18 +28,12 @@ TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
         {std::numeric_limits<double>::infinity(), "0.000000e-009"},
         {-0.0, "0.000000e+000"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FormatBer(c.value), c.text) << c.value;
+    for (const char* locale : {"C", test::kUserLocale}) {
+        test::ScopedLocale scoped(locale);
+        for (const auto& c : cases) {
+            EXPECT_EQ(FormatBer(c.value), c.text) << c.value << " in " << locale;
+        }
     }
-}
-
-TEST(FormatBer, SameTextUnderADecimalCommaLocale) {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
-        std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    }
-    EXPECT_EQ(FormatBer(1.0 / 179000 * 11.44), "6.391061e-005");
-    std::setlocale(LC_ALL, "C");
 }
 
 class BerMeterTest : public ::testing::Test {

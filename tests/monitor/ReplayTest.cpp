@@ -1,28 +1,15 @@
 // kestrel-replay: its JSON lines on the bundled capture, its options and its errors.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "tests/TestFiles.h"
 #include "tools/replay/Replay.h"
 
 namespace kestrel {
 namespace {
 
-std::string ReadSample() {
-    std::ifstream f(KESTREL_SAMPLE_CAPTURE, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 // The value of a numeric key in one JSON line.
 long long Number(const std::string& line, const std::string& key) {
@@ -41,7 +28,7 @@ std::string ReplayText(const std::string& input, std::size_t chunk, int interval
 }
 
 TEST(Replay, SampleCaptureDecodesTheSameWhateverTheChunkSize) {
-    const std::string sample = ReadSample();
+    const std::string sample = test::ReadFile(KESTREL_SAMPLE_CAPTURE);
     ASSERT_GT(sample.size(), 7000u);
     const auto reference = Lines(ReplayText(sample, 320));
     ASSERT_GE(reference.size(), (sample.size() + 319) / 320);

@@ -15,7 +15,13 @@ constexpr std::time_t kBoundary = 1774746000;
 
 struct Row {
     std::int64_t available, unavailable, es, ses, dm, minutes;
+    bool operator==(const Row&) const = default;
 };
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << "available " << r.available << ", unavailable " << r.unavailable << ", es " << r.es
+        << ", ses " << r.ses << ", dm " << r.dm << ", minutes " << r.minutes;
+}
 
 struct Case {
     const char* name;
@@ -57,16 +63,8 @@ TEST_P(Rules, NearEndFiguresOnBothSidesOfTheBoundary) {
     ASSERT_EQ(memory.Completed(BinKind::Quarter).size(), 1u);
     const Interval& first = memory.Completed(BinKind::Quarter).back();
     const Interval& second = memory.Current(BinKind::Quarter);
-    const auto expectRow = [](const Row& got, const Row& want, const char* which) {
-        EXPECT_EQ(got.available, want.available) << which;
-        EXPECT_EQ(got.unavailable, want.unavailable) << which;
-        EXPECT_EQ(got.es, want.es) << which;
-        EXPECT_EQ(got.ses, want.ses) << which;
-        EXPECT_EQ(got.dm, want.dm) << which;
-        EXPECT_EQ(got.minutes, want.minutes) << which;
-    };
-    expectRow(Near(first), c.first, "first");
-    expectRow(Near(second), c.second, "second");
+    EXPECT_EQ(Near(first), c.first);
+    EXPECT_EQ(Near(second), c.second);
     // Every interval adds up, for every object, not-measured seconds included.
     for (int o = 0; o < kObjectCount; ++o) {
         const Figures& f = first.figures[o];

@@ -3,7 +3,8 @@
 
 #include <sstream>
 
-#include "tests/sim/SimTestSupport.h"
+#include "tests/monitor/TestFrames.h"
+#include "tools/replay/Replay.h"
 #include "tools/mux-sim/MuxScript.h"
 #include "tools/mux-sim/Scenario.h"
 
