@@ -1,15 +1,11 @@
 // The statistics controller: on, off, flush, the supervision rows and every failure path.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
-#include <thread>
 
-#include "monitor/FrameParser.h"
-#include "monitor/FrameWriter.h"
 #include "stats/StatisticsLog.h"
 #include "tests/stats/FaultyFileIo.h"
 #include "tests/stats/StatsTestSupport.h"
@@ -374,50 +370,6 @@ TEST_F(StatisticsLogTest, FlushHoldsTheFrameMutexWhileFilesAreReopened) {
     };
     ASSERT_TRUE(log.LogFlush(frameMutex));
     EXPECT_EQ(checked, 2);
-}
-
-// A receive thread parses real frames under the mutex while the user-interface thread
-// flushes and writes rows: it waits for each flush, and no byte and no row goes missing.
-TEST_F(StatisticsLogTest, FlushAndReceiveThreadShareTheMutexWithoutLoss) {
-    state.connected = 1;
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    BerMeter meter(state);
-    FrameParser parser(state, meter);
-    StatusFrame alarm;
-    alarm.localStatus = 0x40;  // LOF: every frame counts one local alarm second
-    alarm.nearCount = 3;
-    const std::string frame = WriteFrame(alarm);
-    constexpr int kFrames = 2000;
-    std::atomic<bool> started{false};
-    std::thread receiver([&] {
-        // Hand-overs of 7 bytes split every frame, so a lost byte would lose frames.
-        std::string stream;
-        for (int i = 0; i < kFrames; ++i)
-            stream += frame;
-        for (std::size_t pos = 0; pos < stream.size(); pos += 7) {
-            std::lock_guard<std::mutex> hold(frameMutex);
-            parser.Parse(std::string_view(stream).substr(pos, 7));
-            started = true;
-        }
-    });
-    while (!started.load()) {
-        std::this_thread::yield();
-    }
-    for (int pass = 0; pass < 50; ++pass) {
-        ASSERT_TRUE(log.LogFlush(frameMutex));
-        if (state.alarmSeen.exchange(0)) {
-            log.WriteCountsRow();
-        }
-    }
-    receiver.join();
-    EXPECT_EQ(state.frameCount.load(), kFrames);
-    EXPECT_EQ(parser.Buffered(), 0u);
-    log.WriteCountsRow();
-    log.StatisticsOff();
-    const std::string total = std::to_string(kFrames);
-    EXPECT_TRUE(G821().ends_with(
-        Rows({At(",,") + total + "," + std::to_string(3 * kFrames) + ",0,0", kG821Mark})));
-    EXPECT_TRUE(notices.empty());
 }
 
 TEST_F(StatisticsLogTest, DestructionClosesWithoutRows) {
