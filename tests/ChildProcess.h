@@ -39,7 +39,8 @@ public:
             const std::string entry(*e);
             bool replaced = false;
             for (const std::string& add : env) {
-                replaced = replaced || add.substr(0, add.find('=')) == entry.substr(0, entry.find('='));
+                replaced =
+                    replaced || add.substr(0, add.find('=')) == entry.substr(0, entry.find('='));
             }
             if (!replaced) {
                 envStrings.push_back(entry);

@@ -37,8 +37,8 @@ inline StatusFrame MakeFrame(std::uint8_t local, std::uint8_t remote, int nearCo
                              int farCount = 0, TribBytes localTribs = {},
                              TribBytes remoteTribs = {}, std::uint8_t fifth = 0,
                              bool upper = false) {
-    return {local, nearCount, localTribs, remote, farCount, remoteTribs, fifth,
-            kFrameTerminator, upper};
+    return {local,       nearCount, localTribs,       remote, farCount,
+            remoteTribs, fifth,     kFrameTerminator, upper};
 }
 
 // The eight 34 Mbit/s flags in a fixed order: local NoSig, AIS, LOF, RAI, then remote.

@@ -2,8 +2,8 @@
 // seconds, degraded minutes, the SES threshold and a day of 23 hours.
 #include <gtest/gtest.h>
 
-#include "performance/LineMemory.h"
 #include "PerformanceTestSupport.h"
+#include "performance/LineMemory.h"
 
 namespace kestrel {
 namespace {
@@ -117,7 +117,7 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     LineMemory memory;
     memory.Start(kBoundary);
     memory.OnFrameApplied(NearSecond('f'), kBoundary);
-    memory.OnFrameApplied(NearSecond('e'), kBoundary);      // 15 + 1 counts, but neither is severe
+    memory.OnFrameApplied(NearSecond('e'), kBoundary);  // 15 + 1 counts, but neither is severe
     memory.OnFrameApplied(NearSecond('.'), kBoundary + 1);
     memory.OnFrameApplied(NearSecond('D'), kBoundary + 1);  // the defect wins
     memory.Finish(kBoundary + 2);
@@ -127,8 +127,7 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     EXPECT_EQ(f.ses, 1);
     EXPECT_EQ(f.errors, 16);
     // Remote tributaries were decoded by one of the two frames, so they were measured.
-    EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured,
-              0);
+    EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured, 0);
 }
 
 TEST(Rules, RemoteTributariesAreNotMeasuredUnderALocalAlarm) {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "performance/LineMemory.h"
 #include "PerformanceTestSupport.h"
+#include "performance/LineMemory.h"
 
 namespace kestrel {
 namespace {
@@ -179,8 +179,8 @@ TEST(Store, DefaultPathFollowsXdgDataHome) {
     EXPECT_EQ(DefaultHistoryPath("/dev/ttyUSB0"), "/data/kestrel/_dev_ttyUSB0.sqlite");
     setenv("XDG_DATA_HOME", "relative", 1);  // a relative one is ignored
     setenv("HOME", getenv("HOME") ? getenv("HOME") : "/root", 1);
-    EXPECT_EQ(DefaultHistoryPath("mux").find(std::string(getenv("HOME")) + "/.local/share/kestrel/"),
-              0u);
+    EXPECT_EQ(
+        DefaultHistoryPath("mux").find(std::string(getenv("HOME")) + "/.local/share/kestrel/"), 0u);
     if (old)
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
 #include "performance/LineMemory.h"
-#include "PerformanceTestSupport.h"
 #include "tools/history/History.h"
 
 namespace kestrel {

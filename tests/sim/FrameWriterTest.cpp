@@ -6,8 +6,8 @@
 
 #include "monitor/FrameWriter.h"
 #include "tests/monitor/TestFrames.h"
-#include "tools/replay/Replay.h"
 #include "tools/mux-sim/SimRandom.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel {
 namespace {

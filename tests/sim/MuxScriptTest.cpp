@@ -4,9 +4,9 @@
 #include <sstream>
 
 #include "tests/monitor/TestFrames.h"
-#include "tools/replay/Replay.h"
 #include "tools/mux-sim/MuxScript.h"
 #include "tools/mux-sim/Scenario.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel::sim {
 namespace {

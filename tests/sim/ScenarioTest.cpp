@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "tests/monitor/TestFrames.h"
-#include "tools/replay/Replay.h"
 #include "tools/mux-sim/Scenario.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel::sim {
 namespace {

@@ -94,18 +94,6 @@ TEST_F(LogFileTest, OpenFailuresAreReported) {
     EXPECT_TRUE(f.IsOpen());
 }
 
-TEST_F(LogFileTest, FullDeviceFailsTheWrite) {
-    if (access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "/dev/full is not available";
-    }
-    std::filesystem::create_symlink("/dev/full", path);
-    LogFile f;
-    ASSERT_FALSE(f.Open(path, Mode::CreateTruncate));
-    EXPECT_EQ(f.WriteLine("row"), std::errc::no_space_on_device);
-    EXPECT_TRUE(f.IsOpen());
-    EXPECT_FALSE(f.Close());
-}
-
 // A row cut off by a full file system is taken back; a failed close still closes.
 TEST_F(LogFileTest, HalfWrittenRowIsTakenBackAndAFailedCloseCloses) {
     auto io = std::make_shared<test::FaultyFileIo>();
