@@ -2,177 +2,19 @@
 #include "E2eSupport.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 namespace kestrel::e2e {
 
-std::string KestrelProgram() {
-    return KESTREL_PROGRAM;
-}
-
-std::string SimulatorProgram() {
-    return KESTREL_MUX_SIM_PROGRAM;
-}
-
 // ---------------------------------------------------------------------------------------------
-// Child
-
-Child::~Child() {
-    Kill();
-}
-
-bool Child::Start(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& stdoutPath, const std::string& stderrPath,
-                  const std::vector<std::string>& env) {
-    // Everything the child needs is made before fork: after it only async-signal-safe calls.
-    std::vector<std::string> argStrings{program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const std::string& add : env) {
-            replaced = replaced || add.substr(0, add.find('=')) == name;
-        }
-        if (!replaced) {
-            envStrings.push_back(entry);
-        }
-    }
-    envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (std::string& e : envStrings) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const pid_t parent = getpid();
-    pid = (in >= 0 && out >= 0 && err >= 0) ? fork() : -1;
-    if (pid == 0) {
-        // The child goes when the test process goes, even when it dies without a teardown.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
-            signal(s, SIG_DFL);
-        }
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    for (int fd : {in, out, err}) {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    reaped = false;
-    status = 0;
-    return pid > 0;
-}
-
-bool Child::Running() {
-    if (pid <= 0 || reaped) {
-        return false;
-    }
-    int st = 0;
-    const pid_t r = waitpid(pid, &st, WNOHANG);
-    if (r == pid) {
-        reaped = true;
-        status = st;
-        return false;
-    }
-    return r == 0;
-}
-
-bool Child::Signal(int signalNumber) const {
-    return pid > 0 && !reaped && kill(pid, signalNumber) == 0;
-}
-
-bool Child::WaitExit(std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Running()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return reaped;
-}
-
-bool Child::ExitedWith(int code) const {
-    return reaped && WIFEXITED(status) && WEXITSTATUS(status) == code;
-}
-
-std::string Child::Describe() const {
-    if (pid <= 0) {
-        return "not started";
-    }
-    if (!reaped) {
-        return "running";
-    }
-    if (WIFEXITED(status)) {
-        return "exit " + std::to_string(WEXITSTATUS(status));
-    }
-    if (WIFSIGNALED(status)) {
-        return "signal " + std::to_string(WTERMSIG(status));
-    }
-    return "status " + std::to_string(status);
-}
-
-void Child::Kill() {
-    if (pid > 0 && !reaped) {
-        kill(pid, SIGKILL);
-        int st = 0;
-        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-        }
-        reaped = true;
-        status = st;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Processes and files
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool ProcessExists(pid_t pid) {
-    return kill(pid, 0) == 0 || errno == EPERM;
-}
+// Processes
 
 std::vector<pid_t> ChildrenOf(pid_t parent) {
     std::vector<pid_t> found;
@@ -208,7 +50,7 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
 bool Simulator::Start(const QTemporaryDir& dir, const std::vector<std::string>& args) {
     const std::string out = dir.filePath(QStringLiteral("sim.out")).toStdString();
     stderrPath = dir.filePath(QStringLiteral("sim.err")).toStdString();
-    if (!child.Start(SimulatorProgram(), args, out, stderrPath)) {
+    if (!child.Start(KESTREL_MUX_SIM_PROGRAM, args, out, stderrPath)) {
         return false;
     }
     const auto deadline = Clock::now() + 10s;
@@ -258,7 +100,7 @@ bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
         args.insert(args.end(), {"--status-file", statusPath});
     }
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    return child.Start(KestrelProgram(), args,
+    return child.Start(KESTREL_PROGRAM, args,
                        dir.filePath(QStringLiteral("kestrel.out")).toStdString(), stderrPath, env);
 }
 

@@ -13,46 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/ChildProcess.h"
+#include "tests/TestFiles.h"
+
 namespace kestrel::e2e {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// One child process, started with fork and exec. Its output goes to files; it dies with the
-// test process, and the destructor kills and reaps it whatever happened in the test.
-class Child {
-public:
-    Child() = default;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child();
-
-    // env entries ("NAME=value") are added to the test's own environment.
-    bool Start(const std::string& program, const std::vector<std::string>& args,
-               const std::string& stdoutPath, const std::string& stderrPath,
-               const std::vector<std::string>& env = {});
-
-    pid_t Pid() const { return pid; }
-    bool Running();  // started, and not yet seen to end (reaps it when it has)
-    bool Signal(int signalNumber) const;
-    // Waits up to `limit` for the end; true when it ended (then Status() tells how).
-    bool WaitExit(std::chrono::milliseconds limit);
-    // waitpid status of the ended child.
-    int Status() const { return status; }
-    bool ExitedWith(int code) const;
-    std::string Describe() const;  // "exit 0", "signal 9", "running"
-    // Kills with SIGKILL and reaps; nothing when it has already ended.
-    void Kill();
-
-private:
-    pid_t pid = -1;
-    bool reaped = false;
-    int status = 0;
-};
-
-std::string ReadFile(const std::string& path);
-// Whether the process exists at all (a zombie counts as existing).
-bool ProcessExists(pid_t pid);
+using test::Child;
+using test::ReadFile;
 // Pids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);
 
@@ -110,8 +80,5 @@ QString AlarmLed(const QJsonObject& s, int id);
 QString TribRow(const QJsonObject& s, const char* row);
 long long FrameCount(const QJsonObject& s);
 bool IsSpinner(const QString& data);  // twelve characters, one '*'
-
-std::string KestrelProgram();
-std::string SimulatorProgram();
 
 }  // namespace kestrel::e2e

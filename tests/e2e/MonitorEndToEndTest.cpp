@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include "E2eFixture.h"
 
@@ -25,14 +26,13 @@ QString Dark() {
 }
 
 // All LEDs of a status in one text: the alarm bar, then the four tributary rows.
-QString LedPicture(const QString& alarms, const QString& localNoSig, const QString& localCErr,
-                   const QString& remoteNoSig, const QString& remoteCErr) {
-    return alarms + u' ' + localNoSig + u' ' + localCErr + u' ' + remoteNoSig + u' ' + remoteCErr;
+QString LedPicture(const QStringList& parts) {
+    return parts.join(u' ');
 }
 
 QString LedPicture(const QJsonObject& s) {
-    return LedPicture(AlarmLeds(s), TribRow(s, "localNoSig"), TribRow(s, "localCErr"),
-                      TribRow(s, "remoteNoSig"), TribRow(s, "remoteCErr"));
+    return LedPicture({AlarmLeds(s), TribRow(s, "localNoSig"), TribRow(s, "localCErr"),
+                       TribRow(s, "remoteNoSig"), TribRow(s, "remoteCErr")});
 }
 
 // A row of sixteen with one LED lit.
@@ -99,11 +99,11 @@ TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
     // Whole pictures are awaited: a refresh that runs while a frame is being applied may show
     // a mix of two frames, the next one shows the frame as it is.
     const QString lof =
-        LedPicture(QStringLiteral("oorooooo"), OneLit(1, u'r'), Dark(), Dark(), Dark());
+        LedPicture({QStringLiteral("oorooooo"), OneLit(1, u'r'), Dark(), Dark(), Dark()});
     ASSERT_TRUE(monitor.WaitFor([&](const QJsonObject& s) { return LedPicture(s) == lof; }, 8s))
         << "never showed " << lof.toStdString();
     const QString rai =
-        LedPicture(QStringLiteral("oooooooy"), Dark(), Dark(), Dark(), OneLit(5, u'y'));
+        LedPicture({QStringLiteral("oooooooy"), Dark(), Dark(), Dark(), OneLit(5, u'y')});
     ASSERT_TRUE(monitor.WaitFor([&](const QJsonObject& s) { return LedPicture(s) == rai; }, 8s))
         << "never showed " << rai.toStdString();
 

@@ -17,22 +17,13 @@
 namespace kestrel::e2e {
 namespace {
 
-// The rows of a statistics file; every row must end in CR LF.
+// The rows of a statistics file; `crlf` tells whether every row ended in CR LF.
 std::vector<QString> Rows(const std::string& text, bool& crlf) {
     std::vector<QString> rows;
-    crlf = true;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t nl = text.find('\n', at);
-        if (nl == std::string::npos) {
-            crlf = false;  // a cut-off last row
-            break;
-        }
-        if (nl == at || text[nl - 1] != '\r') {
-            crlf = false;
-        }
-        rows.push_back(QString::fromStdString(text.substr(at, nl - at)).remove(u'\r'));
-        at = nl + 1;
+    crlf = text.empty() || text.back() == '\n';
+    for (const std::string& line : test::Lines(text)) {
+        crlf = crlf && line.ends_with('\r');
+        rows.push_back(QString::fromStdString(line).remove(u'\r'));
     }
     return rows;
 }

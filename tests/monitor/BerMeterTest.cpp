@@ -1,10 +1,10 @@
 // The BER meter: totals, the sliding window, the texts and the menu commands.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 
+#include "tests/ScopedLocale.h"
 #include "tests/monitor/TestFrames.h"
 #include "tools/replay/Replay.h"
 
@@ -13,6 +13,7 @@ namespace {
 
 using test::Clear;
 
+// The same texts under a locale with a decimal comma.
 TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
     const struct {
         double value;
@@ -27,18 +28,12 @@ TEST(FormatBer, ThreeDigitExponentAndNoFigure) {
         {std::numeric_limits<double>::infinity(), "0.000000e-009"},
         {-0.0, "0.000000e+000"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FormatBer(c.value), c.text) << c.value;
+    for (const char* locale : {"C", test::kUserLocale}) {
+        test::ScopedLocale scoped(locale);
+        for (const auto& c : cases) {
+            EXPECT_EQ(FormatBer(c.value), c.text) << c.value << " in " << locale;
+        }
     }
-}
-
-TEST(FormatBer, SameTextUnderADecimalCommaLocale) {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
-        std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    }
-    EXPECT_EQ(FormatBer(1.0 / 179000 * 11.44), "6.391061e-005");
-    std::setlocale(LC_ALL, "C");
 }
 
 class BerMeterTest : public ::testing::Test {
@@ -48,12 +43,17 @@ protected:
     void Feed(const std::string& text) { d.parser.Parse(text); }
 };
 
-TEST_F(BerMeterTest, FirstFrameWithTheDefaultInterval) {
+using Texts = std::array<std::string, 4>;
+
+TEST_F(BerMeterTest, DefaultIntervalFillsTheWindowWithSteadyErrors) {
     Feed(Clear(0, 1, 0, 0));
-    EXPECT_EQ(d.ber.texts[0], "6.391061e-005");
-    EXPECT_EQ(d.ber.texts[1], "6.391061e-006");
-    EXPECT_EQ(d.ber.texts[2], "0.000000e+000");
-    EXPECT_EQ(d.ber.texts[3], "0.000000e+000");
+    EXPECT_EQ(d.ber.texts,
+              (Texts{"6.391061e-005", "6.391061e-006", "0.000000e+000", "0.000000e+000"}));
+    Decoder steady;
+    for (int i = 0; i < 12; ++i)
+        steady.parser.Parse(Clear(0, 1, 0, 1));
+    EXPECT_EQ(steady.ber.texts,
+              (Texts{"6.391061e-005", "6.391061e-005", "6.391061e-005", "6.391061e-005"}));
 }
 
 TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
@@ -64,13 +64,6 @@ TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
         Feed(Clear(0, counts[i]));
         EXPECT_EQ(d.ber.texts[1], expected[i]) << "pass " << i + 1;
     }
-}
-
-TEST_F(BerMeterTest, SteadyOneErrorPerFrameFillsAllFourFields) {
-    for (int i = 0; i < 12; ++i)
-        Feed(Clear(0, 1, 0, 1));
-    for (const auto& t : d.ber.texts)
-        EXPECT_EQ(t, "6.391061e-005");
 }
 
 TEST_F(BerMeterTest, AlarmFramesFreezeTheTextsButCountAsPasses) {

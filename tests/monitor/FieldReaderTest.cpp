@@ -1,9 +1,8 @@
 // The two field readers: hexadecimal bytes and decimal counts, byte for byte.
 #include <gtest/gtest.h>
 
-#include <clocale>
-
 #include "monitor/FrameParser.h"
+#include "tests/ScopedLocale.h"
 
 namespace kestrel {
 namespace {
@@ -62,13 +61,12 @@ TEST(ReadCountField, ReadsAPlainDecimalNumberClampedTo0Through9999) {
 }
 
 TEST(ReadCountField, IgnoresTheUsersDecimalComma) {
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
-        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr) {
+    test::ScopedLocale locale(test::kUserLocale);
+    if (!locale.ok) {
         GTEST_SKIP() << "no locale with a decimal comma installed";
     }
     EXPECT_DOUBLE_EQ(ReadCountField("2.5 "), 2.5);
     EXPECT_DOUBLE_EQ(ReadCountField("2,5 "), 2);
-    std::setlocale(LC_NUMERIC, "C");
 }
 
 }  // namespace

@@ -11,23 +11,13 @@
 #include <iterator>
 #include <sstream>
 
+#include "tests/TestFiles.h"
 #include "tools/replay/Replay.h"
 
 namespace kestrel {
 namespace {
 
-std::string ReadSample() {
-    std::ifstream f(KESTREL_SAMPLE_CAPTURE, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 // The value of a numeric key in one JSON line.
 long long Number(const std::string& line, const std::string& key) {
@@ -62,7 +52,7 @@ std::string DribbledText(std::string_view input, std::size_t chunk, std::size_t 
 }
 
 TEST(Replay, SampleCaptureDecodesTheSameWhateverTheChunkSize) {
-    const std::string sample = ReadSample();
+    const std::string sample = test::ReadFile(KESTREL_SAMPLE_CAPTURE);
     ASSERT_GT(sample.size(), 7000u);
     const std::string text = ReplayText(sample, 320);
     // Calls are cut by byte count, not by how the reads split the input.

@@ -2,8 +2,8 @@
 // seconds, degraded minutes, the SES threshold and a day of 23 hours.
 #include <gtest/gtest.h>
 
-#include "performance/LineMemory.h"
 #include "PerformanceTestSupport.h"
+#include "performance/LineMemory.h"
 
 namespace kestrel {
 namespace {
@@ -15,7 +15,13 @@ constexpr std::time_t kBoundary = 1774746000;
 
 struct Row {
     std::int64_t available, unavailable, es, ses, dm, minutes;
+    bool operator==(const Row&) const = default;
 };
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << "available " << r.available << ", unavailable " << r.unavailable << ", es " << r.es
+        << ", ses " << r.ses << ", dm " << r.dm << ", minutes " << r.minutes;
+}
 
 struct Case {
     const char* name;
@@ -57,16 +63,8 @@ TEST_P(Rules, NearEndFiguresOnBothSidesOfTheBoundary) {
     ASSERT_EQ(memory.Completed(BinKind::Quarter).size(), 1u);
     const Interval& first = memory.Completed(BinKind::Quarter).back();
     const Interval& second = memory.Current(BinKind::Quarter);
-    const auto expectRow = [](const Row& got, const Row& want, const char* which) {
-        EXPECT_EQ(got.available, want.available) << which;
-        EXPECT_EQ(got.unavailable, want.unavailable) << which;
-        EXPECT_EQ(got.es, want.es) << which;
-        EXPECT_EQ(got.ses, want.ses) << which;
-        EXPECT_EQ(got.dm, want.dm) << which;
-        EXPECT_EQ(got.minutes, want.minutes) << which;
-    };
-    expectRow(Near(first), c.first, "first");
-    expectRow(Near(second), c.second, "second");
+    EXPECT_EQ(Near(first), c.first);
+    EXPECT_EQ(Near(second), c.second);
     // Every interval adds up, for every object, not-measured seconds included.
     for (int o = 0; o < kObjectCount; ++o) {
         const Figures& f = first.figures[o];
@@ -119,7 +117,7 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     LineMemory memory;
     memory.Start(kBoundary);
     memory.OnFrameApplied(NearSecond('f'), kBoundary);
-    memory.OnFrameApplied(NearSecond('e'), kBoundary);      // 15 + 1 counts, but neither is severe
+    memory.OnFrameApplied(NearSecond('e'), kBoundary);  // 15 + 1 counts, but neither is severe
     memory.OnFrameApplied(NearSecond('.'), kBoundary + 1);
     memory.OnFrameApplied(NearSecond('D'), kBoundary + 1);  // the defect wins
     memory.Finish(kBoundary + 2);
@@ -129,8 +127,7 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     EXPECT_EQ(f.ses, 1);
     EXPECT_EQ(f.errors, 16);
     // Remote tributaries were decoded by one of the two frames, so they were measured.
-    EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured,
-              0);
+    EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured, 0);
 }
 
 TEST(Rules, RemoteTributariesAreNotMeasuredUnderALocalAlarm) {

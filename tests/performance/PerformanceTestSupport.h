@@ -1,13 +1,13 @@
-// Helpers of the line memory tests: time zones, frames from letters, temporary folders.
+// Helpers of the line memory tests: time zones and frames from letters.
 #pragma once
 
 #include <stdlib.h>
 #include <time.h>
 
-#include <filesystem>
 #include <string>
 
 #include "performance/Figures.h"
+#include "tests/TestFiles.h"
 
 namespace kestrel::test {
 
@@ -42,18 +42,5 @@ inline FrameSecond NearSecond(char c) {
     f.remoteTribsDecoded = c != 'D';
     return f;
 }
-
-struct TempFolder {
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-perf-XXXXXX");
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
 
 }  // namespace kestrel::test

@@ -7,10 +7,9 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
-#include "performance/LineMemory.h"
 #include "PerformanceTestSupport.h"
+#include "performance/LineMemory.h"
 
 namespace kestrel {
 namespace {
@@ -40,15 +39,10 @@ void ExpectIntact(const std::string& file) {
     }
 }
 
-std::string Contents(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
     test::ZoneGuard zone("UTC");
-    test::TempFolder folder;
-    const std::string db = folder.File("COM1.sqlite");
+    test::TempDir folder;
+    const std::string db = folder / "COM1.sqlite";
     std::int64_t firstId = 0;
     {
         LineMemory memory;
@@ -90,8 +84,8 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
 
 TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
     test::ZoneGuard zone("UTC");
-    test::TempFolder folder;
-    const std::string db = folder.File("COM2.sqlite");
+    test::TempDir folder;
+    const std::string db = folder / "COM2.sqlite";
     LineMemory first;
     ASSERT_TRUE(first.Open(db, kStart, nullptr));
 
@@ -109,12 +103,12 @@ TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
     first.Close(kStart + 30);
     ExpectIntact(db);
 
-    const std::string damaged = folder.File("COM3.sqlite");
+    const std::string damaged = folder / "COM3.sqlite";
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "SQLite format 3" << std::string(4000, '\x5a');
     }
-    const std::string before = Contents(damaged);
+    const std::string before = test::ReadFile(damaged);
     problems.clear();
     LineMemory third;
     EXPECT_FALSE(third.Open(damaged, kStart, [&](const std::string& p) { problems.push_back(p); }));
@@ -122,14 +116,14 @@ TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
     third.Close(kStart + 20);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("damaged"), std::string::npos) << problems[0];
-    EXPECT_EQ(Contents(damaged), before);
+    EXPECT_EQ(test::ReadFile(damaged), before);
 }
 
 // The child records a second a turn, with a journal change every few seconds, and tells the
 // parent after each turn how far it got; the parent kills it in the middle.
 TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
-    test::TempFolder folder;
-    const std::string db = folder.File("COM4.sqlite");
+    test::TempDir folder;
+    const std::string db = folder / "COM4.sqlite";
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const pid_t child = fork();
@@ -185,8 +179,8 @@ TEST(Store, DefaultPathFollowsXdgDataHome) {
     EXPECT_EQ(DefaultHistoryPath("/dev/ttyUSB0"), "/data/kestrel/_dev_ttyUSB0.sqlite");
     setenv("XDG_DATA_HOME", "relative", 1);  // a relative one is ignored
     setenv("HOME", getenv("HOME") ? getenv("HOME") : "/root", 1);
-    EXPECT_EQ(DefaultHistoryPath("mux").find(std::string(getenv("HOME")) + "/.local/share/kestrel/"),
-              0u);
+    EXPECT_EQ(
+        DefaultHistoryPath("mux").find(std::string(getenv("HOME")) + "/.local/share/kestrel/"), 0u);
     if (old)
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else

@@ -5,21 +5,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
 #include "performance/LineMemory.h"
-#include "PerformanceTestSupport.h"
 #include "tools/history/History.h"
 
 namespace kestrel {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 // 1000 passes from 00:50:00: pass 100 is noise, 200..209 lose the local signal, 300 and 301
 // carry far-end errors (20 and 5), 400..401 lose local tributary 3.
@@ -40,8 +34,8 @@ std::string Capture() {
 }
 
 TEST(ReplayPerformance, CompletedIntervalsThenJournal) {
-    test::TempFolder folder;
-    const std::string file = folder.File("capture.bin");
+    test::TempDir folder;
+    const std::string file = folder / "capture.bin";
     std::ofstream(file, std::ios::binary) << Capture();
     const std::string command = std::string(KESTREL_REPLAY_EXE) +
                                 " --performance --start 2026-03-29T00:50:00Z --chunk 45 " + file;
@@ -79,10 +73,10 @@ class HistoryFormats : public ::testing::TestWithParam<HistoryCase> {
 protected:
     static void SetUpTestSuite() {
         test::ZoneGuard zone("UTC");
-        folder = new test::TempFolder;
+        folder = new test::TempDir;
         LineMemory memory;
         const std::time_t start = *ParseIsoTime("2026-03-29T00:59:50Z");
-        memory.Open(folder->File("line.sqlite"), start, nullptr);
+        memory.Open((*folder) / "line.sqlite", start, nullptr);
         for (int i = 0; i < 20; ++i) {
             FrameSecond f = test::NearSecond(i == 3 ? 'e' : '.');
             f.tribCErr = i == 5 ? 1u << 16 : 0u;
@@ -91,12 +85,12 @@ protected:
         memory.Close(start + 20);
     }
     static void TearDownTestSuite() { delete folder; }
-    static test::TempFolder* folder;
+    static test::TempDir* folder;
 };
-test::TempFolder* HistoryFormats::folder = nullptr;
+test::TempDir* HistoryFormats::folder = nullptr;
 
 TEST_P(HistoryFormats, PrintsTheStoredRows) {
-    std::vector<std::string> args{"kestrel-history", "--db", folder->File("line.sqlite")};
+    std::vector<std::string> args{"kestrel-history", "--db", (*folder) / "line.sqlite"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     std::vector<char*> argv;
     for (std::string& a : args)

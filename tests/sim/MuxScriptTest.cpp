@@ -3,9 +3,10 @@
 
 #include <sstream>
 
-#include "tests/sim/SimTestSupport.h"
+#include "tests/monitor/TestFrames.h"
 #include "tools/mux-sim/MuxScript.h"
 #include "tools/mux-sim/Scenario.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel::sim {
 namespace {

@@ -5,14 +5,14 @@
 #include <set>
 #include <utility>
 
-#include "tests/sim/SimTestSupport.h"
+#include "tests/monitor/TestFrames.h"
 #include "tools/mux-sim/Scenario.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel::sim {
 namespace {
 
 using test::Indications;
-using test::SimDecoder;
 
 std::vector<Emission> Take(std::string_view scenario, double rate, std::uint64_t seed, long ticks) {
     auto source = MakePhaseSource(ScenarioPhases(scenario), rate, seed);
@@ -34,9 +34,9 @@ long PassTicks(std::string_view scenario, double rate) {
 
 // One pass of a scenario at a frame a second into a decoder; `after` sees each tick's state.
 void Play(std::string_view scenario, const std::function<void(const MonitorState&)>& after) {
-    SimDecoder d;
+    Decoder d;
     for (const Emission& e : Take(scenario, 1, 1, PassTicks(scenario, 1))) {
-        d.Feed(e.bytes);
+        d.parser.Parse(e.bytes);
         after(d.state);
     }
 }
@@ -75,13 +75,13 @@ TEST(ScenarioTest, PhaseLengthsFollowTheRate) {
 // Every clean scenario sends nothing but whole, well-formed frames, one per tick.
 TEST(ScenarioTest, CleanScenariosSendWholeFrames) {
     for (const char* name : {"quiet", "alarms", "tributaries", "errors", "silence"}) {
-        SimDecoder d;
+        Decoder d;
         long frames = 0;
         for (const Emission& e : Take(name, 1, 3, PassTicks(name, 1))) {
             ASSERT_EQ(e.damaged, 0) << name;
             ASSERT_EQ(e.bytes.size(), e.frames * kStatusFrameLength) << name;
             frames += e.frames;
-            d.Feed(e.bytes);
+            d.parser.Parse(e.bytes);
             ASSERT_EQ(d.state.frameCount, frames) << name;
             ASSERT_EQ(d.parser.Buffered(), 0u) << name;
         }
@@ -144,7 +144,7 @@ TEST(ScenarioTest, SilenceStopsLongEnoughForNoData) {
 
 // Noise damages frames in several ways, yet the parser always finds its way back.
 TEST(ScenarioTest, NoiseIsVariedAndTheParserRecovers) {
-    SimDecoder d;
+    Decoder d;
     int damaged = 0;
     int garbage = 0;
     std::string all;
@@ -152,7 +152,7 @@ TEST(ScenarioTest, NoiseIsVariedAndTheParserRecovers) {
         damaged += e.damaged;
         garbage += e.bytes.size() != (e.frames + e.damaged) * kStatusFrameLength;
         all += e.bytes;
-        d.Feed(e.bytes);
+        d.parser.Parse(e.bytes);
     }
     EXPECT_GT(damaged, 40);
     EXPECT_GT(garbage, 40);
@@ -161,7 +161,7 @@ TEST(ScenarioTest, NoiseIsVariedAndTheParserRecovers) {
     StatusFrame marker = test::MakeFrame(0x10, 0x40);
     marker.SetTributary(5, true, false);
     for (int i = 0; i < 4; ++i) {
-        d.Feed(WriteFrame(marker));
+        d.parser.Parse(WriteFrame(marker));
     }
     EXPECT_EQ(d.state.localRai, 1);
     EXPECT_EQ(d.state.remoteLof, 1);

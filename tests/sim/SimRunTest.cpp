@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,103 +12,56 @@
 #include <string>
 #include <vector>
 
-#include "tests/sim/SimTestSupport.h"
-
-extern char** environ;
+#include "tests/ChildProcess.h"
+#include "tests/TestFiles.h"
+#include "tests/monitor/TestFrames.h"
+#include "tools/replay/Replay.h"
 
 namespace kestrel {
 namespace {
 
-using test::SimDecoder;
-
-bool WaitReadable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
-}
+using namespace std::chrono_literals;
 
 // Reads up to n bytes, until the end of the stream or `ms` without anything new.
 std::string Read(int fd, std::size_t n = SIZE_MAX, int ms = 2000) {
     std::string s;
     char buf[4096];
     ssize_t got;
-    while (s.size() < n && WaitReadable(fd, ms) &&
-           (got = read(fd, buf, std::min(sizeof buf, n - s.size()))) > 0) {
+    for (pollfd p{fd, POLLIN, 0}; s.size() < n && poll(&p, 1, ms) > 0 &&
+                                  (got = read(fd, buf, std::min(sizeof buf, n - s.size()))) > 0;) {
         s.append(buf, static_cast<std::size_t>(got));
     }
     return s;
 }
 
-// A running kestrel-mux-sim with its standard output and error on pipes.
+// A running kestrel-mux-sim with its standard output and error in files.
 class SimProcess {
 public:
-    explicit SimProcess(std::vector<std::string> args) {
-        int out[2];
-        int err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        args.insert(args.begin(), KESTREL_MUX_SIM_EXE);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        outFd = out[0];
-        errFd = err[0];
+    explicit SimProcess(const std::vector<std::string>& args) {
+        child.Start(KESTREL_MUX_SIM_EXE, args, dir / "out", dir / "err");
     }
-
-    ~SimProcess() {
-        if (pid > 0 && status < 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        close(outFd);
-        close(errFd);
-    }
-
-    bool Started() const { return pid > 0; }
-
+    bool Started() const { return child.Pid() > 0; }
     // The first line of standard output, without its newline; empty after 5 s of nothing.
     std::string FirstLine() {
-        std::string line;
-        char c;
-        while (WaitReadable(outFd, 5000) && read(outFd, &c, 1) == 1 && c != '\n') {
-            line.push_back(c);
-        }
-        return line;
-    }
-
-    // Waits up to 10 s for the exit; the exit status, or -1 when it did not end.
-    int Wait() {
-        for (int i = 0, st = 0; i < 1000 && status < 0; ++i, usleep(10000)) {
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        for (int i = 0; i < 250; ++i, usleep(20000)) {
+            const std::string out = Stdout();
+            if (const auto nl = out.find('\n'); nl != std::string::npos) {
+                return out.substr(0, nl);
             }
         }
-        return status;
+        return "";
     }
-
-    void Signal(int sig) { kill(pid, sig); }
-
-    // Everything left on a stream; call after Wait().
-    std::string RestOfStdout() { return Read(outFd); }
-    std::string Stderr() { return Read(errFd); }
+    // Waits up to 10 s for the exit; the exit status, or -1 when it did not exit.
+    int Wait() {
+        return child.WaitExit(10s) && WIFEXITED(child.Status()) ? WEXITSTATUS(child.Status()) : -1;
+    }
+    void Signal(int sig) { child.Signal(sig); }
+    std::string Stdout() const { return test::ReadFile(dir / "out"); }
+    std::string Stderr() const { return test::ReadFile(dir / "err"); }
 
 private:
-    pid_t pid = -1;
-    int status = -1;
-    int outFd = -1;
-    int errFd = -1;
+    test::TempDir dir;
+    test::Child child;
 };
 
 struct Summary {
@@ -149,8 +99,8 @@ TEST_P(SimPtyRun, FramesArriveOnThePrintedPathAndASignalEndsTheRun) {
         EXPECT_EQ(frame[20], 'R');
         EXPECT_EQ(frame.substr(43), std::string("|\x1a"));
     }
-    SimDecoder d;
-    d.Feed(text);
+    Decoder d;
+    d.parser.Parse(text);
     EXPECT_EQ(d.state.frameCount, 3);
     EXPECT_EQ(d.parser.Buffered(), 0u);
 
@@ -181,8 +131,8 @@ TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
     const std::string text = Read(master, 4 * kStatusFrameLength);
     EXPECT_EQ(sim.Wait(), 0);
     ASSERT_EQ(text.size(), 4 * kStatusFrameLength);
-    SimDecoder d;
-    d.Feed(text);
+    Decoder d;
+    d.parser.Parse(text);
     EXPECT_EQ(d.state.frameCount, 4);
     EXPECT_EQ(d.parser.Buffered(), 0u);
 
@@ -219,15 +169,14 @@ TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
     const std::string got = Read(p[0]);
     close(p[0]);
     ASSERT_EQ(got.size(), fill.size() + 90);
-    SimDecoder d;
-    d.Feed(got.substr(fill.size()));
+    Decoder d;
+    d.parser.Parse(got.substr(fill.size()));
     EXPECT_EQ(d.state.frameCount, 2);
 }
 
 TEST(SimRunTest, CommandLineOutcomes) {
-    char dir[] = "/tmp/kestrel-sim-testXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string bad = std::string(dir) + "/bad.txt";
+    test::TempDir dir;
+    const std::string bad = dir / "bad.txt";
     std::ofstream(bad) << "00 0 0 0 0 0 00 0 0 0 0 0\n00 0 zz 0 0 0 00 0 0 0 0 0\n";
 
     struct Case {
@@ -240,18 +189,16 @@ TEST(SimRunTest, CommandLineOutcomes) {
         {{"--help"}, 0, "Script format", ""},
         {{"--rate", "fast"}, 2, "", "--rate 'fast'"},
         {{"--script", bad}, 2, "", "bad.txt:2: local tributary byte 1 'zz'"},
-        {{"--script", std::string(dir) + "/missing.txt"}, 2, "", "cannot read script"},
-        {{"--device", std::string(dir) + "/missing-device"}, 1, "", "cannot open"},
+        {{"--script", dir / "missing.txt"}, 2, "", "cannot read script"},
+        {{"--device", dir / "missing-device"}, 1, "", "cannot open"},
     };
     for (const Case& c : cases) {
         SimProcess sim(c.args);
         ASSERT_TRUE(sim.Started());
         EXPECT_EQ(sim.Wait(), c.status) << c.args[0];
-        EXPECT_NE(sim.RestOfStdout().find(c.out), std::string::npos) << c.args[0];
+        EXPECT_NE(sim.Stdout().find(c.out), std::string::npos) << c.args[0];
         EXPECT_NE(sim.Stderr().find(c.err), std::string::npos) << c.args[0];
     }
-    std::remove(bad.c_str());
-    rmdir(dir);
 }
 
 }  // namespace

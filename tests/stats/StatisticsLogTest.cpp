@@ -1,15 +1,11 @@
 // The statistics controller: on, off, flush, the supervision rows and every failure path.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
-#include <thread>
 
-#include "monitor/FrameParser.h"
-#include "monitor/FrameWriter.h"
 #include "stats/StatisticsLog.h"
 #include "tests/stats/FaultyFileIo.h"
 #include "tests/stats/StatsTestSupport.h"
@@ -75,6 +71,14 @@ protected:
 };
 
 TEST_F(StatisticsLogTest, OnThenOffWritesTheSameKindOfRowAtBothEnds) {
+    // While off, rows, marks and flushes touch no file.
+    state.connected = 1;
+    log.WriteAlarmRow();
+    log.WriteCountsRow();
+    log.WriteMarkRows(true);
+    log.StatisticsOff();
+    EXPECT_FALSE(log.LogFlush(frameMutex));
+    EXPECT_EQ(io->opens, 0);
     struct Case {
         bool connected;
         std::string eventMark, g821Mark;
@@ -86,6 +90,9 @@ TEST_F(StatisticsLogTest, OnThenOffWritesTheSameKindOfRowAtBothEnds) {
         sleeps.clear();
         EXPECT_FALSE(log.IsEventLogOpen());
         ASSERT_TRUE(log.StatisticsOn(eventPath));
+        // "On" while on changes nothing.
+        EXPECT_FALSE(log.StatisticsOn(dir / "other.csv"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "other.csv"));
         EXPECT_TRUE(log.IsEventLogOpen());
         EXPECT_TRUE(log.IsG821LogOpen());
         EXPECT_TRUE(log.IsFlushDue());
@@ -125,68 +132,49 @@ TEST_F(StatisticsLogTest, SupervisionRowsWhileOn) {
     EXPECT_EQ(G821(), Rows({kG821Mark, At(",,3,1234,2,56"), kG821EdgeNc, kG821Edge, kG821Mark}));
 }
 
-TEST_F(StatisticsLogTest, NothingIsWrittenWhileOff) {
-    state.connected = 1;
-    log.WriteAlarmRow();
-    log.WriteCountsRow();
-    log.WriteMarkRows(true);
-    log.StatisticsOff();
-    EXPECT_FALSE(log.LogFlush(frameMutex));
-    EXPECT_EQ(io->opens, 0);
-    EXPECT_TRUE(notices.empty());
-}
-
-TEST_F(StatisticsLogTest, OnWhileOnChangesNothing) {
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    EXPECT_FALSE(log.StatisticsOn(dir / "other.csv"));
-    EXPECT_EQ(log.logFileName(), eventPath);
-    EXPECT_TRUE(log.IsFlushDue());
-    EXPECT_FALSE(std::filesystem::exists(dir / "other.csv"));
-    EXPECT_EQ(sleeps.size(), 2u);
-}
-
-TEST(StatisticsLogNames, G821LogIsNamedFromTheFileNameAlone) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/home/john.doe/logs/day1.csv", "/home/john.doe/logs/day1G821.csv"},
-        {"/logs/day1G821.csv", "/logs/day1G821G821.csv"},
-        {"/logs/Day1.CSV", "/logs/Day1G821.csv"},
-        {"/logs/day1.backup.csv", "/logs/day1G821.csv"},
-        {"/logs/day1", "/logs/day1G821.csv"},
-        {"day1.csv", "day1G821.csv"},
-        {"/a.b/c.d/e", "/a.b/c.d/eG821.csv"},
+// The G.821 log is named from the file name alone; names for which cutting the whole path at
+// its first '.' would pick other files are flushed too, each in a folder of its own, which
+// must hold exactly the two files afterwards.
+TEST_F(StatisticsLogTest, G821LogIsNamedFromTheFileNameAloneAndFlushKeepsTheNames) {
+    const struct {
+        const char* chosen;
+        const char* expected;
+        bool record;
+    } cases[] = {
+        {"/home/john.doe/logs/day1.csv", "/home/john.doe/logs/day1G821.csv", false},
+        {"/logs/day1G821.csv", "/logs/day1G821G821.csv", false},
+        {"/logs/Day1.CSV", "/logs/Day1G821.csv", false},
+        {"/logs/day1.backup.csv", "/logs/day1G821.csv", false},
+        {"/logs/day1", "/logs/day1G821.csv", false},
+        {"day1.csv", "day1G821.csv", false},
+        {"/a.b/c.d/e", "/a.b/c.d/eG821.csv", false},
+        {"a/john.doe/day1.csv", "a/john.doe/day1G821.csv", true},
+        {"b/day1G821.csv", "b/day1G821G821.csv", true},
+        {"c/Day1.CSV", "c/Day1G821.csv", true},
     };
-    for (const auto& [chosen, expected] : cases) {
-        EXPECT_EQ(StatisticsLog::G821LogNameFor(chosen), expected) << chosen;
-    }
-}
-
-TEST_F(StatisticsLogTest, FlushKeepsEachFileUnderItsOwnName) {
-    // Names for which cutting the whole path at its first '.' would pick other files; each in
-    // a folder of its own, which must hold exactly the two files afterwards.
-    const std::string chosenNames[] = {
-        "a/john.doe/day1.csv",
-        "b/day1G821.csv",
-        "c/Day1.CSV",
-    };
-    for (const auto& chosen : chosenNames) {
-        const std::string path = dir / chosen;
+    for (const auto& c : cases) {
+        EXPECT_EQ(StatisticsLog::G821LogNameFor(c.chosen), c.expected) << c.chosen;
+        if (!c.record) {
+            continue;
+        }
+        const std::string path = dir / c.chosen;
         const auto folder = std::filesystem::path(path).parent_path();
         std::filesystem::create_directories(folder);
-        const std::string g821 = StatisticsLog::G821LogNameFor(path);
-        ASSERT_TRUE(log.StatisticsOn(path)) << chosen;
+        ASSERT_TRUE(log.StatisticsOn(path)) << c.chosen;
         for (int pass = 0; pass < 3; ++pass) {
-            ASSERT_TRUE(log.LogFlush(frameMutex)) << chosen;
+            ASSERT_TRUE(log.LogFlush(frameMutex)) << c.chosen;
             log.WriteCountsRow();
         }
         log.StatisticsOff();
-        EXPECT_EQ(test::ReadFile(path), Rows({kEventMarkNc, kEventMarkNc})) << chosen;
+        EXPECT_EQ(test::ReadFile(path), Rows({kEventMarkNc, kEventMarkNc})) << c.chosen;
         const std::string counts = At(",,0,0,0,0");
-        EXPECT_EQ(test::ReadFile(g821), Rows({kG821MarkNc, counts, counts, counts, kG821MarkNc}))
-            << chosen;
+        EXPECT_EQ(test::ReadFile(dir / c.expected),
+                  Rows({kG821MarkNc, counts, counts, counts, kG821MarkNc}))
+            << c.chosen;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                                 std::filesystem::directory_iterator()),
                   2)
-            << chosen;
+            << c.chosen;
     }
     EXPECT_TRUE(notices.empty());
 }
@@ -382,50 +370,6 @@ TEST_F(StatisticsLogTest, FlushHoldsTheFrameMutexWhileFilesAreReopened) {
     };
     ASSERT_TRUE(log.LogFlush(frameMutex));
     EXPECT_EQ(checked, 2);
-}
-
-// A receive thread parses real frames under the mutex while the user-interface thread
-// flushes and writes rows: it waits for each flush, and no byte and no row goes missing.
-TEST_F(StatisticsLogTest, FlushAndReceiveThreadShareTheMutexWithoutLoss) {
-    state.connected = 1;
-    ASSERT_TRUE(log.StatisticsOn(eventPath));
-    BerMeter meter(state);
-    FrameParser parser(state, meter);
-    StatusFrame alarm;
-    alarm.localStatus = 0x40;  // LOF: every frame counts one local alarm second
-    alarm.nearCount = 3;
-    const std::string frame = WriteFrame(alarm);
-    constexpr int kFrames = 2000;
-    std::atomic<bool> started{false};
-    std::thread receiver([&] {
-        // Hand-overs of 7 bytes split every frame, so a lost byte would lose frames.
-        std::string stream;
-        for (int i = 0; i < kFrames; ++i)
-            stream += frame;
-        for (std::size_t pos = 0; pos < stream.size(); pos += 7) {
-            std::lock_guard<std::mutex> hold(frameMutex);
-            parser.Parse(std::string_view(stream).substr(pos, 7));
-            started = true;
-        }
-    });
-    while (!started.load()) {
-        std::this_thread::yield();
-    }
-    for (int pass = 0; pass < 50; ++pass) {
-        ASSERT_TRUE(log.LogFlush(frameMutex));
-        if (state.alarmSeen.exchange(0)) {
-            log.WriteCountsRow();
-        }
-    }
-    receiver.join();
-    EXPECT_EQ(state.frameCount.load(), kFrames);
-    EXPECT_EQ(parser.Buffered(), 0u);
-    log.WriteCountsRow();
-    log.StatisticsOff();
-    const std::string total = std::to_string(kFrames);
-    EXPECT_TRUE(G821().ends_with(
-        Rows({At(",,") + total + "," + std::to_string(3 * kFrames) + ",0,0", kG821Mark})));
-    EXPECT_TRUE(notices.empty());
 }
 
 TEST_F(StatisticsLogTest, DestructionClosesWithoutRows) {
