@@ -6,15 +6,14 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <cstdio>
-
 #include <vector>
 
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
 #include "frame/CMainFrame.h"
 #include "session/Indications.h"
-#include "stats/StatisticsLog.h"
 #include "session/StatusPicture.h"
+#include "stats/StatisticsLog.h"
 
 namespace kestrel {
 
@@ -65,8 +64,8 @@ QByteArray StatusFile::Report(bool closed) {
     }
     picture.frameCount = static_cast<long long>(frame.State().frameCount.load());
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
-        picture.alarmLeds[i] = LedText(frame.AlarmBar() ? frame.AlarmBar()->Led(kAlarmIndications[i].ledId)
-                                                        : LedState::Off);
+        picture.alarmLeds[i] = LedText(
+            frame.AlarmBar() ? frame.AlarmBar()->Led(kAlarmIndications[i].ledId) : LedState::Off);
     }
     // Sixteen LEDs of one row, tributary 1 first; a window without a pane shows them all off.
     const CKestrelSettings* panel = frame.ActivePanel();
@@ -78,10 +77,9 @@ QByteArray StatusFile::Report(bool closed) {
         }
         return text;
     };
-    picture.tributaryRows = {row(CKestrelSettings::NoSigLedId, true),
-                             row(CKestrelSettings::CErrLedId, true),
-                             row(CKestrelSettings::NoSigLedId, false),
-                             row(CKestrelSettings::CErrLedId, false)};
+    picture.tributaryRows = {
+        row(CKestrelSettings::NoSigLedId, true), row(CKestrelSettings::CErrLedId, true),
+        row(CKestrelSettings::NoSigLedId, false), row(CKestrelSettings::CErrLedId, false)};
     const int berIds[] = {1045, 1046, 1047, 1048};
     for (std::size_t i = 0; i < picture.ber.size(); ++i) {
         picture.ber[i] = panel ? panel->BerText(berIds[i]).toStdString() : std::string();

@@ -29,8 +29,7 @@ CKestrelSettings::CKestrelSettings(const LedIcons& icons, QWidget* parent)
 }
 
 int CKestrelSettings::NoSigLedId(int index) {
-    return IsLocalTributary(index) ? kLocalNoSigFirst + index
-                                   : kRemoteNoSigFirst + index - kTribs;
+    return IsLocalTributary(index) ? kLocalNoSigFirst + index : kRemoteNoSigFirst + index - kTribs;
 }
 
 int CKestrelSettings::CErrLedId(int index) {

@@ -15,14 +15,14 @@ LedState Lit(bool lit, bool red) {
 
 void PaintAlarmBar(CAlarmBar& bar, const PanelPicture& picture) {
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
-        bar.SetLed(kAlarmIndications[i].ledId,
-                   Lit(picture.alarms[i], kAlarmIndications[i].red));
+        bar.SetLed(kAlarmIndications[i].ledId, Lit(picture.alarms[i], kAlarmIndications[i].red));
     }
 }
 
 void PaintTributaryLeds(CKestrelSettings& panel, const PanelPicture& picture) {
     for (int i = 0; i < kTribCount; ++i) {
-        panel.SetLed(CKestrelSettings::NoSigLedId(i), Lit(picture.tribNoSig[i], IsLocalTributary(i)));
+        panel.SetLed(CKestrelSettings::NoSigLedId(i),
+                     Lit(picture.tribNoSig[i], IsLocalTributary(i)));
         panel.SetLed(CKestrelSettings::CErrLedId(i), Lit(picture.tribCErr[i], IsLocalTributary(i)));
     }
 }

@@ -56,18 +56,16 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
         env.clock = [] { return std::chrono::steady_clock::now(); };
     }
     setObjectName(QStringLiteral("CMainFrame"));
-    binding = std::make_unique<SessionBinding>(
-        SessionOptionsOf(env),
-        SessionBinding::View{
-            [this] { return alarmBarWnd; },
-            [this] { return ActivePanel(); },
-            [this] { RunUpdateHandlers(); },
-            [this](const QString& message) {
-                if (env.prompts) {
-                    env.prompts->Notice(this, message, QStringLiteral("Kestrel"));
-                }
-            },
-        });
+    SessionBinding::View view;
+    view.alarmBar = [this] { return alarmBarWnd; };
+    view.activePanel = [this] { return ActivePanel(); };
+    view.update = [this] { RunUpdateHandlers(); };
+    view.notice = [this](const QString& message) {
+        if (env.prompts) {
+            env.prompts->Notice(this, message, QStringLiteral("Kestrel"));
+        }
+    };
+    binding = std::make_unique<SessionBinding>(SessionOptionsOf(env), std::move(view));
     auto update = [this] { RunUpdateHandlers(); };
     menus = std::make_unique<CommandMenus>(*this, update);
     documents =

@@ -66,7 +66,8 @@ bool DocumentCommands::OpenDocumentFile(const QString& path) {
     }
     QString error;
     if (!document->OnOpenDocument(path, &error)) {
-        Exclamation(QStringLiteral("Failed to open document."), path + QStringLiteral(": ") + error);
+        Exclamation(QStringLiteral("Failed to open document."),
+                    path + QStringLiteral(": ") + error);
         // Gone from the list for good, not only until the next start.
         recentFiles.removeAll(QFileInfo(path).absoluteFilePath());
         if (settings) {
@@ -112,7 +113,8 @@ bool DocumentCommands::OnFileSaveAs() {
     }
     QString error;
     if (!document->OnSaveDocument(path, &error)) {
-        Exclamation(QStringLiteral("Failed to save document."), path + QStringLiteral(": ") + error);
+        Exclamation(QStringLiteral("Failed to save document."),
+                    path + QStringLiteral(": ") + error);
         return false;
     }
     AddRecentFile(document->PathName());

@@ -118,8 +118,8 @@ bool MonitorCommands::StartStatistics(const QString& chosen, QString* failure) {
         return false;
     }
     std::string reason;
-    const bool on = session.StatisticsOn(QFile::encodeName(chosen).toStdString(),
-                                         failure ? &reason : nullptr);
+    const bool on =
+        session.StatisticsOn(QFile::encodeName(chosen).toStdString(), failure ? &reason : nullptr);
     if (on) {
         binding.LogFlushTimer().start();
     } else if (failure) {

@@ -36,6 +36,14 @@ inline constexpr std::array<StatusPane, 7> kStatusPanes{{
     {59148, " 00:00:00:00", "time"},
 }};
 // Positions in kStatusPanes.
-enum PaneIndex : std::size_t { kPaneNearErrors, kPaneFarErrors, kPaneCom, kPanePort, kPaneMux, kPaneData, kPaneTime };
+enum PaneIndex : std::size_t {
+    kPaneNearErrors,
+    kPaneFarErrors,
+    kPaneCom,
+    kPanePort,
+    kPaneMux,
+    kPaneData,
+    kPaneTime
+};
 
 }  // namespace kestrel
