@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/AppIcon.h"
+#include "frame/AppIcon.h"
 #include "app/SignalCloser.h"
 #include "app/StatusFile.h"
 #include "frame/CMainFrame.h"

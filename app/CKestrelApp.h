@@ -4,9 +4,9 @@
 #include <QString>
 #include <memory>
 
-#include "app/CKestrelDoc.h"
+#include "store/CKestrelDoc.h"
 #include "app/CommandLine.h"
-#include "app/SettingsStore.h"
+#include "store/SettingsStore.h"
 #include "display/LedIcons.h"
 #include "frame/UserPrompts.h"
 #include "monitor/MonitorState.h"

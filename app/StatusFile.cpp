@@ -6,36 +6,50 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <cstdio>
+#include <vector>
 
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
 #include "frame/CMainFrame.h"
-#include "frame/CommandIds.h"
+#include "session/Indications.h"
+#include "session/StatusPicture.h"
+#include "stats/StatisticsLog.h"
 
 namespace kestrel {
 
 namespace {
 
-QString LedText(LedState state) {
-    switch (state) {
-        case LedState::Red:
-            return QStringLiteral("r");
-        case LedState::Yellow:
-            return QStringLiteral("y");
-        case LedState::Off:
-            break;
-    }
-    return QStringLiteral("o");
+const char* LedText(LedState state) {
+    return LedLetter(state != LedState::Off, state == LedState::Red);
 }
 
-// Sixteen LEDs of one row, tributary 1 first; a window without a pane shows them all off.
-QString LedRow(const CKestrelSettings* panel, int firstId) {
-    QString row;
-    for (int i = 0; i < 16; ++i) {
-        row += LedText(panel ? panel->Led(firstId + i) : LedState::Off);
+// The picture's members as nested JSON objects.
+class QJsonSink : public StatusPictureSink {
+public:
+    explicit QJsonSink(QJsonObject& root) { open.push_back({QString(), root}); }
+    void Open(const std::string& key) override {
+        open.push_back({QString::fromStdString(key), QJsonObject()});
     }
-    return row;
-}
+    void Close() override {
+        auto [key, object] = open.back();
+        open.pop_back();
+        open.back().second[key] = object;
+    }
+    void Text(const std::string& key, const std::string& value) override {
+        Top()[QString::fromStdString(key)] = QString::fromStdString(value);
+    }
+    void Number(const std::string& key, long long value) override {
+        Top()[QString::fromStdString(key)] = static_cast<qint64>(value);
+    }
+    void Flag(const std::string& key, bool value) override {
+        Top()[QString::fromStdString(key)] = value;
+    }
+    QJsonObject Root() const { return open.front().second; }
+
+private:
+    QJsonObject& Top() { return open.back().second; }
+    std::vector<std::pair<QString, QJsonObject>> open;
+};
 
 }  // namespace
 
@@ -44,53 +58,41 @@ QByteArray StatusFile::Report(bool closed) {
     if (!closed) {
         frame.RunUpdateHandlers();
     }
-    QJsonObject panes;
-    const std::pair<const char*, int> paneIds[] = {
-        {"nearErrors", cmd::kIndicatorNearErrors},
-        {"farErrors", cmd::kIndicatorFarErrors},
-        {"com", cmd::kIndicatorCom},
-        {"port", cmd::kIndicatorPort},
-        {"mux", cmd::kIndicatorMux},
-        {"data", cmd::kIndicatorData},
-        {"time", cmd::kIndicatorTime},
-    };
-    for (const auto& [name, id] : paneIds) {
-        panes[QLatin1String(name)] = frame.PaneText(id);
+    StatusPicture picture;
+    for (std::size_t i = 0; i < kStatusPanes.size(); ++i) {
+        picture.panes[i] = frame.PaneText(kStatusPanes[i].id).toStdString();
     }
-
-    QJsonObject alarms;
-    for (const int id : CAlarmBar::kLedIds) {
-        alarms[QString::number(id)] =
-            LedText(frame.AlarmBar() ? frame.AlarmBar()->Led(id) : LedState::Off);
+    picture.frameCount = static_cast<long long>(frame.State().frameCount.load());
+    for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
+        picture.alarmLeds[i] = LedText(
+            frame.AlarmBar() ? frame.AlarmBar()->Led(kAlarmIndications[i].ledId) : LedState::Off);
     }
-
+    // Sixteen LEDs of one row, tributary 1 first; a window without a pane shows them all off.
     const CKestrelSettings* panel = frame.ActivePanel();
-    QJsonObject tribs;
-    tribs[QStringLiteral("localNoSig")] = LedRow(panel, CKestrelSettings::kLocalNoSigFirst);
-    tribs[QStringLiteral("localCErr")] = LedRow(panel, CKestrelSettings::kLocalCErrFirst);
-    tribs[QStringLiteral("remoteNoSig")] = LedRow(panel, CKestrelSettings::kRemoteNoSigFirst);
-    tribs[QStringLiteral("remoteCErr")] = LedRow(panel, CKestrelSettings::kRemoteCErrFirst);
-
-    QJsonObject ber;
-    const std::pair<const char*, int> berIds[] = {{"nearTotal", 1045},
-                                                  {"nearIntermediate", 1046},
-                                                  {"farTotal", 1047},
-                                                  {"farIntermediate", 1048}};
-    for (const auto& [name, id] : berIds) {
-        ber[QLatin1String(name)] = panel ? panel->BerText(id) : QString();
+    auto row = [panel](int (*ledId)(int), bool local) {
+        std::string text;
+        for (int i = 0; i < kTributariesPerEnd; ++i) {
+            const int index = local ? i : kTributariesPerEnd + i;
+            text += LedText(panel ? panel->Led(ledId(index)) : LedState::Off);
+        }
+        return text;
+    };
+    picture.tributaryRows = {
+        row(CKestrelSettings::NoSigLedId, true), row(CKestrelSettings::CErrLedId, true),
+        row(CKestrelSettings::NoSigLedId, false), row(CKestrelSettings::CErrLedId, false)};
+    const int berIds[] = {1045, 1046, 1047, 1048};
+    for (std::size_t i = 0; i < picture.ber.size(); ++i) {
+        picture.ber[i] = panel ? panel->BerText(berIds[i]).toStdString() : std::string();
     }
+    picture.statistics = frame.Statistics().IsEventLogOpen();
 
     QJsonObject root;
     root[QStringLiteral("format")] = 1;
     root[QStringLiteral("sequence")] = static_cast<qint64>(++sequence);
     root[QStringLiteral("closed")] = closed;
-    root[QStringLiteral("panes")] = panes;
-    root[QStringLiteral("frameCount")] = static_cast<qint64>(frame.State().frameCount.load());
-    root[QStringLiteral("alarmLeds")] = alarms;
-    root[QStringLiteral("tributaryLeds")] = tribs;
-    root[QStringLiteral("ber")] = ber;
-    root[QStringLiteral("statistics")] = frame.Statistics().IsEventLogOpen();
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    QJsonSink sink(root);
+    WriteStatusPicture(picture, sink);
+    return QJsonDocument(sink.Root()).toJson(QJsonDocument::Indented);
 }
 
 void StatusFile::Write(bool closed) {

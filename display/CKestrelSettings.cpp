@@ -1,13 +1,11 @@
 // The tributary form: layout of its controls and the setters the refresh uses.
 #include "display/CKestrelSettings.h"
 
-#include <QEvent>
 #include <QLabel>
-#include <algorithm>
 
 #include "display/DialogForm.h"
 #include "display/GroupBox.h"
-#include "display/LedWidget.h"
+#include "session/Indications.h"
 
 namespace kestrel {
 
@@ -15,9 +13,7 @@ namespace {
 
 constexpr int kFormWidth = 427;
 constexpr int kFormHeight = 234;
-constexpr int kLedWidth = 21;
-constexpr int kLedHeight = 20;
-constexpr int kTribs = 16;
+constexpr int kTribs = kTributariesPerEnd;
 
 // The LED of tributary n (1-based) sits at this x in every row.
 int LedX(int trib) {
@@ -27,13 +23,17 @@ int LedX(int trib) {
 }  // namespace
 
 CKestrelSettings::CKestrelSettings(const LedIcons& icons, QWidget* parent)
-    : QWidget(parent), icons(icons), form(new DialogForm(this, QSize(kFormWidth, kFormHeight))) {
+    : LedForm(icons, QSize(kFormWidth, kFormHeight), parent) {
     setObjectName(QStringLiteral("CKestrelSettings"));
     Build();
 }
 
-CKestrelSettings::~CKestrelSettings() {
-    delete form;
+int CKestrelSettings::NoSigLedId(int index) {
+    return IsLocalTributary(index) ? kLocalNoSigFirst + index : kRemoteNoSigFirst + index - kTribs;
+}
+
+int CKestrelSettings::CErrLedId(int index) {
+    return IsLocalTributary(index) ? kLocalCErrFirst + index : kRemoteCErrFirst + index - kTribs;
 }
 
 QLabel* CKestrelSettings::AddText(int id, const char* text, int x, int y, int w, int h,
@@ -49,16 +49,16 @@ QLabel* CKestrelSettings::AddText(int id, const char* text, int x, int y, int w,
     // Hidden controls stay hidden when the form is shown.
     if (!visible)
         label->setVisible(false);
-    form->Place(label, QRect(x, y, w, h));
+    Form().Place(label, QRect(x, y, w, h));
     return label;
 }
 
 void CKestrelSettings::Build() {
     // Group boxes first, so that they lie beneath the labels and LEDs they frame.
     auto* local = new GroupBox(QStringLiteral("Local 2Mbit/s Interfaces"), this);
-    form->Place(local, QRect(41, 29, 341, 53));
+    Form().Place(local, QRect(41, 29, 341, 53));
     auto* remote = new GroupBox(QStringLiteral("Remote 2Mbit/s Interfaces"), this);
-    form->Place(remote, QRect(41, 86, 342, 57));
+    Form().Place(remote, QRect(41, 86, 342, 57));
 
     const Qt::Alignment centre = Qt::AlignHCenter;
     AddText(0, "Trib #", 53, 10, 26, 10, centre, true);
@@ -87,10 +87,7 @@ void CKestrelSettings::Build() {
                     .arg(row.remoteEnd ? QStringLiteral("Remote") : QStringLiteral("Local"))
                     .arg(n)
                     .arg(row.cErr ? QStringLiteral("CErr") : QStringLiteral("NoSig"));
-            auto* led = new LedWidget(icons, LedWidget::Kind::Small, id, name, this);
-            form->Place(led, QRect(LedX(n), row.y, kLedWidth, kLedHeight));
-            const int index = (row.remoteEnd ? kTribs : 0) + n - 1;
-            (row.cErr ? cErrLeds : noSigLeds)[index] = led;
+            AddLed(LedWidget::Kind::Small, id, name, QPoint(LedX(n), row.y));
         }
     }
 
@@ -120,50 +117,7 @@ void CKestrelSettings::Build() {
 
     statusText = AddText(1044, "", 51, 214, 261, 10, left, false);
 
-    // The panel's lamps are half the size of the bar's, which fill a 21 x 20 unit cell.
-    form->OnLayout([this](const DialogUnits& du) {
-        const int side = std::max(1, std::min(du.X(kLedWidth), du.Y(kLedHeight)) / 2);
-        for (LedWidget* led : noSigLeds)
-            led->SetIconSide(side);
-        for (LedWidget* led : cErrLeds)
-            led->SetIconSide(side);
-    });
-    form->Relayout();
-}
-
-LedWidget* CKestrelSettings::FindLed(int controlId) const {
-    auto inRow = [controlId](int first) {
-        return controlId >= first && controlId < first + kTribs;
-    };
-    if (inRow(kLocalNoSigFirst))
-        return noSigLeds[controlId - kLocalNoSigFirst];
-    if (inRow(kRemoteNoSigFirst))
-        return noSigLeds[kTribs + controlId - kRemoteNoSigFirst];
-    if (inRow(kLocalCErrFirst))
-        return cErrLeds[controlId - kLocalCErrFirst];
-    if (inRow(kRemoteCErrFirst))
-        return cErrLeds[kTribs + controlId - kRemoteCErrFirst];
-    return nullptr;
-}
-
-void CKestrelSettings::SetTribLedOff(int controlId) {
-    if (LedWidget* led = FindLed(controlId))
-        led->SetState(LedState::Off);
-}
-
-void CKestrelSettings::SetTribLedRed(int controlId) {
-    if (LedWidget* led = FindLed(controlId))
-        led->SetState(LedState::Red);
-}
-
-void CKestrelSettings::SetTribLedYellow(int controlId) {
-    if (LedWidget* led = FindLed(controlId))
-        led->SetState(LedState::Yellow);
-}
-
-LedState CKestrelSettings::Led(int controlId) const {
-    const LedWidget* led = FindLed(controlId);
-    return led ? led->State() : LedState::Off;
+    FinishLayout();
 }
 
 void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
@@ -181,22 +135,6 @@ void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
 QString CKestrelSettings::BerText(int controlId) const {
     const auto* label = findChild<QLabel*>(QString::number(controlId), Qt::FindDirectChildrenOnly);
     return label ? label->text() : QString();
-}
-
-QSize CKestrelSettings::sizeHint() const {
-    return form->PixelSize();
-}
-
-QSize CKestrelSettings::minimumSizeHint() const {
-    return form->PixelSize();
-}
-
-void CKestrelSettings::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange) {
-        form->Relayout();
-        updateGeometry();
-    }
-    QWidget::changeEvent(event);
 }
 
 }  // namespace kestrel

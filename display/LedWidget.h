@@ -20,6 +20,7 @@ public:
 
     void SetState(LedState state);
     LedState State() const { return state; }
+    Kind LedKind() const { return kind; }
     const QIcon& Icon() const;
 
     // Side of the square picture in pixels; set by the form from its dialog units.

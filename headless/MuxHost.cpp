@@ -4,19 +4,12 @@
 #include <cstring>
 #include <sstream>
 
-#include "frame/StatusTexts.h"
 #include "headless/StatusJson.h"
 #include "session/Indications.h"
+#include "session/StatusPicture.h"
+#include "session/StatusTexts.h"
 
 namespace kestrel::headless {
-
-namespace {
-
-const char* LedText(bool lit, bool red) {
-    return !lit ? "o" : red ? "r" : "y";
-}
-
-}  // namespace
 
 MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, SessionOptions base)
     : config(std::move(cfg)),
@@ -164,51 +157,58 @@ void MuxHost::StatisticsNotice(const std::string& message) {
 // ---------------------------------------------------------------------------------------------
 // Status picture
 
+namespace {
+
+// The shared picture members, written compactly.
+class JsonSink : public StatusPictureSink {
+public:
+    explicit JsonSink(JsonWriter& json) : json(json) {}
+    void Open(const std::string& key) override { json.Open(key); }
+    void Close() override { json.Close(); }
+    void Text(const std::string& key, const std::string& value) override { json.Add(key, value); }
+    void Number(const std::string& key, long long value) override { json.Add(key, value); }
+    void Flag(const std::string& key, bool value) override { json.Add(key, value); }
+
+private:
+    JsonWriter& json;
+};
+
+}  // namespace
+
 std::string MuxHost::StatusJson(bool closed) {
     const MonitorState& state = session->State();
-    JsonWriter json;
-    json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
-    json.Add("name", config.name).Add("device", config.device);
-    json.Open("panes")
-        .Add("nearErrors", NearErrorsText(state.nearErrorsTotal.load()))
-        .Add("farErrors", FarErrorsText(state.farErrorsTotal.load()))
-        .Add("port", PortText(session->IsPortOpen()))
-        .Add("mux", MuxText(state.connected.load()))
-        .Add("data", state.noData.load() ? std::string("No Data") : state.spinnerText())
-        .Add("time", ElapsedText(session->Elapsed()))
-        .Close();
-    json.Add("frameCount", static_cast<long long>(state.frameCount.load()));
-    json.Open("alarmLeds");
+    StatusPicture picture;
+    // No "com" pane: a headless MUX is named by its device.
+    picture.panes[kPaneNearErrors] = NearErrorsText(state.nearErrorsTotal.load());
+    picture.panes[kPaneFarErrors] = FarErrorsText(state.farErrorsTotal.load());
+    picture.panes[kPanePort] = PortText(session->IsPortOpen());
+    picture.panes[kPaneMux] = MuxText(state.connected.load());
+    picture.panes[kPaneData] = state.noData.load() ? std::string("No Data") : state.spinnerText();
+    picture.panes[kPaneTime] = ElapsedText(session->Elapsed());
+    picture.frameCount = static_cast<long long>(state.frameCount.load());
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
-        json.Add(std::to_string(kAlarmIndications[i].ledId),
-                 LedText(shown.alarms[i], kAlarmIndications[i].red));
+        picture.alarmLeds[i] = LedLetter(shown.alarms[i], kAlarmIndications[i].red);
     }
-    json.Close();
     auto row = [this](const std::array<bool, kTribCount>& lit, bool local) {
         std::string text;
         for (int i = local ? 0 : kTributariesPerEnd; text.size() < kTributariesPerEnd; ++i) {
-            text += LedText(lit[i], local);
+            text += LedLetter(lit[i], local);
         }
         return text;
     };
-    json.Open("tributaryLeds")
-        .Add("localNoSig", row(shown.tribNoSig, true))
-        .Add("localCErr", row(shown.tribCErr, true))
-        .Add("remoteNoSig", row(shown.tribNoSig, false))
-        .Add("remoteCErr", row(shown.tribCErr, false))
-        .Close();
-    std::array<std::string, 4> ber;
+    picture.tributaryRows = {row(shown.tribNoSig, true), row(shown.tribCErr, true),
+                             row(shown.tribNoSig, false), row(shown.tribCErr, false)};
     {
         std::lock_guard<std::mutex> lock(berMutex);
-        ber = berTexts;
+        picture.ber = berTexts;
     }
-    json.Open("ber")
-        .Add("nearTotal", ber[0])
-        .Add("nearIntermediate", ber[1])
-        .Add("farTotal", ber[2])
-        .Add("farIntermediate", ber[3])
-        .Close();
-    json.Add("statistics", session->IsStatisticsOn());
+    picture.statistics = session->IsStatisticsOn();
+
+    JsonWriter json;
+    json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
+    json.Add("name", config.name).Add("device", config.device);
+    JsonSink sink(json);
+    WriteStatusPicture(picture, sink);
     return json.Finish();
 }
 

@@ -283,8 +283,8 @@ MuxSession::PortCheck MuxSession::KeepPortOpen() {
 // ---------------------------------------------------------------------------------------------
 // Statistics and BER commands
 
-bool MuxSession::StatisticsOn(const std::string& chosenName) {
-    const bool due = statistics.StatisticsOn(chosenName);
+bool MuxSession::StatisticsOn(const std::string& chosenName, std::string* failure) {
+    const bool due = statistics.StatisticsOn(chosenName, failure);
     NoteStatistics();
     return due;
 }

@@ -124,9 +124,11 @@ public:
     PortCheck KeepPortOpen();
 
     // --- Statistics commands ("On", "Off") ---
-    // "On" after the user chose `chosenName`. True when the flush is due: the host then starts
-    // its flush timer. Nothing changes while statistics are already on.
-    bool StatisticsOn(const std::string& chosenName);
+    // "On" after the user chose `chosenName`. True when statistics went on and the flush is
+    // due: the host then starts its flush timer. Nothing changes while statistics are already
+    // on. A recording asked for unattended passes `failure` to receive why it could not start,
+    // instead of a notice.
+    bool StatisticsOn(const std::string& chosenName, std::string* failure = nullptr);
     // "Off": closing rows, then the files close. The host stops its flush timer first.
     void StatisticsOff();
     bool IsStatisticsOn() const { return statistics.IsEventLogOpen(); }

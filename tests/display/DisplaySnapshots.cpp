@@ -32,13 +32,13 @@ int main(int argc, char** argv) {
     save(panel, QStringLiteral("panel-quiet.png"));
     save(bar, QStringLiteral("bar-quiet.png"));
     for (int id : {1012, 1031, 1023, 1043})
-        panel.SetTribLedRed(id);
+        panel.SetLed(id, kestrel::LedState::Red);
     for (int id : {1060, 1080, 1091})
-        panel.SetTribLedYellow(id);
+        panel.SetLed(id, kestrel::LedState::Yellow);
     panel.SetBerTexts({"1.234000e-005", "2.000000e-006", "0.000000e-009", "7.100000e-004"});
-    bar.SetAlarmLedRed(1126);
-    bar.SetAlarmLedYellow(1128);
-    bar.SetAlarmLedYellow(1127);
+    bar.SetLed(1126, kestrel::LedState::Red);
+    bar.SetLed(1128, kestrel::LedState::Yellow);
+    bar.SetLed(1127, kestrel::LedState::Yellow);
     save(panel, QStringLiteral("panel-alarms.png"));
     save(bar, QStringLiteral("bar-alarms.png"));
     return 0;

@@ -7,19 +7,16 @@
 #include <QLabel>
 #include <QPixmap>
 
-#include "display/CAlarmBar.h"
-#include "display/CKestrelSettings.h"
+#include "DisplayFixture.h"
 #include "display/DialogUnits.h"
-#include "display/LedIcons.h"
 #include "display/LedWidget.h"
+#include "session/Indications.h"
 
 namespace kestrel {
 namespace {
 
-class FormTest : public ::testing::Test {
+class FormTest : public DisplayFixture {
 protected:
-    FormTest() : icons(LedIcons::Load()), panel(icons), bar(icons) {}
-
     template <typename T>
     static T* Child(const QWidget& w, int id) {
         return w.findChild<T*>(QString::number(id));
@@ -31,29 +28,10 @@ protected:
         }
         return nullptr;
     }
-
-    LedIcons icons;
-    CKestrelSettings panel;
-    CAlarmBar bar;
 };
 
-TEST(DialogUnitsTest, ScalesEachCoordinateWithTheFont) {
-    QFont font;
-    font.setPixelSize(13);
-    const DialogUnits du(font);
-    ASSERT_GT(du.BaseX(), 0);
-    EXPECT_EQ(du.X(4), du.BaseX());
-    EXPECT_EQ(du.Y(8), du.BaseY());
-    EXPECT_EQ(du.X(-8), -2 * du.BaseX());
-    EXPECT_EQ(du.Rect(58, 24, 21, 20), QRect(du.X(58), du.Y(24), du.X(21), du.Y(20)));
-    QFont big = font;
-    big.setPixelSize(26);
-    const DialogUnits large(big);
-    EXPECT_GT(large.X(427), du.X(427));
-    EXPECT_GT(large.Y(234), du.Y(234));
-}
-
 TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
+    QSize smaller;
     for (int pixelSize : {12, 20}) {
         QFont font = panel.font();
         font.setPixelSize(pixelSize);
@@ -74,6 +52,12 @@ TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
         const auto* small = Child<LedWidget>(panel, 1008);
         const auto* large = Child<LedWidget>(bar, 1124);
         EXPECT_NEAR(small->IconSide() * 2, large->IconSide() + 2 * large->frameWidth(), 1);
+        // A larger font makes a larger form.
+        if (smaller.isValid()) {
+            EXPECT_GT(panel.sizeHint().width(), smaller.width());
+            EXPECT_GT(panel.sizeHint().height(), smaller.height());
+        }
+        smaller = panel.sizeHint();
     }
 }
 
@@ -126,15 +110,15 @@ TEST_F(FormTest, EveryLedNamesItselfAndItsState) {
     }
     const char* barNames[] = {"Local No Signal",  "Local AIS",  "Local LOF",  "Local RAI",
                               "Remote No Signal", "Remote AIS", "Remote LOF", "Remote RAI"};
-    for (std::size_t i = 0; i < CAlarmBar::kLedIds.size(); ++i) {
-        EXPECT_EQ(Child<LedWidget>(bar, CAlarmBar::kLedIds[i])->accessibleName(), barNames[i]);
+    for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
+        EXPECT_EQ(Child<LedWidget>(bar, kAlarmIndications[i].ledId)->accessibleName(), barNames[i]);
     }
 
     auto* led = Child<LedWidget>(panel, 1012);
     EXPECT_EQ(led->accessibleDescription(), "unlit");
-    panel.SetTribLedRed(1012);
+    panel.SetLed(1012, LedState::Red);
     EXPECT_EQ(led->accessibleDescription(), "lit red");
-    panel.SetTribLedYellow(1012);
+    panel.SetLed(1012, LedState::Yellow);
     EXPECT_EQ(led->accessibleDescription(), "lit yellow");
     EXPECT_EQ(panel.Led(1012), LedState::Yellow);
     QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(led);
@@ -143,8 +127,8 @@ TEST_F(FormTest, EveryLedNamesItselfAndItsState) {
     EXPECT_EQ(a11y->text(QAccessible::Description), "lit yellow");
 
     // Ids that are no LED of the form are ignored.
-    panel.SetTribLedRed(1044);
-    bar.SetAlarmLedRed(1012);
+    panel.SetLed(1044, LedState::Red);
+    bar.SetLed(1012, LedState::Red);
     EXPECT_EQ(panel.Led(1044), LedState::Off);
     EXPECT_EQ(bar.Led(1012), LedState::Off);
 }
@@ -154,9 +138,9 @@ TEST_F(FormTest, LedsPaintTheSharedIcons) {
                               &icons.smallLedRed, &icons.smallLedYellow}) {
         EXPECT_GE(icon->availableSizes().size(), 6);
     }
-    bar.SetAlarmLedRed(1126);
-    bar.SetAlarmLedYellow(1127);
-    panel.SetTribLedRed(1012);
+    bar.SetLed(1126, LedState::Red);
+    bar.SetLed(1127, LedState::Yellow);
+    panel.SetLed(1012, LedState::Red);
     // No copies: the controls hand out the application's own icons.
     EXPECT_EQ(&Child<LedWidget>(bar, 1126)->Icon(), &icons.ledRed);
     EXPECT_EQ(&Child<LedWidget>(bar, 1124)->Icon(), &icons.ledOff);

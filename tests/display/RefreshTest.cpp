@@ -1,17 +1,17 @@
-// The one-second display steps driven by real status frames through the frame parser.
+// The LEDs after the session's one-second refresh, from real status frames through the parser.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <vector>
 
-#include "display/CAlarmBar.h"
-#include "display/CKestrelSettings.h"
-#include "display/LedIcons.h"
+#include "DisplayFixture.h"
 #include "display/Refresh.h"
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/FrameWriter.h"
 #include "monitor/MonitorState.h"
+#include "session/Indications.h"
+#include "session/MuxSession.h"
 
 namespace kestrel {
 namespace {
@@ -27,19 +27,29 @@ std::vector<int> PanelIds() {
     return ids;
 }
 
-class RefreshTest : public ::testing::Test {
+// The window's painting of the session's pictures, without a window.
+class Painter : public SessionObserver {
+public:
+    Painter(CAlarmBar& bar, CKestrelSettings* panel) : bar(bar), panel(panel) {}
+    void PanelRefreshed(const PanelPicture& picture) override {
+        PaintAlarmBar(bar, picture);
+        if (panel) {
+            PaintTributaryLeds(*panel, picture);
+        }
+    }
+    CAlarmBar& bar;
+    CKestrelSettings* panel;
+};
+
+class RefreshTest : public DisplayFixture {
 protected:
-    RefreshTest() : icons(LedIcons::Load()), panel(icons), bar(icons) {
+    RefreshTest() {
         state.connected = 1;
         state.noData = 0;
     }
 
     void Feed(const StatusFrame& frame) { parser.Parse(WriteFrame(frame)); }
-
-    void Refresh(bool bothChanged = false) {
-        AlarmBarRefresh(state, bar, bothChanged, [this] { ++rowsWritten; });
-        TributaryLedRefresh(state, &panel);
-    }
+    void Refresh() { session.PanelRefresh(); }
 
     // Every LED of the panel and the bar shows what `lit` says, or unlit when not listed.
     void ExpectPanel(const Lit& lit) const {
@@ -49,7 +59,8 @@ protected:
         }
     }
     void ExpectBar(const Lit& lit) const {
-        for (int id : CAlarmBar::kLedIds) {
+        for (const AlarmIndication& alarm : kAlarmIndications) {
+            const int id = alarm.ledId;
             const auto it = lit.find(id);
             EXPECT_EQ(bar.Led(id), it == lit.end() ? LedState::Off : it->second) << "LED " << id;
         }
@@ -65,13 +76,16 @@ protected:
         return f;
     }
 
-    LedIcons icons;
     MonitorState state;
     BerMeter meter{state};
     FrameParser parser{state, meter};
-    CKestrelSettings panel;
-    CAlarmBar bar;
-    int rowsWritten = 0;
+    Painter painter{bar, &panel};
+    MuxSession session{[this] {
+        SessionOptions o;
+        o.state = &state;
+        o.observer = &painter;
+        return o;
+    }()};
 };
 
 struct FrameCase {
@@ -143,7 +157,7 @@ TEST_F(RefreshTest, NotConnectedKeepsEverythingDarkWhileFramesArrive) {
     state.connected = 0;
     for (int second = 0; second < 3; ++second) {
         Feed(Busy());
-        Refresh(true);
+        Refresh();
         ExpectPanel({});
         ExpectBar({});
         // The decoded state is cleared too, so nothing lights up on reconnection by itself.
@@ -151,7 +165,6 @@ TEST_F(RefreshTest, NotConnectedKeepsEverythingDarkWhileFramesArrive) {
             EXPECT_EQ(state.tribNoSig[i] + state.tribCErr[i], 0);
         EXPECT_EQ(state.localRai.load(), 0);
     }
-    EXPECT_EQ(rowsWritten, 0);
 }
 
 TEST_F(RefreshTest, NoDataDarkensAtTheNextRefresh) {
@@ -171,53 +184,27 @@ TEST_F(RefreshTest, ClosingStopsAllUpdates) {
     Lit panelBefore, barBefore;
     for (int id : PanelIds())
         panelBefore[id] = panel.Led(id);
-    for (int id : CAlarmBar::kLedIds)
-        barBefore[id] = bar.Led(id);
+    for (const AlarmIndication& alarm : kAlarmIndications)
+        barBefore[alarm.ledId] = bar.Led(alarm.ledId);
 
     state.closing = 1;
     Feed(Make(kStatusLof, 0));
-    Refresh(true);
+    Refresh();
     state.connected = 0;
-    Refresh(true);
+    Refresh();
     ExpectPanel(panelBefore);
     ExpectBar(barBefore);
-    EXPECT_EQ(rowsWritten, 0);
     // Not even the not-connected clearing happens once closing has begun.
     EXPECT_EQ(state.localLof.load(), 1);
 }
 
-TEST_F(RefreshTest, AlarmRowOnlyWhenConnectedAndBothChangedAndBeforeTheLeds) {
-    struct Case {
-        int connected;
-        bool bothChanged;
-        int rows;
-    } const cases[] = {{1, true, 1}, {1, false, 0}, {0, true, 0}, {0, false, 0}};
-    for (const Case& c : cases) {
-        state.connected = c.connected;
-        Feed(Make(kStatusLof, 0));
-        LedState seenByRow = LedState::Yellow;
-        int rows = 0;
-        bar.SetAlarmLedOff(1126);
-        AlarmBarRefresh(state, bar, c.bothChanged, [&] {
-            ++rows;
-            seenByRow = bar.Led(1126);
-        });
-        EXPECT_EQ(rows, c.rows) << c.connected << c.bothChanged;
-        if (rows == 1) {
-            EXPECT_EQ(seenByRow, LedState::Off);  // the row is written before the LEDs change
-            EXPECT_EQ(bar.Led(1126), LedState::Red);
-        }
-    }
-    // An empty callable is allowed: no event log.
-    AlarmBarRefresh(state, bar, true, {});
-}
-
 TEST_F(RefreshTest, WithoutAPaneTheStateIsStillClearedWhenNotConnected) {
+    painter.panel = nullptr;
     Feed(Busy());
-    TributaryLedRefresh(state, nullptr);
+    Refresh();
     EXPECT_EQ(state.tribNoSig[0].load(), 1);
     state.connected = 0;
-    TributaryLedRefresh(state, nullptr);
+    Refresh();
     EXPECT_EQ(state.tribNoSig[0].load(), 0);
     EXPECT_EQ(state.localRai.load(), 0);
 }

@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "app/CKestrelDoc.h"
-#include "app/SettingsStore.h"
+#include "store/CKestrelDoc.h"
+#include "store/SettingsStore.h"
 #include "display/LedIcons.h"
 #include "frame/CMainFrame.h"
 #include "frame/UserPrompts.h"
 #include "link/FakeSerialDevice.h"
 #include "monitor/MonitorState.h"
+#include "session/MuxSession.h"
 
 namespace kestrel::test {
 

@@ -30,41 +30,64 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST_F(FrameFixture, FirstStartWithNoSettings) {
-    CMainFrame& f = Create();
-    EXPECT_EQ(f.Settings().portNumber, 1);
-    EXPECT_EQ(f.Settings().portOpen, 0);
-    EXPECT_EQ(f.PaneText(59142), u"COM: 1");
-    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
-    EXPECT_EQ(f.PaneText(59144), u"MUX NOT CONNECTED");
-    EXPECT_EQ(f.PaneText(59147), u"No Data");
-    EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");
-    EXPECT_EQ(f.Comm().SuspendCount(), 1);
-    EXPECT_TRUE(ports->OpenAttempts().empty());
-    // Not opened at start: the thread stays suspended, LinkWatch keeps the MUX disconnected.
-    f.LinkWatch();
-    EXPECT_EQ(state.connected.load(), 0);
-}
-
-TEST_F(FrameFixture, StartUpOrderWithTheStoredPortOpen) {
-    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("2"));
-    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
-    CMainFrame& f = Create();
-    const std::vector<std::string> expected{
-        "ReadWindowPlacement", "ReadPortState",  "CreateClient", "CreateToolBar",
-        "CreateStatusBar",     "CreateAlarmBar", "CreateThread", "SetPortNumber",
-        "SetPortOpen",         "StartTimers",    "Sleep 1000",   "ResumeThread"};
-    EXPECT_EQ(steps, expected);
-    EXPECT_EQ(ports->OpenAttempts(), std::vector<std::string>{"/fake/com2"});
-    // The control lines: RTS raised, DTR lowered after the open.
-    const auto calls = com2->Calls();
-    ASSERT_GE(calls.size(), 3u);
-    EXPECT_EQ(calls.front(), "Open");
+// Start-up over what the store says: each step in order, what is opened, the panes and the
+// thread's suspension, and the open flag stored at the next close.
+TEST_F(FrameFixture, StartUpOverTheStoredPort) {
+    const std::vector<std::string> built{"ReadWindowPlacement", "ReadPortState",
+                                         "CreateClient",        "CreateToolBar",
+                                         "CreateStatusBar",     "CreateAlarmBar",
+                                         "CreateThread",        "SetPortNumber"};
+    auto then = [&](std::initializer_list<const char*> rest) {
+        std::vector<std::string> all = built;
+        all.insert(all.end(), rest.begin(), rest.end());
+        return all;
+    };
+    struct Case {
+        const char* activePort;  // null: nothing stored
+        std::vector<std::string> steps;
+        std::vector<std::string> opened;
+        const char* com;
+        const char* port;
+        int suspended;
+        const char* storedOpen;
+    };
+    const Case cases[] = {
+        {nullptr, then({"StartTimers", "Sleep 1000"}), {}, "COM: 1", "PORT: CLOSED", 1, "0"},
+        {"2", then({"SetPortOpen", "StartTimers", "Sleep 1000", "ResumeThread"}), {"/fake/com2"},
+         "COM: 2", "PORT: OPENED", 0, "1"},
+        // An absent device: no message at start-up, the thread stays suspended.
+        {"3", then({"SetPortOpen", "StartTimers", "Sleep 1000"}), {"/fake/com3-absent"},
+         "COM: 3", "PORT: CLOSED", 1, "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.activePort ? c.activePort : "nothing stored");
+        settings->Raw().remove(QStringLiteral("Settings"));
+        if (c.activePort) {
+            SetSetting(QStringLiteral("Settings/ActivePort"), QString::fromLatin1(c.activePort));
+            SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+        }
+        const std::size_t attempts = ports->OpenAttempts().size();
+        steps.clear();
+        CMainFrame& f = Create();
+        EXPECT_EQ(steps, c.steps);
+        const std::vector<std::string> opened = ports->OpenAttempts();
+        EXPECT_EQ(std::vector<std::string>(opened.begin() + attempts, opened.end()), c.opened);
+        EXPECT_EQ(f.PaneText(59142), QString::fromLatin1(c.com));
+        EXPECT_EQ(f.PaneText(59143), QString::fromLatin1(c.port));
+        EXPECT_EQ(f.PaneText(59144), u"MUX NOT CONNECTED");
+        EXPECT_EQ(f.PaneText(59147), u"No Data");
+        EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");
+        EXPECT_EQ(f.Session().Comm()->SuspendCount(), c.suspended);
+        EXPECT_TRUE(prompts.shown.empty());
+        f.close();
+        frame.reset();
+        EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), QString::fromLatin1(c.storedOpen));
+    }
+    // The control lines of the port opened: RTS raised, DTR lowered after the open.
+    ASSERT_FALSE(com2->Calls().empty());
+    EXPECT_EQ(com2->Calls().front(), "Open");
     EXPECT_TRUE(com2->Rts());
     EXPECT_FALSE(com2->Dtr());
-    EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
-    EXPECT_EQ(f.PaneText(59142), u"COM: 2");
-    EXPECT_EQ(f.Comm().SuspendCount(), 0);
 }
 
 TEST_F(FrameFixture, CloseOrderStoresStateAndStopsEverything) {
@@ -93,42 +116,15 @@ TEST_F(FrameFixture, CloseOrderStoresStateAndStopsEverything) {
     EXPECT_TRUE(steps.empty());
 }
 
-TEST_F(FrameFixture, AbsentDeviceStaysClosedAndIsStoredClosed) {
-    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("3"));
-    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
-    CMainFrame& f = Create();
-    EXPECT_EQ(ports->OpenAttempts(), std::vector<std::string>{"/fake/com3-absent"});
-    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
-    EXPECT_EQ(f.PaneText(59142), u"COM: 3");
-    EXPECT_EQ(f.Comm().SuspendCount(), 1);
-    EXPECT_TRUE(prompts.shown.empty());  // no message at start-up
-    EXPECT_EQ(std::count(steps.begin(), steps.end(), "ResumeThread"), 0);
-    f.close();
-    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"3");
-    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"0");
-}
-
-TEST_F(FrameFixture, WindowPosAppliedOnlyWhenComplete) {
-    struct Case {
-        const char* stored;
-        bool applied;
-    };
-    const Case cases[] = {
-        {"0,1,-1,-1,-1,-1,40,50,640,450", true},
-        {"0,1,-1,-1,-1,-1,40,50,640,450,7", true},
-        {"0,1,-1,-1,-1,-1,40,50,640", false},
-        {"0,1,-1,-1,-1,-1,40,5O,640,450", false},
-    };
-    for (const Case& c : cases) {
-        SetSetting(QStringLiteral("Settings/WindowPos"), QString::fromLatin1(c.stored));
+TEST_F(FrameFixture, StoredPlacementAppliedWhenCompleteAndKeptWithoutCreeping) {
+    for (const auto& [stored, applied] : {std::pair{"0,1,-1,-1,-1,-1,40,50,640,450", true},
+                                          std::pair{"0,1,-1,-1,-1,-1,40,5O,640,450", false}}) {
+        SetSetting(QStringLiteral("Settings/WindowPos"), QString::fromLatin1(stored));
         CMainFrame& f = Create();
-        const QRect applied(QPoint(40, 50), QSize(600, 400).expandedTo(f.minimumSizeHint()));
-        EXPECT_EQ(f.geometry() == applied, c.applied) << c.stored;
+        const QRect placed(QPoint(40, 50), QSize(600, 400).expandedTo(f.minimumSizeHint()));
+        EXPECT_EQ(f.geometry() == placed, applied) << stored;
         frame.reset();
     }
-}
-
-TEST_F(FrameFixture, PlacementRoundTripsWithoutCreeping) {
     // A window at its smallest is never made smaller, whatever the screen the test runs on.
     const QSize smallest = Create().minimumSizeHint();
     frame.reset();
@@ -143,14 +139,11 @@ TEST_F(FrameFixture, PlacementRoundTripsWithoutCreeping) {
         frame.reset();
         EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), stored);
     }
-}
-
-TEST_F(FrameFixture, MaximisedCloseKeepsTheStoredPlacement) {
-    SetSetting(QStringLiteral("Settings/WindowPos"), QStringLiteral("0,1,-1,-1,-1,-1,1,2,401,302"));
-    CMainFrame& f = Create();
-    f.showMaximized();
-    f.close();
-    EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), u"0,1,-1,-1,-1,-1,1,2,401,302");
+    // Closed maximised, the window leaves the stored placement as it was.
+    steps.clear();
+    Create().showMaximized();
+    frame->close();
+    EXPECT_EQ(Setting(QStringLiteral("Settings/WindowPos")), stored);
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "WriteWindowPlacement"), 0);
 }
 
@@ -447,8 +440,7 @@ TEST_F(FrameFixture, SplitPanesAndTheActivePanel) {
 TEST_F(FrameFixture, DocumentCommands) {
     CMainFrame& f = Create();
     const QString path = dir.filePath(QStringLiteral("night.cfg"));
-    prompts.fileNames.push_back(dir.filePath(QStringLiteral("night")));  // suffix added by dialog
-    prompts.fileNames.back() = path;
+    prompts.fileNames.push_back(path);
     f.Action(57603)->trigger();  // Save on an untitled document asks for a name
     ASSERT_EQ(prompts.requests.size(), 1u);
     EXPECT_EQ(prompts.requests[0].defaultSuffix, u"cfg");

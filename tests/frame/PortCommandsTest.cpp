@@ -101,17 +101,17 @@ protected:
 
 TEST_F(PortCommands, OpenAndCloseKeepTheSuspensionCountInStep) {
     CMainFrame& f = CreateOnPty();
-    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    EXPECT_EQ(f.Session().Comm()->SuspendCount(), 1);
     for (int round = 0; round < 2; ++round) {
         Trigger(cmd::kPortOpen);
         EXPECT_TRUE(f.Action(cmd::kPortOpen)->isChecked());
         EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
-        EXPECT_EQ(f.Comm().SuspendCount(), 0);
+        EXPECT_EQ(f.Session().Comm()->SuspendCount(), 0);
         EXPECT_TRUE(FramesFlow());
         Trigger(cmd::kPortOpen);
         EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
         EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
-        EXPECT_EQ(f.Comm().SuspendCount(), 1);
+        EXPECT_EQ(f.Session().Comm()->SuspendCount(), 1);
     }
     EXPECT_TRUE(prompts.shown.empty());
 }
@@ -127,7 +127,7 @@ TEST_F(PortCommands, OpeningAMissingPortSaysSoAndWhy) {
     EXPECT_TRUE(prompts.shown[0].detail.contains(u"does not exist"));
     EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
     EXPECT_EQ(f.Settings().portOpen, 0);
-    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    EXPECT_EQ(f.Session().Comm()->SuspendCount(), 1);
 }
 
 TEST_F(PortCommands, ChangingThePortWhileOpenClosesItFirst) {
@@ -150,7 +150,7 @@ TEST_F(PortCommands, ChangingThePortWhileOpenClosesItFirst) {
     EXPECT_EQ(f.PaneText(59142), u"COM: 2");
     EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
     EXPECT_FALSE(f.Action(cmd::kPortOpen)->isChecked());
-    EXPECT_EQ(f.Comm().SuspendCount(), 1);
+    EXPECT_EQ(f.Session().Comm()->SuspendCount(), 1);
     // At the next close: the new port, closed.
     f.close();
     EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"2");
@@ -168,7 +168,7 @@ TEST_F(PortCommands, ChangingThePortWhileClosedIsSilent) {
     prompts.dialogAnswers.push_back(ChoosePort(0));
     Trigger(cmd::kPortSettings);
     Trigger(cmd::kPortOpen);
-    EXPECT_EQ(f.Comm().DevicePath(), pty.path);
+    EXPECT_EQ(f.Session().Comm()->DevicePath(), pty.path);
     EXPECT_EQ(f.Settings().portOpen, 1);
 }
 
@@ -188,7 +188,7 @@ TEST_F(PortCommands, CancelOrTheSamePortChangesNothing) {
     for (int i = 0; i < 3; ++i) {
         Trigger(cmd::kPortSettings);
         EXPECT_EQ(f.Settings(), before);
-        EXPECT_EQ(f.Comm().SuspendCount(), 0);
+        EXPECT_EQ(f.Session().Comm()->SuspendCount(), 0);
     }
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_TRUE(FramesFlow());

@@ -1,10 +1,10 @@
 // The about box, laid out from its template in dialog units.
-#include "app/CAboutDlg.h"
+#include "frame/CAboutDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/AppIcon.h"
+#include "frame/AppIcon.h"
 #include "display/DialogUnits.h"
 
 namespace kestrel {

@@ -1,5 +1,5 @@
 // The application icon (icon 128) in all the sizes it is drawn at.
-#include "app/AppIcon.h"
+#include "frame/AppIcon.h"
 
 // The resources live in a static library: the linker keeps them only when asked for.
 static void InitAppResources() {

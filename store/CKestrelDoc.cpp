@@ -1,5 +1,5 @@
 // The empty document and its ".cfg" files.
-#include "app/CKestrelDoc.h"
+#include "store/CKestrelDoc.h"
 
 #include <QFile>
 #include <QFileInfo>

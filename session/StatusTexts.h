@@ -23,16 +23,27 @@ std::string ElapsedText(std::chrono::seconds elapsed);
 struct StatusPane {
     int id;
     const char* placeholder;  // sets the pane's width
+    const char* key;          // its member in the status pictures
 };
 // The seven panes, left to right.
 inline constexpr std::array<StatusPane, 7> kStatusPanes{{
-    {59145, "Near Errors = *************"},
-    {59146, "Far Errors = ************"},
-    {59142, "COM: 1"},
-    {59143, "PORT: OPENED "},
-    {59144, "MUX NOT CONNECTED"},
-    {59147, "No Data"},
-    {59148, " 00:00:00:00"},
+    {59145, "Near Errors = *************", "nearErrors"},
+    {59146, "Far Errors = ************", "farErrors"},
+    {59142, "COM: 1", "com"},
+    {59143, "PORT: OPENED ", "port"},
+    {59144, "MUX NOT CONNECTED", "mux"},
+    {59147, "No Data", "data"},
+    {59148, " 00:00:00:00", "time"},
 }};
+// Positions in kStatusPanes.
+enum PaneIndex : std::size_t {
+    kPaneNearErrors,
+    kPaneFarErrors,
+    kPaneCom,
+    kPanePort,
+    kPaneMux,
+    kPaneData,
+    kPaneTime
+};
 
 }  // namespace kestrel

@@ -1,6 +1,6 @@
 // The live texts of the status-bar panes. snprintf's integer conversions never look at the
 // locale, so these texts are the same whatever LC_NUMERIC says.
-#include "frame/StatusTexts.h"
+#include "session/StatusTexts.h"
 
 #include <cinttypes>
 #include <cstdio>

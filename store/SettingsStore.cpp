@@ -1,5 +1,5 @@
 // The per-user settings store: the value formats and the rules for reading them back.
-#include "app/SettingsStore.h"
+#include "store/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

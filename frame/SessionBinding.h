@@ -1,0 +1,67 @@
+// The window's hold on its session: the tick timers, and what the session tells the window.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "session/MuxSession.h"
+
+namespace kestrel {
+
+class CAlarmBar;
+class CKestrelSettings;
+
+// Owns the window's one session and drives it from three QTimers: the panel refresh, the link
+// watch and the statistics flush. What the session tells comes back here and is shown through
+// the view the window gives.
+class SessionBinding : public QObject, public SessionObserver {
+public:
+    struct View {
+        std::function<CAlarmBar*()> alarmBar;
+        std::function<CKestrelSettings*()> activePanel;
+        // The window's update handlers: check marks and pane texts.
+        std::function<void()> update;
+        // A message that stops nothing (a statistics file failed).
+        std::function<void(const QString& message)> notice;
+    };
+
+    // `options` describe the session; its observer is this binding.
+    SessionBinding(SessionOptions options, View view);
+    ~SessionBinding() override;  // the receive thread is joined before anything else goes
+
+    MuxSession& Session() { return *session; }
+    const MuxSession& Session() const { return *session; }
+
+    QTimer& PanelRefreshTimer() { return panelRefreshTimer; }
+    QTimer& LinkWatchTimer() { return linkWatchTimer; }
+    QTimer& LogFlushTimer() { return logFlushTimer; }
+
+    // The supervision ticks the two timers run; each ends with the update handlers.
+    void PanelRefresh();
+    void LinkWatch();
+    // One flush pass; the next is scheduled only at the end of a successful one.
+    void LogFlush();
+
+    // BER texts from the receive thread arrive here, posted to the user-interface thread.
+    void ApplyBerTexts(const std::array<std::string, 4>& texts);
+
+    // SessionObserver
+    void PanelRefreshed(const PanelPicture& picture) override;
+    void BerTexts(const std::array<std::string, 4>& texts) override;
+    void StatisticsNotice(const std::string& message) override;
+
+private:
+    View view;
+    QTimer panelRefreshTimer;
+    QTimer linkWatchTimer;
+    QTimer logFlushTimer;
+    // Last, so that it goes first.
+    std::unique_ptr<MuxSession> session;
+};
+
+}  // namespace kestrel

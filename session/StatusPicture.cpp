@@ -1,0 +1,39 @@
+// The members of the status pictures, in one order for the window and the headless monitor.
+#include "session/StatusPicture.h"
+
+#include "session/Indications.h"
+
+namespace kestrel {
+
+void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink) {
+    sink.Open("panes");
+    for (std::size_t i = 0; i < kStatusPanes.size(); ++i) {
+        if (picture.panes[i]) {
+            sink.Text(kStatusPanes[i].key, *picture.panes[i]);
+        }
+    }
+    sink.Close();
+    sink.Number("frameCount", picture.frameCount);
+    sink.Open("alarmLeds");
+    for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
+        sink.Text(std::to_string(kAlarmIndications[i].ledId), picture.alarmLeds[i]);
+    }
+    sink.Close();
+    static constexpr const char* kRowKeys[] = {"localNoSig", "localCErr", "remoteNoSig",
+                                               "remoteCErr"};
+    sink.Open("tributaryLeds");
+    for (std::size_t i = 0; i < picture.tributaryRows.size(); ++i) {
+        sink.Text(kRowKeys[i], picture.tributaryRows[i]);
+    }
+    sink.Close();
+    static constexpr const char* kBerKeys[] = {"nearTotal", "nearIntermediate", "farTotal",
+                                               "farIntermediate"};
+    sink.Open("ber");
+    for (std::size_t i = 0; i < picture.ber.size(); ++i) {
+        sink.Text(kBerKeys[i], picture.ber[i]);
+    }
+    sink.Close();
+    sink.Flag("statistics", picture.statistics);
+}
+
+}  // namespace kestrel
