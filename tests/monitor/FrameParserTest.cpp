@@ -174,20 +174,22 @@ struct ResyncCase {
     const char* name;
     std::string text;
     std::size_t bufferedAfter;
+    int discarded;  // heads thrown away
 };
 
 TEST_F(FrameParserTest, ResynchronisationCases) {
     const std::string noR(45, ' ');
     const ResyncCase cases[] = {
-        {"no R at all", noR, 0},
-        {"R at 180", std::string(180, ' ') + "R" + std::string(60, ' '), 0},
+        {"no R at all", noR, 0, 1},
+        {"R at 180", std::string(180, ' ') + "R" + std::string(60, ' '), 0, 1},
         {"R at 179 and a whole frame's worth behind it",
-         std::string(179, ' ') + "R" + std::string(46, ' '), 226 - 179 - 25},
-        {"R at 179 waiting for more", std::string(179, ' ') + "R" + std::string(44, ' '), 224},
-        {"colon at 0", ":" + std::string(9, 'x') + "/" + std::string(40, ' '), 0},
-        {"colon at 1", "0:" + std::string(8, 'x') + "/" + std::string(40, ' '), 0},
-        {"no colon, semicolon at 4", "0000;00000/" + std::string(40, ' '), 0},
-        {"semicolon before colon", "0;00:0000;/" + std::string(40, ' '), 0},
+         std::string(179, ' ') + "R" + std::string(46, ' '), 226 - 179 - 25, 1},
+        {"R at 179 waiting for more", std::string(179, ' ') + "R" + std::string(44, ' '), 224,
+         0},
+        {"colon at 0", ":" + std::string(9, 'x') + "/" + std::string(40, ' '), 0, 1},
+        {"colon at 1", "0:" + std::string(8, 'x') + "/" + std::string(40, ' '), 0, 1},
+        {"no colon, semicolon at 4", "0000;00000/" + std::string(40, ' '), 0, 1},
+        {"semicolon before colon", "0;00:0000;/" + std::string(40, ' '), 0, 1},
     };
     for (const auto& c : cases) {
         Decoder fresh;
@@ -195,6 +197,7 @@ TEST_F(FrameParserTest, ResynchronisationCases) {
         EXPECT_EQ(fresh.state.frameCount, 1) << c.name;
         EXPECT_EQ(fresh.parser.Buffered(), c.bufferedAfter) << c.name;
         EXPECT_EQ(fresh.state.lastLocalStatus, 255) << c.name << ": nothing decoded";
+        EXPECT_EQ(fresh.state.resyncCount, c.discarded) << c.name;
     }
 }
 
@@ -218,6 +221,7 @@ TEST_F(FrameParserTest, ValidHeadTooShortForItsLayoutIsDropped) {
     EXPECT_EQ(s.frameCount, 1);
     EXPECT_EQ(d.parser.Buffered(), 0u);
     EXPECT_EQ(s.lastLocalStatus, 255);
+    EXPECT_EQ(s.resyncCount, 1);
 }
 
 TEST_F(FrameParserTest, WideHeadConsumesTwoCPlus41) {
