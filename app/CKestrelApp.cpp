@@ -11,6 +11,7 @@
 #include "app/StatusFile.h"
 #include "frame/CMainFrame.h"
 #include "link/LinkDebug.h"
+#include "metrics/MetricsExporter.h"
 
 namespace kestrel {
 
@@ -20,6 +21,28 @@ CKestrelApp::~CKestrelApp() {
     statusFile.reset();
     signalCloser.reset();
     frame.reset();
+}
+
+// Serves the window's MUX as Prometheus metrics, published after each panel refresh. The
+// exposer lives as long as the connection that publishes, that is as long as the window.
+// While the window keeps its own parser, its figures are read from its monitor state; once it
+// runs a MuxSession, FiguresOf(name, session) gives the same with the line memory's totals.
+bool AttachMetrics(CMainFrame& frame, const QString& listen) {
+    std::string error;
+    std::shared_ptr<MetricsExporter> exporter = MetricsExporter::Start(listen.toStdString(), error);
+    if (!exporter) {
+        std::fprintf(stderr, "kestrel: --metrics: %s\n", error.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "kestrel: metrics at http://%s/metrics\n", exporter->Address().c_str());
+    auto publish = [exporter, window = &frame] {
+        const PortSettings& port = window->Settings();
+        exporter->Publish({FiguresOf("COM" + std::to_string(port.portNumber), window->State(),
+                                     window->FrameMutex(), port.portOpen != 0, nullptr)});
+    };
+    QObject::connect(&frame.PanelRefreshTimer(), &QTimer::timeout, &frame, publish);
+    publish();
+    return true;
 }
 
 bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
@@ -107,6 +130,11 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
                          [file] { file->Write(); });
         QObject::connect(frame.get(), &CMainFrame::Closed, frame.get(),
                          [file] { file->Write(true); });
+    }
+    if (!commandLine.metrics.isEmpty() && !AttachMetrics(*frame, commandLine.metrics)) {
+        signalCloser.reset();
+        frame.reset();
+        return false;
     }
     // Help pages or notices left open do not keep the program alive once the window has gone.
     QObject::connect(frame.get(), &CMainFrame::Closed, qApp, &QCoreApplication::quit,
