@@ -6,11 +6,12 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "frame/AppIcon.h"
 #include "app/SignalCloser.h"
 #include "app/StatusFile.h"
+#include "frame/AppIcon.h"
 #include "frame/CMainFrame.h"
 #include "link/LinkDebug.h"
+#include "metrics/MetricsExporter.h"
 
 namespace kestrel {
 
@@ -20,6 +21,27 @@ CKestrelApp::~CKestrelApp() {
     statusFile.reset();
     signalCloser.reset();
     frame.reset();
+}
+
+// Serves the window's MUX as Prometheus metrics, published after each panel refresh. The
+// exposer lives as long as the connection that publishes, that is as long as the window.
+// While the window keeps its own parser, its figures are read from its monitor state; once it
+// runs a MuxSession, FiguresOf(name, session) gives the same with the line memory's totals.
+bool AttachMetrics(CMainFrame& frame, const QString& listen) {
+    std::string error;
+    std::shared_ptr<MetricsExporter> exporter = MetricsExporter::Start(listen.toStdString(), error);
+    if (!exporter) {
+        std::fprintf(stderr, "kestrel: --metrics: %s\n", error.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "kestrel: metrics at http://%s/metrics\n", exporter->Address().c_str());
+    auto publish = [exporter, window = &frame] {
+        const PortSettings port = window->Settings();
+        exporter->Publish({FiguresOf("COM" + std::to_string(port.portNumber), window->Session())});
+    };
+    QObject::connect(&frame.PanelRefreshTimer(), &QTimer::timeout, &frame, publish);
+    publish();
+    return true;
 }
 
 bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
@@ -107,6 +129,11 @@ bool CKestrelApp::InitInstance(const CommandLine& commandLine) {
                          [file] { file->Write(); });
         QObject::connect(frame.get(), &CMainFrame::Closed, frame.get(),
                          [file] { file->Write(true); });
+    }
+    if (!commandLine.metrics.isEmpty() && !AttachMetrics(*frame, commandLine.metrics)) {
+        signalCloser.reset();
+        frame.reset();
+        return false;
     }
     // Help pages or notices left open do not keep the program alive once the window has gone.
     QObject::connect(frame.get(), &CMainFrame::Closed, qApp, &QCoreApplication::quit,

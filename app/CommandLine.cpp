@@ -49,6 +49,8 @@ bool TakeValue(const QString& name, const QString& value, CommandLine& line) {
     }
     if (name == u"--status-file") {
         line.statusFile = value;
+    } else if (name == u"--metrics") {
+        line.metrics = value;
     } else {
         line.recordFile = value;
     }
@@ -80,7 +82,7 @@ CommandLine ParseCommandLine(const QStringList& args) {
         } else if (arg == u"--version" || arg == u"-v") {
             line.version = true;
         } else if (arg == u"--device" || arg == u"--settings-dir" || arg == u"--status-file" ||
-                   arg == u"--record") {
+                   arg == u"--record" || arg == u"--metrics") {
             if (i + 1 >= args.size()) {
                 line.error = QStringLiteral("option '%1' needs a value").arg(arg);
                 return line;
@@ -91,7 +93,7 @@ CommandLine ParseCommandLine(const QStringList& args) {
         } else if (const qsizetype eq = arg.indexOf(u'='); eq > 2 && arg.startsWith(u"--")) {
             const QString name = arg.left(eq);
             if (name != u"--device" && name != u"--settings-dir" && name != u"--status-file" &&
-                name != u"--record") {
+                name != u"--record" && name != u"--metrics") {
                 line.error = QStringLiteral("unknown option '%1'").arg(name);
                 return line;
             }
@@ -130,6 +132,10 @@ QString UsageText() {
         "                       and \"closed\" (true in the last write, after the window\n"
         "                       has closed); LEDs are \"o\" off, \"r\" red, \"y\" yellow\n"
         "                       (also KESTREL_STATUS_FILE)\n"
+        "  --metrics [ADDRESS:]PORT\n"
+        "                       serve Prometheus metrics of the port's MUX (named COMn)\n"
+        "                       at http://ADDRESS:PORT/metrics; without ADDRESS on\n"
+        "                       127.0.0.1 only; start-up fails when it cannot listen\n"
         "  -h, --help           display this help and exit\n"
         "  -v, --version        output version information and exit\n");
 }

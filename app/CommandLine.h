@@ -1,5 +1,5 @@
 // The command line: an optional document, --device, --settings-dir, --status-file, --record,
-// --help and --version.
+// --metrics, --help and --version.
 #pragma once
 
 #include <QString>
@@ -16,6 +16,7 @@ struct CommandLine {
     QString settingsDir;                               // --settings-dir DIR
     QString statusFile;                                // --status-file FILE
     QString recordFile;                                // --record FILE
+    QString metrics;                                   // --metrics [ADDRESS:]PORT
     bool help = false;
     bool version = false;
     QString error;  // set when the line cannot be used; the program then stops

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "link/CComm.h"
+#include "metrics/MetricsExporter.h"
 #include "stats/StatisticsLog.h"
 
 namespace kestrel::headless {
@@ -85,7 +86,7 @@ class Reader {
 public:
     Reader(std::string file, std::string& error) : file(std::move(file)), error(error) {}
 
-    bool Read(std::vector<Group>& muxes, std::string& statusDir) {
+    bool Read(std::vector<Group>& muxes, std::string& statusDir, std::string& metrics) {
         std::ifstream in(file);
         if (!in) {
             return Fail(0, "cannot be read");
@@ -137,10 +138,11 @@ public:
                 value = value.substr(1, value.size() - 2);
             }
             if (general) {
-                if (key != "status-dir") {
-                    return Fail(number, "[general]: unknown key '" + key + "' (status-dir)");
+                if (key != "status-dir" && key != "metrics") {
+                    return Fail(number,
+                                "[general]: unknown key '" + key + "' (status-dir, metrics)");
                 }
-                statusDir = value;
+                (key == "metrics" ? metrics : statusDir) = value;
             } else if (current) {
                 if (key != "device" && key != "record") {
                     return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
@@ -177,8 +179,9 @@ private:
 
 std::string HeadlessUsage() {
     return "Usage: kestrel-headless --config FILE [--status-dir DIR]\n"
+           "                        [--metrics [ADDRESS:]PORT]\n"
            "       kestrel-headless --device PATH [--record FILE.csv] [--name NAME]\n"
-           "                        [--status-dir DIR]\n"
+           "                        [--status-dir DIR] [--metrics [ADDRESS:]PORT]\n"
            "Watches one or more 34 Mbit/s multiplexers without a window: decodes their status\n"
            "frames, records statistics files as the window's \"On\" does, and logs every change\n"
            "to standard error, one line each.\n"
@@ -189,22 +192,27 @@ std::string HeadlessUsage() {
            "                       device=PATH or COMn\n"
            "                       record=FILE.csv      (optional)\n"
            "                     and optionally [general] with status-dir=DIR\n"
+           "                     and metrics=[ADDRESS:]PORT\n"
            "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>)\n"
            "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
            "                     G.821 counts beside it\n"
            "  --name NAME        with --device: the name in log lines (default: the device's\n"
            "                     file name)\n"
            "  --status-dir DIR   write DIR/NAME.json, a picture of each MUX, at every tick\n"
+           "  --metrics [ADDRESS:]PORT\n"
+           "                     serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
+           "                     (without ADDRESS on 127.0.0.1 only)\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
            "A device that is absent or goes away is tried again every 2 seconds. SIGTERM,\n"
            "SIGINT and SIGHUP end the recordings with their closing rows and stop the monitor.\n"
-           "Exit status: 0 after a signal, 2 on a fault in the command line or configuration.\n";
+           "Exit status: 0 after a signal, 2 on a fault in the command line or configuration,\n"
+           "1 when the metrics address cannot be listened on.\n";
 }
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
-    std::optional<std::string> configFile, device, record, name, statusDir;
+    std::optional<std::string> configFile, device, record, name, statusDir, metrics;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -226,6 +234,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                                              : option == "--record"     ? &record
                                              : option == "--name"       ? &name
                                              : option == "--status-dir" ? &statusDir
+                                             : option == "--metrics"    ? &metrics
                                                                         : nullptr;
         if (!target) {
             error = "unknown option '" + args[i] + "'";
@@ -254,13 +263,14 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
 
     std::vector<Group> groups;
     std::string fileStatusDir;
+    std::string fileMetrics;
     std::string where;  // names the origin of the MUXes in messages
     if (configFile) {
         if (device || record || name) {
             error = "--config cannot be combined with --device, --record or --name";
             return false;
         }
-        if (!Reader(*configFile, error).Read(groups, fileStatusDir)) {
+        if (!Reader(*configFile, error).Read(groups, fileStatusDir, fileMetrics)) {
             return false;
         }
         if (groups.empty()) {
@@ -292,6 +302,15 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             error = (statusDir ? "--status-dir: " : where + " [general] status-dir: ") + fault;
             return false;
         }
+    }
+
+    if (const std::string listen = metrics ? *metrics : fileMetrics; !listen.empty()) {
+        std::string fault;
+        if (!ParseListenAddress(listen, fault)) {
+            error = (metrics ? "--metrics: " : where + " [general] metrics: ") + fault;
+            return false;
+        }
+        config.metrics = listen;
     }
 
     // Every file a MUX writes, by where it really goes, and who writes it.

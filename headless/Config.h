@@ -18,6 +18,8 @@ struct MuxConfig {
 struct Config {
     std::vector<MuxConfig> muxes;
     std::string statusDir;  // empty: no status files
+    // "[ADDRESS:]PORT" of the Prometheus metrics, as checked; empty: none served.
+    std::string metrics;
     bool help = false;
     bool version = false;
 };

@@ -13,6 +13,7 @@
 
 #include "headless/Config.h"
 #include "headless/MuxHost.h"
+#include "metrics/MetricsExporter.h"
 
 namespace {
 
@@ -61,6 +62,20 @@ public:
         for (auto& h : hosts) {
             h->Close();
         }
+    }
+
+    // Metrics: after every panel refresh, the figures of every MUX as a scrape shows them.
+    void PublishTo(kestrel::MetricsExporter& exporter) {
+        auto publish = [this, &exporter] {
+            std::vector<kestrel::MuxFigures> figures;
+            figures.reserve(hosts.size());
+            for (auto& h : hosts) {
+                figures.push_back(kestrel::FiguresOf(h->Config().name, h->Session()));
+            }
+            exporter.Publish(std::move(figures));
+        };
+        QObject::connect(&panel, &QTimer::timeout, publish);
+        publish();
     }
 
 private:
@@ -115,6 +130,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     Monitor monitor(config);
+    // Metrics: the exposer's threads start here, after the stop signals were blocked.
+    std::unique_ptr<kestrel::MetricsExporter> metrics;
+    if (!config.metrics.empty()) {
+        metrics = kestrel::MetricsExporter::Start(config.metrics, error);
+        if (!metrics) {
+            LogLine("kestrel-headless: metrics: " + error);
+            return 1;
+        }
+        LogLine("kestrel-headless: metrics at http://" + metrics->Address() + "/metrics");
+        monitor.PublishTo(*metrics);
+    }
     QSocketNotifier notifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         signalfd_siginfo info{};

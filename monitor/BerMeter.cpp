@@ -69,6 +69,9 @@ void BerMeter::BerUpdate(double near, double far) {
     }
     state.nearWindowSum = nearSum;
     state.farWindowSum = farSum;
+    const auto step = static_cast<std::size_t>(state.berSteps++ % kBerWindowSlots);
+    state.nearHistory[step] = nearInt;
+    state.farHistory[step] = farInt;
 
     const double totalBits = static_cast<double>(frames) * kBitsPerFrame;
     const double windowBits = static_cast<double>(seconds) * kBitsPerFrame;
@@ -81,6 +84,32 @@ void BerMeter::BerUpdate(double near, double far) {
     if (sink != nullptr) {
         sink->BerTexts(texts);
     }
+}
+
+BerFigures BerFiguresOf(const MonitorState& state) {
+    BerFigures f;
+    const std::int64_t frames = state.frameCount.load();
+    const double totalBits = static_cast<double>(frames) * kBitsPerFrame;
+    if (frames > 0) {
+        f.total = {static_cast<double>(state.nearErrorsTotal.load()) / totalBits * kScale,
+                   static_cast<double>(state.farErrorsTotal.load()) / totalBits * kScale};
+    }
+    const std::array<const std::array<std::int64_t, kBerWindowSlots>*, 2> history = {
+        &state.nearHistory, &state.farHistory};
+    for (std::size_t end = 0; end < 2; ++end) {
+        for (std::size_t w = 0; w < BerIntervalSeconds.size(); ++w) {
+            // As the texts do: the window's bits whether or not it has filled yet.
+            const int seconds = BerIntervalSeconds[w];
+            double sum = 0;
+            for (int back = 1; back <= seconds && back <= state.berSteps; ++back) {
+                sum += static_cast<double>(
+                    (*history[end])[static_cast<std::size_t>((state.berSteps - back) %
+                                                             kBerWindowSlots)]);
+            }
+            f.window[end][w] = sum / (seconds * kBitsPerFrame) * kScale;
+        }
+    }
+    return f;
 }
 
 void BerMeter::OnBerInterval(int commandId) {

@@ -31,6 +31,16 @@ public:
 // negative, infinite or NaN values give "0.000000e-009".
 std::string FormatBer(double value);
 
+// The figures behind the texts, for every window at once: [0] near end, [1] far end.
+struct BerFigures {
+    std::array<double, 2> total{};
+    // Over the last 1, 3, 10 and 30 steps, in the order of BerIntervalSeconds.
+    std::array<std::array<double, 4>, 2> window{};
+};
+// Read while holding frameMutex (the history is the meter's, written under it). A total
+// without any frame is 0.
+BerFigures BerFiguresOf(const MonitorState& state);
+
 class BerMeter {
 public:
     explicit BerMeter(MonitorState& state) : state(state) {}

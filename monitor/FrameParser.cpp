@@ -223,6 +223,7 @@ bool FrameParser::Pass() {
     // A pass consumes 2c + 41 characters; a head that validates without holding them
     // never comes from a working MUX, and nothing may be read beyond the buffer.
     if (buf.size() < 2 * c + 41) {
+        state.resyncCount.fetch_add(1);
         rxBuffer.clear();
         head = 0;
         return false;
@@ -309,9 +310,11 @@ void FrameParser::Resynchronise() {
     const std::string_view buf = BufferedText();
     const std::size_t r = buf.substr(0, kResyncLimit).find('R');
     if (r == std::string_view::npos) {
+        state.resyncCount.fetch_add(1);
         rxBuffer.clear();
         head = 0;
     } else if (buf.size() > r + kFrameLength) {
+        state.resyncCount.fetch_add(1);
         Consume(r + kResyncSkip);
     }
     // Otherwise the head waits for more text.

@@ -79,6 +79,8 @@ struct MonitorState {
     std::atomic<std::int64_t> farErrorsCumulative{0};
     std::atomic<std::int64_t> nearErrorsTotal{0};
     std::atomic<std::int64_t> farErrorsTotal{0};
+    // Heads thrown away undecoded by resynchronisation; only ever grows.
+    std::atomic<std::int64_t> resyncCount{0};
 
     // BER window. The slots and sums are touched only by the BER meter under frameMutex.
     std::atomic<int> berIntervalIndex{2};
@@ -86,6 +88,11 @@ struct MonitorState {
     std::array<std::int64_t, kBerWindowSlots> farWindow{};
     double nearWindowSum = 0;
     double farWindowSum = 0;
+    // The counts of the last 30 BER steps whatever the interval, so that the figures of every
+    // window can be read at once (metrics); written by the BER meter under frameMutex.
+    std::array<std::int64_t, kBerWindowSlots> nearHistory{};
+    std::array<std::int64_t, kBerWindowSlots> farHistory{};
+    std::int64_t berSteps = 0;
 
     // Activity indicator. The shown position is shared as an index (-1 before the first
     // pass); the text is taken from the table where it is displayed.

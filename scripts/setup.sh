@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(build-essential cmake ninja-build pkg-config
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev sqlite3
+          libsqlite3-dev sqlite3 prometheus-cpp-dev
           fontconfig fonts-dejavu-core xvfb xauth locales)
 if [ "${KESTREL_EXTRA_PACKAGES:-}" ]; then
     read -r -a extra <<<"$KESTREL_EXTRA_PACKAGES"

@@ -13,7 +13,7 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString();
     const std::string ini = d + "/k.ini";
-    std::ofstream(ini) << "# two MUXes\n[general]\nstatus-dir = " << d
+    std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstatus-dir = " << d
                        << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
                        << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
 
@@ -40,6 +40,7 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--device", "/dev/null", "--device", "/dev/zero"}, "--device given twice", {}, ""},
         {{"--device"}, "--device needs a value", {}, ""},
         {{"--verbose"}, "unknown option '--verbose'", {}, ""},
+        {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'", {}, ""},
         {{"--config", d + "/none.ini"}, "none.ini: cannot be read", {}, ""},
         {{"--device", "/dev/null", "--record", ini + "/x.csv"},
          "folder " + ini + " does not exist",
@@ -67,6 +68,15 @@ TEST(HeadlessConfig, CommandLineAndFile) {
                           m.record);
         }
         EXPECT_EQ(got, c.muxes) << what;
+    }
+    // The metrics address: the command line's over the file's.
+    for (const auto& [args, metrics] :
+         {std::pair<std::vector<std::string>, std::string>{{"--config", ini}, "9464"},
+          {{"--config", ini, "--metrics", "[::]:80"}, "[::]:80"}}) {
+        Config config;
+        std::string error;
+        ASSERT_TRUE(ParseHeadless(args, config, error)) << error;
+        EXPECT_EQ(config.metrics, metrics);
     }
 }
 

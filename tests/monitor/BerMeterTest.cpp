@@ -1,6 +1,7 @@
 // The BER meter: totals, the sliding window, the texts and the menu commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -96,6 +97,26 @@ TEST_F(BerMeterTest, ResetClearsOnlyTheTotals) {
     EXPECT_EQ(d.ber.texts[0], "0.000000e+000");
     EXPECT_EQ(d.ber.texts[2], "0.000000e+000");
     EXPECT_EQ(d.ber.texts[1], intermediate);
+}
+
+TEST_F(BerMeterTest, FiguresOfEveryWindowWhateverTheInterval) {
+    d.meter.OnBerInterval(32775);  // the texts' 1 s window must not narrow the figures
+    for (const int near : {7, 5, 0, 0, 0, 1})
+        Feed(Clear(0, near, 0, 2));
+    Feed(Clear(0x20, 9, 0, 9));  // local AIS: no step
+    const BerFigures f = BerFiguresOf(s);
+    const double bit = 11.44 / 179000.0;
+    EXPECT_DOUBLE_EQ(f.total[0], 13 * bit / 7);
+    EXPECT_DOUBLE_EQ(f.total[1], 12 * bit / 7);
+    const double nearSums[] = {1, 1, 13, 13};
+    for (std::size_t w = 0; w < 4; ++w) {
+        const int seconds = BerIntervalSeconds[w];
+        EXPECT_DOUBLE_EQ(f.window[0][w], nearSums[w] * bit / seconds) << seconds;
+        EXPECT_DOUBLE_EQ(f.window[1][w], std::min(seconds, 6) * 2 * bit / seconds) << seconds;
+    }
+    for (int i = 0; i < 30; ++i)
+        Feed(Clear(0, 0, 0, 0));
+    EXPECT_EQ(BerFiguresOf(s).window[0][3], 0.0) << "thirty quiet steps push every count out";
 }
 
 TEST_F(BerMeterTest, IntervalMenuChecksExactlyOneItem) {

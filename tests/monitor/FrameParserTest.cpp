@@ -157,6 +157,7 @@ struct PassCase {
     long long frameCount;
     std::size_t bufferedAfter;
     int lastLocalStatus;
+    int discarded;  // heads thrown away
 };
 
 std::string Head() {
@@ -172,26 +173,28 @@ TEST_F(FrameParserTest, PassesThatFindNoFrame) {
     const std::string rai = Clear(0x10);
     const std::string waiting = "xxR" + std::string(44, ' ');  // R at 2, 47 characters
     const PassCase cases[] = {
-        {"no R at all", {noR}, 1, 0, 255},
-        {"R at 180", {std::string(180, ' ') + "R" + std::string(60, ' ')}, 1, 0, 255},
+        {"no R at all", {noR}, 1, 0, 255, 1},
+        {"R at 180", {std::string(180, ' ') + "R" + std::string(60, ' ')}, 1, 0, 255, 1},
         {"R at 179 and a whole frame's worth behind it",
          {std::string(179, ' ') + "R" + std::string(46, ' ')},
          1,
          226 - 179 - 25,
-         255},
+         255,
+         1},
         {"R at 179 waiting for more",
          {std::string(179, ' ') + "R" + std::string(44, ' ')},
          1,
          224,
-         255},
-        {"colon at 0", {":" + std::string(9, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255},
-        {"colon at 1", {"0:" + std::string(8, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255},
-        {"no colon, semicolon at 4", {"0000;00000/" + std::string(40, ' ')}, 1, 0, 255},
-        {"semicolon before colon", {"0;00:0000;/" + std::string(40, ' ')}, 1, 0, 255},
-        {"valid head too short for its layout", {Head()}, 1, 0, 255},
-        {"start in the middle of a frame", {rai.substr(11) + rai}, 1, 45, 255},
-        {"then the whole frame with the next call", {rai.substr(11) + rai, ""}, 2, 0, 0x10},
-        {"waiting head counts a pass per call", {waiting, "", ""}, 3, waiting.size(), 255},
+         255,
+         0},
+        {"colon at 0", {":" + std::string(9, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255, 1},
+        {"colon at 1", {"0:" + std::string(8, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255, 1},
+        {"no colon, semicolon at 4", {"0000;00000/" + std::string(40, ' ')}, 1, 0, 255, 1},
+        {"semicolon before colon", {"0;00:0000;/" + std::string(40, ' ')}, 1, 0, 255, 1},
+        {"valid head too short for its layout", {Head()}, 1, 0, 255, 1},
+        {"start in the middle of a frame", {rai.substr(11) + rai}, 1, 45, 255, 1},
+        {"then the whole frame with the next call", {rai.substr(11) + rai, ""}, 2, 0, 0x10, 1},
+        {"waiting head counts a pass per call", {waiting, "", ""}, 3, waiting.size(), 255, 0},
     };
     for (const auto& c : cases) {
         Decoder fresh;
@@ -201,6 +204,7 @@ TEST_F(FrameParserTest, PassesThatFindNoFrame) {
         EXPECT_EQ(fresh.state.frameCount, c.frameCount) << c.name;
         EXPECT_EQ(fresh.parser.Buffered(), c.bufferedAfter) << c.name;
         EXPECT_EQ(fresh.state.lastLocalStatus, c.lastLocalStatus) << c.name;
+        EXPECT_EQ(fresh.state.resyncCount, c.discarded) << c.name;
         EXPECT_EQ(fresh.state.spinnerText().find('*'), c.frameCount - 1) << c.name;
     }
 }

@@ -1,0 +1,236 @@
+// Metric families of the MUXes' figures and the exposer serving them.
+#include "metrics/MetricsExporter.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+#include <prometheus/collectable.h>
+#include <prometheus/exposer.h>
+#include <prometheus/metric_family.h>
+#include <prometheus/text_serializer.h>
+#include <stdexcept>
+
+namespace kestrel {
+
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+constexpr std::array<const char*, 2> kEnds{"local", "remote"};
+constexpr std::array<const char*, 2> kLineEnds{"near", "far"};
+constexpr std::array<const char*, 4> kAlarms{"no_signal", "ais", "lof", "rai"};
+constexpr std::array<const char*, 4> kWindows{"1s", "3s", "10s", "30s"};
+
+class Family {
+public:
+    Family(std::vector<MetricFamily>& out, const char* name, const char* help, MetricType type)
+        : family(out.emplace_back()) {
+        family.name = name;
+        family.help = help;
+        family.type = type;
+    }
+    void Add(const std::string& mux, std::initializer_list<ClientMetric::Label> labels,
+             double value) {
+        ClientMetric& m = family.metric.emplace_back();
+        m.label.reserve(labels.size() + 1);
+        m.label.push_back({"mux", mux});
+        m.label.insert(m.label.end(), labels);
+        (family.type == MetricType::Counter ? m.counter.value : m.gauge.value) = value;
+    }
+
+private:
+    MetricFamily& family;
+};
+
+double D(std::int64_t v) {
+    return static_cast<double>(v);
+}
+
+}  // namespace
+
+// Reads the snapshot the host published last; the exposer's threads never see a session.
+class FiguresCollectable : public prometheus::Collectable {
+public:
+    void Publish(std::shared_ptr<const std::vector<MuxFigures>> next) {
+        std::lock_guard lock(mutex);
+        snapshot = std::move(next);
+    }
+    std::vector<MetricFamily> Collect() const override {
+        std::shared_ptr<const std::vector<MuxFigures>> taken;
+        {
+            std::lock_guard lock(mutex);
+            taken = snapshot;
+        }
+        return MetricFamiliesOf(*taken);
+    }
+
+private:
+    mutable std::mutex mutex;  // held only to swap or copy the pointer
+    std::shared_ptr<const std::vector<MuxFigures>> snapshot =
+        std::make_shared<const std::vector<MuxFigures>>();
+};
+
+std::optional<std::string> ParseListenAddress(const std::string& text, std::string& error) {
+    const auto colon = text.rfind(':');
+    const std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    int number = -1;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || number < 0 ||
+        number > 65535) {
+        error = "'" + text + "': expected [ADDRESS:]PORT with a port from 0 to 65535";
+        return std::nullopt;
+    }
+    if (colon == std::string::npos) {
+        return "127.0.0.1:" + port;
+    }
+    unsigned char buf[16];
+    const bool v6 = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const int parsed = v6 ? inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), buf)
+                          : inet_pton(AF_INET, host.c_str(), buf);
+    if (parsed != 1) {
+        error = "'" + text + "': the address must be numeric, IPv4 or IPv6 in brackets";
+        return std::nullopt;
+    }
+    return host + ":" + std::to_string(number);
+}
+
+std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes) {
+    std::vector<MetricFamily> out;
+    out.reserve(14);
+    {
+        MetricFamily& info = out.emplace_back();
+        info.name = "kestrel_build_info";
+        info.help = "The running Kestrel; always 1";
+        info.type = MetricType::Gauge;
+        ClientMetric& m = info.metric.emplace_back();
+        m.label = {{"version", KESTREL_VERSION}};
+        m.gauge.value = 1;
+    }
+    Family linkUp(out, "kestrel_link_up", "1 while the port is open and frames arrive",
+                  MetricType::Gauge);
+    Family connected(out, "kestrel_mux_connected", "1 while the MUX counts as connected",
+                     MetricType::Gauge);
+    Family frames(out, "kestrel_frames_total", "Parsing passes over status frames",
+                  MetricType::Counter);
+    Family resyncs(out, "kestrel_resync_total",
+                   "Frames discarded undecoded by resynchronisation", MetricType::Counter);
+    Family alarm(out, "kestrel_alarm", "1 while the 34 Mbit/s alarm is on", MetricType::Gauge);
+    Family tribNoSig(out, "kestrel_tributary_no_signal", "1 while the tributary has no signal",
+                     MetricType::Gauge);
+    Family tribCErr(out, "kestrel_tributary_code_errors",
+                    "1 while the tributary shows code errors", MetricType::Gauge);
+    Family errors(out, "kestrel_errors_total", "Error counts reported by the MUX",
+                  MetricType::Counter);
+    Family ber(out, "kestrel_ber", "Bit error ratio since start or reset, and over a window",
+               MetricType::Gauge);
+    Family es(out, "kestrel_errored_seconds_total", "G.821 errored seconds, finalised",
+              MetricType::Counter);
+    Family ses(out, "kestrel_severely_errored_seconds_total",
+               "G.821 severely errored seconds, finalised", MetricType::Counter);
+    Family uas(out, "kestrel_unavailable_seconds_total", "G.821 unavailable seconds, finalised",
+               MetricType::Counter);
+    Family dm(out, "kestrel_degraded_minutes_total", "G.821 degraded minutes, finalised",
+              MetricType::Counter);
+
+    for (const MuxFigures& f : muxes) {
+        linkUp.Add(f.mux, {}, f.linkUp);
+        connected.Add(f.mux, {}, f.connected);
+        frames.Add(f.mux, {}, D(f.frames));
+        resyncs.Add(f.mux, {}, D(f.resyncs));
+        for (std::size_t end = 0; end < 2; ++end) {
+            for (std::size_t a = 0; a < kAlarms.size(); ++a) {
+                alarm.Add(f.mux, {{"end", kEnds[end]}, {"alarm", kAlarms[a]}},
+                          f.alarms[end * 4 + a]);
+            }
+            for (int t = 0; t < 16; ++t) {
+                const std::size_t i = end * 16 + static_cast<std::size_t>(t);
+                const std::string number = std::to_string(t + 1);
+                tribNoSig.Add(f.mux, {{"end", kEnds[end]}, {"tributary", number}},
+                              f.tribNoSig[i]);
+                tribCErr.Add(f.mux, {{"end", kEnds[end]}, {"tributary", number}}, f.tribCErr[i]);
+            }
+            errors.Add(f.mux, {{"end", kLineEnds[end]}}, D(f.errors[end]));
+            ber.Add(f.mux, {{"end", kLineEnds[end]}, {"window", "total"}}, f.ber.total[end]);
+            for (std::size_t w = 0; w < kWindows.size(); ++w) {
+                ber.Add(f.mux, {{"end", kLineEnds[end]}, {"window", kWindows[w]}},
+                        f.ber.window[end][w]);
+            }
+        }
+        if (f.g821) {
+            for (int object = 0; object < kObjectCount; ++object) {
+                const Totals& t = (*f.g821)[object];
+                const ClientMetric::Label label{"object", ObjectName(object)};
+                es.Add(f.mux, {label}, D(t.es));
+                ses.Add(f.mux, {label}, D(t.ses));
+                uas.Add(f.mux, {label}, D(t.uas));
+                dm.Add(f.mux, {label}, D(t.dm));
+            }
+        }
+    }
+    // A family without a sample is left out rather than shown empty.
+    std::erase_if(out, [](const MetricFamily& family) { return family.metric.empty(); });
+    return out;
+}
+
+std::string MetricsText(const std::vector<MuxFigures>& muxes) {
+    return prometheus::TextSerializer().Serialize(MetricFamiliesOf(muxes));
+}
+
+std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& listen,
+                                                        std::string& error) {
+    const auto bind = ParseListenAddress(listen, error);
+    if (!bind) {
+        return nullptr;
+    }
+    std::unique_ptr<MetricsExporter> exporter(new MetricsExporter);
+    exporter->figures = std::make_shared<FiguresCollectable>();
+    try {
+        exporter->exposer = std::make_unique<prometheus::Exposer>(*bind, 2);
+    } catch (const std::exception& e) {
+        error = *bind + ": cannot listen (" + e.what() + ")";
+        return nullptr;
+    }
+    exporter->exposer->RegisterCollectable(exporter->figures);
+    const auto ports = exporter->exposer->GetListeningPorts();
+    exporter->address = bind->substr(0, bind->rfind(':') + 1) +
+                        std::to_string(ports.empty() ? 0 : ports.front());
+    return exporter;
+}
+
+MetricsExporter::~MetricsExporter() = default;
+
+void MetricsExporter::Publish(std::vector<MuxFigures> muxes) {
+    for (MuxFigures& f : muxes) {
+        const auto [it, fresh] = published.try_emplace(f.mux, f);
+        if (fresh) {
+            continue;
+        }
+        const MuxFigures& last = it->second;
+        f.frames = std::max(f.frames, last.frames);
+        f.resyncs = std::max(f.resyncs, last.resyncs);
+        for (std::size_t end = 0; end < 2; ++end) {
+            f.errors[end] = std::max(f.errors[end], last.errors[end]);
+        }
+        if (last.g821) {
+            if (!f.g821) {
+                f.g821 = last.g821;
+            }
+            for (int object = 0; object < kObjectCount; ++object) {
+                Totals& now = (*f.g821)[object];
+                const Totals& before = (*last.g821)[object];
+                now.es = std::max(now.es, before.es);
+                now.ses = std::max(now.ses, before.ses);
+                now.uas = std::max(now.uas, before.uas);
+                now.dm = std::max(now.dm, before.dm);
+            }
+        }
+        it->second = f;
+    }
+    figures->Publish(std::make_shared<const std::vector<MuxFigures>>(std::move(muxes)));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,49 @@
+// Copies one MUX's figures out of its monitor state, BER meter and line memory.
+#include "metrics/MuxFigures.h"
+
+#include "performance/LineMemory.h"
+#include "session/MuxSession.h"
+
+namespace kestrel {
+
+MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mutex& frameMutex,
+                     bool portOpen, const LineMemory* memory) {
+    MuxFigures f;
+    f.mux = mux;
+    f.linkUp = portOpen && state.noData.load() == 0;
+    f.connected = state.connected.load() != 0;
+    f.frames = state.frameCount.load();
+    f.resyncs = state.resyncCount.load();
+    f.alarms = AlarmFlagsOf(state);
+    for (int i = 0; i < kTribCount; ++i) {
+        f.tribNoSig[i] = state.tribNoSig[i].load() != 0;
+        f.tribCErr[i] = state.tribCErr[i].load() != 0;
+    }
+    f.errors = {state.nearErrorsCumulative.load(), state.farErrorsCumulative.load()};
+    {
+        // The history is written by the receive thread under the mutex; a copy is all that
+        // happens while it is held.
+        std::lock_guard lock(frameMutex);
+        f.ber = BerFiguresOf(state);
+    }
+    if (memory != nullptr) {
+        f.g821.emplace();
+        for (int object = 0; object < kObjectCount; ++object) {
+            (*f.g821)[object] = memory->TotalsOf(object);
+        }
+    }
+    return f;
+}
+
+MuxFigures FiguresOf(const std::string& mux, MuxSession& session) {
+    return FiguresOf(mux, session.State(), session.FrameMutex(), session.IsPortOpen(),
+                     LineMemoryOf(session));
+}
+
+// THE place where the G.821 totals are connected: return the session's line memory here once
+// the session keeps one (read on the host's thread, as every other call of the memory).
+const LineMemory* LineMemoryOf(MuxSession& /*session*/) {
+    return nullptr;
+}
+
+}  // namespace kestrel

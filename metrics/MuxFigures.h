@@ -1,0 +1,47 @@
+// The figures of one MUX the metrics show, copied on the host's thread at a tick.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "monitor/BerMeter.h"
+#include "monitor/MonitorState.h"
+#include "performance/Classifier.h"
+#include "performance/Figures.h"
+#include "stats/LogRows.h"
+
+namespace kestrel {
+
+class LineMemory;
+class MuxSession;
+
+// Plain values, so that the exposer's threads read a copy and never the live session.
+struct MuxFigures {
+    std::string mux;         // the MUX's name, the value of the "mux" label
+    bool linkUp = false;     // port open and frames arriving
+    bool connected = false;  // the MUX answers as connected
+    std::int64_t frames = 0;
+    std::int64_t resyncs = 0;
+    AlarmFlags alarms{};  // local No Signal, AIS, LOF, RAI, then remote
+    std::array<bool, kTribCount> tribNoSig{};
+    std::array<bool, kTribCount> tribCErr{};
+    std::array<std::int64_t, 2> errors{};  // near, far: since start, never reset
+    BerFigures ber{};
+    // Finalised G.821 seconds per object; empty while the host keeps no line memory.
+    std::optional<std::array<Totals, kObjectCount>> g821;
+};
+
+// Takes frameMutex only to copy the BER figures; everything else is read from atomics or,
+// for the line memory, on the host's thread that owns it. `memory` may be null.
+MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mutex& frameMutex,
+                     bool portOpen, const LineMemory* memory);
+// The same for a session, with its line memory where it keeps one.
+MuxFigures FiguresOf(const std::string& mux, MuxSession& session);
+
+// Where the figures reach a session's line memory: null while the session keeps none.
+const LineMemory* LineMemoryOf(MuxSession& session);
+
+}  // namespace kestrel

@@ -1,0 +1,64 @@
+// A plain HTTP/1.0 GET on the loopback, enough to scrape /metrics and ask Prometheus's API.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kestrel::test {
+
+// The body of a 200 answer from 127.0.0.1:port; empty on any failure or another status.
+inline std::optional<std::string> HttpGet(int port, const std::string& target) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            char buf[65536];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+                answer.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    ::close(fd);
+    const auto body = answer.find("\r\n\r\n");
+    if (answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0) {
+        return std::nullopt;
+    }
+    return body == std::string::npos ? std::string() : answer.substr(body + 4);
+}
+
+// %-encoding of a query parameter's value.
+inline std::string UrlEncode(const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            static const char* hex = "0123456789ABCDEF";
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,236 @@
+// A real Prometheus scraping two kestrel-headless, one MUX in local AIS: targets, samples,
+// the alert, promtool's check of the text, and every query of the shipped dashboard.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "E2eSupport.h"
+#include "tests/metrics/HttpGet.h"
+
+namespace kestrel::e2e {
+namespace {
+
+using test::HttpGet;
+using test::UrlEncode;
+
+constexpr const char* kAisScript = "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 1000\n";
+constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
+
+// A port nobody listens on now (the kernel's choice for a bound, closed socket).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+// The program's path from PATH; empty when it is not installed.
+std::string Which(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    for (const QString& folder : QString::fromLocal8Bit(path ? path : "").split(u':')) {
+        const std::string candidate = folder.toStdString() + "/" + program;
+        if (!folder.isEmpty() && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+QJsonObject Json(const std::optional<std::string>& body) {
+    return body ? QJsonDocument::fromJson(QByteArray::fromStdString(*body)).object()
+                : QJsonObject();
+}
+
+class PrometheusEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Which("prometheus").empty() || Which("promtool").empty()) {
+            GTEST_SKIP() << "prometheus and promtool (Debian package prometheus) not installed";
+        }
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "--- prometheus:\n" << ReadFile(Path("prometheus.err"));
+            for (const char* name : {"north", "south"}) {
+                std::cerr << "--- " << name << ":\n" << ReadFile(Path(name) + ".err");
+            }
+        }
+        for (Child* c : {&prometheus, &north, &south, &a.child, &b.child}) {
+            c->Kill();
+        }
+    }
+
+    std::string Path(const std::string& name) const {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
+
+    // Starts one monitor on a free port of its own choosing; its port, or 0.
+    int StartHeadless(Child& child, const char* name, const Simulator& sim) {
+        const std::string err = Path(name) + ".err";
+        if (!child.Start(KESTREL_PROGRAM,
+                         {"--device", sim.Path(), "--name", name, "--metrics", "0"},
+                         Path(name) + ".out", err, {"LC_ALL=C"})) {
+            return 0;
+        }
+        static const QRegularExpression at(QStringLiteral("metrics at http://127.0.0.1:(\\d+)/"));
+        for (const auto end = Clock::now() + 5s; Clock::now() < end && child.Running();) {
+            const auto m = at.match(QString::fromStdString(ReadFile(err)));
+            if (m.hasMatch()) {
+                return m.captured(1).toInt();
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return 0;
+    }
+
+    QJsonObject Api(const std::string& path) const { return Json(HttpGet(port, path)); }
+    QJsonArray Query(const std::string& expr) const {
+        return Api("/api/v1/query?query=" + UrlEncode(expr))[u"data"][u"result"].toArray();
+    }
+
+    // Asks until `ready` holds or the time is up.
+    bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+        for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+            if (ready()) {
+                return true;
+            }
+            std::this_thread::sleep_for(250ms);
+        }
+        return ready();
+    }
+
+    QTemporaryDir dir, dirA, dirB;
+    Simulator a, b;
+    Child north, south, prometheus;
+    int port = 0;
+};
+
+TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
+    ASSERT_TRUE(a.StartScript(dirA, kAisScript, 2)) << a.Stderr();
+    ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2)) << b.Stderr();
+    const int northPort = StartHeadless(north, "north", a);
+    const int southPort = StartHeadless(south, "south", b);
+    ASSERT_GT(northPort, 0);
+    ASSERT_GT(southPort, 0);
+
+    // The shipped rules with every delay cut to a second.
+    const std::string rules = QString::fromStdString(ReadFile(KESTREL_ALERT_RULES))
+                                  .replace(QRegularExpression(QStringLiteral("for: \\S+")),
+                                           QStringLiteral("for: 1s"))
+                                  .toStdString();
+    ASSERT_NE(rules.find("for: 1s"), std::string::npos);
+    std::ofstream(Path("rules.yml")) << rules;
+    std::ofstream(Path("prometheus.yml"))
+        << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+        << "rule_files:\n  - " << Path("rules.yml") << "\n"
+        << "scrape_configs:\n  - job_name: kestrel\n    static_configs:\n"
+        << "      - targets: ['127.0.0.1:" << northPort << "', '127.0.0.1:" << southPort
+        << "']\n";
+    port = FreePort();
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(prometheus.Start(Which("prometheus"),
+                                 {"--config.file=" + Path("prometheus.yml"),
+                                  "--storage.tsdb.path=" + Path("data"),
+                                  "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+                                 Path("prometheus.out"), Path("prometheus.err")));
+
+    // Both targets up.
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const auto targets = Api("/api/v1/targets")[u"data"][u"activeTargets"].toArray();
+            int up = 0;
+            for (const auto& t : targets) {
+                up += t[u"health"].toString() == u"up";
+            }
+            return up == 2;
+        },
+        15s))
+        << HttpGet(port, "/api/v1/targets").value_or("(no answer)");
+
+    // Local AIS is 1 for north only, and its alert fires for north only.
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const auto r = Query(R"(kestrel_alarm{alarm="ais",end="local"} == 1)");
+            return r.size() == 1 && r[0][u"metric"][u"mux"].toString() == u"north";
+        },
+        8s));
+    const auto ais = Query(R"(kestrel_alarm{alarm="ais",end="local"})");
+    ASSERT_EQ(ais.size(), 2);
+    for (const auto& s : ais) {
+        EXPECT_EQ(s[u"value"][1].toString(), s[u"metric"][u"mux"].toString() == u"north" ? u"1" : u"0");
+    }
+    ASSERT_TRUE(Eventually(
+        [&] {
+            for (const auto& alert : Api("/api/v1/alerts")[u"data"][u"alerts"].toArray()) {
+                if (alert[u"labels"][u"alertname"].toString() == u"KestrelLocalAIS" &&
+                    alert[u"state"].toString() == u"firing") {
+                    return alert[u"labels"][u"mux"].toString() == u"north";
+                }
+            }
+            return false;
+        },
+        5s))
+        << HttpGet(port, "/api/v1/alerts").value_or("(no answer)");
+    for (const auto& alert : Api("/api/v1/alerts")[u"data"][u"alerts"].toArray()) {
+        EXPECT_FALSE(alert[u"labels"][u"mux"].toString() == u"south" &&
+                     alert[u"labels"][u"alertname"].toString().startsWith(u"KestrelLocal")) << 
+            QJsonDocument(alert.toObject()).toJson().toStdString();
+    }
+
+    // The text as served passes promtool's check.
+    const auto text = HttpGet(northPort, "/metrics");
+    ASSERT_TRUE(text);
+    std::ofstream(Path("metrics.txt")) << *text;
+    const std::string check =
+        "promtool check metrics < " + Path("metrics.txt") + " > " + Path("check.out") + " 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0) << ReadFile(Path("check.out"));
+
+    // Every query of the dashboard, with its variables as Grafana would fill them, gives data.
+    // A family the monitor does not serve yet (no line memory behind the session) is named.
+    QFile file(QStringLiteral(KESTREL_DASHBOARD));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll()).object();
+    int queries = 0;
+    static const QRegularExpression family(QStringLiteral("kestrel_[a-z_]+"));
+    for (const auto& panel : dashboard[u"panels"].toArray()) {
+        for (const auto& target : panel[u"targets"].toArray()) {
+            QString expr = target[u"expr"].toString();
+            ++queries;
+            for (const char* variable : {"$__rate_interval", "$__interval", "$__range"}) {
+                expr.replace(QLatin1String(variable), QLatin1String("1m"));
+            }
+            expr.replace(QLatin1String("$mux"), QLatin1String("north"));
+            const std::string name = family.match(expr).captured(0).toStdString();
+            if (text->find("\n" + name + "{") == std::string::npos) {
+                std::cout << "not served yet: " << name << " (" << expr.toStdString() << ")\n";
+                continue;
+            }
+            EXPECT_FALSE(Query(expr.toStdString()).isEmpty()) << expr.toStdString();
+        }
+    }
+    EXPECT_GE(queries, 10);
+    const auto variable = dashboard[u"templating"][u"list"][1][u"query"][u"query"].toString();
+    const auto muxes = Json(HttpGet(port, "/api/v1/label/mux/values"))[u"data"].toArray();
+    EXPECT_EQ(variable, u"label_values(kestrel_mux_connected, mux)");
+    EXPECT_EQ(muxes.size(), 2);
+}
+
+}  // namespace
+}  // namespace kestrel::e2e
