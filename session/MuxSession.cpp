@@ -62,7 +62,17 @@ MuxSession::MuxSession(SessionOptions opts)
     state.nearErrorsTotal = 0;
     state.farErrorsTotal = 0;
     startTime = options.clock();
-    // Line memory: every frame the parser applies is stamped and queued for the next tick.
+    // Line memory: goes on from what its database holds; every frame the parser applies is
+    // stamped and queued for the next tick.
+    if (options.historyPath.empty()) {
+        memory.Start(WallNow());
+    } else {
+        memory.Open(options.historyPath, WallNow(), [this](const std::string& message) {
+            if (options.observer) {
+                options.observer->HistoryProblem(message);
+            }
+        });
+    }
     parser.SetPassListener(&frameQueue);
 }
 
@@ -89,17 +99,7 @@ bool MuxSession::StartLink(int number, bool open) {
     if (comm) {
         return portOpen;  // one link per session
     }
-    // Line memory: goes on from what its database holds.
-    if (options.historyPath.empty()) {
-        memory.Start(WallNow());
-    } else {
-        memory.Open(options.historyPath, WallNow(), [this](const std::string& message) {
-            if (options.observer) {
-                options.observer->HistoryProblem(message);
-            }
-        });
-    }
-    watchesSinceOpen = 0;
+    watchesSinceOpen = 0;  // line memory
     state.closing = 0;
     Trace("CreateThread");
     comm = std::make_unique<CComm>(

@@ -59,8 +59,8 @@ struct SessionOptions {
     SessionObserver* observer = nullptr;
 
     // --- Line memory ---
-    // The database of the line's figures and alarm journal, opened at StartLink; empty: the
-    // memory is kept in memory only. The wall clock above stamps its seconds (it is also
+    // The database of the line's figures and alarm journal, opened with the session; empty:
+    // the memory is kept in memory only. The wall clock above stamps its seconds (it is also
     // called on the receive thread).
     std::string historyPath;
     // How many completed 15-minute intervals and days are kept.
