@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "link/CComm.h"
 #include "metrics/MetricsExporter.h"
+#include "performance/HistoryStore.h"
 #include "stats/StatisticsLog.h"
 
 namespace kestrel::headless {
@@ -86,7 +88,8 @@ class Reader {
 public:
     Reader(std::string file, std::string& error) : file(std::move(file)), error(error) {}
 
-    bool Read(std::vector<Group>& muxes, std::string& statusDir, std::string& metrics) {
+    bool Read(std::vector<Group>& muxes, std::string& statusDir, std::string& metrics,
+              std::string& stateDir) {
         std::ifstream in(file);
         if (!in) {
             return Fail(0, "cannot be read");
@@ -138,11 +141,11 @@ public:
                 value = value.substr(1, value.size() - 2);
             }
             if (general) {
-                if (key != "status-dir" && key != "metrics") {
-                    return Fail(number,
-                                "[general]: unknown key '" + key + "' (status-dir, metrics)");
+                if (key != "status-dir" && key != "metrics" && key != "state-dir") {
+                    return Fail(number, "[general]: unknown key '" + key +
+                                            "' (status-dir, state-dir, metrics)");
                 }
-                (key == "metrics" ? metrics : statusDir) = value;
+                (key == "metrics" ? metrics : key == "state-dir" ? stateDir : statusDir) = value;
             } else if (current) {
                 if (key != "device" && key != "record") {
                     return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
@@ -177,6 +180,14 @@ private:
 
 }  // namespace
 
+std::string DefaultStateDir() {
+    if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && state[0] == '/') {
+        const std::string folders = state;
+        return folders.substr(0, folders.find(':'));
+    }
+    return fs::path(DefaultHistoryPath("line")).parent_path().string();
+}
+
 std::string HeadlessUsage() {
     return "Usage: kestrel-headless --config FILE [--status-dir DIR]\n"
            "                        [--metrics [ADDRESS:]PORT]\n"
@@ -191,8 +202,8 @@ std::string HeadlessUsage() {
            "                       [mux/NAME]\n"
            "                       device=PATH or COMn\n"
            "                       record=FILE.csv      (optional)\n"
-           "                     and optionally [general] with status-dir=DIR\n"
-           "                     and metrics=[ADDRESS:]PORT\n"
+           "                     and optionally [general] with status-dir=DIR,\n"
+           "                     state-dir=DIR and metrics=[ADDRESS:]PORT\n"
            "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>)\n"
            "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
            "                     G.821 counts beside it\n"
@@ -202,6 +213,9 @@ std::string HeadlessUsage() {
            "  --metrics [ADDRESS:]PORT\n"
            "                     serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
            "                     (without ADDRESS on 127.0.0.1 only)\n"
+           "  --state-dir DIR    keep each MUX's line memory (performance figures and alarm\n"
+           "                     journal) in DIR/NAME.sqlite (default: $STATE_DIRECTORY, else\n"
+           "                     $XDG_DATA_HOME/kestrel or ~/.local/share/kestrel)\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
@@ -212,7 +226,7 @@ std::string HeadlessUsage() {
 }
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
-    std::optional<std::string> configFile, device, record, name, statusDir, metrics;
+    std::optional<std::string> configFile, device, record, name, statusDir, stateDir, metrics;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -234,6 +248,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                                              : option == "--record"     ? &record
                                              : option == "--name"       ? &name
                                              : option == "--status-dir" ? &statusDir
+                                             : option == "--state-dir"  ? &stateDir
                                              : option == "--metrics"    ? &metrics
                                                                         : nullptr;
         if (!target) {
@@ -262,15 +277,14 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
     }
 
     std::vector<Group> groups;
-    std::string fileStatusDir;
-    std::string fileMetrics;
+    std::string fileStatusDir, fileStateDir, fileMetrics;
     std::string where;  // names the origin of the MUXes in messages
     if (configFile) {
         if (device || record || name) {
             error = "--config cannot be combined with --device, --record or --name";
             return false;
         }
-        if (!Reader(*configFile, error).Read(groups, fileStatusDir, fileMetrics)) {
+        if (!Reader(*configFile, error).Read(groups, fileStatusDir, fileMetrics, fileStateDir)) {
             return false;
         }
         if (groups.empty()) {
@@ -313,6 +327,16 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         config.metrics = listen;
     }
 
+    config.stateDir = stateDir ? *stateDir : fileStateDir;
+    if (!config.stateDir.empty()) {
+        if (const std::string fault = FolderFault(config.stateDir); !fault.empty()) {
+            error = (stateDir ? "--state-dir: " : where + " [general] state-dir: ") + fault;
+            return false;
+        }
+    } else {
+        config.stateDir = DefaultStateDir();
+    }
+
     // Every file a MUX writes, by where it really goes, and who writes it.
     std::map<std::string, std::string> files;
     std::map<std::string, std::string> devices;
@@ -326,6 +350,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         };
         MuxConfig mux;
         mux.name = g.name;
+        mux.history = (fs::path(config.stateDir) / (g.name + ".sqlite")).string();
         const auto dev = g.keys.find("device");
         if (dev == g.keys.end() || dev->second.first.empty()) {
             error = at("device") + ": no device given";

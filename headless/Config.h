@@ -13,16 +13,23 @@ struct MuxConfig {
     int portNumber = 1;  // n of "COMn"; 1 for a plain path
     std::string path;    // the device path the port number resolves to
     std::string record;  // the statistics file chosen for "On"; empty: no recording
+    std::string history;  // the line memory's database: STATE-DIR/NAME.sqlite
 };
 
 struct Config {
     std::vector<MuxConfig> muxes;
     std::string statusDir;  // empty: no status files
+    std::string stateDir;   // where the line memories live; never empty after a parse
     // "[ADDRESS:]PORT" of the Prometheus metrics, as checked; empty: none served.
     std::string metrics;
     bool help = false;
     bool version = false;
 };
+
+// Where the line memories live without --state-dir or state-dir=: $STATE_DIRECTORY (the first
+// of its folders, as systemd's StateDirectory= sets it), else $XDG_DATA_HOME/kestrel, else
+// ~/.local/share/kestrel. Created at the start when missing.
+std::string DefaultStateDir();
 
 // Reads the command line (without the program name) and the file it names. False on any
 // fault: `error` is then one line naming the file, line, group and key where they apply, and

@@ -18,6 +18,7 @@ MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, S
     berTexts.fill(kBerNoFigure);
     base.observer = this;
     base.resolver.SetPath(config.portNumber, config.path);
+    base.historyPath = config.history;
     session = std::make_unique<MuxSession>(std::move(base));
 }
 
@@ -39,6 +40,9 @@ void MuxHost::Start() {
         openErrorTold = -1;
     } else {
         TellOpenFailure();
+    }
+    if (session->Memory().Storing()) {
+        Log("line memory in " + session->Memory().StorePath());
     }
     if (!config.record.empty()) {
         session->StatisticsOn(config.record);
@@ -148,6 +152,14 @@ void MuxHost::StatisticsChanged(bool on) {
 }
 
 void MuxHost::StatisticsNotice(const std::string& message) {
+    LogLines(message);
+}
+
+void MuxHost::HistoryProblem(const std::string& message) {
+    LogLines(message);
+}
+
+void MuxHost::LogLines(const std::string& message) const {
     std::istringstream lines(message);
     for (std::string line; std::getline(lines, line);) {
         Log(line);

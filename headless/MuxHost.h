@@ -50,9 +50,11 @@ public:
     void DataChanged(bool noData) override;
     void StatisticsChanged(bool on) override;
     void StatisticsNotice(const std::string& message) override;
+    void HistoryProblem(const std::string& message) override;
 
 private:
     void Log(const std::string& text) const;
+    void LogLines(const std::string& message) const;
     void TellOpenFailure();
     void WriteStatus(bool closed);
 

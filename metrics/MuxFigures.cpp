@@ -40,10 +40,10 @@ MuxFigures FiguresOf(const std::string& mux, MuxSession& session) {
                      LineMemoryOf(session));
 }
 
-// THE place where the G.821 totals are connected: return the session's line memory here once
-// the session keeps one (read on the host's thread, as every other call of the memory).
-const LineMemory* LineMemoryOf(MuxSession& /*session*/) {
-    return nullptr;
+// The G.821 totals come from the session's line memory, read on the host's thread as every
+// other call of the memory.
+const LineMemory* LineMemoryOf(MuxSession& session) {
+    return &session.Memory();
 }
 
 }  // namespace kestrel

@@ -24,7 +24,11 @@ namespace kestrel {
 std::string DefaultHistoryPath(const std::string& name);
 
 // The schema version this program writes; older databases are migrated up to it.
-inline constexpr int kHistorySchemaVersion = 1;
+inline constexpr int kHistorySchemaVersion = 2;
+
+// The statements that take a database from the version before `version` to it; null for a
+// version this program does not know. Tests build the databases of older releases with them.
+const char* HistoryMigrationSql(int version);
 
 // What the store holds of a line when it is opened again.
 struct StoredLine {
@@ -69,9 +73,12 @@ public:
 
     // Each call is one transaction; false when it failed (reported once; try again later).
     bool WriteJournal(const std::vector<JournalEntry>& entries);
+    // The intervals, what carries over a restart and, in the same transaction, the journal
+    // entries changed since the last write.
     bool WriteIntervals(const std::vector<const Interval*>& quarters,
                         const std::vector<const Interval*>& days, std::time_t through,
-                        const std::array<ObjectCarry, kObjectCount>& carry);
+                        const std::array<ObjectCarry, kObjectCount>& carry,
+                        const std::vector<JournalEntry>& journal = {});
     // Removes completed intervals that started before the given times and journal entries
     // that ended before `journalBefore`.
     bool Prune(std::time_t quarterBefore, std::time_t dayBefore, std::time_t journalBefore);
@@ -84,6 +91,10 @@ public:
 private:
     bool Migrate();
     bool Exec(const char* sql);
+    bool Begin();
+    // Commits when `ok`, else (or when the commit fails) rolls back; true when committed.
+    bool Commit(bool ok);
+    bool WriteJournalRows(const std::vector<JournalEntry>& entries);
     bool Check(int rc, const char* what);
     void Report(const std::string& message);
     sqlite3_stmt* Prepare(const char* sql) const;
@@ -99,8 +110,18 @@ private:
     ProblemSink sink;
     sqlite3_stmt* insertInterval = nullptr;
     sqlite3_stmt* updateInterval = nullptr;
+    sqlite3_stmt* updateIntervalById = nullptr;
     sqlite3_stmt* insertJournal = nullptr;
+    sqlite3_stmt* updateJournal = nullptr;
     sqlite3_stmt* insertCarry = nullptr;
+    sqlite3_stmt* begin = nullptr;
+    sqlite3_stmt* commit = nullptr;
+    // The row ids of the interval last written of each kind, by object; start -1: unknown.
+    struct RowIds {
+        std::time_t start = -1;
+        std::array<std::int64_t, kObjectCount> rowid{};
+    };
+    std::array<RowIds, 2> currentRows{};
     // What the line_state table holds, so that only changes are written.
     std::array<std::optional<ObjectCarry>, kObjectCount> writtenCarry{};
 };

@@ -76,8 +76,9 @@ void LineMemory::Tick(std::time_t now) {
         CloseOpenSecond();
     if (!openSecond)
         classifier.SkipTo(horizon);
-    WriteJournal();
-    AfterAdvance();
+    // When the intervals are due, the journal goes with them: one commit instead of two.
+    if (!AfterAdvance())
+        WriteJournal();
 }
 
 void LineMemory::Close(std::time_t now) {
@@ -118,12 +119,14 @@ void LineMemory::CloseOpenSecond() {
     openSecond.reset();
 }
 
-void LineMemory::AfterAdvance() {
+bool LineMemory::AfterAdvance() {
     const bool completed = classifier.Current(BinKind::Quarter).span.start != quarterSeen;
     if (completed || (options.flushSeconds > 0 &&
                       classifier.Cursor() - lastFlush >= options.flushSeconds)) {
         Flush();
+        return true;
     }
+    return false;
 }
 
 void LineMemory::WriteJournal() {
@@ -141,9 +144,11 @@ void LineMemory::Flush() {
     const std::time_t quarter = classifier.Current(BinKind::Quarter).span.start;
     const bool completed = quarter != quarterSeen;
     quarterSeen = quarter;
-    if (!store.Usable())
+    if (!store.Usable()) {
+        WriteJournal();
         return;
-    WriteJournal();
+    }
+    const std::vector<JournalEntry> entries = journal.Unwritten();
     std::vector<const Interval*> quarters, days;
     std::vector<Interval*> written;
     for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
@@ -160,8 +165,12 @@ void LineMemory::Flush() {
     std::array<ObjectCarry, kObjectCount> carry;
     for (int o = 0; o < kObjectCount; ++o)
         carry[o] = classifier.CarryOf(o);
-    if (!store.WriteIntervals(quarters, days, classifier.Cursor(), carry))
+    if (!store.WriteIntervals(quarters, days, classifier.Cursor(), carry, entries)) {
+        if (!store.Usable())
+            journal.MarkWritten(entries);  // from here on kept in memory only
         return;
+    }
+    journal.MarkWritten(entries);
     for (Interval* i : written)
         i->dirty = false;
     if (completed) {

@@ -82,7 +82,8 @@ public:
 
 private:
     void CloseOpenSecond();
-    void AfterAdvance();
+    // Writes the intervals when due; true when it did.
+    bool AfterAdvance();
     void WriteJournal();
     void Flush();
 

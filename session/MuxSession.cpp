@@ -55,11 +55,25 @@ MuxSession::MuxSession(SessionOptions opts)
                           AlarmStep(bothChanged, writeAlarmRow);
                       },
                       [this] { TributaryStep(); },
-                  }) {
+                  }),
+      memory(LineMemoryOptions{options.historyRetention}),
+      frameQueue(state, options.wallClock) {
     // The totals count from the start of this session; the elapsed time too.
     state.nearErrorsTotal = 0;
     state.farErrorsTotal = 0;
     startTime = options.clock();
+    // Line memory: goes on from what its database holds; every frame the parser applies is
+    // stamped and queued for the next tick.
+    if (options.historyPath.empty()) {
+        memory.Start(WallNow());
+    } else {
+        memory.Open(options.historyPath, WallNow(), [this](const std::string& message) {
+            if (options.observer) {
+                options.observer->HistoryProblem(message);
+            }
+        });
+    }
+    parser.SetPassListener(&frameQueue);
 }
 
 MuxSession::~MuxSession() {
@@ -69,6 +83,7 @@ MuxSession::~MuxSession() {
         comm->Shutdown();
     }
     meter.SetSink(nullptr);
+    CloseMemory();  // line memory: what it holds is written
 }
 
 void MuxSession::Trace(const char* step) const {
@@ -84,6 +99,7 @@ bool MuxSession::StartLink(int number, bool open) {
     if (comm) {
         return portOpen;  // one link per session
     }
+    watchesSinceOpen = 0;  // line memory
     state.closing = 0;
     Trace("CreateThread");
     comm = std::make_unique<CComm>(
@@ -102,6 +118,8 @@ bool MuxSession::StartLink(int number, bool open) {
     portOpen = comm->IsPortOpen() != 0;
     if (portOpen) {
         openedDevice = options.identify(DevicePath());
+    } else {
+        NoteLinkState();  // line memory: the port is closed from the start
     }
     return portOpen;
 }
@@ -133,6 +151,7 @@ void MuxSession::StopLink() {
     // Instead of a grace period: wait until the thread has left its loop for good.
     Trace("JoinThread");
     comm->Shutdown();
+    CloseMemory();  // line memory: monitoring of this line stops here
 }
 
 void MuxSession::StopStatisticsAtClose() {
@@ -187,6 +206,9 @@ PanelPicture MuxSession::Picture() const {
 void MuxSession::PanelRefresh() {
     supervision.PanelRefresh();
     NoteStatistics();
+    // Line memory: the frames of the last second, then the seconds that are over.
+    FeedMemory();
+    memory.Tick(WallNow());
 }
 
 void MuxSession::LinkWatch() {
@@ -202,6 +224,8 @@ void MuxSession::LinkWatch() {
         }
     }
     NoteStatistics();
+    ++watchesSinceOpen;  // line memory
+    NoteLinkState();
 }
 
 bool MuxSession::LogFlush() {
@@ -238,6 +262,7 @@ void MuxSession::ClosePort() {
         comm->SuspendThread();
         comm->SetPortOpen(false);
     }
+    NoteLinkState();  // line memory
 }
 
 bool MuxSession::OpenPort() {
@@ -249,6 +274,7 @@ bool MuxSession::OpenPort() {
     if (portOpen) {
         comm->ResumeThread();
         openedDevice = options.identify(DevicePath());
+        watchesSinceOpen = 0;  // line memory: the next link watches tell what the line is
     }
     return portOpen;
 }
@@ -306,6 +332,46 @@ void MuxSession::ResetBer() {
 
 std::chrono::seconds MuxSession::Elapsed() const {
     return std::chrono::duration_cast<std::chrono::seconds>(options.clock() - startTime);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line memory
+
+std::time_t MuxSession::WallNow() const {
+    return options.wallClock ? options.wallClock() : std::time(nullptr);
+}
+
+void MuxSession::FeedMemory() {
+    for (const StampedFrame& f : frameQueue.Take()) {
+        memory.OnFrameApplied(f.frame, f.second);
+    }
+}
+
+void MuxSession::NoteLinkState() {
+    // The frames that came before the change belong before it.
+    FeedMemory();
+    LinkState link = LinkState::Up;
+    if (!portOpen) {
+        link = LinkState::PortClosed;
+    } else if (state.connected.load() == 0) {
+        link = LinkState::NotConnected;
+    } else if (state.noData.load() != 0 && watchesSinceOpen >= 2) {
+        link = LinkState::NoData;
+    }
+    memory.OnLinkState(link, WallNow());
+}
+
+void MuxSession::CloseMemory() {
+    FeedMemory();
+    memory.Close(WallNow());
+}
+
+bool MuxSession::Acknowledge(std::int64_t journalId) {
+    return memory.Acknowledge(journalId, WallNow());
+}
+
+int MuxSession::AcknowledgeAll() {
+    return memory.AcknowledgeAll(WallNow());
 }
 
 }  // namespace kestrel

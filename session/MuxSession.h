@@ -15,6 +15,8 @@
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/MonitorState.h"
+#include "performance/FrameQueue.h"
+#include "performance/LineMemory.h"
 #include "session/SessionObserver.h"
 #include "session/StatisticsHooks.h"
 #include "session/Supervision.h"
@@ -55,6 +57,14 @@ struct SessionOptions {
     std::chrono::milliseconds startupDelay{1000};
     // The host's ear; may be null. Not owned; must outlive the session.
     SessionObserver* observer = nullptr;
+
+    // --- Line memory ---
+    // The database of the line's figures and alarm journal, opened with the session; empty:
+    // the memory is kept in memory only. The wall clock above stamps its seconds (it is also
+    // called on the receive thread).
+    std::string historyPath;
+    // How many completed 15-minute intervals and days are kept.
+    RetentionOptions historyRetention;
 };
 
 // The engine for one MUX, without any Qt. Its host (the window, the headless monitor, a test)
@@ -150,6 +160,14 @@ public:
     // The driver, for tests and the window's own checks; null before StartLink.
     CComm* Comm() { return comm.get(); }
 
+    // --- Line memory: figures per second, bins and the alarm journal ---
+    // Always on. Frames reach it at each PanelRefresh, link states at each LinkWatch and port
+    // command; StopLink closes it. Read-only for views and metrics.
+    const LineMemory& Memory() const { return memory; }
+    // Acknowledges one journal entry (by its id) or every open acknowledgement, now.
+    bool Acknowledge(std::int64_t journalId);
+    int AcknowledgeAll();
+
 private:
     class ObserverBerSink : public BerSink {
     public:
@@ -171,6 +189,14 @@ private:
     // Tells the observer when the statistics went on or off since it was last told.
     void NoteStatistics();
 
+    // --- Line memory ---
+    std::time_t WallNow() const;
+    // Hands the frames queued by the receive thread to the memory.
+    void FeedMemory();
+    // The link as the journal keeps it, after a link watch or a port command.
+    void NoteLinkState();
+    void CloseMemory();
+
     SessionOptions options;
     std::unique_ptr<MonitorState> ownState;
     MonitorState& state;
@@ -186,6 +212,12 @@ private:
     bool portOpen = false;
     std::optional<DeviceIdentity> openedDevice;
     bool statisticsShownOn = false;
+    // --- Line memory ---
+    LineMemory memory;
+    FrameQueue frameQueue;
+    // Link watches since the port opened: "No Data" starts set and means something only once
+    // the watch has had two chances to see data.
+    int watchesSinceOpen = 0;
     // Last, so that it goes first: the thread is joined before the parts it uses.
     std::unique_ptr<CComm> comm;
 };

@@ -48,6 +48,10 @@ public:
     // A statistics file failed; the text says which and why (one or two lines). It comes
     // once per failure, never while frameMutex is held; the monitoring goes on.
     virtual void StatisticsNotice(const std::string& /*message*/) {}
+
+    // The line memory's database cannot be used or written (locked by another monitor,
+    // damaged, disk full): told once per problem; figures and journal go on in memory.
+    virtual void HistoryProblem(const std::string& /*message*/) {}
 };
 
 }  // namespace kestrel

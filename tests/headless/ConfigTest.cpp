@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <fstream>
 
 #include "headless/Config.h"
@@ -13,7 +14,8 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString();
     const std::string ini = d + "/k.ini";
-    std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstatus-dir = " << d
+    std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstate-dir=" << d
+                       << "\nstatus-dir = " << d
                        << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
                        << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
 
@@ -42,6 +44,7 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--verbose"}, "unknown option '--verbose'", {}, ""},
         {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'", {}, ""},
         {{"--config", d + "/none.ini"}, "none.ini: cannot be read", {}, ""},
+        {{"--device", "/dev/null", "--state-dir", ini}, "--state-dir: the folder", {}, ""},
         {{"--device", "/dev/null", "--record", ini + "/x.csv"},
          "folder " + ini + " does not exist",
          {},
@@ -68,6 +71,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
                           m.record);
         }
         EXPECT_EQ(got, c.muxes) << what;
+        // The line memories: state-dir= of the file, else the default.
+        EXPECT_EQ(config.muxes[0].history,
+                  (c.args[0] == "--config" ? d : DefaultStateDir()) + "/" + config.muxes[0].name +
+                      ".sqlite");
     }
     // The metrics address: the command line's over the file's.
     for (const auto& [args, metrics] :
@@ -78,6 +85,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         ASSERT_TRUE(ParseHeadless(args, config, error)) << error;
         EXPECT_EQ(config.metrics, metrics);
     }
+    // systemd's StateDirectory= may name several folders; the first is ours.
+    ::setenv("STATE_DIRECTORY", "/var/lib/kestrel:/var/lib/other", 1);
+    EXPECT_EQ(DefaultStateDir(), "/var/lib/kestrel");
+    ::unsetenv("STATE_DIRECTORY");
 }
 
 }  // namespace

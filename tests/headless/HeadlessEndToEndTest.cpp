@@ -5,8 +5,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <ctime>
 #include <fstream>
 #include <thread>
+
+#include <sqlite3.h>
 
 #include "../e2e/E2eSupport.h"
 
@@ -47,6 +50,52 @@ std::string Show(const std::vector<std::string>& rows) {
     return text;
 }
 
+// A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
+// start end" (end -1 while open), the near end's measured seconds and how far they go.
+struct StoredMemory {
+    std::string integrity;
+    std::vector<std::array<long long, 2>> times;
+    std::vector<std::string> objects;
+    long long measured = 0;
+    long long through = 0;
+};
+
+StoredMemory ReadMemory(const std::string& path, std::time_t since) {
+    StoredMemory m;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        m.integrity = sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return m;
+    }
+    auto each = [db](const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
+        while (s && sqlite3_step(s) == SQLITE_ROW) {
+            row(s);
+        }
+        sqlite3_finalize(s);
+    };
+    each("PRAGMA integrity_check", [&](sqlite3_stmt* s) {
+        m.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    });
+    each("SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
+         "WHERE object NOT LIKE 'link:%' ORDER BY id",
+         [&](sqlite3_stmt* s) {
+             m.objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+             m.times.push_back({sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2)});
+         });
+    each("SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
+         "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
+             std::to_string(since - 900),
+         [&](sqlite3_stmt* s) {
+             m.measured = sqlite3_column_int64(s, 0);
+             m.through = sqlite3_column_int64(s, 1);
+         });
+    sqlite3_close(db);
+    return m;
+}
+
 class HeadlessEndToEnd : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -66,7 +115,8 @@ protected:
         std::ofstream(Path("kestrel.ini")) << config;
         return headless.Start(
             KESTREL_HEADLESS_PROGRAM,
-            {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString()},
+            {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString(),
+             "--state-dir", dir.path().toStdString()},
             Path("headless.out"), Path("headless.err"), {"LC_ALL=C"});
     }
 
@@ -234,6 +284,62 @@ TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_NE(err.find(c.message), std::string::npos) << c.config << err;
     }
+}
+
+// SIGKILL during a recording of alarms: the database opens whole, every alarm change of the
+// script is in the journal, and the figures lack no more than the last ten seconds.
+TEST_F(HeadlessEndToEnd, LineMemorySurvivesSigkill) {
+    const std::string quiet = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 2\n";
+    const std::string localAis = "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 2\n";
+    const std::string script = quiet + localAis + quiet + localAis + quiet +
+                               "00 0000 00 00 00 00 20 0000 00 00 00 00 repeat 1000\n";
+    ASSERT_TRUE(a.StartScript(dirA, script, 1) && a.Pause()) << a.Stderr();
+    const std::string config = "[mux/north]\ndevice=" + a.Path() + "\n";
+    const std::string db = Path("north.sqlite");
+    ASSERT_TRUE(StartHeadless(config));
+    ASSERT_TRUE(WaitFor("north", Connected, 8s));
+    const std::time_t resumed = std::time(nullptr);
+    ASSERT_TRUE(a.Resume());
+    // The remote AIS holds from the eleventh frame on.
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return FrameCount(s) >= 15; }, 20s));
+    headless.Kill();
+    const std::time_t killed = std::time(nullptr);
+
+    const StoredMemory first = ReadMemory(db, resumed);
+    EXPECT_EQ(first.integrity, "ok");
+    ASSERT_EQ(first.objects, (std::vector<std::string>{"near:ais", "near:ais", "far:ais"}));
+    // Two seconds each (give or take one for the frames' timing), the remote AIS still open.
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_NEAR(first.times[i][1] - first.times[i][0], 2, 1) << i;
+        EXPECT_NEAR(first.times[i + 1][0] - first.times[i][1], 2, 1) << i;
+    }
+    EXPECT_EQ(first.times[2][1], -1);
+    EXPECT_LE(killed - first.through, 11);  // written every 10 s, the last second in grace
+    EXPECT_GE(first.measured, first.through - resumed - 2);
+
+    const std::time_t restarted = std::time(nullptr);
+    QFile::remove(dir.filePath(QStringLiteral("north.json")));  // the killed run's picture
+    ASSERT_TRUE(StartHeadless(config));
+    ASSERT_TRUE(WaitFor(
+        "north", [](const QJsonObject& s) { return FrameCount(s) >= 3; }, 10s));
+    Stop();
+    const std::time_t stopped = std::time(nullptr);
+    const StoredMemory last = ReadMemory(db, resumed);
+    EXPECT_EQ(last.integrity, "ok");
+    ASSERT_EQ(last.objects,
+              (std::vector<std::string>{"near:ais", "near:ais", "far:ais", "far:ais"}));
+    EXPECT_EQ(std::vector(last.times.begin(), last.times.begin() + 2),
+              std::vector(first.times.begin(), first.times.begin() + 2));
+    // The killed monitor's entry ends where its figures end (not before it began); the new one
+    // begins anew.
+    EXPECT_EQ(last.times[2], (std::array<long long, 2>{
+                                 first.times[2][0], std::max(first.times[2][0], first.through)}));
+    EXPECT_GE(last.times[3][0], restarted);
+    EXPECT_LE(last.times[3][1], stopped);
+    EXPECT_GE(last.measured, first.measured + (stopped - restarted) - 4);
+    EXPECT_LE(last.measured, first.measured + (stopped - restarted) + 1);
+    EXPECT_NE(Log().find("north: line memory in " + db + "\n"), std::string::npos) << Log();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // damaged file is reported once and left alone, and a killed monitor loses no journal entry.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -169,6 +170,44 @@ TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
     EXPECT_TRUE(memory.Open(db, static_cast<std::time_t>(last[0]) + 60, nullptr));
     for (const JournalEntry& e : memory.JournalEntries())
         EXPECT_TRUE(e.end.has_value()) << e.id;
+}
+
+// A database of the first release opens with its rows, and the current intervals go on in it.
+TEST(Store, FirstReleaseDatabaseIsMigratedWithItsRows) {
+    test::ZoneGuard zone("UTC");
+    test::TempDir folder;
+    const std::string db = folder / "COM5.sqlite";
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &old), SQLITE_OK);
+    const std::string v1 =
+        std::string(HistoryMigrationSql(1)) +
+        "CREATE TABLE schema_migrations(version INTEGER PRIMARY KEY, applied_utc TEXT NOT NULL,"
+        " description TEXT NOT NULL);"
+        "INSERT INTO schema_migrations VALUES(1, '2026-03-29T00:00:00Z', 'first');"
+        "PRAGMA user_version = 1;"
+        "INSERT INTO intervals(kind, object, start_unix, length_s, complete, through_unix,"
+        " available, unavailable, not_measured, es, ses, dm, minutes, errors) VALUES"
+        " ('15min', 'near', " + std::to_string(kStart - 900) + ", 900, 1, " +
+        std::to_string(kStart) + ", 800, 50, 50, 3, 2, 1, 13, 40);";
+    ASSERT_EQ(sqlite3_exec(old, v1.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(old);
+
+    LineMemory memory;
+    ASSERT_TRUE(memory.Open(db, kStart, nullptr));
+    for (int i = 0; i < 25; ++i) {
+        memory.OnFrameApplied(NearSecond('.'), kStart + i);
+        memory.Tick(kStart + i + 1);
+    }
+    memory.Close(kStart + 25);
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].figures, (Figures{800, 50, 50, 3, 2, 1, 13, 40}));
+    EXPECT_EQ(rows[1].figures.available, 25);
+    EXPECT_EQ(store.Intervals(BinKind::Quarter, std::nullopt, kStart).size(), 34u);
+    ExpectIntact(db);
 }
 
 TEST(Store, DefaultPathFollowsXdgDataHome) {

@@ -9,6 +9,7 @@
 #include "../monitor/TestFrames.h"
 #include "../stats/StatsTestSupport.h"
 #include "link/FakeSerialDevice.h"
+#include "performance/HistoryStore.h"
 #include "session/MuxSession.h"
 
 namespace kestrel::test {
@@ -32,6 +33,7 @@ public:
     void DataChanged(bool noData) override { events.push_back(noData ? "no data" : "data"); }
     void StatisticsChanged(bool on) override { events.push_back(on ? "stats on" : "stats off"); }
     void StatisticsNotice(const std::string& m) override { events.push_back("notice: " + m); }
+    void HistoryProblem(const std::string& m) override { events.push_back("history: " + m); }
 
     std::array<std::string, 4> Ber() {
         std::lock_guard<std::mutex> lock(berMutex);
@@ -53,10 +55,16 @@ class SessionTest : public ::testing::Test {
 protected:
     SessionTest() {
         nodes[kDevice] = DeviceIdentity{1, 1};
+        MakeSession({});
+    }
+
+    void MakeSession(const std::string& historyPath) {
+        session.reset();
         SessionOptions o;
+        o.historyPath = historyPath;
         o.devices = std::make_unique<FakeSerialDeviceFactory>(ports);
         o.resolver.SetPath(1, kDevice);
-        o.wallClock = [] { return LocalTime(2024, 3, 5, 14, 7, 9); };
+        o.wallClock = [this] { return wall.load(); };
         o.clock = [this] { return std::chrono::steady_clock::time_point(elapsed); };
         o.sleep = [](std::chrono::milliseconds) {};
         o.trace = [this](const char* step) { trace.push_back(step); };
@@ -94,6 +102,7 @@ protected:
     std::shared_ptr<FakeSerialLine> line;
     std::map<std::string, DeviceIdentity> nodes;
     std::chrono::steady_clock::duration elapsed{};
+    std::atomic<std::time_t> wall{LocalTime(2024, 3, 5, 14, 7, 9)};
     std::vector<std::string> trace;
     Recorder recorder;
     TempDir dir;
@@ -244,6 +253,59 @@ TEST_F(SessionTest, AFailedFlushTellsTheNoticeThenStatisticsOff) {
     EXPECT_EQ(events[1].rfind("notice: Statistics recording stopped: the event log", 0), 0u)
         << events[1];
     EXPECT_EQ(events[2], "stats off");
+}
+
+// The line memory: seconds and journal entries reach the database, link states included; a
+// database held by another monitor is told once and everything goes on in memory.
+TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked" : "free");
+        const std::string path = dir / (locked ? "locked.sqlite" : "line.sqlite");
+        HistoryStore other;
+        ASSERT_TRUE(!locked || other.Open(path, nullptr));
+        MakeSession(path);
+        const std::time_t t0 = wall;
+        StartConnected();
+        ++wall;
+        Receive(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
+        session->PanelRefresh();
+        ++wall;
+        Receive(Clear());
+        session->PanelRefresh();
+        ++wall;
+        session->ClosePort();
+        session->LinkWatch();
+        for (int i = 0; i < 3; ++i) {
+            ++wall;
+            session->PanelRefresh();  // the rows are due every 10 s: not yet
+        }
+        const auto events = recorder.Take();
+        const auto told = std::count_if(events.begin(), events.end(), [](const std::string& e) {
+            return e.rfind("history: ", 0) == 0;
+        });
+        EXPECT_EQ(told, locked ? 1 : 0);
+        EXPECT_EQ(session->Memory().Storing(), !locked);
+        session->Close();
+
+        // What was kept: from memory while locked, else from the file as a reader finds it.
+        HistoryStore reader;
+        std::string error;
+        ASSERT_TRUE(locked || reader.OpenReadOnly(path, error)) << error;
+        const auto journal =
+            locked ? session->Memory().JournalEntries() : reader.JournalEntries(0, false);
+        std::vector<std::string> seen;
+        for (const JournalEntry& e : journal) {
+            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
+                           std::to_string(e.end.value_or(0) - t0));
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
+        const Figures near = locked ? session->Memory().Current(BinKind::Quarter).figures[0]
+                                    : reader.Intervals(BinKind::Quarter, 0, 0).at(0).figures;
+        EXPECT_EQ(near.available, 2);
+        EXPECT_EQ(near.es, 1);
+        EXPECT_EQ(near.ses, 1);
+        EXPECT_EQ(near.available + near.notMeasured, 6 + t0 % 900);
+    }
 }
 
 }  // namespace
