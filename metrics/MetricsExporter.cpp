@@ -133,8 +133,10 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
                "G.821 severely errored seconds, finalised", MetricType::Counter);
     Family uas(out, "kestrel_unavailable_seconds_total", "G.821 unavailable seconds, finalised",
                MetricType::Counter);
-    Family dm(out, "kestrel_degraded_minutes_total", "G.821 degraded minutes, finalised",
-              MetricType::Counter);
+    // A count of one-minute blocks, not a duration: "minutes" in the name would read as a time
+    // unit that ought to be seconds.
+    Family dm(out, "kestrel_degraded_minute_periods_total",
+              "G.821 degraded minutes (one-minute blocks), finalised", MetricType::Counter);
 
     for (const MuxFigures& f : muxes) {
         linkUp.Add(f.mux, {}, f.linkUp);

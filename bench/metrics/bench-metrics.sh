@@ -42,7 +42,7 @@ done
     done
 } >"$work/kestrel.ini"
 
-"$headless" --config "$work/kestrel.ini" 2>"$work/headless.err" &
+"$headless" --config "$work/kestrel.ini" --state-dir "$work" 2>"$work/headless.err" &
 monitor=$!
 for _ in $(seq 1 120); do
     [ "$(grep -c ': MUX CONNECTED$' "$work/headless.err" || true)" -ge "$muxes" ] && break

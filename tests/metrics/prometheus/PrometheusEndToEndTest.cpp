@@ -85,7 +85,8 @@ protected:
     int StartHeadless(Child& child, const char* name, const Simulator& sim) {
         const std::string err = Path(name) + ".err";
         if (!child.Start(KESTREL_PROGRAM,
-                         {"--device", sim.Path(), "--name", name, "--metrics", "0"},
+                         {"--device", sim.Path(), "--name", name, "--metrics", "0", "--state-dir",
+                          dir.path().toStdString()},
                          Path(name) + ".out", err, {"LC_ALL=C"})) {
             return 0;
         }
