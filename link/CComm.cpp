@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "link/LinkDebug.h"
 
@@ -164,11 +165,12 @@ void CComm::SetPortOpen(bool open) {
 }
 
 int CComm::IsPortOpen() const {
+    std::lock_guard lock(deviceMutex);
     return info.isOpen;
 }
 
 int CComm::ClosePortIfOpen() {
-    if (info.isOpen) {
+    if (IsPortOpen() || KeepOpenWanted()) {
         ClosePort();
     }
     return 1;
@@ -181,35 +183,52 @@ int CComm::LastOpenError() const {
 int CComm::OpenPort() {
     // Opening over an open port would leave the old device open and locked for good, so
     // the old one is closed first.
-    if (info.isOpen || device) {
-        ClosePort();
+    if (IsPortOpen() || device) {
+        CloseDevice();
     }
     std::string path = DevicePath();
     Hold hold(*this);
-    auto fresh = devices ? devices->Create() : nullptr;
-    if (!fresh) {
-        lastOpenError = ENODEV;
+    std::unique_ptr<SerialDevice> fresh;
+    lastOpenError = OpenDevice(path, info, -1, fresh, lastOpenDetail);
+    if (lastOpenError != 0) {
         return 0;
     }
-    int err = fresh->Open(path);
-    if (err != 0) {
-        lastOpenError = err;
-        return 0;
+    {
+        std::lock_guard lock(deviceMutex);
+        device = std::move(fresh);
+        info.isOpen = 1;
     }
-    device = std::move(fresh);
-    // Queue sizes and read time-outs need no setting on a tty: reads are non-blocking and
-    // take only what is already queued.
-    device->SetEventMask(kEvRxChar);
-    device->Purge();
-    if (!ConfigurePort()) {  // it has set lastOpenError
-        device->Close();
-        device.reset();
-        return 0;
-    }
-    info.isOpen = 1;
-    lastOpenError = 0;
     LinkDebug("port COM%u open on %s", info.portNumber, path.c_str());
     return 1;
+}
+
+int CComm::OpenDevice(const std::string& path, const CommInfo& line, int cancelFd,
+                      std::unique_ptr<SerialDevice>& fresh, std::string& detail) {
+    detail.clear();
+    fresh = devices ? devices->CreateFor(path) : nullptr;
+    if (!fresh) {
+        return ENODEV;
+    }
+    fresh->SetCancelDescriptor(cancelFd);
+    if (const int err = fresh->Open(path); err != 0) {
+        detail = fresh->FailureDetail();
+        fresh.reset();
+        return err;
+    }
+    // Queue sizes and read time-outs need no setting on a tty: reads are non-blocking and
+    // take only what is already queued.
+    fresh->SetEventMask(kEvRxChar);
+    fresh->Purge();
+    Dcb current;
+    fresh->GetState(current);  // on failure the record's own fields still decide the line
+    if (const int err = fresh->SetState(BuildDcb(line, current)); err != 0) {
+        LinkDebug("line settings refused: %s", std::strerror(err));
+        detail = fresh->FailureDetail();
+        fresh->Close();
+        fresh.reset();
+        return err;
+    }
+    return 0;
 }
 
 Dcb CComm::BuildDcb(const CommInfo& info, const Dcb& current) {
@@ -252,29 +271,47 @@ int CComm::ConfigurePort() {
 }
 
 int CComm::ClosePort() {
-    Hold hold(*this);
-    if (device) {
-        device->SetEventMask(0);
-        info.isOpen = 0;
-        device->SetDtr(false);
-        device->Purge();
-        device->Close();
-        device.reset();
-        LinkDebug("port COM%u closed", info.portNumber);
+    {
+        std::lock_guard lock(control);
+        keepOpen = false;
+        SetStatusLocked(LinkState::Closed, status.path, 0, {});
     }
-    info.isOpen = 0;
+    TellNews();
+    CloseDevice();
     return 1;
 }
 
+void CComm::CloseDevice() {
+    Hold hold(*this);
+    if (device) {
+        device->SetEventMask(0);
+        {
+            std::lock_guard lock(deviceMutex);
+            info.isOpen = 0;
+        }
+        device->SetDtr(false);
+        device->Purge();
+        device->Close();
+        std::lock_guard lock(deviceMutex);
+        device.reset();
+        LinkDebug("port COM%u closed", info.portNumber);
+    }
+    std::lock_guard lock(deviceMutex);
+    info.isOpen = 0;
+}
+
 int CComm::SetRts(bool on) {
+    std::lock_guard lock(deviceMutex);
     return device && device->SetRts(on) ? 1 : 0;
 }
 
 int CComm::SetDtr(bool on) {
+    std::lock_guard lock(deviceMutex);
     return device && device->SetDtr(on) ? 1 : 0;
 }
 
 int CComm::IsModemActive() {
+    std::lock_guard lock(deviceMutex);
     if (!info.isOpen || !device) {
         return 0;
     }
@@ -463,8 +500,8 @@ int CComm::Run() {
     bool troubleReported = false;
     bool trickling = true;  // until a burst is seen to arrive whole
     auto lastDrain = std::chrono::steady_clock::time_point{};
-    // Without a port to watch there is nothing this loop could ever do.
-    if (!device || !device->SetEventMask(kEvRxChar)) {
+    // Without a port to watch, or one to open again, there is nothing this loop could do.
+    if (device ? !device->SetEventMask(kEvRxChar) : !KeepOpenWanted()) {
         return kExitNoEventMask;
     }
     // Give the MUX and the line a moment to settle before the first wait.
@@ -476,12 +513,15 @@ int CComm::Run() {
             break;
         }
         SerialDevice* dev = device.get();
-        unsigned events = 0;
-        if (dev) {
-            events = dev->Wait(wakeFd);
-        } else {
-            WaitForWake();
+        if (!dev) {
+            if (KeepOpenWanted()) {
+                ReconnectStep();
+            } else {
+                WaitForWake();
+            }
+            continue;
         }
+        const unsigned events = dev->Wait(wakeFd);
         text.clear();
         if (events & kWaitWoken) {
             // A pause, a close or a shut-down: the safe points deal with it. A receive event
@@ -507,6 +547,11 @@ int CComm::Run() {
         }
         // Pause before waiting again instead of spinning on a device that answers at once.
         if (hungUp || ((events & kWaitReadable) && got == 0)) {
+            // A port kept open lets a dead device go and looks for it again.
+            if (KeepOpenWanted() && (hungUp || QueuedNow() < 0)) {
+                LoseDevice(EIO);
+                continue;
+            }
             if (!troubleReported) {
                 LinkDebug("port hang-up or error; looking again every %d ms",
                           static_cast<int>(kHangupPause.count()));
@@ -518,6 +563,180 @@ int CComm::Run() {
         }
     }
     return kExitOrderly;
+}
+
+// ---------------------------------------------------------------------------------------
+// Keeping the port open
+
+bool CComm::KeepOpenWanted() const {
+    std::lock_guard lock(control);
+    return keepOpen;
+}
+
+LinkStatus CComm::Status() const {
+    std::lock_guard lock(control);
+    return status;
+}
+
+void CComm::SetStatusLocked(LinkState s, std::string path, int error, std::string detail) {
+    if (status.state == s && status.path == path && status.error == error &&
+        status.detail == detail) {
+        return;  // the same news again, as every failed retry brings: nothing to tell
+    }
+    status.state = s;
+    status.path = std::move(path);
+    status.error = error;
+    status.detail = std::move(detail);
+    ++status.changes;
+    newsDue = true;
+}
+
+void CComm::TellNews() {
+    {
+        std::lock_guard lock(control);
+        if (!std::exchange(newsDue, false)) {
+            return;
+        }
+    }
+    if (linkNews) {
+        linkNews();
+    }
+}
+
+CComm::OpenStart CComm::OpenKeepingOpen(bool retryFailedOpen) {
+    const std::string path = DevicePath();
+    OpenStart result;
+    if (!devices || devices->OpensAtOnce(path)) {
+        SetPortOpen(true);
+        const bool open = IsPortOpen() != 0;
+        std::lock_guard lock(control);
+        keepOpen = open || retryFailedOpen;
+        everOpened = open;
+        retryFirstOpen = retryFailedOpen;
+        keepLine = info;
+        lostSince = Clock::now();
+        nextAttempt = lostSince + retry.first;
+        if (open) {
+            SetStatusLocked(LinkState::Open, path, 0, {});
+            result = OpenStart::Opened;
+        } else {
+            SetStatusLocked(keepOpen ? LinkState::Reconnecting : LinkState::Closed, path,
+                            lastOpenError, lastOpenDetail);
+            result = keepOpen ? OpenStart::Retrying : OpenStart::Failed;
+        }
+    } else {
+        // A connection may take seconds: the receive thread makes it.
+        if (IsPortOpen() || device) {
+            CloseDevice();
+        }
+        std::lock_guard lock(control);
+        keepOpen = true;
+        everOpened = false;
+        retryFirstOpen = retryFailedOpen;
+        keepLine = info;
+        lostSince = nextAttempt = Clock::now();
+        SetStatusLocked(LinkState::Connecting, path, 0, {});
+        Wake();
+        result = OpenStart::Connecting;
+    }
+    TellNews();
+    return result;
+}
+
+void CComm::DeviceReplaced() {
+    if (!KeepOpenWanted()) {
+        return;
+    }
+    CloseDevice();
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen) {
+            return;
+        }
+        // Something is at the path again: look at once.
+        lostSince = nextAttempt = Clock::now();
+        SetStatusLocked(LinkState::Reconnecting, status.path, ENODEV,
+                        "another device is at " + status.path + " now");
+        Wake();
+    }
+    TellNews();
+}
+
+void CComm::LoseDevice(int error) {
+    LinkDebug("device gone; looking for it again");
+    CloseDevice();
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen) {
+            return;
+        }
+        lostSince = Clock::now();
+        nextAttempt = lostSince + retry.first;
+        SetStatusLocked(LinkState::Reconnecting, status.path, error, "the device hung up");
+    }
+    TellNews();
+}
+
+void CComm::ReconnectStep() {
+    Clock::time_point due;
+    {
+        std::lock_guard lock(control);
+        due = nextAttempt;
+    }
+    if (const auto now = Clock::now(); now < due) {
+        IdleFor(std::chrono::ceil<std::chrono::milliseconds>(due - now), true);
+        return;  // the loop looks again: the time may be up, or a pause may want the thread
+    }
+    // A wake-up from before must not call off the connection; one from now on does.
+    DrainWake();
+    std::string path;
+    CommInfo line;
+    {
+        std::lock_guard lock(control);
+        if (stopRequested || PauseWanted() || !keepOpen) {
+            return;
+        }
+        path = status.path;
+        line = keepLine;
+    }
+    std::unique_ptr<SerialDevice> fresh;
+    std::string detail;
+    const int err = OpenDevice(path, line, wakeFd, fresh, detail);
+    if (fresh) {
+        fresh->SetCancelDescriptor(-1);
+        // The control lines as SetPortOpen leaves them.
+        fresh->SetRts(true);
+        fresh->SetDtr(false);
+    }
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen || stopRequested) {
+            if (fresh) {
+                fresh->Close();  // closed by the host while we were opening
+            }
+            return;
+        }
+        if (err == 0) {
+            {
+                std::lock_guard devLock(deviceMutex);
+                device = std::move(fresh);
+                info.isOpen = 1;
+            }
+            everOpened = true;
+            SetStatusLocked(LinkState::Open, path, 0, {});
+            LinkDebug("%s open again", path.c_str());
+        } else if (err == ECANCELED) {
+            return;  // a pause or a close wanted the thread; the next turn tries again
+        } else if (!everOpened && !retryFirstOpen) {
+            keepOpen = false;  // a first open the user waits for: its failure is final
+            SetStatusLocked(LinkState::Closed, path, err, detail);
+        } else {
+            const auto now = Clock::now();
+            nextAttempt = now + (now - lostSince < retry.slowAfter ? retry.first : retry.later);
+            SetStatusLocked(LinkState::Reconnecting, path, err, detail);
+        }
+    }
+    TellNews();
 }
 
 long CComm::QueuedNow() {
