@@ -47,13 +47,12 @@ void ReadSysfs(const DeviceRoots& roots, SerialDeviceInfo& info) {
     }
 }
 
-// ttyUSB2 before ttyUSB10.
+// The USB adapters before the modems, and ttyUSB2 before ttyUSB10.
 bool NodeOrder(const std::string& a, const std::string& b) {
     const auto split = [](const std::string& s) {
         const auto digits = s.find_first_of("0123456789");
-        const std::string head = s.substr(0, digits);
         const long number = digits == std::string::npos ? -1 : std::atol(s.c_str() + digits);
-        return std::pair(head, number);
+        return std::pair(s.rfind("ttyUSB", 0) == 0 ? 0 : 1, number);
     };
     return split(a) < split(b);
 }
