@@ -724,7 +724,7 @@ void CComm::ReconnectStep() {
             }
             everOpened = true;
             SetStatusLocked(LinkState::Open, path, 0, {});
-            LinkDebug("%s open again", path.c_str());
+            LinkDebug("port open on %s", path.c_str());
         } else if (err == ECANCELED) {
             return;  // a pause or a close wanted the thread; the next turn tries again
         } else if (!everOpened && !retryFirstOpen) {

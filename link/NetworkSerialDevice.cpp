@@ -281,8 +281,15 @@ void NetworkSerialDevice::Pump() {
             break;
         }
     }
+    // A serial side without modem lines (a pseudo-terminal behind ser2net) is reported as
+    // all lines low, just like a real port with nothing plugged in. Only a line seen on at
+    // least once shows that the lines are real; until then the link counts as one without
+    // modem lines, active while connected, as a local pseudo-terminal does.
     if (rfc2217 && client.ModemState()) {
-        modemState = *client.ModemState();
+        const int lines = *client.ModemState() & 0xF0;
+        if (lines != 0 || modemState.load() >= 0) {
+            modemState = lines;
+        }
     }
 }
 

@@ -72,7 +72,7 @@ private:
     std::string data;  // line data decoded and not yet read
     bool hungUp = false;
     std::mutex sendMutex;  // the receive thread's replies and the host's line requests
-    // -1 until the server reports a modem state; read by the host's thread.
+    // -1 until the server reports a modem line on; read by the host's thread.
     std::atomic<int> modemState{-1};
 };
 

@@ -225,7 +225,9 @@ TEST(Rfc2217Test, NegotiatesSetsTheLineAndReadsDataAndModemState) {
         s.Send(kAgree + Bytes({255, 251, 1}));
         scriptOk = scriptOk && s.Expect(Bytes({255, 254, 1}));
         scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetModemStateMask, 0xF0));
-        s.Send(t::ComPortRequest(100, "ser2net") + t::ComPortRequest(111, 0xF0));
+        // All lines low, as ser2net reports a serial side without any.
+        s.Send(t::ComPortRequest(100, "ser2net") + t::ComPortRequest(111, 0xF0) +
+               t::ComPortRequest(107, 0));
         scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetControl, 3));
         s.Send(Answers(9600));
         scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetControl, t::kControlDtrOff));
@@ -241,6 +243,7 @@ TEST(Rfc2217Test, NegotiatesSetsTheLineAndReadsDataAndModemState) {
     ASSERT_EQ(device.SetState(FixedLine()), 0) << device.FailureDetail();
     EXPECT_TRUE(device.SetRts(true));
     EXPECT_TRUE(device.SetDtr(false));
+    EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);  // no line seen on yet
     unsigned events = 0;
     EXPECT_EQ(Receive(device, 5, events), "ab" + Bytes({255}) + "cd");
     EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Ok);
