@@ -90,10 +90,13 @@ public:
 
     // --- Start-up and close ---
     // Clears `closing`, creates the receive thread suspended, gives it the port number and,
-    // when `open`, opens the port. A failed open is no error here: the result says whether
-    // the port is open (see DevicePath and LastOpenError for why not).
+    // when `open`, opens the port. A device that is not there is no error here: the port is
+    // meant to be open all the same and the link reconnects once the thread runs (Link()
+    // says how it stands). The result is whether the port is meant to be open, which the
+    // host stores as "PortOpen".
     bool StartLink(int portNumber, bool open);
-    // Lets the receive thread run when the port is open; it stays suspended otherwise.
+    // Lets the receive thread run when the port is meant to be open (it then also looks for
+    // a device that is not there); it stays suspended otherwise.
     void ResumeIfOpen();
     void SetClosing();
     void StopLink();
