@@ -193,12 +193,13 @@ void MuxSession::PanelRefresh() {
 void MuxSession::LinkWatch() {
     const int noDataBefore = state.noData.load();
     const int edgesBefore = state.wasConnected.load();
-    // A device swapped at the same path without a hang-up is caught here.
+    // A device swapped at the same path without a hang-up is caught here (after the news, so
+    // that the device compared with is the one open now).
+    PollLink();
     if (portOpen && comm && openedDevice && IsLinkUp() &&
         options.identify(DevicePath()) != openedDevice) {
         comm->DeviceReplaced();
     }
-    PollLink();
     supervision.LinkWatch();
     if (options.observer) {
         if (state.noData.load() != noDataBefore) {
