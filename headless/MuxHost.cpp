@@ -78,9 +78,9 @@ void MuxHost::LinkStatusChanged(const LinkStatus& status) {
             break;
         case LinkState::Reconnecting:
             // Each new reason once, not every retry.
-            Log(linkShown == LinkState::Open ? "Link lost, reconnecting to " + status.path
-                                             : "cannot open " + status.path + " (" + why +
-                                                   "); trying again");
+            Log(linkShown == LinkState::Open
+                    ? "Link lost, reconnecting to " + status.path
+                    : "cannot open " + status.path + " (" + why + "); trying again");
             break;
         case LinkState::Closed:
             Log(status.error ? "cannot open " + status.path + " (" + why + ")" : "PORT: CLOSED");

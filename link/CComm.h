@@ -194,8 +194,8 @@ private:
     // Keeping the port open, guarded by `control`; the status and the wish to reconnect.
     bool keepOpen = false;
     bool retryFirstOpen = false;
-    bool everOpened = false;    // since the keeping open began
-    CommInfo keepLine;          // the port record as it was when the keeping open began
+    bool everOpened = false;  // since the keeping open began
+    CommInfo keepLine;        // the port record as it was when the keeping open began
     LinkStatus status;
     RetryPeriods retry;
     Clock::time_point nextAttempt{};

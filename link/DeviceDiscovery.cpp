@@ -35,7 +35,8 @@ void ReadSysfs(const DeviceRoots& roots, SerialDeviceInfo& info) {
     if (ec) {
         return;
     }
-    for (int up = 0; up < 4 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
+    for (int up = 0; up < 4 && !dir.empty() && dir != dir.root_path();
+         ++up, dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor", ec)) {
             info.vendor = Attribute(dir, "manufacturer");
             info.product = Attribute(dir, "product");

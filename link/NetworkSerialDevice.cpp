@@ -27,7 +27,8 @@ constexpr int kKeepIntervalS = 5;
 constexpr int kKeepCount = 3;
 
 bool AllDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -89,7 +90,8 @@ int NetworkSerialDevice::Fail(int error, const std::string& why) {
     return error;
 }
 
-NetworkSerialDevice::Ready NetworkSerialDevice::PollSocket(short events, Clock::time_point deadline) {
+NetworkSerialDevice::Ready NetworkSerialDevice::PollSocket(short events,
+                                                           Clock::time_point deadline) {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -97,7 +99,8 @@ NetworkSerialDevice::Ready NetworkSerialDevice::PollSocket(short events, Clock::
             return Ready::TimedOut;
         }
         pollfd fds[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
-        const int r = ::poll(fds, cancelFd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)));
+        const int r =
+            ::poll(fds, cancelFd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)));
         if (r < 0 && errno != EINTR) {
             return Ready::Failed;
         }
@@ -131,12 +134,13 @@ int NetworkSerialDevice::Open(const std::string& path) {
     addrinfo* found = nullptr;
     if (const int r = ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found);
         r != 0) {
-        return Fail(r == EAI_SYSTEM ? errno : EHOSTUNREACH, std::string("cannot resolve the host (") +
-                                                              ::gai_strerror(r) + ")");
+        return Fail(r == EAI_SYSTEM ? errno : EHOSTUNREACH,
+                    std::string("cannot resolve the host (") + ::gai_strerror(r) + ")");
     }
     int error = ECONNREFUSED;
     for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
-        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                      ai->ai_protocol);
         if (fd < 0) {
             error = errno;
             continue;
@@ -204,9 +208,9 @@ int NetworkSerialDevice::Open(const std::string& path) {
         // lines that tell whether the MUX is there.
         Send(telnet::ComPortRequest(telnet::kSignature, std::string_view()) +
              telnet::ComPortRequest(telnet::kSetLineStateMask, 0) +
-             telnet::ComPortRequest(telnet::kSetModemStateMask,
-                                    telnet::kModemCd | telnet::kModemRi | telnet::kModemDsr |
-                                        telnet::kModemCts));
+             telnet::ComPortRequest(
+                 telnet::kSetModemStateMask,
+                 telnet::kModemCd | telnet::kModemRi | telnet::kModemDsr | telnet::kModemCts));
     }
     LinkDebug("connected to %s (%s)", name.c_str(), rfc2217 ? "RFC 2217" : "raw TCP");
     return 0;
@@ -237,9 +241,9 @@ bool NetworkSerialDevice::Send(const std::string& bytes) {
             continue;
         } else if (n < 0 && errno == EAGAIN) {
             pollfd p{fd, POLLOUT, 0};
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - Clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
                 return false;
             }
@@ -337,9 +341,8 @@ int NetworkSerialDevice::SetState(const Dcb& dcb) {
     if (!Send(client.RequestSettings(dcb.BaudRate))) {
         return Fail(EIO, "the connection failed");
     }
-    const int r = PumpUntil(
-        [this] { return client.SettingsAnswered() || client.RefusedSetting(); },
-        Clock::now() + kAnswerLimit);
+    const int r = PumpUntil([this] { return client.SettingsAnswered() || client.RefusedSetting(); },
+                            Clock::now() + kAnswerLimit);
     if (const auto refused = client.RefusedSetting()) {
         static const char* const kNames[] = {"the speed", "the data size", "the parity",
                                              "the stop bits", "RTS/CTS flow control"};
@@ -349,8 +352,9 @@ int NetworkSerialDevice::SetState(const Dcb& dcb) {
         return EINVAL;
     }
     if (r != 0) {
-        detail = name + ": " +
-                 (r == ETIMEDOUT ? std::string("no answer to the line settings") : std::strerror(r));
+        detail =
+            name + ": " +
+            (r == ETIMEDOUT ? std::string("no answer to the line settings") : std::strerror(r));
         return r;
     }
     return 0;
@@ -376,16 +380,18 @@ bool NetworkSerialDevice::SetRts(bool on) {
     if (fd < 0) {
         return false;
     }
-    return !rfc2217 || Send(telnet::ComPortRequest(
-                           telnet::kSetControl, on ? telnet::kControlRtsOn : telnet::kControlRtsOff));
+    return !rfc2217 ||
+           Send(telnet::ComPortRequest(telnet::kSetControl,
+                                       on ? telnet::kControlRtsOn : telnet::kControlRtsOff));
 }
 
 bool NetworkSerialDevice::SetDtr(bool on) {
     if (fd < 0) {
         return false;
     }
-    return !rfc2217 || Send(telnet::ComPortRequest(
-                           telnet::kSetControl, on ? telnet::kControlDtrOn : telnet::kControlDtrOff));
+    return !rfc2217 ||
+           Send(telnet::ComPortRequest(telnet::kSetControl,
+                                       on ? telnet::kControlDtrOn : telnet::kControlDtrOff));
 }
 
 ModemQuery NetworkSerialDevice::GetModemLines(unsigned& lines) {

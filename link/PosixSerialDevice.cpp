@@ -387,9 +387,7 @@ public:
         }
         return Create();
     }
-    bool OpensAtOnce(const std::string& path) const override {
-        return !IsNetworkPath(path);
-    }
+    bool OpensAtOnce(const std::string& path) const override { return !IsNetworkPath(path); }
 };
 
 }  // namespace

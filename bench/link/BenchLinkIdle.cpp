@@ -1,5 +1,6 @@
 // CPU time the receive thread uses with the port open and silent, after the device vanished,
-// and while a port kept open looks for its vanished device; and how often it wakes up for each frame that arrives.
+// and while a port kept open looks for its vanished device; and how often it wakes up for each
+// frame that arrives.
 //
 // Run: bench_link_idle [--period=SECONDS] [benchmark flags]; the period defaults to 10 s.
 // The main thread only sleeps while it measures, so the process's CPU time is the receive
@@ -121,8 +122,7 @@ void MeasureIdle(benchmark::State& state, Idle mode) {
             master = -1;
         }
         std::this_thread::sleep_for(200ms);
-        if (mode == Idle::Reconnecting &&
-            comm.Status().state != kestrel::LinkState::Reconnecting) {
+        if (mode == Idle::Reconnecting && comm.Status().state != kestrel::LinkState::Reconnecting) {
             state.SkipWithError("the kept-open port did not notice the device going");
         }
 

@@ -243,7 +243,8 @@ protected:
         return port;
     }
     bool StartSer2net() {
-        return server.Start(Ser2net(), {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
+        return server.Start(Ser2net(),
+                            {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
                             Path("ser2net.out"), Path("ser2net.err"));
     }
     void TearDown() override {
@@ -259,7 +260,8 @@ TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
     }
     const bool rfc2217 = GetParam();
     const std::string line = Path("mux-line");
-    ASSERT_TRUE(a.Start(dirA, {"--scenario", "quiet", "--rate", "4", "--link", line})) << a.Stderr();
+    ASSERT_TRUE(a.Start(dirA, {"--scenario", "quiet", "--rate", "4", "--link", line}))
+        << a.Stderr();
     const int port = FreePort();
     ASSERT_GT(port, 0);
     std::ofstream(Path("ser2net.yaml"))

@@ -76,8 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"AgreedOptionsAreNotAnswered",
                    Bytes({255, 253, 0, 255, 253, 44, 255, 251, 0, 255, 251, 3, 255, 253, 0}), "",
                    ""},
-        DecodeCase{"UnknownOptionsAreDeclinedOnce",
-                   Bytes({255, 251, 1, 255, 253, 24, 255, 251, 1}),
+        DecodeCase{"UnknownOptionsAreDeclinedOnce", Bytes({255, 251, 1, 255, 253, 24, 255, 251, 1}),
                    "", Bytes({255, 254, 1, 255, 252, 24, 255, 254, 1})},
         DecodeCase{"OptionSwitchedOffIsConfirmed", Bytes({255, 251, 0, 255, 252, 0}), "",
                    Bytes({255, 254, 0})},
@@ -92,10 +91,10 @@ TEST(TelnetDecode, SettingsAnswersAndModemState) {
     t::Client client;
     client.Start();
     const std::string asked = client.RequestSettings(9600);
-    EXPECT_EQ(asked, t::ComPortRequest(t::kSetBaudRate, Bytes({0, 0, 0x25, 0x80})) +
-                         t::ComPortRequest(t::kSetDataSize, 8) +
-                         t::ComPortRequest(t::kSetParity, 1) + t::ComPortRequest(t::kSetStopSize, 1) +
-                         t::ComPortRequest(t::kSetControl, 3));
+    EXPECT_EQ(asked,
+              t::ComPortRequest(t::kSetBaudRate, Bytes({0, 0, 0x25, 0x80})) +
+                  t::ComPortRequest(t::kSetDataSize, 8) + t::ComPortRequest(t::kSetParity, 1) +
+                  t::ComPortRequest(t::kSetStopSize, 1) + t::ComPortRequest(t::kSetControl, 3));
     std::string data, replies;
     // A baud rate with a 255 in it arrives doubled.
     client.Feed(Bytes({255, 250, 44, 101, 0, 0, 255, 255, 0, 255, 240}), data, replies);
@@ -290,26 +289,26 @@ TEST_P(Rfc2217FailureTest, ReportedLikeALocalPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, Rfc2217FailureTest,
-    ::testing::Values(
-        FailureCase{"NobodyListens", nullptr, true, ECONNREFUSED, "refused"},
-        FailureCase{"RefusesTheComPortOption",
-                    [](ScriptedServer& s) {
-                        s.Expect(kOpening);
-                        s.Send(Bytes({255, 254, 44}));
-                        s.Expect("never");
-                    },
-                    true, EPROTONOSUPPORT, "COM-PORT"},
-        FailureCase{"RefusesTheSpeed",
-                    [](ScriptedServer& s) {
-                        s.Expect(kOpening);
-                        s.Send(kAgree);
-                        s.Expect(t::ComPortRequest(t::kSetControl, 3));
-                        s.Send(Answers(19200));
-                        s.Expect("never");
-                    },
-                    false, EINVAL, "refused the speed (answered 19200)"},
-        FailureCase{"AcceptsAndSaysNothing", [](ScriptedServer& s) { s.Expect("never"); }, true,
-                    ETIMEDOUT, "did not answer"}),
+    ::testing::Values(FailureCase{"NobodyListens", nullptr, true, ECONNREFUSED, "refused"},
+                      FailureCase{"RefusesTheComPortOption",
+                                  [](ScriptedServer& s) {
+                                      s.Expect(kOpening);
+                                      s.Send(Bytes({255, 254, 44}));
+                                      s.Expect("never");
+                                  },
+                                  true, EPROTONOSUPPORT, "COM-PORT"},
+                      FailureCase{"RefusesTheSpeed",
+                                  [](ScriptedServer& s) {
+                                      s.Expect(kOpening);
+                                      s.Send(kAgree);
+                                      s.Expect(t::ComPortRequest(t::kSetControl, 3));
+                                      s.Send(Answers(19200));
+                                      s.Expect("never");
+                                  },
+                                  false, EINVAL, "refused the speed (answered 19200)"},
+                      FailureCase{"AcceptsAndSaysNothing",
+                                  [](ScriptedServer& s) { s.Expect("never"); }, true, ETIMEDOUT,
+                                  "did not answer"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RawTcpTest, BytesPassUntouchedAndTheEndIsAHangUp) {
@@ -368,21 +367,27 @@ TEST(NetworkPathTest, Forms) {
 
 TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
     namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("kestrel-discovery-" + std::to_string(::getpid()));
+    const fs::path root =
+        fs::temp_directory_path() / ("kestrel-discovery-" + std::to_string(::getpid()));
     fs::remove_all(root);
     const fs::path dev = root / "dev";
     const fs::path sys = root / "sys";
     fs::create_directories(dev / "serial" / "by-id");
-    for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "tty0"}) {
+    for (const char* node :
+         {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "tty0"}) {
         std::ofstream(dev / node).put('\0');
     }
-    fs::create_symlink("../../ttyUSB1", dev / "serial" / "by-id" / "usb-FTDI_FT232R_A1B2-if00-port0");
+    fs::create_symlink("../../ttyUSB1",
+                       dev / "serial" / "by-id" / "usb-FTDI_FT232R_A1B2-if00-port0");
     fs::create_symlink("../../ttyS0", dev / "serial" / "by-id" / "pci-serial0");
     fs::create_symlink("../../ttyUSB9", dev / "serial" / "by-id" / "usb-left-behind");
     const fs::path usb = sys / "devices" / "usb1" / "1-1";
     fs::create_directories(usb / "1-1:1.0" / "ttyUSB1");
-    for (const auto& [name, value] : {std::pair{"manufacturer", "FTDI"}, {"product", "FT232R USB UART"},
-                                      {"serial", "A1B2"}, {"idVendor", "0403"}, {"idProduct", "6001"}}) {
+    for (const auto& [name, value] : {std::pair{"manufacturer", "FTDI"},
+                                      {"product", "FT232R USB UART"},
+                                      {"serial", "A1B2"},
+                                      {"idVendor", "0403"},
+                                      {"idProduct", "6001"}}) {
         std::ofstream(usb / name) << value << "\n";
     }
     fs::create_directories(sys / "class" / "tty" / "ttyUSB1");
@@ -391,14 +396,15 @@ TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
     const auto found = ListSerialDevices(DeviceRoots{dev.string(), sys.string()});
     std::vector<std::string> got;
     for (const auto& d : found) {
-        got.push_back(fs::path(d.path).filename().string() + " " + fs::path(d.node).filename().string() +
-                      " " + d.vendor + "/" + d.product + "/" + d.serial + "/" + d.vendorId + ":" +
-                      d.productId);
+        got.push_back(fs::path(d.path).filename().string() + " " +
+                      fs::path(d.node).filename().string() + " " + d.vendor + "/" + d.product +
+                      "/" + d.serial + "/" + d.vendorId + ":" + d.productId);
     }
-    EXPECT_THAT(got, ::testing::ElementsAre(
-                         "usb-FTDI_FT232R_A1B2-if00-port0 ttyUSB1 FTDI/FT232R USB UART/A1B2/0403:6001",
-                         "ttyUSB0 ttyUSB0 ///:", "ttyUSB2 ttyUSB2 ///:", "ttyUSB10 ttyUSB10 ///:",
-                         "ttyACM0 ttyACM0 ///:"));
+    EXPECT_THAT(got,
+                ::testing::ElementsAre(
+                    "usb-FTDI_FT232R_A1B2-if00-port0 ttyUSB1 FTDI/FT232R USB UART/A1B2/0403:6001",
+                    "ttyUSB0 ttyUSB0 ///:", "ttyUSB2 ttyUSB2 ///:", "ttyUSB10 ttyUSB10 ///:",
+                    "ttyACM0 ttyACM0 ///:"));
     fs::remove_all(root);
 }
 
