@@ -12,6 +12,7 @@
 #include <set>
 
 #include "link/CComm.h"
+#include "link/NetworkSerialDevice.h"
 #include "metrics/MetricsExporter.h"
 #include "performance/HistoryStore.h"
 #include "stats/StatisticsLog.h"
@@ -58,6 +59,17 @@ std::string Canonical(const std::string& file) {
     const fs::path p = fs::absolute(file, ec);
     const fs::path dir = fs::weakly_canonical(p.parent_path(), ec);
     return (dir / p.filename()).lexically_normal().string();
+}
+
+// The name of a MUX given by --device alone: the device's file name, or for a network link
+// its host and port ("ts-north-2001").
+std::string DefaultName(const std::string& device) {
+    if (const auto a = ParseNetworkPath(device)) {
+        std::string name = a->host + "-" + a->port;
+        std::replace(name.begin(), name.end(), ':', '-');  // an IPv6 address
+        return name;
+    }
+    return fs::path(device).filename().string();
 }
 
 // Empty when the folder of `file` (or the folder itself) can take new files.
@@ -200,15 +212,16 @@ std::string HeadlessUsage() {
            "Options:\n"
            "  --config FILE      the MUXes to watch, one group each:\n"
            "                       [mux/NAME]\n"
-           "                       device=PATH or COMn\n"
+           "                       device=PATH, COMn, tcp://HOST:PORT or rfc2217://HOST:PORT\n"
            "                       record=FILE.csv      (optional)\n"
            "                     and optionally [general] with status-dir=DIR,\n"
            "                     state-dir=DIR and metrics=[ADDRESS:]PORT\n"
-           "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>)\n"
+           "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>, or a\n"
+           "                     terminal server: tcp://HOST:PORT raw, rfc2217://HOST:PORT)\n"
            "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
            "                     G.821 counts beside it\n"
            "  --name NAME        with --device: the name in log lines (default: the device's\n"
-           "                     file name)\n"
+           "                     file name, or HOST-PORT)\n"
            "  --status-dir DIR   write DIR/NAME.json, a picture of each MUX, at every tick\n"
            "  --metrics [ADDRESS:]PORT\n"
            "                     serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
@@ -219,8 +232,9 @@ std::string HeadlessUsage() {
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
-           "A device that is absent or goes away is tried again every 2 seconds. SIGTERM,\n"
-           "SIGINT and SIGHUP end the recordings with their closing rows and stop the monitor.\n"
+           "A device that is absent or goes away is tried again every 2 seconds, every 30\n"
+           "seconds once it has been gone for a minute. SIGTERM, SIGINT and SIGHUP end the\n"
+           "recordings with their closing rows and stop the monitor.\n"
            "Exit status: 0 after a signal, 2 on a fault in the command line or configuration,\n"
            "1 when the metrics address cannot be listened on.\n";
 }
@@ -293,7 +307,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         }
         where = *configFile + ":";
     } else if (device) {
-        Group g{name ? *name : fs::path(*device).filename().string(), 0, {}};
+        Group g{name ? *name : DefaultName(*device), 0, {}};
         if (!IsPlainName(g.name)) {
             error = "--name '" + g.name +
                     "': 1 to 64 letters, digits, '-', '_' or '.', not starting with '.' or '-'";
@@ -368,7 +382,12 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         } else {
             mux.path = mux.device;
         }
-        const std::string devKey = Canonical(mux.path);
+        if (IsNetworkPath(mux.path) && !ParseNetworkPath(mux.path)) {
+            error = at("device") + ": " + mux.device +
+                    ": a network device is tcp://HOST:PORT or rfc2217://HOST:PORT";
+            return false;
+        }
+        const std::string devKey = IsNetworkPath(mux.path) ? mux.path : Canonical(mux.path);
         if (const auto [it, fresh] = devices.emplace(devKey, g.name); !fresh) {
             error = at("device") + ": " + mux.device + " is already watched by " + it->second;
             return false;

@@ -11,6 +11,24 @@
 
 namespace kestrel::headless {
 
+namespace {
+
+std::string LinkText(LinkState state) {
+    switch (state) {
+        case LinkState::Open:
+            return "open";
+        case LinkState::Connecting:
+            return "connecting";
+        case LinkState::Reconnecting:
+            return "reconnecting";
+        case LinkState::Closed:
+            break;
+    }
+    return "closed";
+}
+
+}  // namespace
+
 MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, SessionOptions base)
     : config(std::move(cfg)),
       statusPath(statusDir.empty() ? std::string() : statusDir + "/" + config.name + ".json"),
@@ -35,12 +53,8 @@ void MuxHost::Log(const std::string& text) const {
 void MuxHost::Start() {
     Log("watching " + config.device +
         (config.path != config.device ? " (" + config.path + ")" : ""));
-    if (session->StartLink(config.portNumber, true)) {
-        Log("PORT: OPENED");
-        openErrorTold = -1;
-    } else {
-        TellOpenFailure();
-    }
+    // The port is meant to be open from here on; the session reconnects by itself.
+    session->StartLink(config.portNumber, true);
     if (session->Memory().Storing()) {
         Log("line memory in " + session->Memory().StorePath());
     }
@@ -53,32 +67,27 @@ void MuxHost::Resume() {
     session->ResumeIfOpen();
 }
 
-void MuxHost::TellOpenFailure() {
-    // Once per reason, not every retry.
-    const int error = session->LastOpenError();
-    if (error != openErrorTold) {
-        openErrorTold = error;
-        Log("cannot open " + session->DevicePath() + " (" + std::strerror(error) +
-            "); trying again every " + std::to_string(kRetryInterval.count()) + " s");
-    }
-}
-
-void MuxHost::RetryTick() {
-    switch (session->KeepPortOpen()) {
-        case MuxSession::PortCheck::Open:
-            break;
-        case MuxSession::PortCheck::Opened:
+void MuxHost::LinkStatusChanged(const LinkStatus& status) {
+    const std::string why =
+        status.detail.empty() ? std::string(std::strerror(status.error)) : status.detail;
+    switch (status.state) {
+        case LinkState::Open:
             Log("PORT: OPENED");
-            openErrorTold = -1;
             break;
-        case MuxSession::PortCheck::Lost:
-            Log("device " + session->DevicePath() + " has gone; PORT: CLOSED");
-            openErrorTold = -1;
+        case LinkState::Connecting:
+            Log("connecting to " + status.path);
             break;
-        case MuxSession::PortCheck::Absent:
-            TellOpenFailure();
+        case LinkState::Reconnecting:
+            // Each new reason once, not every retry.
+            Log(linkShown == LinkState::Open
+                    ? "Link lost, reconnecting to " + status.path
+                    : "cannot open " + status.path + " (" + why + "); trying again");
+            break;
+        case LinkState::Closed:
+            Log(status.error ? "cannot open " + status.path + " (" + why + ")" : "PORT: CLOSED");
             break;
     }
+    linkShown = status.state;
 }
 
 void MuxHost::PanelTick() {
@@ -219,6 +228,8 @@ std::string MuxHost::StatusJson(bool closed) {
     JsonWriter json;
     json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
     json.Add("name", config.name).Add("device", config.device);
+    // Open, or reconnecting while the device is gone (the port pane stays "PORT: OPENED").
+    json.Add("link", LinkText(session->Link().state));
     JsonSink sink(json);
     WriteStatusPicture(picture, sink);
     return json.Finish();

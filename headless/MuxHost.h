@@ -20,9 +20,6 @@ using LogLine = std::function<void(const std::string& line)>;
 // host turns the session's news into log lines and keeps the status picture up to date.
 class MuxHost : public SessionObserver {
 public:
-    // How often a closed port is tried again and an open one checked for its device.
-    static constexpr std::chrono::seconds kRetryInterval{2};
-
     // `base` may carry test doubles (devices, clocks); its observer is replaced by this host.
     MuxHost(MuxConfig config, const std::string& statusDir, LogLine log, SessionOptions base = {});
     ~MuxHost() override;
@@ -33,7 +30,6 @@ public:
     void Resume();
     void PanelTick();
     void LinkTick();
-    void RetryTick();
     void FlushTick();
     // The close order of the window: the closing rows go out before this returns.
     void Close();
@@ -51,11 +47,11 @@ public:
     void StatisticsChanged(bool on) override;
     void StatisticsNotice(const std::string& message) override;
     void HistoryProblem(const std::string& message) override;
+    void LinkStatusChanged(const LinkStatus& status) override;
 
 private:
     void Log(const std::string& text) const;
     void LogLines(const std::string& message) const;
-    void TellOpenFailure();
     void WriteStatus(bool closed);
 
     MuxConfig config;
@@ -66,7 +62,7 @@ private:
     PanelPicture shown;
     long long sequence = 0;
     bool statusFailureTold = false;
-    int openErrorTold = -1;  // errno of the last "cannot open" line; -1 after an open
+    LinkState linkShown = LinkState::Closed;
     std::unique_ptr<MuxSession> session;
 };
 

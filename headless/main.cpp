@@ -36,7 +36,6 @@ public:
         Every(panel, kestrel::Supervision::kPanelRefreshMs, &MuxHost::PanelTick);
         Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
         Every(flush, kestrel::MonitorState::logFlushPeriodMs, &MuxHost::FlushTick);
-        Every(retry, static_cast<int>(MuxHost::kRetryInterval.count() * 1000), &MuxHost::RetryTick);
     }
 
     void Start() {
@@ -51,12 +50,11 @@ public:
             for (auto& h : hosts) {
                 h->Resume();
             }
-            retry.start();
         });
     }
 
     void Stop() {
-        for (QTimer* t : {&panel, &link, &flush, &retry}) {
+        for (QTimer* t : {&panel, &link, &flush}) {
             t->stop();
         }
         for (auto& h : hosts) {
@@ -89,7 +87,7 @@ private:
     }
 
     std::vector<std::unique_ptr<MuxHost>> hosts;
-    QTimer panel, link, flush, retry;
+    QTimer panel, link, flush;
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "link/LinkStatus.h"
 #include "link/SerialDevice.h"
 #include "monitor/MonitorState.h"
 
@@ -100,6 +101,37 @@ public:
     // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the thread
     // has not ended (or was never started).
     int ExitCode() const;
+
+    // --- Keeping the port open (user-interface thread unless said otherwise) ---
+    // A port that is meant to be open survives its device: when the device hangs up or fails
+    // (a USB adapter pulled, a terminal server gone), the receive thread closes it and opens
+    // the same path again, with the same line settings, every 2 s, and every 30 s once it has
+    // been gone for a minute (RetryPeriods). It never spins and never blocks the caller's
+    // thread: opens that take a connection are made by the receive thread, which must
+    // therefore be running (resumed) while the port is meant to be open.
+    //
+    // How often; RetryPeriods' defaults unless a test shortens them before Start().
+    void SetRetryPeriods(RetryPeriods periods) { retry = periods; }
+    enum class OpenStart {
+        Opened,      // open now
+        Failed,      // not open, and not tried again (Status() says why)
+        Connecting,  // the receive thread is opening it; Status() tells the outcome
+        Retrying,    // not there now; the receive thread tries again
+    };
+    // Opens the port (port number as set) and keeps it open until SetPortOpen(false) or
+    // ClosePort. A device that opens at once is opened here, with SetPortOpen's line order;
+    // a network link is opened by the receive thread. A first open that fails is tried again
+    // only with `retryFailedOpen` (a start-up with the port stored open); without it, it is
+    // final, as a user's "Port Open" is.
+    OpenStart OpenKeepingOpen(bool retryFailedOpen);
+    // The link as it stands; safe from any thread.
+    LinkStatus Status() const;
+    // Called on whichever thread changed the status (often the receive thread), without any
+    // lock held; it must not block nor call back into this object. Set before Start().
+    void SetLinkNews(std::function<void()> news) { linkNews = std::move(news); }
+    // The path of a port kept open now leads to another device (or none): close the old one
+    // and connect again as if it had hung up.
+    void DeviceReplaced();
     // Start-up delay of the receive loop; 1000 ms unless a test shortens it before Start().
     void SetStartupDelay(std::chrono::milliseconds delay) { startupDelay = delay; }
 
@@ -128,6 +160,23 @@ private:
     // Keeps the receive thread parked while the device is replaced or closed.
     class Hold;
 
+    // Keeping the port open.
+    using Clock = std::chrono::steady_clock;
+    // A device of `path`, opened and set up as OpenPort does (not yet given the control-line
+    // order); 0 or the errno, with any detail.
+    int OpenDevice(const std::string& path, const CommInfo& line, int cancelFd,
+                   std::unique_ptr<SerialDevice>& fresh, std::string& detail);
+    // Closes and drops the device, as ClosePort does, without ending the keeping open.
+    void CloseDevice();
+    bool KeepOpenWanted() const;
+    // Receive thread: one turn while there is no device to wait on.
+    void ReconnectStep();
+    // Receive thread: the device hung up or failed; close it and start trying again.
+    void LoseDevice(int error);
+    // With `control` held: a new status; the news go out after the lock is released.
+    void SetStatusLocked(LinkState s, std::string path, int error, std::string detail);
+    void TellNews();
+
     MonitorState& state;
     std::mutex& frameMutex;
     FrameHandOver handOver;
@@ -139,7 +188,23 @@ private:
     CommInfo info;
     std::unique_ptr<SerialDevice> device;
     int lastOpenError = 0;
+    std::string lastOpenDetail;
     std::chrono::milliseconds startupDelay{1000};
+
+    // Keeping the port open, guarded by `control`; the status and the wish to reconnect.
+    bool keepOpen = false;
+    bool retryFirstOpen = false;
+    bool everOpened = false;  // since the keeping open began
+    CommInfo keepLine;        // the port record as it was when the keeping open began
+    LinkStatus status;
+    RetryPeriods retry;
+    Clock::time_point nextAttempt{};
+    Clock::time_point lostSince{};
+    std::function<void()> linkNews;
+    bool newsDue = false;
+    // Guards `device` and info.isOpen against the host's thread while the receive thread
+    // replaces them (the host's own changes are made with the thread parked).
+    mutable std::mutex deviceMutex;
 
     // Thread control, guarded by `control`.
     mutable std::mutex control;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/NetworkSerialDevice.h"
+
 namespace kestrel {
 
 namespace {
@@ -201,6 +203,10 @@ void FakeSerialPorts::NoteAttempt(const std::string& path) {
 
 std::unique_ptr<SerialDevice> FakeSerialDeviceFactory::Create() {
     return std::make_unique<FakeSerialDevice>(ports);
+}
+
+bool FakeSerialDeviceFactory::OpensAtOnce(const std::string& path) const {
+    return !IsNetworkPath(path);
 }
 
 FakeSerialDevice::~FakeSerialDevice() {

@@ -119,6 +119,9 @@ public:
     explicit FakeSerialDeviceFactory(std::shared_ptr<FakeSerialPorts> ports)
         : ports(std::move(ports)) {}
     std::unique_ptr<SerialDevice> Create() override;
+    // Paths of network links ("tcp://", "rfc2217://") open on the receive thread, as the
+    // real ones do.
+    bool OpensAtOnce(const std::string& path) const override;
 
 private:
     std::shared_ptr<FakeSerialPorts> ports;

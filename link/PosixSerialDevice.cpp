@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "link/LinkDebug.h"
+#include "link/NetworkSerialDevice.h"
 
 namespace kestrel {
 
@@ -379,6 +380,14 @@ public:
     std::unique_ptr<SerialDevice> Create() override {
         return std::make_unique<PosixSerialDevice>();
     }
+    // The scheme decides; nothing above this layer knows which kind it got.
+    std::unique_ptr<SerialDevice> CreateFor(const std::string& path) override {
+        if (IsNetworkPath(path)) {
+            return std::make_unique<NetworkSerialDevice>();
+        }
+        return Create();
+    }
+    bool OpensAtOnce(const std::string& path) const override { return !IsNetworkPath(path); }
 };
 
 }  // namespace

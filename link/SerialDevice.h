@@ -96,6 +96,13 @@ public:
     // Blocks until an event of the mask, a hang-up, or until wakeFd is readable (it is not
     // drained here). Returns kWait* bits.
     virtual unsigned Wait(int wakeFd) = 0;
+
+    // A descriptor that calls off a slow Open (a network connection) once it is readable;
+    // -1: nothing does. Such an Open then fails with ECANCELED.
+    virtual void SetCancelDescriptor(int /*fd*/) {}
+    // Why the last Open or SetState failed, in words beyond its errno (which server, what it
+    // said); empty when the errno says it all.
+    virtual std::string FailureDetail() const { return {}; }
 };
 
 class SerialDeviceFactory {
@@ -103,9 +110,18 @@ public:
     virtual ~SerialDeviceFactory() = default;
     // A new, closed device.
     virtual std::unique_ptr<SerialDevice> Create() = 0;
+    // A new, closed device of the kind that `path` names; the kind Create makes unless a
+    // factory knows several.
+    virtual std::unique_ptr<SerialDevice> CreateFor(const std::string& /*path*/) {
+        return Create();
+    }
+    // Whether opening `path` is over at once (a local device) or may take seconds (a network
+    // connection), so that the driver knows whether it may open it on the caller's thread.
+    virtual bool OpensAtOnce(const std::string& /*path*/) const { return true; }
 };
 
-// The termios implementation used by the program.
+// The devices the program uses: termios for device paths, and for "tcp://HOST:PORT" and
+// "rfc2217://HOST:PORT" a terminal server reached over the network.
 std::unique_ptr<SerialDeviceFactory> MakePosixSerialDeviceFactory();
 
 }  // namespace kestrel

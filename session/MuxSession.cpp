@@ -106,6 +106,8 @@ bool MuxSession::StartLink(int number, bool open) {
         state, frameMutex, [this](std::string_view text) { parser.Parse(text); },
         std::move(options.devices), options.resolver);
     comm->SetStartupDelay(options.startupDelay);
+    comm->SetRetryPeriods(options.retry);
+    comm->SetLinkNews(options.linkNews);
     meter.SetSink(&berSink);
     comm->Start();
     Trace("SetPortNumber");
@@ -113,14 +115,13 @@ bool MuxSession::StartLink(int number, bool open) {
     comm->SetPortNumber(number);
     if (open) {
         Trace("SetPortOpen");
-        comm->SetPortOpen(true);
+        // Stored open means meant to be open: a device that is not there yet is waited for.
+        portOpen = comm->OpenKeepingOpen(true) != CComm::OpenStart::Failed;
     }
-    portOpen = comm->IsPortOpen() != 0;
-    if (portOpen) {
-        openedDevice = options.identify(DevicePath());
-    } else {
+    if (!portOpen) {
         NoteLinkState();  // line memory: the port is closed from the start
     }
+    PollLink();
     return portOpen;
 }
 
@@ -204,6 +205,7 @@ PanelPicture MuxSession::Picture() const {
 }
 
 void MuxSession::PanelRefresh() {
+    PollLink();
     supervision.PanelRefresh();
     NoteStatistics();
     // Line memory: the frames of the last second, then the seconds that are over.
@@ -214,6 +216,13 @@ void MuxSession::PanelRefresh() {
 void MuxSession::LinkWatch() {
     const int noDataBefore = state.noData.load();
     const int edgesBefore = state.wasConnected.load();
+    // A device swapped at the same path without a hang-up is caught here (after the news, so
+    // that the device compared with is the one open now).
+    PollLink();
+    if (portOpen && comm && openedDevice && IsLinkUp() &&
+        options.identify(DevicePath()) != openedDevice) {
+        comm->DeviceReplaced();
+    }
     supervision.LinkWatch();
     if (options.observer) {
         if (state.noData.load() != noDataBefore) {
@@ -263,19 +272,20 @@ void MuxSession::ClosePort() {
         comm->SetPortOpen(false);
     }
     NoteLinkState();  // line memory
+    PollLink();
 }
 
 bool MuxSession::OpenPort() {
     if (!comm) {
         return false;
     }
-    comm->SetPortOpen(true);
-    portOpen = comm->IsPortOpen() != 0;
+    const CComm::OpenStart start = comm->OpenKeepingOpen(false);
+    portOpen = start != CComm::OpenStart::Failed;
     if (portOpen) {
         comm->ResumeThread();
-        openedDevice = options.identify(DevicePath());
         watchesSinceOpen = 0;  // line memory: the next link watches tell what the line is
     }
+    PollLink();
     return portOpen;
 }
 
@@ -294,16 +304,43 @@ int MuxSession::LastOpenError() const {
     return comm ? comm->LastOpenError() : 0;
 }
 
-MuxSession::PortCheck MuxSession::KeepPortOpen() {
-    if (portOpen) {
-        const auto now = options.identify(DevicePath());
-        if (now && now == openedDevice) {
-            return PortCheck::Open;
-        }
-        ClosePort();
-        return PortCheck::Lost;
+// ---------------------------------------------------------------------------------------------
+// The link kept open
+
+bool MuxSession::IsLinkUp() const {
+    return portOpen && comm && comm->IsPortOpen() != 0;
+}
+
+LinkStatus MuxSession::Link() const {
+    return comm ? comm->Status() : LinkStatus{};
+}
+
+void MuxSession::PollLink() {
+    if (!comm) {
+        return;
     }
-    return OpenPort() ? PortCheck::Opened : PortCheck::Absent;
+    const LinkStatus now = comm->Status();
+    if (now.changes == linkChangesShown) {
+        return;
+    }
+    linkChangesShown = now.changes;
+    if (now.state == LinkState::Open) {
+        openedDevice = options.identify(now.path);
+    }
+    // A network link's first connection failed: the port the user opened is closed again,
+    // and the thread is parked as for any closed port.
+    const bool failedOpen = now.state == LinkState::Closed && portOpen;
+    if (failedOpen) {
+        portOpen = false;
+        openedDevice.reset();
+        comm->SuspendThread();
+    }
+    if (options.observer) {
+        options.observer->LinkStatusChanged(now);
+        if (failedOpen) {
+            options.observer->PortOpenFailed(now);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

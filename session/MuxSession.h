@@ -51,7 +51,7 @@ struct SessionOptions {
     std::function<void(std::chrono::milliseconds)> sleep;
     // One line per step of the start-up and close orders.
     std::function<void(const char*)> trace;
-    // Where KeepPortOpen looks whether the open device is still there.
+    // Where the link watch looks whether the open device is still the one at its path.
     std::function<std::optional<DeviceIdentity>(const std::string& path)> identify;
     // How long the receive thread lets the line settle before its first wait.
     std::chrono::milliseconds startupDelay{1000};
@@ -65,6 +65,13 @@ struct SessionOptions {
     std::string historyPath;
     // How many completed 15-minute intervals and days are kept.
     RetentionOptions historyRetention;
+    // --- Reconnecting ---
+    // How often a device that went is looked for (2 s, after a minute 30 s).
+    RetryPeriods retry;
+    // Called from any thread (mostly the receive thread) when the link's status changed; it
+    // must not block nor call into the session. A host that wants the news at once queues a
+    // call of PollLink() to its own thread here; without it they come at the next tick.
+    std::function<void()> linkNews;
 };
 
 // The engine for one MUX, without any Qt. Its host (the window, the headless monitor, a test)
@@ -92,10 +99,13 @@ public:
 
     // --- Start-up and close ---
     // Clears `closing`, creates the receive thread suspended, gives it the port number and,
-    // when `open`, opens the port. A failed open is no error here: the result says whether
-    // the port is open (see DevicePath and LastOpenError for why not).
+    // when `open`, opens the port. A device that is not there is no error here: the port is
+    // meant to be open all the same and the link reconnects once the thread runs (Link()
+    // says how it stands). The result is whether the port is meant to be open, which the
+    // host stores as "PortOpen".
     bool StartLink(int portNumber, bool open);
-    // Lets the receive thread run when the port is open; it stays suspended otherwise.
+    // Lets the receive thread run when the port is meant to be open (it then also looks for
+    // a device that is not there); it stays suspended otherwise.
     void ResumeIfOpen();
     void SetClosing();
     void StopLink();
@@ -110,28 +120,33 @@ public:
     bool LogFlush();
 
     // --- Port commands ("Port Open", "Port Settings...") ---
+    // Whether the port is meant to be open: the user's "Port Open" (and the stored
+    // "PortOpen"). It stays true while the device is gone and the link reconnects; IsLinkUp()
+    // tells whether a device is open at this moment.
     bool IsPortOpen() const { return portOpen; }
     int PortNumber() const { return portNumber; }
-    // Marks the port closed, parks the receive thread, then closes the port.
+    // Marks the port closed, parks the receive thread, then closes the port. Ends any
+    // reconnecting.
     void ClosePort();
-    // Opens the port and lets the thread run on success. False: the port stays closed and the
-    // host tells the user (nothing is shown here).
+    // "Port Open". True: the port is open, or (a network link) connecting on the receive
+    // thread, whose failure then comes as SessionObserver::PortOpenFailed. False: it failed
+    // at once and stays closed; the host tells the user (nothing is shown here). Once open,
+    // the port is kept open across unplugs until ClosePort.
     bool OpenPort();
     // A new port number for the next open; the host closes an open port first.
     void SetPortNumber(int number);
     std::string DevicePath() const;
     int LastOpenError() const;
 
-    // For unattended hosts, called every few seconds: closes a port whose device has gone
-    // (nothing at its path any more, or another device node there now) and tries to open a
-    // closed one. Reconnecting belongs here and nowhere else above the link.
-    enum class PortCheck {
-        Open,    // open, and the device is still there
-        Opened,  // was closed, is open now
-        Lost,    // the device went; the port is closed now, the next check tries again
-        Absent,  // closed, and it still cannot be opened
-    };
-    PortCheck KeepPortOpen();
+    // ===== The link kept open (reconnecting) =====
+    // The port is meant to be open and a device is open now.
+    bool IsLinkUp() const;
+    // Open, connecting, reconnecting (with the path and why) or closed.
+    LinkStatus Link() const;
+    // Tells the observer what changed in the link since it was last told. The ticks call it;
+    // a host that set SessionOptions::linkNews calls it when the news come.
+    void PollLink();
+    // ===== end of the link kept open =====
 
     // --- Statistics commands ("On", "Off") ---
     // "On" after the user chose `chosenName`. True when statistics went on and the flush is
@@ -218,6 +233,7 @@ private:
     // Link watches since the port opened: "No Data" starts set and means something only once
     // the watch has had two chances to see data.
     int watchesSinceOpen = 0;
+    std::uint64_t linkChangesShown = 0;
     // Last, so that it goes first: the thread is joined before the parts it uses.
     std::unique_ptr<CComm> comm;
 };

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "link/LinkStatus.h"
 #include "monitor/MonitorState.h"
 #include "stats/LogRows.h"
 
@@ -52,6 +53,14 @@ public:
     // The line memory's database cannot be used or written (locked by another monitor,
     // damaged, disk full): told once per problem; figures and journal go on in memory.
     virtual void HistoryProblem(const std::string& /*message*/) {}
+    // --- The link kept open ---
+    // The link changed: Reconnecting when the device went (or was not there at start-up),
+    // with the path it tries; Open when it is back (or opened); Connecting while a network
+    // link's first connection is made; Closed when the port was closed.
+    virtual void LinkStatusChanged(const LinkStatus& /*status*/) {}
+    // A "Port Open" whose outcome came later (a network link) failed; the port is closed
+    // again and the host tells the user as for any failed open. `status` says why.
+    virtual void PortOpenFailed(const LinkStatus& /*status*/) {}
 };
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
-// CPU time the receive thread uses with the port open and silent, and after the device vanished;
-// and how often it wakes up for each frame that arrives.
+// CPU time the receive thread uses with the port open and silent, after the device vanished,
+// and while a port kept open looks for its vanished device; and how often it wakes up for each
+// frame that arrives.
 //
 // Run: bench_link_idle [--period=SECONDS] [benchmark flags]; the period defaults to 10 s.
 // The main thread only sleeps while it measures, so the process's CPU time is the receive
@@ -70,9 +71,15 @@ private:
     std::atomic<long>& waits;
 };
 
-// One measurement: a port open on a pty, the thread running; with `vanish` the master side is
-// closed before the clock starts, as when a USB adapter is pulled out.
-void MeasureIdle(benchmark::State& state, bool vanish) {
+enum class Idle {
+    Open,          // open and silent
+    Vanished,      // the master side closed before the clock starts, as a USB adapter pulled out
+    Reconnecting,  // the same with the port kept open: the thread looks for it every 2 s
+};
+
+// One measurement: a port open on a pty, the thread running.
+void MeasureIdle(benchmark::State& state, Idle mode) {
+    const bool vanish = mode != Idle::Open;
     for (auto _ : state) {
         int master = -1;
         int slave = -1;
@@ -94,7 +101,11 @@ void MeasureIdle(benchmark::State& state, bool vanish) {
             std::make_unique<CountingFactory>(waits), resolver);
         comm.SetStartupDelay(0ms);
         comm.Start();
-        comm.SetPortOpen(true);
+        if (mode == Idle::Reconnecting) {
+            comm.OpenKeepingOpen(false);
+        } else {
+            comm.SetPortOpen(true);
+        }
         if (!comm.IsPortOpen()) {
             state.SkipWithError("cannot open the pty");
             ::close(master);
@@ -111,6 +122,9 @@ void MeasureIdle(benchmark::State& state, bool vanish) {
             master = -1;
         }
         std::this_thread::sleep_for(200ms);
+        if (mode == Idle::Reconnecting && comm.Status().state != kestrel::LinkState::Reconnecting) {
+            state.SkipWithError("the kept-open port did not notice the device going");
+        }
 
         long waitsBefore = waits.load();
         double cpuBefore = ProcessCpuSeconds();
@@ -220,14 +234,18 @@ void BM_WakesPerFrameAtOnce(benchmark::State& state) {
 }
 
 void BM_IdleOpenPort(benchmark::State& state) {
-    MeasureIdle(state, false);
+    MeasureIdle(state, Idle::Open);
 }
 void BM_VanishedDevice(benchmark::State& state) {
-    MeasureIdle(state, true);
+    MeasureIdle(state, Idle::Vanished);
+}
+void BM_ReconnectingWhileGone(benchmark::State& state) {
+    MeasureIdle(state, Idle::Reconnecting);
 }
 
 BENCHMARK(BM_IdleOpenPort)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_VanishedDevice)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_ReconnectingWhileGone)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_WakesPerFramePaced)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_WakesPerFrameAtOnce)->Iterations(1)->Unit(benchmark::kSecond);
 

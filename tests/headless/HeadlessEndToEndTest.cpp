@@ -1,5 +1,9 @@
 // kestrel-headless as a real process against real simulators on pseudo-terminals.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -141,6 +145,7 @@ protected:
     }
 
     static bool Connected(const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }
+    static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
 
     void Stop() {
         ASSERT_TRUE(headless.Signal(SIGTERM));
@@ -233,27 +238,129 @@ TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
     ASSERT_TRUE(WaitFor("north", Connected, 8s));
     ASSERT_TRUE(WaitFor("south", Connected, 4s));
 
+    // Unplugged: the link reconnects while the port stays meant to be open.
     a.child.Kill();
     ASSERT_TRUE(WaitFor(
-        "north", [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: CLOSED"; }, 5s));
+        "north", [](const QJsonObject& s) { return Link(s) == u"reconnecting"; }, 5s));
+    EXPECT_EQ(Pane(*Status("north"), "port"), u"PORT: OPENED");
     const long long southBefore = FrameCount(*Status("south"));
+    const long long northBefore = FrameCount(*Status("north"));
+    // Plugged in again at the same path: frames flow within 3 s of the device being back.
     ASSERT_TRUE(a.Start(dirA, simArgs)) << a.Stderr();
+    const auto back = Clock::now();
     ASSERT_TRUE(WaitFor(
         "north",
-        [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED" && Connected(s); },
-        6s));
-    const long long northAfter = FrameCount(*Status("north"));
-    ASSERT_TRUE(WaitFor(
-        "north", [&](const QJsonObject& s) { return FrameCount(s) > northAfter; }, 3s));
+        [&](const QJsonObject& s) { return Link(s) == u"open" && FrameCount(s) > northBefore; },
+        3s));
+    std::cerr << "[ measure  ] frames again "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - back).count()
+              << " ms after the device came back\n";
+    ASSERT_TRUE(WaitFor("north", Connected, 6s));
     EXPECT_GT(FrameCount(*Status("south")), southBefore);
     Stop();
     const std::string log = Log();
-    // The link watch may or may not have seen the short outage; the port checks have.
-    const auto gone = log.find("north: device " + link + " has gone; PORT: CLOSED\n");
+    const auto gone = log.find("north: Link lost, reconnecting to " + link + "\n");
     ASSERT_NE(gone, std::string::npos) << log;
     EXPECT_NE(log.find("north: PORT: OPENED\n", gone), std::string::npos) << log;
     EXPECT_EQ(log.find("south: MUX NOT CONNECTED"), std::string::npos) << log;
 }
+
+// The simulator's line behind a real ser2net, raw and with RFC 2217: decoded through it, the
+// outage of the server seen and bridged, and the recording going on across it.
+class Ser2netEndToEnd : public HeadlessEndToEnd, public ::testing::WithParamInterface<bool> {
+protected:
+    static std::string Ser2net() {
+        for (const char* p : {"/usr/sbin/ser2net", "/usr/bin/ser2net"}) {
+            if (::access(p, X_OK) == 0) {
+                return p;
+            }
+        }
+        return {};
+    }
+    // A port nobody listens on now (the kernel hands out a fresh one each time).
+    static int FreePort() {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        int port = 0;
+        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            port = ntohs(a.sin_port);
+        }
+        ::close(s);
+        return port;
+    }
+    bool StartSer2net() {
+        return server.Start(Ser2net(),
+                            {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
+                            Path("ser2net.out"), Path("ser2net.err"));
+    }
+    void TearDown() override {
+        HeadlessEndToEnd::TearDown();
+        server.Kill();
+    }
+    Child server;
+};
+
+TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
+    if (Ser2net().empty()) {
+        GTEST_SKIP() << "ser2net is not installed";
+    }
+    const bool rfc2217 = GetParam();
+    const std::string line = Path("mux-line");
+    ASSERT_TRUE(a.Start(dirA, {"--scenario", "quiet", "--rate", "4", "--link", line}))
+        << a.Stderr();
+    const int port = FreePort();
+    ASSERT_GT(port, 0);
+    std::ofstream(Path("ser2net.yaml"))
+        << "connection: &mux\n"
+        << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << port
+        << "\n  connector: serialdev," << line << ",9600n81,local\n";
+    ASSERT_TRUE(StartSer2net());
+    const std::string device =
+        std::string(rfc2217 ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(headless.Start(KESTREL_HEADLESS_PROGRAM,
+                               {"--device", device, "--name", "mux", "--record", Path("mux.csv"),
+                                "--status-dir", dir.path().toStdString()},
+                               Path("headless.out"), Path("headless.err"), {"LC_ALL=C"}));
+    ASSERT_TRUE(WaitFor(
+        "mux", [](const QJsonObject& s) { return Connected(s) && FrameCount(s) >= 4; }, 8s));
+
+    // The server goes: the link is lost and looked for; the MUX counts as not connected.
+    ASSERT_TRUE(server.Signal(SIGTERM) && server.WaitExit(5s));
+    ASSERT_TRUE(WaitFor(
+        "mux", [](const QJsonObject& s) { return Link(s) == u"reconnecting" && !Connected(s); },
+        4s));
+    const long long before = FrameCount(*Status("mux"));
+    ASSERT_TRUE(StartSer2net());
+    ASSERT_TRUE(WaitFor(
+        "mux", [&](const QJsonObject& s) { return Connected(s) && FrameCount(s) > before; }, 6s));
+    EXPECT_TRUE((*Status("mux"))[QStringLiteral("statistics")].toBool());
+    Stop();
+    const std::string log = Log();
+    EXPECT_NE(log.find("mux: Link lost, reconnecting to " + device + "\n"), std::string::npos)
+        << log;
+    // One recording across the outage: on, connected, the loss, connected again, off; after
+    // each connection the first frame may bring an alarm row with what it carries (none here).
+    bool crlf = false;
+    const auto rows = Rows(ReadFile(Path("mux.csv")), crlf);
+    std::vector<std::size_t> marks;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (Matches(rows[i], ",NC,{10}")) {
+            marks.push_back(i);
+        } else {
+            EXPECT_TRUE(Matches(rows[i], ",{10,11}")) << Show(rows);  // alarm or connected
+        }
+    }
+    ASSERT_EQ(marks.size(), 2u) << Show(rows);
+    EXPECT_EQ(marks[0], 0u) << Show(rows);
+    EXPECT_TRUE(marks[1] >= 2 && marks[1] + 2 < rows.size()) << Show(rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Ser2netEndToEnd, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Rfc2217" : "RawTcp"; });
 
 TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
     struct Case {

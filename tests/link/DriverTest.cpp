@@ -14,31 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class DriverTest : public ::testing::Test {
-protected:
-    DriverTest() {
-        resolver.SetPath(1, "fake-com1");
-        resolver.SetPath(3, "fake-com3");
-        resolver.SetPath(4, "fake-com4");
-        line = ports->Add("fake-com1");
-    }
-    CComm& Comm() {
-        if (!comm) {
-            comm =
-                std::make_unique<CComm>(state, frameMutex, recorder.Callback(),
-                                        std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
-        }
-        return *comm;
-    }
-
-    MonitorState state;
-    std::mutex frameMutex;
-    test::HandOverRecorder recorder;
-    DeviceResolver resolver;
-    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
-    std::shared_ptr<FakeSerialLine> line;
-    std::unique_ptr<CComm> comm;
-};
+using DriverTest = test::FakeCommTest;
 
 TEST(DeviceResolverTest, MapsPortNamesToPaths) {
     DeviceResolver r;

@@ -1,6 +1,8 @@
-// Helpers shared by the link tests: a hand-over recorder, waiting for conditions, a pty pair.
+// Helpers shared by the link tests: a hand-over recorder, waiting for conditions, a pty pair,
+// and a driver over fake ports.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "link/CComm.h"
+#include "link/FakeSerialDevice.h"
 
 namespace kestrel::test {
 
@@ -127,6 +130,39 @@ struct PtyPair {
     bool Send(std::string_view bytes) const {
         return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
+};
+
+// A driver over fake ports: COM1 to COM4 resolve to "fake-comN", and only fake-com1 has a
+// line behind it until a test adds more. Its hand-overs are recorded; the thread, once
+// started, begins without the start-up delay.
+class FakeCommTest : public ::testing::Test {
+protected:
+    FakeCommTest() {
+        for (int n = 1; n <= 4; ++n) {
+            resolver.SetPath(n, "fake-com" + std::to_string(n));
+        }
+        line = ports->Add("fake-com1");
+        comm = std::make_unique<CComm>(state, frameMutex, recorder.Callback(),
+                                       std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
+        comm->SetStartupDelay(std::chrono::milliseconds(0));
+    }
+    ~FakeCommTest() override { comm->Shutdown(); }
+    CComm& Comm() { return *comm; }
+    // The main frame's order: open, and resume only when the port is open.
+    void OpenAndRun() {
+        comm->Start();
+        comm->SetPortOpen(true);
+        ASSERT_EQ(comm->IsPortOpen(), 1);
+        comm->ResumeThread();
+    }
+
+    MonitorState state;
+    std::mutex frameMutex;
+    HandOverRecorder recorder;
+    DeviceResolver resolver;
+    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
+    std::shared_ptr<FakeSerialLine> line;
+    std::unique_ptr<CComm> comm;
 };
 
 }  // namespace kestrel::test

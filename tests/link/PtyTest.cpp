@@ -63,6 +63,16 @@ protected:
         ASSERT_EQ(comm.IsPortOpen(), 1) << comm.LastOpenError();
         comm.ResumeThread();
     }
+    // The port commands' order for a change of port: park, close, renumber, open, resume.
+    static void Reopen(CComm& comm, int port) {
+        comm.SuspendThread();
+        comm.SetPortOpen(false);
+        EXPECT_EQ(comm.IsPortOpen(), 0);
+        comm.SetPortNumber(port);
+        comm.SetPortOpen(true);
+        ASSERT_EQ(comm.IsPortOpen(), 1) << comm.LastOpenError();
+        comm.ResumeThread();
+    }
 
     test::PtyPair pty;
     test::PtyPair other;
@@ -150,18 +160,10 @@ TEST_F(PtyTest, ReopenOnTheSameAndAnotherPathDeliversAgainWithoutANewThread) {
     ASSERT_TRUE(pty.Send("one"));
     ASSERT_TRUE(recorder.WaitForBytes(3));
 
-    auto reopen = [&](int port) {
-        comm->SuspendThread();
-        comm->SetPortOpen(false);
-        comm->SetPortNumber(port);
-        comm->SetPortOpen(true);
-        ASSERT_EQ(comm->IsPortOpen(), 1) << comm->LastOpenError();
-        comm->ResumeThread();
-    };
-    reopen(1);
+    Reopen(*comm, 1);
     ASSERT_TRUE(pty.Send("two"));
     ASSERT_TRUE(recorder.WaitForBytes(6));
-    reopen(2);
+    Reopen(*comm, 2);
     ASSERT_TRUE(other.Send("three"));
     ASSERT_TRUE(recorder.WaitForBytes(11));
     EXPECT_EQ(recorder.Joined(), "onetwothree");
@@ -216,15 +218,10 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     EXPECT_LE(waits.load() - before, 20u);
     // The hung-up terminal polls readable every time, but that is no sign of life.
     EXPECT_EQ(recorder.Count(), handOvers);
-    comm->IsModemActive();
-    comm->SuspendThread();
-    comm->SetPortOpen(false);
-    EXPECT_EQ(comm->IsPortOpen(), 0);
+    // A terminal without its far end has no MUX behind it.
+    EXPECT_EQ(comm->IsModemActive(), 0);
     // The receive thread carries on with another port.
-    comm->SetPortNumber(2);
-    comm->SetPortOpen(true);
-    ASSERT_EQ(comm->IsPortOpen(), 1);
-    comm->ResumeThread();
+    Reopen(*comm, 2);
     ASSERT_TRUE(other.Send("again"));
     ASSERT_TRUE(recorder.WaitForBytes(10));
 }

@@ -15,25 +15,8 @@ using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-class ReceiveThreadTest : public ::testing::Test {
+class ReceiveThreadTest : public test::FakeCommTest {
 protected:
-    ReceiveThreadTest() {
-        resolver.SetPath(1, "fake-com1");
-        resolver.SetPath(2, "fake-com2");
-        line = ports->Add("fake-com1");
-        comm = std::make_unique<CComm>(state, frameMutex, recorder.Callback(),
-                                       std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
-        comm->SetStartupDelay(0ms);
-    }
-    ~ReceiveThreadTest() override { comm->Shutdown(); }
-
-    // The main frame's order: open, and resume only when the port is open.
-    void OpenAndRun() {
-        comm->Start();
-        comm->SetPortOpen(true);
-        ASSERT_EQ(comm->IsPortOpen(), 1);
-        comm->ResumeThread();
-    }
     // Waits for one more hand-over after a marker burst, so that every hand-over caused by
     // what came before is known to be recorded.
     void Settle() {
@@ -48,14 +31,6 @@ protected:
         sizes.pop_back();
         return sizes;
     }
-
-    MonitorState state;
-    std::mutex frameMutex;
-    test::HandOverRecorder recorder;
-    DeviceResolver resolver;
-    std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
-    std::shared_ptr<FakeSerialLine> line;
-    std::unique_ptr<CComm> comm;
 };
 
 struct BurstCase {
@@ -223,6 +198,54 @@ TEST_F(ReceiveThreadTest, VanishedDeviceHandsOverWhatWasQueuedThenNothingAndDoes
     comm->SuspendThread();
     comm->SetPortOpen(false);
     EXPECT_EQ(comm->IsPortOpen(), 0);
+}
+
+// A port kept open is closed when its device hangs up and opened again, with the whole open
+// order, once it is back; looked for at the first period, then at the slower one.
+TEST_F(ReceiveThreadTest, DeviceKeptOpenIsLookedForAndReopenedWhenBack) {
+    comm->SetRetryPeriods(RetryPeriods{20ms, 150ms, 100ms});
+    comm->Start();
+    ASSERT_EQ(comm->OpenKeepingOpen(false), CComm::OpenStart::Opened);
+    comm->ResumeThread();
+    line->Deliver("x");
+    ASSERT_TRUE(recorder.WaitFor(1));
+
+    line->SetOpenError(ENOENT);
+    line->HangUp();
+    ASSERT_TRUE(test::Eventually([&] { return comm->Status().state == LinkState::Reconnecting; }));
+    EXPECT_EQ(comm->IsPortOpen(), 0);
+    EXPECT_FALSE(line->IsOpen());
+    EXPECT_EQ(comm->Status().path, "fake-com1");
+    const auto attempts = [&] { return ports->OpenAttempts().size(); };
+    const auto lost = attempts();
+    std::this_thread::sleep_for(100ms);  // about five at 20 ms
+    const auto early = attempts() - lost;
+    EXPECT_GE(early, 2u);
+    EXPECT_LE(early, 8u);
+    std::this_thread::sleep_for(300ms);  // two at most at 150 ms
+    EXPECT_LE(attempts() - lost - early, 3u);
+
+    line->ClearCalls();
+    line->HangUp(false);
+    line->SetOpenError(0);
+    ASSERT_TRUE(test::Eventually([&] { return comm->Status().state == LinkState::Open; }));
+    EXPECT_EQ(comm->IsPortOpen(), 1);
+    EXPECT_THAT(line->Calls(), ElementsAre("Open", "SetEventMask 1", "Purge", "GetState",
+                                           "SetState", "SETRTS", "CLRDTR"));
+    line->Deliver("y");
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_THAT(recorder.Texts(), ElementsAre("x", "y"));
+
+    // Closing ends the looking.
+    line->HangUp();
+    ASSERT_TRUE(test::Eventually([&] { return comm->Status().state == LinkState::Reconnecting; }));
+    comm->SuspendThread();
+    comm->SetPortOpen(false);
+    EXPECT_EQ(comm->Status().state, LinkState::Closed);
+    comm->ResumeThread();
+    const auto closed = attempts();
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(attempts(), closed);
 }
 
 TEST_F(ReceiveThreadTest, BytesTricklingInAtLineSpeedAreHandedOverAsOneBurst) {

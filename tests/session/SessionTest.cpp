@@ -11,6 +11,7 @@
 #include "link/FakeSerialDevice.h"
 #include "performance/HistoryStore.h"
 #include "session/MuxSession.h"
+#include "tests/link/LinkTestSupport.h"
 
 namespace kestrel::test {
 namespace {
@@ -34,6 +35,13 @@ public:
     void StatisticsChanged(bool on) override { events.push_back(on ? "stats on" : "stats off"); }
     void StatisticsNotice(const std::string& m) override { events.push_back("notice: " + m); }
     void HistoryProblem(const std::string& m) override { events.push_back("history: " + m); }
+    void LinkStatusChanged(const LinkStatus& l) override {
+        static const char* const kStates[] = {"closed", "connecting", "open", "reconnecting"};
+        events.push_back(std::string("link ") + kStates[static_cast<int>(l.state)]);
+    }
+    void PortOpenFailed(const LinkStatus& l) override {
+        events.push_back("open failed: " + l.detail);
+    }
 
     std::array<std::string, 4> Ber() {
         std::lock_guard<std::mutex> lock(berMutex);
@@ -73,6 +81,8 @@ protected:
             return it == nodes.end() ? std::nullopt : std::optional(it->second);
         };
         o.startupDelay = 0ms;
+        o.retry = RetryPeriods{20ms, 200ms, 100ms};
+        o.resolver.SetPath(2, "rfc2217://ts-north:2001");
         o.observer = &recorder;
         session = std::make_unique<MuxSession>(std::move(o));
     }
@@ -127,53 +137,96 @@ TEST_F(SessionTest, StartAndCloseFollowTheWindowsOrders) {
                                                "JoinThread", "StatisticsOff"}));
     EXPECT_EQ(session->Comm()->ExitCode(), CComm::kExitOrderly);
     EXPECT_FALSE(line->IsOpen());
-    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"stats on", "stats off"}));
+    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"link open", "stats on", "stats off"}));
     EXPECT_EQ(Rows("day.csv"),
               "05/03/24,14:07:09,NC,,,,,,,,,,\r\n"
               "05/03/24,14:07:09,NC,,,,,,,,,,\r\n");
     EXPECT_EQ(Rows("dayG821.csv"), "05/03/24,14:07:09,NC\r\n05/03/24,14:07:09,NC\r\n");
 }
 
-TEST_F(SessionTest, AbsentDeviceLeavesTheThreadSuspendedAndTheChecksReopenIt) {
-    ASSERT_FALSE(session->StartLink(1, true));
+// The port stored open is meant to be open whether its device is there or not: it is waited
+// for, lost and found again by the receive thread, and only "Port Open" unticked ends that.
+TEST_F(SessionTest, APortMeantOpenFollowsItsDeviceAwayAndBack) {
+    ASSERT_TRUE(session->StartLink(1, true));  // nothing there: still meant to be open
     session->ResumeIfOpen();
-    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    EXPECT_EQ(session->Comm()->SuspendCount(), 0);  // the thread looks for the device
     EXPECT_EQ(session->LastOpenError(), ENOENT);
-    EXPECT_EQ(session->DevicePath(), kDevice);
+    EXPECT_EQ(session->Link().path, kDevice);
 
-    // Each step: what happens to the device, then what the check finds and the suspension
-    // count after it (0 while open, 1 while closed).
+    // Each step: what happens to the device, the link state it leads to, and what the
+    // observer hears at the next poll.
     struct Step {
         const char* change;
-        MuxSession::PortCheck found;
-        int suspended;
+        LinkState state;
+        std::vector<std::string> heard;
     };
-    using P = MuxSession::PortCheck;
     const Step steps[] = {
-        {"none", P::Absent, 1},  {"plug", P::Opened, 0}, {"none", P::Open, 0},
-        {"replace", P::Lost, 1}, {"none", P::Opened, 0}, {"unplug", P::Lost, 1},
-        {"none", P::Absent, 1},  {"plug", P::Opened, 0},
+        {"none", LinkState::Reconnecting, {"link reconnecting"}},
+        {"plug", LinkState::Open, {"link open"}},
+        {"unplug", LinkState::Reconnecting, {"link reconnecting"}},
+        {"plug", LinkState::Open, {"link open"}},
+        {"replace", LinkState::Open, {"link open"}},  // found at once, as another node
+        {"close", LinkState::Closed, {"link closed"}},
     };
     for (const Step& s : steps) {
         const std::string change = s.change;
+        const auto changes = session->Link().changes;
         if (change == "plug") {
             line = ports->Add(kDevice);
             line->HangUp(false);
             nodes[kDevice] = DeviceIdentity{1, 1};
+        } else if (change == "unplug") {
+            line->HangUp(true);  // the receive thread sees it hang up
         } else if (change == "replace") {
             nodes[kDevice] = DeviceIdentity{1, 2};  // another node at the same path
-        } else if (change == "unplug") {
-            line->HangUp(true);
-            line->SetOpenError(ENOENT);
-            nodes.erase(kDevice);
+            session->LinkWatch();
+        } else if (change == "close") {
+            session->ClosePort();
         }
-        if (change == "plug") {
-            line->SetOpenError(0);
+        if (change != "none" && change != "close") {
+            ASSERT_TRUE(Eventually([&] {
+                const LinkStatus l = session->Link();
+                return l.changes > changes + (change == "replace") && l.state == s.state;
+            })) << change;
         }
-        EXPECT_EQ(session->KeepPortOpen(), s.found) << change;
-        EXPECT_EQ(session->Comm()->SuspendCount(), s.suspended) << change;
-        EXPECT_EQ(session->IsPortOpen(), s.suspended == 0) << change;
+        EXPECT_EQ(session->Link().state, s.state) << change;
+        session->PollLink();
+        auto heard = recorder.Take();
+        std::erase_if(heard, [](const std::string& e) { return e.rfind("link", 0) != 0; });
+        if (change == "replace") {
+            heard.erase(heard.begin(), heard.end() - 1);  // reconnecting, then open
+        }
+        EXPECT_EQ(heard, s.heard) << change;
+        EXPECT_EQ(session->IsPortOpen(), change != "close") << change;
+        EXPECT_EQ(session->IsLinkUp(), s.state == LinkState::Open) << change;
     }
+    // Closed: the thread is parked and nothing looks for the device any more.
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    line->HangUp(true);
+    const auto attempts = ports->OpenAttempts().size();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ports->OpenAttempts().size(), attempts);
+}
+
+// "Port Open" is the user's own try: a device that is not there is reported at once (a local
+// one) or when the connection failed (a network one), and not tried again.
+TEST_F(SessionTest, AUsersOpenThatFailsIsFinal) {
+    ASSERT_FALSE(session->StartLink(1, false));
+    EXPECT_FALSE(session->OpenPort());
+    EXPECT_EQ(session->LastOpenError(), ENOENT);
+    session->SetPortNumber(2);
+    EXPECT_TRUE(session->OpenPort());  // connecting on the receive thread
+    EXPECT_EQ(session->Comm()->SuspendCount(), 0);
+    ASSERT_TRUE(Eventually([&] { return session->Link().state == LinkState::Closed; }));
+    session->PollLink();
+    EXPECT_EQ(session->Link().error, ENOENT);
+    EXPECT_FALSE(session->IsPortOpen());
+    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
+    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"link closed", "link connecting",
+                                                         "link closed", "open failed: "}));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ports->OpenAttempts(),
+              (std::vector<std::string>{kDevice, "rfc2217://ts-north:2001"}));
 }
 
 TEST_F(SessionTest, PortCommandsSuspendBeforeCloseAndResumeAfterOpen) {
@@ -184,7 +237,7 @@ TEST_F(SessionTest, PortCommandsSuspendBeforeCloseAndResumeAfterOpen) {
     EXPECT_EQ(session->Comm()->SuspendCount(), 1);
     // A closed port counts as not connected without asking the line.
     session->LinkWatch();
-    EXPECT_EQ(recorder.Take(), std::vector<std::string>{"not connected"});
+    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"link closed", "not connected"}));
     line->SetOpenError(EACCES);
     EXPECT_FALSE(session->OpenPort());
     EXPECT_EQ(session->LastOpenError(), EACCES);

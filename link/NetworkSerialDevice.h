@@ -1,0 +1,79 @@
+// A MUX's serial line behind a terminal server: raw TCP, or Telnet with the COM-PORT-OPTION
+// (RFC 2217), over a POSIX socket, behind the same interface as a local tty.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "link/SerialDevice.h"
+#include "link/Telnet.h"
+
+namespace kestrel {
+
+struct NetworkAddress {
+    bool rfc2217 = false;
+    std::string host;  // without the brackets of an IPv6 address
+    std::string port;
+};
+// Whether the path names a network link at all (its scheme), well formed or not.
+bool IsNetworkPath(const std::string& path);
+// "tcp://HOST:PORT" or "rfc2217://HOST:PORT" ("[v6addr]:PORT" too); nothing otherwise.
+std::optional<NetworkAddress> ParseNetworkPath(const std::string& path);
+
+class NetworkSerialDevice : public SerialDevice {
+public:
+    // How long a connection and its negotiation may take before the open gives up, and how
+    // long a server may take to answer the line settings.
+    static constexpr std::chrono::seconds kAnswerLimit{5};
+
+    NetworkSerialDevice() = default;
+    ~NetworkSerialDevice() override;
+    NetworkSerialDevice(const NetworkSerialDevice&) = delete;
+    NetworkSerialDevice& operator=(const NetworkSerialDevice&) = delete;
+
+    int Open(const std::string& path) override;
+    void Close() override;
+    bool GetState(Dcb& dcb) override;
+    int SetState(const Dcb& dcb) override;
+    bool SetEventMask(unsigned mask) override;
+    bool Purge() override;
+    bool SetRts(bool on) override;
+    bool SetDtr(bool on) override;
+    ModemQuery GetModemLines(unsigned& lines) override;
+    long QueuedBytes() override;
+    long Read(void* buffer, std::size_t n) override;
+    unsigned Wait(int wakeFd) override;
+    void SetCancelDescriptor(int fd) override { cancelFd = fd; }
+    std::string FailureDetail() const override { return detail; }
+
+private:
+    enum class Ready { Yes, TimedOut, Cancelled, Failed };
+    // Waits for `events` on the socket until the deadline or a cancel.
+    Ready PollSocket(short events, std::chrono::steady_clock::time_point deadline);
+    // Takes everything the socket has without blocking, decodes it and answers the server.
+    void Pump();
+    // Pumps until `done` holds, the deadline passes, the server goes or a cancel comes; 0 or
+    // the errno of why not (ETIMEDOUT, ECANCELED, ECONNRESET).
+    template <class Done>
+    int PumpUntil(Done done, std::chrono::steady_clock::time_point deadline);
+    bool Send(const std::string& bytes);
+    int Fail(int error, const std::string& why);
+
+    int fd = -1;
+    int cancelFd = -1;
+    bool rfc2217 = false;
+    std::string name;  // "HOST:PORT" for the messages
+    std::string detail;
+    unsigned eventMask = 0;
+    telnet::Client client;
+    std::string data;  // line data decoded and not yet read
+    bool hungUp = false;
+    std::mutex sendMutex;  // the receive thread's replies and the host's line requests
+    // -1 until the server reports a modem line on; read by the host's thread.
+    std::atomic<int> modemState{-1};
+};
+
+}  // namespace kestrel
