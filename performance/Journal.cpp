@@ -75,7 +75,7 @@ void Journal::Adopt(const std::vector<JournalEntry>& stored, std::int64_t next) 
     nextId = std::max(nextId, next);
     for (int s = kFirstLinkState; s < kJournalStates; ++s) {
         if (open[static_cast<std::size_t>(s)] != 0)
-            link = static_cast<LinkState>(s - kFirstLinkState + 1);
+            link = static_cast<LineCondition>(s - kFirstLinkState + 1);
     }
     Trim();
 }
@@ -124,12 +124,12 @@ void Journal::OnFrame(const FrameSecond& f, std::time_t t) {
     Trim();
 }
 
-void Journal::OnLink(LinkState state, std::time_t t) {
+void Journal::OnLink(LineCondition state, std::time_t t) {
     if (state == link)
         return;
-    if (link != LinkState::Up)
+    if (link != LineCondition::Up)
         Set(kFirstLinkState + static_cast<int>(link) - 1, false, t);
-    if (state != LinkState::Up) {
+    if (state != LineCondition::Up) {
         // The supervision clears the decoded states while the link is down, and so do we.
         for (int s = 0; s < kFirstLinkState; ++s)
             Set(s, false, t);
@@ -142,7 +142,7 @@ void Journal::OnLink(LinkState state, std::time_t t) {
 void Journal::EndAll(std::time_t t) {
     for (int s = 0; s < kJournalStates; ++s)
         Set(s, false, t);
-    link = LinkState::Up;
+    link = LineCondition::Up;
 }
 
 bool Journal::Acknowledge(std::int64_t id, std::time_t t) {

@@ -18,7 +18,7 @@ enum class Severity { Critical, Major, Minor };
 const char* SeverityName(Severity severity);  // "critical", "major", "minor"
 
 // What the link layer and the supervision know about the line, worst first when several hold.
-enum class LinkState { Up, PortClosed, NotConnected, NoData };
+enum class LineCondition { Up, PortClosed, NotConnected, NoData };
 
 // Journal states: the eight 34 Mbit/s indications (0..7, event-log column order), the 64
 // tributary states (8 + 2k no signal and 9 + 2k code errors of tributary index k), then the
@@ -54,7 +54,7 @@ public:
 
     // The monitored states as one applied frame leaves them.
     void OnFrame(const FrameSecond& frame, std::time_t t);
-    void OnLink(LinkState state, std::time_t t);
+    void OnLink(LineCondition state, std::time_t t);
     // Ends every open entry: monitoring stops, nothing is known after t.
     void EndAll(std::time_t t);
 
@@ -64,7 +64,7 @@ public:
     // Entries in memory that were active at or after `since`, in id order.
     std::vector<JournalEntry> Entries(std::time_t since, bool unacknowledgedOnly) const;
     const std::deque<JournalEntry>& All() const { return entries; }
-    LinkState Link() const { return link; }
+    LineCondition Link() const { return link; }
 
     // Entries changed since the store last took them; the store hands back what it wrote.
     std::vector<JournalEntry> Unwritten() const;
@@ -82,7 +82,7 @@ private:
     std::array<std::int64_t, kJournalStates> open{};  // id of the open entry, 0 when none
     std::vector<std::int64_t> dirty;                   // ids changed and not yet stored
     std::int64_t nextId = 1;
-    LinkState link = LinkState::Up;
+    LineCondition link = LineCondition::Up;
 };
 
 }  // namespace kestrel

@@ -59,7 +59,7 @@ void LineMemory::OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond
     AfterAdvance();
 }
 
-void LineMemory::OnLinkState(LinkState state, std::time_t now) {
+void LineMemory::OnLinkState(LineCondition state, std::time_t now) {
     if (closed)
         return;
     Start(now);

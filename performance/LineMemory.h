@@ -49,7 +49,7 @@ public:
     // a second already closed counts in the first open one.
     void OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond);
     // The link as supervision sees it; a state other than Up ends the decoded states.
-    void OnLinkState(LinkState state, std::time_t now);
+    void OnLinkState(LineCondition state, std::time_t now);
     // Closes the seconds before now - 1 (one second of grace for frames still on their way);
     // those without a frame are not measured. Commits the journal changes of the frames
     // since the last tick, and writes the current intervals when due.

@@ -387,13 +387,13 @@ void MuxSession::FeedMemory() {
 void MuxSession::NoteLinkState() {
     // The frames that came before the change belong before it.
     FeedMemory();
-    LinkState link = LinkState::Up;
+    LineCondition link = LineCondition::Up;
     if (!portOpen) {
-        link = LinkState::PortClosed;
+        link = LineCondition::PortClosed;
     } else if (state.connected.load() == 0) {
-        link = LinkState::NotConnected;
+        link = LineCondition::NotConnected;
     } else if (state.noData.load() != 0 && watchesSinceOpen >= 2) {
-        link = LinkState::NoData;
+        link = LineCondition::NoData;
     }
     memory.OnLinkState(link, WallNow());
 }
