@@ -92,7 +92,8 @@ bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
     std::vector<std::string> args{"--settings-dir", settingsDir.toStdString(), "--device",
                                   "COM1=" + devicePath};
     std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
-                                 "XDG_RUNTIME_DIR=" + dir.path().toStdString(), "LC_ALL=C",
+                                 "XDG_RUNTIME_DIR=" + dir.path().toStdString(),
+                                 "XDG_DATA_HOME=" + dir.path().toStdString(), "LC_ALL=C",
                                  "KESTREL_STATUS_FILE="};
     if (statusByEnvironment) {
         env.back() += statusPath;

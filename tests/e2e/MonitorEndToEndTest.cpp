@@ -155,6 +155,39 @@ TEST_F(EndToEnd, NoDataShowsDuringSilenceAndTheLedsGoDark) {
     EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
 }
 
+TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
+    // The monitor opens a stable path, as a by-id link of a USB adapter; the simulator makes it.
+    const std::string link = dir.filePath(QStringLiteral("ttyMUX")).toStdString();
+    const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "2", "--link", link};
+    ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
+    ASSERT_TRUE(monitor.Start(dir, link));
+    ASSERT_TRUE(monitor.WaitFor(
+        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; },
+        10s));
+
+    // Pulled out: the pseudo-terminal's master closes and the link goes.
+    sim.child.Kill();
+    const auto goneAt = Clock::now();
+    auto s = monitor.WaitFor(
+        [](const QJsonObject& s) {
+            return Pane(s, "data") == u"No Data" && Pane(s, "mux") == u"MUX NOT CONNECTED";
+        },
+        9s);
+    ASSERT_TRUE(s) << "the unplug went unnoticed";
+    EXPECT_LE(Clock::now() - goneAt, 7500ms);
+    EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED") << "the port is meant to stay open";
+
+    // Plugged in again at the same path: frames flow within a few seconds.
+    ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
+    const auto backAt = Clock::now();
+    const long long before = FrameCount(*s);
+    ASSERT_TRUE(monitor.WaitFor(
+        [before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
+        << "frames did not come back";
+    EXPECT_LE(Clock::now() - backAt, 3500ms);
+    CloseBoth();
+}
+
 // SIGTERM is what the other tests close with; the other two stop signals close the same way.
 class CloseOnSignal : public EndToEnd, public ::testing::WithParamInterface<int> {};
 
