@@ -45,7 +45,8 @@ CDeviceDlg::CDeviceDlg(DeviceLister lister, int portNumber, const std::string& s
     setWindowTitle(QStringLiteral("Serial Device for COM%1").arg(portNumber));
     auto* layout = new QVBoxLayout(this);
     auto* caption = new QLabel(
-        QStringLiteral("&Serial adapters plugged in (the one chosen is stored for COM%1):")
+        QStringLiteral("&Serial adapters plugged in. The one chosen is stored for COM%1 and used "
+                       "from the next start:")
             .arg(portNumber),
         this);
     list = new QListWidget(this);
