@@ -25,6 +25,7 @@
 #include "frame/Placement.h"
 #include "frame/SessionBinding.h"
 #include "frame/StatusPanes.h"
+#include "performance/HistoryStore.h"
 #include "store/CKestrelDoc.h"
 
 namespace kestrel {
@@ -42,6 +43,12 @@ SessionOptions SessionOptionsOf(FrameEnvironment& env) {
     o.clock = env.clock;
     o.sleep = env.sleep;
     o.trace = env.trace;
+    o.retry = env.retry;
+    // The line memory is named after the port stored at start-up. A port chosen later in the
+    // port settings goes on into the same database until the program ends: one run, one
+    // file, and the next start opens the one of the port then stored.
+    const int port = env.settings ? env.settings->ReadActivePort() : 1;
+    o.historyPath = DefaultHistoryPath("COM" + std::to_string(port));
     return o;
 }
 
@@ -65,12 +72,17 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
             env.prompts->Notice(this, message, QStringLiteral("Kestrel"));
         }
     };
+    view.linkLost = [this](const QString& lost) { ShowLinkLost(lost); };
+    view.openFailed = [this](const LinkStatus& status) {
+        monitorCommands->ShowOpenFailure(status);
+    };
     binding = std::make_unique<SessionBinding>(SessionOptionsOf(env), std::move(view));
     auto update = [this] { RunUpdateHandlers(); };
     menus = std::make_unique<CommandMenus>(*this, update);
     documents =
         std::make_unique<DocumentCommands>(*this, env.document, env.settings, env.prompts, *menus);
-    monitorCommands = std::make_unique<MonitorCommands>(*this, *binding, env.prompts, update);
+    monitorCommands = std::make_unique<MonitorCommands>(*this, *binding, env.prompts, update,
+                                                        env.settings, env.listDevices);
     help = std::make_unique<HelpCommands>(*this, env.prompts);
     documents->Bind();
     BindViewCommands();
@@ -145,7 +157,8 @@ int CMainFrame::OnCreate() {
     Trace("CreateAlarmBar");
     BuildAlarmBar();
 
-    // A failed open at start-up shows no message; the pane says "PORT: CLOSED".
+    // A device that is not there at start-up shows no message: the port stays meant to be
+    // open, the receive thread looks for the device, and "PortOpen" stays as it was.
     session.StartLink(session.PortNumber(), storedOpen);
 
     Trace("StartTimers");
@@ -155,6 +168,8 @@ int CMainFrame::OnCreate() {
     }
     env.sleep(1000ms);
     session.ResumeIfOpen();
+    // A device missing from the start is told as one lost.
+    session.PollLink();
     if (placed) {
         ApplyPlacement(placement);
     } else {
@@ -178,6 +193,21 @@ void CMainFrame::BuildAlarmBar() {
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, alarmBar);
     alarmBar->show();
+}
+
+void CMainFrame::ShowLinkLost(const QString& lost) {
+    if (QLabel* port = Pane(cmd::kIndicatorPort)) {
+        port->setToolTip(lost);
+    }
+    if (!panes) {
+        return;
+    }
+    // Short: the message covers the panes while it stands.
+    if (lost.isEmpty()) {
+        panes->Bar()->clearMessage();
+    } else {
+        panes->Bar()->showMessage(lost, kLinkLostMessageMs);
+    }
 }
 
 bool CMainFrame::OnClose() {

@@ -12,9 +12,11 @@
 #include <string>
 
 #include "display/LedIcons.h"
+#include "frame/CDeviceDlg.h"
 #include "frame/PortSettings.h"
 #include "frame/UserPrompts.h"
 #include "link/CComm.h"
+#include "link/LinkStatus.h"
 #include "monitor/MonitorState.h"
 #include "store/SettingsStore.h"
 
@@ -58,12 +60,18 @@ struct FrameEnvironment {
     std::function<void(const char*)> trace;
     // False in tests that call the ticks themselves.
     bool runTimers = true;
+    // How often a device that went is looked for.
+    RetryPeriods retry;
+    // The serial adapters present, for "Device..."; empty: the system's.
+    DeviceLister listDevices;
 };
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     explicit CMainFrame(FrameEnvironment environment, QWidget* parent = nullptr);
+    // How long the status bar says that the link is lost.
+    static constexpr int kLinkLostMessageMs = 5000;
     ~CMainFrame() override;
 
     // The creation handler: 0 to go on, -1 when creation failed.
@@ -129,6 +137,7 @@ private:
     void Trace(const char* step) const;
     void BindViewCommands();
     void BuildAlarmBar();
+    void ShowLinkLost(const QString& lost);
 
     FrameEnvironment env;
     std::unique_ptr<SessionBinding> binding;

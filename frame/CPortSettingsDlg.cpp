@@ -102,6 +102,16 @@ CPortSettingsDlg::CPortSettingsDlg(const PortSettings& settings, QWidget* parent
     cancel->setObjectName(QStringLiteral("2"));
     cancel->setGeometry(du.Rect(123, 120, 40, 14));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    // Beside the port list, under OK: which adapter the selected COM port is.
+    auto* device = new QPushButton(QStringLiteral("De&vice..."), this);
+    device->setObjectName(QStringLiteral("device"));
+    device->setAccessibleName(QStringLiteral("Device for the selected port"));
+    device->setGeometry(du.Rect(123, 27, 40, 14));
+    connect(device, &QPushButton::clicked, this, [this] {
+        if (deviceCommand && portList->currentIndex() >= 0) {
+            deviceCommand(portList->currentIndex() + 1);
+        }
+    });
 
     // The dialog grows where today's fonts need more room than the template gave.
     const int bottom = std::max(xonXoffCheck->geometry().bottom() + du.Y(5), height());
@@ -162,6 +172,10 @@ PortSettings CPortSettingsDlg::GetSettings() const {
     s.stopBitsIndex = stopBitsIndex;
     s.xonXoff = xonXoff;
     return s;
+}
+
+void CPortSettingsDlg::SetDeviceCommand(std::function<void(int portNumber)> command) {
+    deviceCommand = std::move(command);
 }
 
 QWidget* CPortSettingsDlg::Control(int id) const {

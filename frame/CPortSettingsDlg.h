@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "frame/PortSettings.h"
 
@@ -19,6 +20,8 @@ public:
     CPortSettingsDlg(const PortSettings& settings, QWidget* parent);
 
     PortSettings GetSettings() const;
+    // What "Device..." does for the port selected in the list (its number, 1 for COM1).
+    void SetDeviceCommand(std::function<void(int portNumber)> command);
     // The control with this template id, for tests.
     QWidget* Control(int id) const;
 
@@ -49,6 +52,7 @@ private:
     QCheckBox* dtrDsrCheck;
     QCheckBox* rtsCtsCheck;
     QCheckBox* xonXoffCheck;
+    std::function<void(int portNumber)> deviceCommand;
 };
 
 }  // namespace kestrel

@@ -11,12 +11,19 @@
 #include "frame/OpenFailure.h"
 #include "frame/SessionBinding.h"
 #include "frame/UserPrompts.h"
+#include "store/SettingsStore.h"
 
 namespace kestrel {
 
 MonitorCommands::MonitorCommands(QWidget& owner, SessionBinding& binding, UserPrompts* prompts,
-                                 std::function<void()> update)
-    : owner(owner), binding(binding), prompts(prompts), update(std::move(update)) {}
+                                 std::function<void()> update, SettingsStore* settings,
+                                 DeviceLister listDevices)
+    : owner(owner),
+      binding(binding),
+      prompts(prompts),
+      update(std::move(update)),
+      settings(settings),
+      listDevices(std::move(listDevices)) {}
 
 void MonitorCommands::Bind(CommandMenus& menus) {
     menus.Bind(cmd::kPortSettings, [this] { OnPortSettings(); });
@@ -62,18 +69,30 @@ void MonitorCommands::OnPortOpen() {
     }
     if (!session.OpenPort()) {
         update();
-        if (prompts) {
-            prompts->Exclamation(&owner, QStringLiteral("Device Not Availlable"),
-                                 QStringLiteral("Port Open Error"),
-                                 OpenFailureDetail(session.DevicePath(), session.LastOpenError(),
-                                                   session.PortNumber()));
-        }
+        LinkStatus failed;
+        failed.path = session.DevicePath();
+        failed.error = session.LastOpenError();
+        ShowOpenFailure(failed);
     }
     update();
 }
 
+void MonitorCommands::ShowOpenFailure(const LinkStatus& status) {
+    if (!prompts) {
+        return;
+    }
+    // A network link says why in words (host, port, reason); a local device by its errno.
+    const QString detail =
+        !status.detail.empty()
+            ? QString::fromStdString(status.detail)
+            : OpenFailureDetail(status.path, status.error, binding.Session().PortNumber());
+    prompts->Exclamation(&owner, QStringLiteral("Device Not Availlable"),
+                         QStringLiteral("Port Open Error"), detail);
+}
+
 void MonitorCommands::OnPortSettings() {
     CPortSettingsDlg dialog(Settings(), &owner);
+    dialog.SetDeviceCommand([this, &dialog](int portNumber) { ChooseDevice(dialog, portNumber); });
     if (!prompts || prompts->Exec(dialog) != QDialog::Accepted) {
         return;
     }
@@ -93,6 +112,22 @@ void MonitorCommands::OnPortSettings() {
     session.SetPortNumber(chosen.portNumber);
     dialogSettings = chosen;
     update();
+}
+
+void MonitorCommands::ChooseDevice(QWidget& parent, int portNumber) {
+    if (!prompts || portNumber < 1) {
+        return;
+    }
+    const auto stored = settings ? settings->ReadDevicePath(portNumber) : std::string();
+    CDeviceDlg dialog(listDevices ? listDevices : DeviceLister([] { return ListSerialDevices(); }),
+                      portNumber, stored, &parent);
+    if (prompts->Exec(dialog) != QDialog::Accepted || dialog.Chosen().empty()) {
+        return;
+    }
+    if (settings) {
+        settings->WriteDevicePath(portNumber, dialog.Chosen());
+        settings->Sync();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

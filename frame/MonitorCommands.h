@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 
+#include "frame/CDeviceDlg.h"
 #include "frame/PortSettings.h"
 
 class QWidget;
@@ -12,12 +13,15 @@ namespace kestrel {
 
 class CommandMenus;
 class SessionBinding;
+class SettingsStore;
 class UserPrompts;
+struct LinkStatus;
 
 class MonitorCommands {
 public:
     MonitorCommands(QWidget& owner, SessionBinding& binding, UserPrompts* prompts,
-                    std::function<void()> update);
+                    std::function<void()> update, SettingsStore* settings = nullptr,
+                    DeviceLister listDevices = {});
 
     void Bind(CommandMenus& menus);
     // The check marks and enabled states of these commands, as the session is now.
@@ -29,6 +33,10 @@ public:
 
     void OnPortOpen();
     void OnPortSettings();
+    // "Device..." in the port settings: the device chosen for COMn goes into the store.
+    void ChooseDevice(QWidget& parent, int portNumber);
+    // A "Port Open" that failed, now or (a network link) later: the box the user gets.
+    void ShowOpenFailure(const LinkStatus& status);
     void OnStatisticsOn();
     // "On" with the name already chosen, as the dialog would give it; true when statistics
     // went on. Also the start of a recording asked for on the command line, which passes
@@ -43,6 +51,8 @@ private:
     SessionBinding& binding;
     UserPrompts* prompts;
     std::function<void()> update;
+    SettingsStore* settings;
+    DeviceLister listDevices;
     PortSettings dialogSettings;
 };
 

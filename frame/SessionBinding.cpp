@@ -20,6 +20,19 @@ SessionBinding::SessionBinding(SessionOptions options, View v) : view(std::move(
     connect(&linkWatchTimer, &QTimer::timeout, this, [this] { LinkWatch(); });
     connect(&logFlushTimer, &QTimer::timeout, this, [this] { LogFlush(); });
     options.observer = this;
+    // The receive thread tells of a lost or found device at once; the window takes the news
+    // on its own thread. Posting never waits, and the session (and with it the thread) goes
+    // before this object, whose destruction drops what is still queued.
+    options.linkNews = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (session) {
+                    session->PollLink();
+                }
+            },
+            Qt::QueuedConnection);
+    };
     session = std::make_unique<MuxSession>(std::move(options));
 }
 
@@ -76,6 +89,36 @@ void SessionBinding::ApplyBerTexts(const std::array<std::string, 4>& texts) {
 void SessionBinding::StatisticsNotice(const std::string& message) {
     // Recording stopped; the monitoring goes on, so the box waits for nobody.
     view.notice(QString::fromStdString(message));
+}
+
+void SessionBinding::HistoryProblem(const std::string& message) {
+    // It may come while the session is being built, before the window is there to own a
+    // box: the notice waits for the event loop.
+    const QString text = QString::fromStdString(message);
+    QMetaObject::invokeMethod(this, [this, text] { view.notice(text); }, Qt::QueuedConnection);
+}
+
+QString SessionBinding::LinkLostText(const std::string& path) {
+    return QStringLiteral("Link lost, reconnecting to %1").arg(QString::fromStdString(path));
+}
+
+void SessionBinding::LinkStatusChanged(const LinkStatus& status) {
+    // Each failed attempt may be news too; the words are shown once per loss.
+    const bool lost = status.state == LinkState::Reconnecting;
+    if (lost != linkLostShown) {
+        linkLostShown = lost;
+        if (view.linkLost) {
+            view.linkLost(lost ? LinkLostText(status.path) : QString());
+        }
+    }
+    view.update();
+}
+
+void SessionBinding::PortOpenFailed(const LinkStatus& status) {
+    if (view.openFailed) {
+        view.openFailed(status);
+    }
+    view.update();
 }
 
 }  // namespace kestrel

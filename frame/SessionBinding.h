@@ -28,6 +28,11 @@ public:
         std::function<void()> update;
         // A message that stops nothing (a statistics file failed).
         std::function<void(const QString& message)> notice;
+        // The link is lost and being looked for (the words to show), or not (empty): the
+        // port pane's tooltip and a short status-bar message.
+        std::function<void(const QString& lost)> linkLost;
+        // An open whose outcome came later failed; told as any failed "Port Open".
+        std::function<void(const LinkStatus& status)> openFailed;
     };
 
     // `options` describe the session; its observer is this binding.
@@ -54,12 +59,19 @@ public:
     void PanelRefreshed(const PanelPicture& picture) override;
     void BerTexts(const std::array<std::string, 4>& texts) override;
     void StatisticsNotice(const std::string& message) override;
+    void HistoryProblem(const std::string& message) override;
+    void LinkStatusChanged(const LinkStatus& status) override;
+    void PortOpenFailed(const LinkStatus& status) override;
+
+    // The words the window shows while the link is lost.
+    static QString LinkLostText(const std::string& path);
 
 private:
     View view;
     QTimer panelRefreshTimer;
     QTimer linkWatchTimer;
     QTimer logFlushTimer;
+    bool linkLostShown = false;
     // Last, so that it goes first.
     std::unique_ptr<MuxSession> session;
 };

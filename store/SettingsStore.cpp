@@ -208,6 +208,21 @@ std::vector<std::pair<int, std::string>> SettingsStore::ReadDevicePaths() const 
     return paths;
 }
 
+std::string SettingsStore::ReadDevicePath(int portNumber) const {
+    for (const auto& [n, path] : ReadDevicePaths()) {
+        if (n == portNumber) {
+            return path;
+        }
+    }
+    return {};
+}
+
+void SettingsStore::WriteDevicePath(int portNumber, const std::string& path) {
+    settings->beginGroup(QString::fromLatin1(kDevicesGroup));
+    settings->setValue(QStringLiteral("COM%1").arg(portNumber), QString::fromStdString(path));
+    settings->endGroup();
+}
+
 QStringList SettingsStore::ReadRecentFiles() const {
     QStringList files;
     settings->beginGroup(QString::fromLatin1(kRecentGroup));

@@ -61,6 +61,9 @@ public:
 
     // Group "Devices", values "COM1".."COMn": the device path stored for a port.
     std::vector<std::pair<int, std::string>> ReadDevicePaths() const;
+    // The one stored for COMn; empty when none is.
+    std::string ReadDevicePath(int portNumber) const;
+    void WriteDevicePath(int portNumber, const std::string& path);
 
     QStringList ReadRecentFiles() const;
     void WriteRecentFiles(const QStringList& files);

@@ -112,7 +112,11 @@ protected:
         env.clock = [this] { return now; };
         env.trace = [this](const char* step) { steps.emplace_back(step); };
         env.runTimers = false;
-        // One record serves several windows in a test; each starts like a fresh process.
+        env.retry = retry;
+        env.listDevices = [this] { return deviceList; };
+        // One record serves several windows in a test; each starts like a fresh process. The
+        // window before goes first, as its process would, letting go of its line memory.
+        frame.reset();
         state.keepReceiving = 1;
         frame = std::make_unique<CMainFrame>(std::move(env));
         EXPECT_EQ(frame->OnCreate(), 0);
@@ -138,6 +142,8 @@ protected:
     MonitorState state;
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     std::vector<std::string> steps;
+    RetryPeriods retry;
+    std::vector<SerialDeviceInfo> deviceList;
     std::unique_ptr<CMainFrame> frame;
 };
 

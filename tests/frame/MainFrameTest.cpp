@@ -50,14 +50,17 @@ TEST_F(FrameFixture, StartUpOverTheStoredPort) {
         const char* port;
         int suspended;
         const char* storedOpen;
+        const char* portTip;
     };
     const Case cases[] = {
-        {nullptr, then({"StartTimers", "Sleep 1000"}), {}, "COM: 1", "PORT: CLOSED", 1, "0"},
+        {nullptr, then({"StartTimers", "Sleep 1000"}), {}, "COM: 1", "PORT: CLOSED", 1, "0", ""},
         {"2", then({"SetPortOpen", "StartTimers", "Sleep 1000", "ResumeThread"}), {"/fake/com2"},
-         "COM: 2", "PORT: OPENED", 0, "1"},
-        // An absent device: no message at start-up, the thread stays suspended.
-        {"3", then({"SetPortOpen", "StartTimers", "Sleep 1000"}), {"/fake/com3-absent"},
-         "COM: 3", "PORT: CLOSED", 1, "0"},
+         "COM: 2", "PORT: OPENED", 0, "1", ""},
+        // An absent device: no message at start-up; the port stays meant to be open and the
+        // thread runs to look for the device.
+        {"3", then({"SetPortOpen", "StartTimers", "Sleep 1000", "ResumeThread"}),
+         {"/fake/com3-absent"}, "COM: 3", "PORT: OPENED", 0, "1",
+         "Link lost, reconnecting to /fake/com3-absent"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.activePort ? c.activePort : "nothing stored");
@@ -74,6 +77,7 @@ TEST_F(FrameFixture, StartUpOverTheStoredPort) {
         EXPECT_EQ(std::vector<std::string>(opened.begin() + attempts, opened.end()), c.opened);
         EXPECT_EQ(f.PaneText(59142), QString::fromLatin1(c.com));
         EXPECT_EQ(f.PaneText(59143), QString::fromLatin1(c.port));
+        EXPECT_EQ(f.Pane(59143)->toolTip(), QString::fromLatin1(c.portTip));
         EXPECT_EQ(f.PaneText(59144), u"MUX NOT CONNECTED");
         EXPECT_EQ(f.PaneText(59147), u"No Data");
         EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");

@@ -9,11 +9,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QThread>
 #include <chrono>
 
 #include "FrameFixture.h"
 #include "display/CKestrelSettings.h"
+#include "frame/CDeviceDlg.h"
 #include "frame/CPortSettingsDlg.h"
 #include "frame/CommandIds.h"
 #include "frame/OpenFailure.h"
@@ -300,6 +305,72 @@ TEST(OpenFailure, DetailNamesTheDeviceAndTheFix) {
             EXPECT_FALSE(detail.contains(QString::fromUtf8(c.neverSays))) << detail.toStdString();
         }
     }
+}
+
+// A device that goes while the port is meant to be open: the pane keeps "PORT: OPENED", its
+// tooltip and the status bar say what is going on, and both clear when it is back. Unticking
+// "Port Open" ends the looking.
+TEST_F(PortCommands, ALostDeviceIsShownUntilItIsBack) {
+    resolver.SetPath(1, "/fake/com1");
+    retry.first = std::chrono::milliseconds(20);
+    SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
+    CMainFrame& f = Create();
+    QLabel* port = f.Pane(59143);
+    const QString lost = QStringLiteral("Link lost, reconnecting to /fake/com1");
+    struct Step {
+        bool gone;
+        LinkState state;
+        QString shown;
+    };
+    for (const Step& s : {Step{true, LinkState::Reconnecting, lost}, Step{false, LinkState::Open, {}},
+                          Step{true, LinkState::Reconnecting, lost}}) {
+        com1->HangUp(s.gone);
+        // The news come through the event loop alone: no tick runs here.
+        ASSERT_TRUE(WaitFor([&] { return port->toolTip() == s.shown; })) << s.gone;
+        EXPECT_EQ(f.Session().Link().state, s.state);
+        EXPECT_EQ(f.statusBar()->currentMessage(), s.shown);
+        EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
+    }
+    Trigger(cmd::kPortOpen);
+    EXPECT_TRUE(port->toolTip().isEmpty());
+    EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
+    const auto attempts = ports->OpenAttempts().size();
+    QThread::msleep(100);
+    EXPECT_EQ(ports->OpenAttempts().size(), attempts);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+// "Device...": the adapters present (built-in ports never), read again while the dialog is
+// open, and the one chosen stored for the port selected, by its stable name.
+TEST_F(PortCommands, TheDeviceChosenIsStoredForTheSelectedPort) {
+    const std::string byId = "/dev/serial/by-id/usb-Acme_Cable_A1-if00-port0";
+    deviceList = {{byId, "/dev/ttyUSB0", "Acme", "Cable", "A1", "0403", "6001"},
+                  {"/dev/ttyS0", "/dev/ttyS0", "", "", "", "", ""}};
+    CMainFrame& f = Create();
+    QStringList listed;
+    prompts.dialogAnswers.push_back([&](QDialog& d) {
+        auto& dialog = dynamic_cast<CPortSettingsDlg&>(d);
+        qobject_cast<QComboBox*>(dialog.Control(544))->setCurrentIndex(2);
+        dialog.findChild<QPushButton*>(QStringLiteral("device"))->click();
+        return static_cast<int>(QDialog::Rejected);
+    });
+    prompts.dialogAnswers.push_back([&](QDialog& d) {
+        auto& dialog = dynamic_cast<CDeviceDlg&>(d);
+        deviceList.push_back({"/dev/ttyACM0", "/dev/ttyACM0", "", "Modem", "", "", ""});
+        dialog.Refresh();  // what the timer does while the dialog is open
+        for (int i = 0; i < dialog.List()->count(); ++i) {
+            listed << dialog.List()->item(i)->text();
+        }
+        dialog.List()->setCurrentRow(0);
+        dialog.accept();
+        return static_cast<int>(QDialog::Accepted);
+    });
+    Trigger(cmd::kPortSettings);
+    EXPECT_EQ(listed, (QStringList{QString::fromStdString(byId) +
+                                       QStringLiteral(" (/dev/ttyUSB0)\n    Acme, Cable, serial A1"),
+                                   QStringLiteral("/dev/ttyACM0\n    Modem")}));
+    EXPECT_EQ(Setting(QStringLiteral("Devices/COM3")), QString::fromStdString(byId));
+    EXPECT_EQ(f.Settings().portNumber, 1);  // the port settings themselves were cancelled
 }
 
 TEST(OpenFailure, JoiningTheGroupIsAdvisedOnlyWhenItIsSafeAndWorks) {
