@@ -323,7 +323,8 @@ TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
         std::string(rfc2217 ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(port);
     ASSERT_TRUE(headless.Start(KESTREL_HEADLESS_PROGRAM,
                                {"--device", device, "--name", "mux", "--record", Path("mux.csv"),
-                                "--status-dir", dir.path().toStdString()},
+                                "--status-dir", dir.path().toStdString(), "--state-dir",
+                                dir.path().toStdString()},
                                Path("headless.out"), Path("headless.err"), {"LC_ALL=C"}));
     ASSERT_TRUE(WaitFor(
         "mux", [](const QJsonObject& s) { return Connected(s) && FrameCount(s) >= 4; }, 8s));
