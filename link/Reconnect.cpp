@@ -86,21 +86,20 @@ CComm::OpenStart CComm::OpenKeepingOpen(bool retryFailedOpen) {
 }
 
 void CComm::DeviceReplaced() {
-    if (!KeepOpenWanted()) {
-        return;
-    }
-    CloseDevice();
     {
         std::lock_guard lock(control);
         if (!keepOpen) {
             return;
         }
-        // Something is at the path again: look at once.
+        // Something is at the path again: look at once. Told before the old device is closed,
+        // since the receive thread may open the new one as soon as it is: its "open" must
+        // come after this, or the link would stay reconnecting on an open device.
         lostSince = nextAttempt = Clock::now();
         SetStatusLocked(LinkState::Reconnecting, status.path, ENODEV,
                         "another device is at " + status.path + " now");
         Wake();
     }
+    CloseDevice();
     TellNews();
 }
 
