@@ -210,7 +210,7 @@ std::string MuxHost::StatusJson(bool closed) {
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
         picture.alarmLeds[i] = LedLetter(shown.alarms[i], kAlarmIndications[i].red);
     }
-    auto row = [this](const std::array<bool, kTribCount>& lit, bool local) {
+    auto row = [](const std::array<bool, kTribCount>& lit, bool local) {
         std::string text;
         for (int i = local ? 0 : kTributariesPerEnd; text.size() < kTributariesPerEnd; ++i) {
             text += LedLetter(lit[i], local);

@@ -17,12 +17,13 @@ using ::testing::ElementsAreArray;
 
 class ReceiveThreadTest : public test::FakeCommTest {
 protected:
-    // Waits for one more hand-over after a marker burst, so that every hand-over caused by
-    // what came before is known to be recorded.
+    // Waits for the hand-over of a marker burst, so that every hand-over caused by what came
+    // before is known to be recorded. Waited for by its byte: a late empty hand-over (a
+    // wake-up for bytes an earlier drain took already) may come first.
     void Settle() {
-        std::size_t before = recorder.Count();
+        const std::size_t before = recorder.Joined().size();
         line->Deliver("#");
-        ASSERT_TRUE(recorder.WaitFor(before + 1));
+        ASSERT_TRUE(recorder.WaitForBytes(before + 1));
         auto texts = recorder.Texts();
         ASSERT_EQ(texts.back(), "#");
     }

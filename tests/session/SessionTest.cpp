@@ -104,6 +104,8 @@ protected:
             std::this_thread::sleep_for(2ms);
         }
         ASSERT_GT(session->State().frameCount.load(), before);
+        // The count goes up as a pass begins; the pass is over once the frame lock is free.
+        std::lock_guard lock(session->FrameMutex());
     }
 
     std::string Rows(const std::string& name) { return ReadFile(dir / name); }

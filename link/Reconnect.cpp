@@ -1,0 +1,183 @@
+// Keeping the port open: link status, news of it, and reconnecting to a lost device.
+#include "link/CComm.h"
+
+#include <utility>
+
+#include "link/LinkDebug.h"
+
+namespace kestrel {
+
+// ---------------------------------------------------------------------------------------
+// Keeping the port open
+
+bool CComm::KeepOpenWanted() const {
+    std::lock_guard lock(control);
+    return keepOpen;
+}
+
+LinkStatus CComm::Status() const {
+    std::lock_guard lock(control);
+    return status;
+}
+
+void CComm::SetStatusLocked(LinkState s, std::string path, int error, std::string detail) {
+    if (status.state == s && status.path == path && status.error == error &&
+        status.detail == detail) {
+        return;  // the same news again, as every failed retry brings: nothing to tell
+    }
+    status.state = s;
+    status.path = std::move(path);
+    status.error = error;
+    status.detail = std::move(detail);
+    ++status.changes;
+    newsDue = true;
+}
+
+void CComm::TellNews() {
+    {
+        std::lock_guard lock(control);
+        if (!std::exchange(newsDue, false)) {
+            return;
+        }
+    }
+    if (linkNews) {
+        linkNews();
+    }
+}
+
+CComm::OpenStart CComm::OpenKeepingOpen(bool retryFailedOpen) {
+    const std::string path = DevicePath();
+    OpenStart result;
+    if (!devices || devices->OpensAtOnce(path)) {
+        SetPortOpen(true);
+        const bool open = IsPortOpen() != 0;
+        std::lock_guard lock(control);
+        keepOpen = open || retryFailedOpen;
+        everOpened = open;
+        retryFirstOpen = retryFailedOpen;
+        keepLine = info;
+        lostSince = Clock::now();
+        nextAttempt = lostSince + retry.first;
+        if (open) {
+            SetStatusLocked(LinkState::Open, path, 0, {});
+            result = OpenStart::Opened;
+        } else {
+            SetStatusLocked(keepOpen ? LinkState::Reconnecting : LinkState::Closed, path,
+                            lastOpenError, lastOpenDetail);
+            result = keepOpen ? OpenStart::Retrying : OpenStart::Failed;
+        }
+    } else {
+        // A connection may take seconds: the receive thread makes it.
+        if (IsPortOpen() || device) {
+            CloseDevice();
+        }
+        std::lock_guard lock(control);
+        keepOpen = true;
+        everOpened = false;
+        retryFirstOpen = retryFailedOpen;
+        keepLine = info;
+        lostSince = nextAttempt = Clock::now();
+        SetStatusLocked(LinkState::Connecting, path, 0, {});
+        Wake();
+        result = OpenStart::Connecting;
+    }
+    TellNews();
+    return result;
+}
+
+void CComm::DeviceReplaced() {
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen) {
+            return;
+        }
+        // Something is at the path again: look at once. Told before the old device is closed,
+        // since the receive thread may open the new one as soon as it is: its "open" must
+        // come after this, or the link would stay reconnecting on an open device.
+        lostSince = nextAttempt = Clock::now();
+        SetStatusLocked(LinkState::Reconnecting, status.path, ENODEV,
+                        "another device is at " + status.path + " now");
+        Wake();
+    }
+    CloseDevice();
+    TellNews();
+}
+
+void CComm::LoseDevice(int error) {
+    LinkDebug("device gone; looking for it again");
+    CloseDevice();
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen) {
+            return;
+        }
+        lostSince = Clock::now();
+        nextAttempt = lostSince + retry.first;
+        SetStatusLocked(LinkState::Reconnecting, status.path, error, "the device hung up");
+    }
+    TellNews();
+}
+
+void CComm::ReconnectStep() {
+    Clock::time_point due;
+    {
+        std::lock_guard lock(control);
+        due = nextAttempt;
+    }
+    if (const auto now = Clock::now(); now < due) {
+        IdleFor(std::chrono::ceil<std::chrono::milliseconds>(due - now), true);
+        return;  // the loop looks again: the time may be up, or a pause may want the thread
+    }
+    // A wake-up from before must not call off the connection; one from now on does.
+    DrainWake();
+    std::string path;
+    CommInfo line;
+    {
+        std::lock_guard lock(control);
+        if (stopRequested || PauseWanted() || !keepOpen) {
+            return;
+        }
+        path = status.path;
+        line = keepLine;
+    }
+    std::unique_ptr<SerialDevice> fresh;
+    std::string detail;
+    const int err = OpenDevice(path, line, wakeFd, fresh, detail);
+    if (fresh) {
+        fresh->SetCancelDescriptor(-1);
+        // The control lines as SetPortOpen leaves them.
+        fresh->SetRts(true);
+        fresh->SetDtr(false);
+    }
+    {
+        std::lock_guard lock(control);
+        if (!keepOpen || stopRequested) {
+            if (fresh) {
+                fresh->Close();  // closed by the host while we were opening
+            }
+            return;
+        }
+        if (err == 0) {
+            {
+                std::lock_guard devLock(deviceMutex);
+                device = std::move(fresh);
+                info.isOpen = 1;
+            }
+            everOpened = true;
+            SetStatusLocked(LinkState::Open, path, 0, {});
+            LinkDebug("port open on %s", path.c_str());
+        } else if (err == ECANCELED) {
+            return;  // a pause or a close wanted the thread; the next turn tries again
+        } else if (!everOpened && !retryFirstOpen) {
+            keepOpen = false;  // a first open the user waits for: its failure is final
+            SetStatusLocked(LinkState::Closed, path, err, detail);
+        } else {
+            const auto now = Clock::now();
+            nextAttempt = now + (now - lostSince < retry.slowAfter ? retry.first : retry.later);
+            SetStatusLocked(LinkState::Reconnecting, path, err, detail);
+        }
+    }
+    TellNews();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,334 @@
+// The SQLite store: loading the line memory, writes that never block monitoring, reads for tools.
+#include "performance/HistoryStore.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+
+#include "performance/HistoryStatement.h"
+
+namespace kestrel {
+
+namespace {
+
+const char* kIntervalColumns =
+    "object, start_unix, length_s, complete, through_unix, available, unavailable, "
+    "not_measured, es, ses, dm, minutes, errors";
+
+std::optional<std::time_t> OptionalTime(sqlite3_stmt* s, int column) {
+    if (sqlite3_column_type(s, column) == SQLITE_NULL)
+        return std::nullopt;
+    return static_cast<std::time_t>(sqlite3_column_int64(s, column));
+}
+
+void BindOptional(sqlite3_stmt* s, int index, const std::optional<std::time_t>& t) {
+    if (t)
+        sqlite3_bind_int64(s, index, *t);
+    else
+        sqlite3_bind_null(s, index);
+}
+
+IntervalRow ReadIntervalRow(sqlite3_stmt* s, BinKind kind, std::time_t* through) {
+    IntervalRow row;
+    row.kind = kind;
+    const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    row.object = ObjectIndex(name ? name : "").value_or(-1);
+    row.span = {static_cast<std::time_t>(sqlite3_column_int64(s, 1)), sqlite3_column_int(s, 2)};
+    row.complete = sqlite3_column_int(s, 3) != 0;
+    if (through != nullptr)
+        *through = static_cast<std::time_t>(sqlite3_column_int64(s, 4));
+    Figures& f = row.figures;
+    f.available = sqlite3_column_int64(s, 5);
+    f.unavailable = sqlite3_column_int64(s, 6);
+    f.notMeasured = sqlite3_column_int64(s, 7);
+    f.es = sqlite3_column_int64(s, 8);
+    f.ses = sqlite3_column_int64(s, 9);
+    f.dm = sqlite3_column_int64(s, 10);
+    f.minutes = sqlite3_column_int64(s, 11);
+    f.errors = sqlite3_column_int64(s, 12);
+    return row;
+}
+
+// Rows of one start time become one interval.
+void AddToIntervals(std::deque<Interval>& out, const IntervalRow& row) {
+    if (out.empty() || out.back().span.start != row.span.start) {
+        out.push_back(Interval{row.span});
+        out.back().complete = row.complete;
+        out.back().dirty = false;
+    }
+    out.back().figures[static_cast<std::size_t>(row.object)] = row.figures;
+}
+
+}  // namespace
+
+StoredLine HistoryStore::Load(const RetentionOptions& retention, std::size_t journalLimit) {
+    StoredLine line;
+    if (!Usable())
+        return line;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        std::deque<Interval> completed, current;
+        const std::string sql = std::string("SELECT ") + kIntervalColumns +
+                                " FROM intervals WHERE kind = ?1 ORDER BY start_unix, object";
+        Statement s{Prepare(sql.c_str())};
+        if (s.s == nullptr)
+            continue;
+        sqlite3_bind_text(s.s, 1, BinKindName(kind), -1, SQLITE_STATIC);
+        while (sqlite3_step(s.s) == SQLITE_ROW) {
+            std::time_t through = 0;
+            const IntervalRow row = ReadIntervalRow(s.s, kind, &through);
+            if (row.object < 0)
+                continue;
+            if (row.complete) {
+                AddToIntervals(completed, row);
+            } else {
+                AddToIntervals(current, row);
+                line.through = line.through == 0 ? through : std::min(line.through, through);
+            }
+        }
+        // Only the newest unfinished interval goes on; an older one (a clock set back)
+        // counts as completed.
+        while (current.size() > 1) {
+            current.front().complete = true;
+            completed.push_back(current.front());
+            current.pop_front();
+        }
+        const std::size_t keep = static_cast<std::size_t>(
+            kind == BinKind::Quarter ? retention.quarters : retention.days);
+        while (completed.size() > keep)
+            completed.pop_front();
+        (kind == BinKind::Quarter ? line.quarters : line.days) = completed;
+        if (!current.empty())
+            (kind == BinKind::Quarter ? line.quarter : line.day) = current.front();
+    }
+    {
+        Statement s{Prepare("SELECT object, unavailable, dm_seconds, dm_count FROM line_state")};
+        while (s.s && sqlite3_step(s.s) == SQLITE_ROW) {
+            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 0));
+            if (const auto o = ObjectIndex(name ? name : "")) {
+                line.carry[static_cast<std::size_t>(*o)] = {sqlite3_column_int(s.s, 1) != 0,
+                                                            sqlite3_column_int(s.s, 2),
+                                                            sqlite3_column_double(s.s, 3)};
+            }
+        }
+    }
+    {
+        Statement s{Prepare("SELECT COALESCE(MAX(id), 0) FROM journal")};
+        if (s.s && sqlite3_step(s.s) == SQLITE_ROW)
+            line.nextJournalId = sqlite3_column_int64(s.s, 0) + 1;
+    }
+    Statement s{Prepare("SELECT id, object, start_unix, end_unix, acknowledged_unix FROM journal "
+                        "WHERE end_unix IS NULL OR id >= ?1 ORDER BY id")};
+    if (s.s != nullptr) {
+        sqlite3_bind_int64(s.s, 1,
+                           line.nextJournalId - static_cast<std::int64_t>(journalLimit));
+        while (sqlite3_step(s.s) == SQLITE_ROW) {
+            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 1));
+            const auto state = JournalStateIndex(name ? name : "");
+            if (!state)
+                continue;
+            line.journal.push_back({sqlite3_column_int64(s.s, 0), *state,
+                                    static_cast<std::time_t>(sqlite3_column_int64(s.s, 2)),
+                                    OptionalTime(s.s, 3), OptionalTime(s.s, 4)});
+        }
+    }
+    return line;
+}
+
+bool HistoryStore::Begin() {
+    sqlite3_reset(begin);
+    return Check(sqlite3_step(begin), "begin");
+}
+
+bool HistoryStore::Commit(bool ok) {
+    if (ok) {
+        sqlite3_reset(commit);
+        ok = Check(sqlite3_step(commit), "commit");
+    }
+    if (!ok) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        currentRows = {};  // row ids handed out in the transaction may be handed out again
+        return false;
+    }
+    reported = false;  // a later problem is news again
+    return true;
+}
+
+bool HistoryStore::WriteJournal(const std::vector<JournalEntry>& entries) {
+    if (!Usable() || !Begin())
+        return false;
+    return Commit(WriteJournalRows(entries));
+}
+
+bool HistoryStore::WriteJournalRows(const std::vector<JournalEntry>& entries) {
+    for (const JournalEntry& e : entries) {
+        for (sqlite3_stmt* s : {updateJournal, insertJournal}) {
+            sqlite3_reset(s);
+            sqlite3_bind_int64(s, 1, e.id);
+            sqlite3_bind_text(s, 2, e.Object().c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(s, 3, SeverityName(e.GetSeverity()), -1, SQLITE_STATIC);
+            sqlite3_bind_int64(s, 4, e.start);
+            BindOptional(s, 5, e.end);
+            BindOptional(s, 6, e.acknowledged);
+            if (!Check(sqlite3_step(s), "journal"))
+                return false;
+            if (sqlite3_changes(db) > 0)
+                break;
+        }
+    }
+    return true;
+}
+
+bool HistoryStore::WriteIntervalRows(BinKind kind, const Interval& interval, std::time_t through) {
+    RowIds& ids = currentRows[kind == BinKind::Quarter ? 0 : 1];
+    const bool known = ids.start == interval.span.start;
+    ids.start = -1;  // until every row is known again
+    for (int o = 0; o < kObjectCount; ++o) {
+        if (known) {
+            BindIntervalRow(updateIntervalById, kind, interval, o, through);
+            sqlite3_bind_int64(updateIntervalById, 15, ids.rowid[o]);
+            if (!Check(sqlite3_step(updateIntervalById), "intervals"))
+                return false;
+            if (sqlite3_changes(db) > 0)
+                continue;
+        }
+        BindIntervalRow(updateInterval, kind, interval, o, through);
+        int rc = sqlite3_step(updateInterval);
+        if (rc == SQLITE_ROW) {
+            ids.rowid[o] = sqlite3_column_int64(updateInterval, 0);
+            rc = sqlite3_step(updateInterval);
+        } else if (rc == SQLITE_DONE) {
+            BindIntervalRow(insertInterval, kind, interval, o, through);
+            rc = sqlite3_step(insertInterval);
+            ids.rowid[o] = sqlite3_last_insert_rowid(db);
+        }
+        if (!Check(rc, "intervals"))
+            return false;
+    }
+    ids.start = interval.span.start;
+    return true;
+}
+
+bool HistoryStore::BindIntervalRow(sqlite3_stmt* s, BinKind kind, const Interval& interval,
+                                   int o, std::time_t through) {
+    {
+        const Figures& f = interval.figures[o];
+        sqlite3_reset(s);
+        sqlite3_bind_text(s, 1, BinKindName(kind), -1, SQLITE_STATIC);
+        sqlite3_bind_text(s, 2, ObjectName(o).c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(s, 3, interval.span.start);
+        sqlite3_bind_int(s, 4, interval.span.length);
+        sqlite3_bind_int(s, 5, interval.complete ? 1 : 0);
+        sqlite3_bind_int64(s, 6, interval.complete ? interval.span.End() : through);
+        const std::int64_t values[] = {f.available, f.unavailable, f.notMeasured, f.es, f.ses,
+                                       f.dm,        f.minutes,     f.errors};
+        for (int i = 0; i < 8; ++i) {
+            if (i >= 5 && !IsLineEnd(o))
+                sqlite3_bind_null(s, 7 + i);
+            else
+                sqlite3_bind_int64(s, 7 + i, values[i]);
+        }
+    }
+    return true;
+}
+
+bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
+                                  const std::vector<const Interval*>& days, std::time_t through,
+                                  const std::array<ObjectCarry, kObjectCount>& carry,
+                                  const std::vector<JournalEntry>& journal) {
+    if (!Usable() || !Begin())
+        return false;
+    bool ok = WriteJournalRows(journal);
+    for (const Interval* i : quarters)
+        ok = ok && WriteIntervalRows(BinKind::Quarter, *i, through);
+    for (const Interval* i : days)
+        ok = ok && WriteIntervalRows(BinKind::Day, *i, through);
+    for (int o = 0; ok && o < kObjectCount; ++o) {
+        if (writtenCarry[o] == carry[o])
+            continue;
+        sqlite3_stmt* s = insertCarry;
+        sqlite3_reset(s);
+        sqlite3_bind_text(s, 1, ObjectName(o).c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int(s, 2, carry[o].unavailable ? 1 : 0);
+        sqlite3_bind_int(s, 3, carry[o].dmSeconds);
+        sqlite3_bind_double(s, 4, carry[o].dmCount);
+        ok = Check(sqlite3_step(s), "line state");
+    }
+    if (!Commit(ok))
+        return false;
+    for (int o = 0; o < kObjectCount; ++o)
+        writtenCarry[o] = carry[o];
+    return true;
+}
+
+bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
+                         std::time_t journalBefore) {
+    if (!Usable())
+        return false;
+    currentRows = {};  // a row id freed here may be handed out again
+    Statement s{Prepare("DELETE FROM interval_rows WHERE complete = 1 AND "
+                        "((kind = '15min' AND start_unix < ?1) OR (kind = '24h' AND start_unix < ?2))")};
+    Statement j{Prepare("DELETE FROM journal WHERE end_unix < ?1")};
+    if (s.s == nullptr || j.s == nullptr)
+        return false;
+    sqlite3_bind_int64(s.s, 1, quarterBefore);
+    sqlite3_bind_int64(s.s, 2, dayBefore);
+    sqlite3_bind_int64(j.s, 1, journalBefore);
+    return Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+}
+
+std::vector<IntervalRow> HistoryStore::Intervals(BinKind kind, std::optional<int> object,
+                                                 std::time_t since) const {
+    std::vector<IntervalRow> rows;
+    const std::string sql = std::string("SELECT ") + kIntervalColumns +
+                            " FROM intervals WHERE kind = ?1 AND start_unix >= ?2"
+                            " ORDER BY start_unix";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr)
+        return rows;
+    sqlite3_bind_text(s.s, 1, BinKindName(kind), -1, SQLITE_STATIC);
+    sqlite3_bind_int64(s.s, 2, since);
+    std::map<int, IntervalRow> sameStart;  // one interval's rows in object order
+    auto flush = [&] {
+        for (auto& [o, row] : sameStart)
+            rows.push_back(row);
+        sameStart.clear();
+    };
+    while (sqlite3_step(s.s) == SQLITE_ROW) {
+        const IntervalRow row = ReadIntervalRow(s.s, kind, nullptr);
+        if (row.object < 0 || (object && row.object != *object))
+            continue;
+        if (!sameStart.empty() && sameStart.begin()->second.span.start != row.span.start)
+            flush();
+        sameStart[row.object] = row;
+    }
+    flush();
+    return rows;
+}
+
+std::vector<JournalEntry> HistoryStore::JournalEntries(std::time_t since,
+                                                       bool unacknowledgedOnly) const {
+    std::vector<JournalEntry> out;
+    std::string sql =
+        "SELECT id, object, start_unix, end_unix, acknowledged_unix FROM journal"
+        " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
+    if (unacknowledgedOnly)
+        sql += " AND acknowledged_unix IS NULL";
+    sql += " ORDER BY id";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr)
+        return out;
+    sqlite3_bind_int64(s.s, 1, since);
+    while (sqlite3_step(s.s) == SQLITE_ROW) {
+        const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 1));
+        const auto state = JournalStateIndex(name ? name : "");
+        if (!state)
+            continue;
+        out.push_back({sqlite3_column_int64(s.s, 0), *state,
+                       static_cast<std::time_t>(sqlite3_column_int64(s.s, 2)),
+                       OptionalTime(s.s, 3), OptionalTime(s.s, 4)});
+    }
+    return out;
+}
+
+}  // namespace kestrel
