@@ -23,6 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 using test::Child;
 using test::ReadFile;
+// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
+int FreePort();
+
 // Pids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);
 

@@ -111,7 +111,7 @@ protected:
         };
         env.clock = [this] { return now; };
         env.trace = [this](const char* step) { steps.emplace_back(step); };
-        env.runTimers = false;
+        env.runTimers = runTimers;
         env.retry = retry;
         env.listDevices = [this] { return deviceList; };
         // One record serves several windows in a test; each starts like a fresh process. The
@@ -143,6 +143,7 @@ protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     std::vector<std::string> steps;
     RetryPeriods retry;
+    bool runTimers = false;  // the window's own timers, for tests of its waking
     std::vector<SerialDeviceInfo> deviceList;
     std::unique_ptr<CMainFrame> frame;
 };

@@ -1,9 +1,6 @@
 // "Port Open" and "Port Settings..." over a pseudo-terminal on COM1 and an absent COM2, and a
 // pseudo-terminal mapped to COM3 in the settings.
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -24,6 +21,7 @@
 #include "frame/OpenFailure.h"
 #include "link/SerialDevice.h"
 #include "monitor/FrameWriter.h"
+#include "../link/LinkTestSupport.h"
 
 namespace kestrel::test {
 namespace {
@@ -40,32 +38,6 @@ bool WaitFor(const std::function<bool()>& condition) {
     }
     return true;
 }
-
-// A raw pseudo-terminal: the test writes to the master what a MUX would send.
-struct Pty {
-    Pty() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            termios t{};
-            tcgetattr(master, &t);
-            cfmakeraw(&t);
-            tcsetattr(master, TCSANOW, &t);
-        }
-    }
-    ~Pty() {
-        close(master);
-        close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-    bool Write(const std::string& bytes) {
-        return write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
-};
 
 // An answer for the port settings dialog: pick a list index (or leave it) and press OK.
 std::function<int(QDialog&)> ChoosePort(int index) {
@@ -97,11 +69,11 @@ protected:
     }
     bool FramesFlow() {
         const auto before = state.frameCount.load();
-        return pty.Write(WriteFrame(StatusFrame{})) &&
+        return pty.Send(WriteFrame(StatusFrame{})) &&
                WaitFor([&] { return state.frameCount.load() > before; });
     }
 
-    Pty pty;
+    PtyPair pty;  // the test writes to the master what a MUX would send
 };
 
 TEST_F(PortCommands, OpenAndCloseKeepTheSuspensionCountInStep) {
@@ -215,7 +187,7 @@ TEST_F(PortCommands, StoredPortOpenOnAPseudoTerminalMappedToCom3) {
     StatusFrame frame;
     frame.nearCount = 3;
     frame.farCount = 1;
-    ASSERT_TRUE(pty.Write(WriteFrame(frame) + WriteFrame(frame)));
+    ASSERT_TRUE(pty.Send(WriteFrame(frame) + WriteFrame(frame)));
     ASSERT_TRUE(WaitFor([&] { return state.frameCount.load() >= 2; }));
     // The BER texts reach the active panel through the event queue.
     ASSERT_TRUE(WaitFor([&] { return f.ActivePanel()->BerText(1045) != u"0.000000e-009"; }));

@@ -1,8 +1,5 @@
 // kestrel-headless as a real process against real simulators on pseudo-terminals.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -117,11 +114,13 @@ protected:
 
     bool StartHeadless(const std::string& config) {
         std::ofstream(Path("kestrel.ini")) << config;
-        return headless.Start(
-            KESTREL_HEADLESS_PROGRAM,
-            {"--config", Path("kestrel.ini"), "--status-dir", dir.path().toStdString(),
-             "--state-dir", dir.path().toStdString()},
-            Path("headless.out"), Path("headless.err"), {"LC_ALL=C"});
+        return RunHeadless({"--config", Path("kestrel.ini")});
+    }
+    bool RunHeadless(std::vector<std::string> args) {
+        args.insert(args.end(), {"--status-dir", dir.path().toStdString(), "--state-dir",
+                                 dir.path().toStdString()});
+        return headless.Start(KESTREL_HEADLESS_PROGRAM, args, Path("headless.out"),
+                              Path("headless.err"), {"LC_ALL=C"});
     }
 
     std::optional<QJsonObject> Status(const char* name) const {
@@ -277,21 +276,6 @@ protected:
         }
         return {};
     }
-    // A port nobody listens on now (the kernel hands out a fresh one each time).
-    static int FreePort() {
-        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        int port = 0;
-        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-            port = ntohs(a.sin_port);
-        }
-        ::close(s);
-        return port;
-    }
     bool StartSer2net() {
         return server.Start(Ser2net(),
                             {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
@@ -321,11 +305,7 @@ TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
     ASSERT_TRUE(StartSer2net());
     const std::string device =
         std::string(rfc2217 ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(port);
-    ASSERT_TRUE(headless.Start(KESTREL_HEADLESS_PROGRAM,
-                               {"--device", device, "--name", "mux", "--record", Path("mux.csv"),
-                                "--status-dir", dir.path().toStdString(), "--state-dir",
-                                dir.path().toStdString()},
-                               Path("headless.out"), Path("headless.err"), {"LC_ALL=C"}));
+    ASSERT_TRUE(RunHeadless({"--device", device, "--name", "mux", "--record", Path("mux.csv")}));
     ASSERT_TRUE(WaitFor(
         "mux", [](const QJsonObject& s) { return Connected(s) && FrameCount(s) >= 4; }, 8s));
 

@@ -1,8 +1,6 @@
 // A real Prometheus scraping two kestrel-headless, one MUX in local AIS: targets, samples,
 // the alert, promtool's check of the text, and every query of the shipped dashboard.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -24,22 +22,6 @@ using test::UrlEncode;
 
 constexpr const char* kAisScript = "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
-
-// A port nobody listens on now (the kernel's choice for a bound, closed socket).
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
 
 // The program's path from PATH; empty when it is not installed.
 std::string Which(const std::string& program) {
