@@ -34,6 +34,7 @@ struct Args {
     bool unacknowledged = false;
     Format format = Format::Table;
     bool help = false;
+    bool version = false;
 };
 
 bool Parse(int argc, char** argv, Args& a, std::string& error) {
@@ -56,6 +57,8 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
         const std::string_view name = arg.substr(0, arg.find('='));
         if (arg == "--help" || arg == "-h") {
             a.help = true;
+        } else if (arg == "--version" || arg == "-v") {
+            a.version = true;
         } else if (arg == "--15min") {
             a.kind = BinKind::Quarter;
         } else if (arg == "--24h") {
@@ -100,7 +103,7 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
             return false;
         }
     }
-    if (!a.help && a.command.empty()) {
+    if (!a.help && !a.version && a.command.empty()) {
         error = "say intervals or journal";
         return false;
     }
@@ -220,6 +223,10 @@ int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (args.help) {
         out << kUsage;
+        return 0;
+    }
+    if (args.version) {
+        out << "kestrel-history 1.0\n";
         return 0;
     }
     if (args.db.empty())
