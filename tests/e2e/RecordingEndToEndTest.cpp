@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "E2eFixture.h"
-#include "app/CommandLine.h"
 
 namespace kestrel::e2e {
 namespace {
@@ -163,35 +162,6 @@ TEST_F(EndToEnd, RecordingIntoAPipeWithoutReaderClosesInOrder) {
         Rows(ReadFile(dir.filePath(QStringLiteral("dayG821.csv")).toStdString()), crlf);
     ASSERT_EQ(g821.size(), 2u) << Show(g821);
     EXPECT_TRUE(Matches(g821.back(), ",NC")) << Show(g821);
-}
-
-TEST(ObservationOptions, StatusFileAndRecord) {
-    auto parse = [](std::initializer_list<const char*> args) {
-        QStringList l;
-        for (const char* a : args) {
-            l << QString::fromLatin1(a);
-        }
-        return ParseCommandLine(l);
-    };
-    CommandLine c = parse({"--status-file", "/tmp/s.json", "--record=/tmp/day.csv", "site.cfg"});
-    EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
-    EXPECT_EQ(c.statusFile, u"/tmp/s.json");
-    EXPECT_EQ(c.recordFile, u"/tmp/day.csv");
-    EXPECT_EQ(c.document, u"site.cfg");
-    c = parse({"--status-file=/tmp/a", "--record", "b.csv"});
-    EXPECT_EQ(c.statusFile, u"/tmp/a");
-    EXPECT_EQ(c.recordFile, u"b.csv");
-    // An empty settings folder still means the user's own settings.
-    EXPECT_TRUE(parse({"--settings-dir="}).error.isEmpty());
-
-    for (auto bad : {std::initializer_list<const char*>{"--status-file"},
-                     {"--record"},
-                     {"--record="},
-                     {"--status-file", ""},
-                     {"--records=x"},
-                     {"--help=x"}}) {
-        EXPECT_FALSE(parse(bad).error.isEmpty()) << *bad.begin();
-    }
 }
 
 }  // namespace

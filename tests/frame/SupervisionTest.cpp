@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "FrameFixture.h"
-#include "link/CComm.h"
-#include "link/FakeSerialDevice.h"
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/FrameWriter.h"
@@ -101,43 +99,6 @@ TEST_F(SupervisionTest, NoDataNeedsTwoSilentTicksAndClearsAfterTwoBusyOnes) {
     }
 }
 
-// The receive thread, the parser and the link watch together: a device that hangs up (a USB
-// adapter pulled out) must read as silence, although it polls readable all the time.
-TEST_F(SupervisionTest, UnpluggedDeviceShowsNoDataWithinThreeTicks) {
-    using namespace std::chrono_literals;
-    auto ports = std::make_shared<FakeSerialPorts>();
-    auto line = ports->Add("fake-com1");
-    DeviceResolver resolver;
-    resolver.SetPath(1, "fake-com1");
-    std::mutex frameMutex;
-    BerMeter meter(state);
-    FrameParser parser(state, meter);
-    CComm comm(
-        state, frameMutex, [&](std::string_view text) { parser.Parse(text); },
-        std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
-    comm.SetStartupDelay(0ms);
-    comm.Start();
-    comm.SetPortOpen(true);
-    ASSERT_EQ(comm.IsPortOpen(), 1);
-    comm.ResumeThread();
-    for (int tick = 0; tick < 2; ++tick) {
-        line->Deliver("text");
-        for (int i = 0; i < 5000 && state.rxIdle.load(); ++i) {
-            std::this_thread::sleep_for(1ms);
-        }
-        supervision.LinkWatch();
-    }
-    ASSERT_EQ(state.noData.load(), 0);
-
-    line->HangUp();
-    for (int tick = 0; tick < 3 && !state.noData.load(); ++tick) {
-        std::this_thread::sleep_for(300ms);  // a few of the thread's looks at the device
-        supervision.LinkWatch();
-    }
-    EXPECT_EQ(state.noData.load(), 1);
-    comm.Shutdown();
-}
-
 TEST_F(SupervisionTest, NoDataClearsTheDecodedIndicationsButNotTheAlarmGate) {
     state.localAis = 1;
     state.remoteRai = 1;
@@ -187,17 +148,6 @@ TEST_F(SupervisionTest, ClosedPortIsNotConnectedWithoutAskingTheModem) {
     EXPECT_EQ(modemQueries, asked);
     EXPECT_EQ(state.connected.load(), 0);
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Mark NC"});
-}
-
-TEST_F(SupervisionTest, PanelRefreshRunsBothDisplaySteps) {
-    for (const bool connected : {false, true}) {
-        if (connected) {
-            Connect();
-        }
-        displaySteps = 0;
-        supervision.PanelRefresh();
-        EXPECT_EQ(displaySteps, 2) << connected;
-    }
 }
 
 TEST_F(SupervisionTest, OneAlarmRowPerFrameThatChangedBothBytes) {

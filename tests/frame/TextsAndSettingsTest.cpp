@@ -224,12 +224,28 @@ TEST(CommandLine, Options) {
     EXPECT_TRUE(parse({"--help"}).help);
     EXPECT_TRUE(parse({"--version"}).version);
     EXPECT_EQ(parse({"--settings-dir", "/tmp/s"}).settingsDir, u"/tmp/s");
+    // An empty settings folder still means the user's own settings.
+    EXPECT_TRUE(parse({"--settings-dir="}).error.isEmpty());
+    c = parse({"--status-file", "/tmp/s.json", "--record=/tmp/day.csv", "site.cfg"});
+    EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+    EXPECT_EQ(c.statusFile, u"/tmp/s.json");
+    EXPECT_EQ(c.recordFile, u"/tmp/day.csv");
+    EXPECT_EQ(c.document, u"site.cfg");
+    c = parse({"--status-file=/tmp/a", "--record", "b.csv"});
+    EXPECT_EQ(c.statusFile, u"/tmp/a");
+    EXPECT_EQ(c.recordFile, u"b.csv");
 
     for (auto bad : {std::initializer_list<const char*>{"--device"},
                      {"--device", "COM0=/x"},
                      {"--device", "COM1"},
                      {"--frobnicate"},
-                     {"a.cfg", "b.cfg"}}) {
+                     {"a.cfg", "b.cfg"},
+                     {"--status-file"},
+                     {"--record"},
+                     {"--record="},
+                     {"--status-file", ""},
+                     {"--records=x"},
+                     {"--help=x"}}) {
         EXPECT_FALSE(parse(bad).error.isEmpty()) << *bad.begin();
     }
 }
