@@ -1,5 +1,6 @@
 # Shared by demo.sh, screenshot.sh and soak.sh: a work folder, the MUX simulator on a
-# pseudo-terminal, and kestrel's own settings with COM1 open at start; all cleaned up on exit.
+# pseudo-terminal, and kestrel's own settings and line memory with COM1 open at start; all
+# cleaned up on exit.
 # Source it, then call session_start NAME.
 
 session_start() { # NAME: makes $work and arranges the clean-up
@@ -41,8 +42,10 @@ start_simulator() {
     exit 1
 }
 
-# Settings of the session's own in $work/settings: COM1, open at start.
+# Settings of the session's own in $work/settings: COM1, open at start. The line memory of the
+# simulated MUX goes into $work too, never into the user's own COM1 database.
 write_settings() {
+    export XDG_DATA_HOME=$work/data
     mkdir -p "$work/settings/Verdanne Ltd."
     printf '[Settings]\nActivePort=1\nPortOpen=1\n' >"$work/settings/Verdanne Ltd./Kestrel.conf"
 }
