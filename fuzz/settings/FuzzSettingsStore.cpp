@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/SettingsStore.h"
+#include "store/SettingsStore.h"
 
 namespace {
 
