@@ -21,6 +21,7 @@
 #include "frame/CommandMenus.h"
 #include "frame/DocumentCommands.h"
 #include "frame/HelpCommands.h"
+#include "frame/LineViews.h"
 #include "frame/MonitorCommands.h"
 #include "frame/Placement.h"
 #include "frame/SessionBinding.h"
@@ -76,6 +77,11 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     view.openFailed = [this](const LinkStatus& status) {
         monitorCommands->ShowOpenFailure(status);
     };
+    view.refreshed = [this] {
+        if (lineViews) {
+            lineViews->Refreshed();
+        }
+    };
     binding = std::make_unique<SessionBinding>(SessionOptionsOf(env), std::move(view));
     auto update = [this] { RunUpdateHandlers(); };
     menus = std::make_unique<CommandMenus>(*this, update);
@@ -88,6 +94,10 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     BindViewCommands();
     monitorCommands->Bind(*menus);
     help->Bind(*menus);
+    lineViews = std::make_unique<LineViews>(LineViews::Parts{
+        this, &Session(), env.settings, [this] { return alarmBarWnd; },
+        [this] { return ActivePanel(); }});
+    lineViews->Bind(*menus);
     menus->FollowAllWithUpdate();
 
     setAcceptDrops(true);
@@ -96,7 +106,9 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
-    // The session first: its thread must not post to the parts that go after it.
+    // The views read the session's memory: they go before it. The session next: its thread
+    // must not post to the parts that go after it.
+    lineViews.reset();
     binding.reset();
 }
 
@@ -352,6 +364,9 @@ void CMainFrame::RunUpdateHandlers() {
     }
     if (toolBar) {
         Action(cmd::kViewToolbar)->setChecked(!toolBar->isHidden());
+    }
+    if (lineViews) {
+        lineViews->Update(*menus);
     }
 }
 

@@ -34,6 +34,7 @@ class ClientSplitter;
 class CommandMenus;
 class DocumentCommands;
 class HelpCommands;
+class LineViews;
 class MonitorCommands;
 class MuxSession;
 class SessionBinding;
@@ -119,6 +120,7 @@ public:
     QMenu* Menu(const QString& title) const;
     CKestrelSettings* ActivePanel() const;
     ClientSplitter* Splitter() const { return clientSplitter; }
+    LineViews& Views() const { return *lineViews; }
     CAlarmBar* AlarmBar() const { return alarmBarWnd; }
     QToolBar* ToolBar() const { return toolBar; }
     PortSettings Settings() const;
@@ -146,6 +148,7 @@ private:
     std::unique_ptr<MonitorCommands> monitorCommands;
     std::unique_ptr<HelpCommands> help;
     std::unique_ptr<StatusPanes> panes;
+    std::unique_ptr<LineViews> lineViews;
 
     ClientSplitter* clientSplitter = nullptr;
     QToolBar* toolBar = nullptr;

@@ -24,6 +24,11 @@ inline constexpr int kViewToolbar = 59392;
 inline constexpr int kViewStatusBar = 59393;
 inline constexpr int kNextPane = 57680;
 inline constexpr int kPrevPane = 57681;
+// View: the line's memory
+inline constexpr int kViewAlarmJournal = 32790;
+inline constexpr int kViewPerformance = 32791;
+inline constexpr int kViewG821Figures = 32792;
+inline constexpr int kViewNotifications = 32793;
 // Communication
 inline constexpr int kPortSettings = 32771;
 inline constexpr int kPortOpen = 32772;

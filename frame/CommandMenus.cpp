@@ -86,6 +86,13 @@ void CommandMenus::BuildViewAndCommunication() {
     statusToggle->setCheckable(true);
     statusToggle->setChecked(true);
     AddCommand(view, cmd::kWindowSplit, QStringLiteral("S&plit"));
+    view->addSeparator();
+    AddCommand(view, cmd::kViewAlarmJournal, QStringLiteral("&Alarm Journal"))->setCheckable(true);
+    AddCommand(view, cmd::kViewPerformance, QStringLiteral("P&erformance..."));
+    AddCommand(view, cmd::kViewG821Figures, QStringLiteral("&G.821 Figures"))->setCheckable(true);
+    QAction* notify = AddCommand(view, cmd::kViewNotifications, QStringLiteral("&Notifications"));
+    notify->setCheckable(true);
+    notify->setChecked(true);
 
     QMenu* comms = AddMenu(QStringLiteral("Communication"));
     AddCommand(comms, cmd::kPortSettings, QStringLiteral("Port Settings..."));

@@ -69,6 +69,9 @@ void SessionBinding::PanelRefreshed(const PanelPicture& picture) {
     if (CKestrelSettings* panel = view.activePanel()) {
         PaintTributaryLeds(*panel, picture);
     }
+    if (view.refreshed) {
+        view.refreshed();
+    }
 }
 
 void SessionBinding::BerTexts(const std::array<std::string, 4>& texts) {

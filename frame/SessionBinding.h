@@ -33,6 +33,8 @@ public:
         std::function<void(const QString& lost)> linkLost;
         // An open whose outcome came later failed; told as any failed "Port Open".
         std::function<void(const LinkStatus& status)> openFailed;
+        // After each panel refresh, once the LEDs are painted: the views of the line's memory.
+        std::function<void()> refreshed;
     };
 
     // `options` describe the session; its observer is this binding.

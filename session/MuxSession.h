@@ -182,6 +182,8 @@ public:
     // Acknowledges one journal entry (by its id) or every open acknowledgement, now.
     bool Acknowledge(std::int64_t journalId);
     int AcknowledgeAll();
+    // The wall clock the memory's seconds and acknowledgements are stamped with.
+    std::time_t WallNow() const;
 
 private:
     class ObserverBerSink : public BerSink {
@@ -205,7 +207,6 @@ private:
     void NoteStatistics();
 
     // --- Line memory ---
-    std::time_t WallNow() const;
     // Hands the frames queued by the receive thread to the memory.
     void FeedMemory();
     // The link as the journal keeps it, after a link watch or a port command.

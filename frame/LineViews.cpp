@@ -1,0 +1,46 @@
+// The views of the line's memory in the main window.
+#include "frame/LineViews.h"
+
+#include <QMainWindow>
+
+#include "frame/CommandIds.h"
+#include "frame/CommandMenus.h"
+#include "session/MuxSession.h"
+
+namespace kestrel {
+
+LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
+
+LineViews::~LineViews() = default;
+
+LineSource LineViews::Source() const {
+    MuxSession* session = parts.session;
+    LineSource source;
+    source.memory = [session]() -> const LineMemory& { return session->Memory(); };
+    source.acknowledge = [session](std::int64_t id) { return session->Acknowledge(id); };
+    source.acknowledgeAll = [session] { return session->AcknowledgeAll(); };
+    source.now = [session] { return session->WallNow(); };
+    return source;
+}
+
+void LineViews::Bind(CommandMenus& /*menus*/) {
+    // --- Alarm journal ---
+    // --- Performance window ---
+    // --- G.821 figures ---
+    // --- Notifications ---
+}
+
+void LineViews::Refreshed() {
+    // --- Alarm journal ---
+    // --- Performance window ---
+    // --- G.821 figures ---
+    // --- Notifications ---
+}
+
+void LineViews::Update(CommandMenus& /*menus*/) {
+    // --- Alarm journal ---
+    // --- G.821 figures ---
+    // --- Notifications ---
+}
+
+}  // namespace kestrel

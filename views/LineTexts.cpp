@@ -1,0 +1,77 @@
+#include "views/LineTexts.h"
+
+#include <QDateTime>
+#include <array>
+
+namespace kestrel {
+
+QString JournalStateText(int state) {
+    static constexpr std::array<const char*, 4> kAlarms{"no signal", "AIS", "LOF", "RAI"};
+    if (state >= 0 && state < kAlarmStates) {
+        return QStringLiteral("%1 34M %2")
+            .arg(state < 4 ? QStringLiteral("Local") : QStringLiteral("Remote"),
+                 QString::fromLatin1(kAlarms[state % 4]));
+    }
+    if (state >= kAlarmStates && state < kFirstLinkState) {
+        const int index = (state - kAlarmStates) / 2;  // 0..15 local, 16..31 remote
+        const bool codeErrors = (state - kAlarmStates) % 2 == 1;
+        return QStringLiteral("%1 trib %2 %3")
+            .arg(index < 16 ? QStringLiteral("Local") : QStringLiteral("Remote"))
+            .arg(index % 16 + 1)
+            .arg(codeErrors ? QStringLiteral("code errors") : QStringLiteral("no signal"));
+    }
+    switch (state - kFirstLinkState) {
+    case 0:
+        return QStringLiteral("Link: port closed");
+    case 1:
+        return QStringLiteral("Link: MUX not connected");
+    case 2:
+        return QStringLiteral("Link: no data");
+    default:
+        return QStringLiteral("Unknown state %1").arg(state);
+    }
+}
+
+QString SeverityText(Severity severity) {
+    switch (severity) {
+    case Severity::Critical:
+        return QStringLiteral("Critical");
+    case Severity::Major:
+        return QStringLiteral("Major");
+    case Severity::Minor:
+        break;
+    }
+    return QStringLiteral("Minor");
+}
+
+QString ObjectText(int object) {
+    if (object == kNearObject) {
+        return QStringLiteral("Near end");
+    }
+    if (object == kFarObject) {
+        return QStringLiteral("Far end");
+    }
+    const bool local = object < kFirstRemoteTribObject;
+    const int trib = object - (local ? kFirstLocalTribObject : kFirstRemoteTribObject) + 1;
+    return QStringLiteral("%1 trib %2").arg(local ? QStringLiteral("Local") : QStringLiteral("Remote")).arg(trib);
+}
+
+QString LocalTimeText(std::time_t t) {
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t))
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString DurationText(std::int64_t seconds) {
+    seconds = std::max<std::int64_t>(seconds, 0);
+    const std::int64_t days = seconds / 86400;
+    const std::int64_t h = seconds % 86400 / 3600;
+    const std::int64_t m = seconds % 3600 / 60;
+    const std::int64_t s = seconds % 60;
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg(h, days ? 2 : 1, 10, QLatin1Char('0'))
+                              .arg(m, 2, 10, QLatin1Char('0'))
+                              .arg(s, 2, 10, QLatin1Char('0'));
+    return days ? QStringLiteral("%1 d %2").arg(days).arg(clock) : clock;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,22 @@
+// The line's states, objects and times in the words the views show.
+#pragma once
+
+#include <QString>
+#include <ctime>
+
+#include "performance/Journal.h"
+
+namespace kestrel {
+
+// "Local 34M AIS", "Remote trib 7 no signal", "Link: no data".
+QString JournalStateText(int state);
+// "Critical", "Major", "Minor".
+QString SeverityText(Severity severity);
+// "Near end", "Far end", "Local trib 3", "Remote trib 12".
+QString ObjectText(int object);
+// Local date and time: "2026-12-07 14:03:09".
+QString LocalTimeText(std::time_t t);
+// "0:00:05", "1:02:03", "2 d 03:04:05".
+QString DurationText(std::int64_t seconds);
+
+}  // namespace kestrel
