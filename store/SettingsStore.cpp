@@ -223,6 +223,19 @@ void SettingsStore::WriteDevicePath(int portNumber, const std::string& path) {
     settings->endGroup();
 }
 
+bool SettingsStore::ReadViewFlag(const char* key, bool fallback) const {
+    return ReadViewNumber(key, fallback ? 1 : 0) != 0;
+}
+
+void SettingsStore::WriteViewFlag(const char* key, bool on) {
+    settings->setValue(QStringLiteral("View/") + QLatin1String(key), on ? 1 : 0);
+}
+
+int SettingsStore::ReadViewNumber(const char* key, int fallback) const {
+    const QVariant v = settings->value(QStringLiteral("View/") + QLatin1String(key));
+    return v.isValid() ? ParseLeadingNumber(ValueText(v)).value_or(fallback) : fallback;
+}
+
 QStringList SettingsStore::ReadRecentFiles() const {
     QStringList files;
     settings->beginGroup(QString::fromLatin1(kRecentGroup));

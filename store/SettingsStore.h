@@ -68,6 +68,13 @@ public:
     QStringList ReadRecentFiles() const;
     void WriteRecentFiles(const QStringList& files);
 
+    // Group "View": what the user chose to see ("G821Figures", "Notifications", ...) and
+    // numbers of the views ("NotifyDelaySeconds"). A missing or unreadable value gives
+    // `fallback`.
+    bool ReadViewFlag(const char* key, bool fallback) const;
+    void WriteViewFlag(const char* key, bool on);
+    int ReadViewNumber(const char* key, int fallback) const;
+
     void Sync() { settings->sync(); }
     QSettings& Raw() { return *settings; }
     // The settings file this store stands for (also when it could not be read).

@@ -192,8 +192,13 @@ TEST_F(SettingsStoreFile, WrittenFormatsReadBack) {
         store.WriteWindowPos({0, 1, -1, -1, -1, -1, -20, 30, 620, 530});
         store.WritePortState(3, 0);
         store.WriteRecentFiles({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")});
+        store.WriteViewFlag("G821Figures", true);
+        store.Raw().setValue(QStringLiteral("View/NotifyDelaySeconds"), QStringLiteral("x"));
     }
     SettingsStore store(dir.path());
+    EXPECT_TRUE(store.ReadViewFlag("G821Figures", false));
+    EXPECT_TRUE(store.ReadViewFlag("Notifications", true));     // missing: the default
+    EXPECT_EQ(store.ReadViewNumber("NotifyDelaySeconds", 5), 5);  // not a number: the default
     EXPECT_EQ(ValueText(store.Raw().value(QStringLiteral("Settings/WindowPos"))),
               QStringLiteral("0,1,-1,-1,-1,-1,-20,30,620,530"));
     EXPECT_EQ(store.Raw().value(QStringLiteral("Settings/ActivePort")).toString(), u"3");
