@@ -61,6 +61,10 @@ std::string SimUsage() {
         "                                    repeated\n"
         "  --script FILE      play FILE instead of a scenario (format below)\n"
         "  --loop             play the script over and over (default: once, then exit)\n"
+        "  --capture FILE     write the line to FILE at once instead of playing it, as\n"
+        "                     kestrel-replay --performance --chunk 45 reads it: one\n"
+        "                     45-character pass per second, a silent second as blanks\n"
+        "                     (at one frame a second, whatever --rate says)\n"
         "  --seconds S        stop after S seconds\n"
         "  --frames N         stop after N frames\n"
         "  --seed N           seed of the scenarios' randomness (default 1); the same\n"
@@ -130,6 +134,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::s
                 return false;
             }
             o.device = v;
+        } else if (name == "--capture") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.empty()) {
+                error = "--capture needs a file name";
+                return false;
+            }
+            o.capture = v;
         } else if (name == "--link") {
             if (!value(v)) {
                 return false;
@@ -213,6 +226,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::s
     }
     if (!o.link.empty() && !o.device.empty()) {
         error = "--link applies to the pseudo-terminal, not to --device";
+        return false;
+    }
+    if (!o.capture.empty() && (!o.device.empty() || !o.link.empty())) {
+        error = "--capture writes a file of its own: no --device or --link with it";
+        return false;
+    }
+    // A scenario or a looped script never ends by itself: a capture needs its length.
+    if (!o.capture.empty() && !o.seconds && !o.frames && (o.script.empty() || o.loop)) {
+        error = "--capture of a scenario or a looped script needs --seconds or --frames";
         return false;
     }
     if (o.loop && o.script.empty()) {

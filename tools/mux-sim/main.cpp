@@ -236,6 +236,37 @@ void RemoveLink(const std::string& link, const std::string& target) {
     }
 }
 
+// The line without its pacing: one tick a second, each padded to one 45-character pass.
+int Capture(const SimOptions& options, kestrel::sim::FrameSource& source) {
+    std::ofstream out(options.capture, std::ios::binary | std::ios::trunc);
+    Totals totals;
+    const double seconds = options.seconds.value_or(-1);
+    for (long long tick = 0; out && (seconds < 0 || tick < seconds); ++tick) {
+        if (options.frames && totals.framesSent >= *options.frames) {
+            break;
+        }
+        Emission e;
+        if (!source.Next(e)) {
+            break;
+        }
+        if (e.bytes.size() < kestrel::kStatusFrameLength) {
+            e.bytes.resize(kestrel::kStatusFrameLength, ' ');
+        }
+        out << e.bytes;
+        totals.framesSent += e.frames;
+        totals.damagedSent += e.damaged;
+        totals.bytesWritten += static_cast<long long>(e.bytes.size());
+    }
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "kestrel-mux-sim: cannot write %s: %s\n", options.capture.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    PrintSummary(totals);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -282,12 +313,18 @@ int main(int argc, char** argv) {
             }
             return 2;
         }
-        source = kestrel::sim::MakeScriptSource(std::move(steps), options.rate, options.loop);
+        source = kestrel::sim::MakeScriptSource(std::move(steps),
+                                                options.capture.empty() ? options.rate : 1.0,
+                                                options.loop);
         what = "script " + options.script;
     } else {
         source = kestrel::sim::MakePhaseSource(kestrel::sim::ScenarioPhases(options.scenario),
-                                               options.rate, options.seed);
+                                               options.capture.empty() ? options.rate : 1.0,
+                                               options.seed);
         what = "scenario " + options.scenario;
+    }
+    if (!options.capture.empty()) {
+        return Capture(options, *source);
     }
 
     // Stop signals stay blocked except while waiting, where ppoll lets them in atomically.
