@@ -158,25 +158,18 @@ public:
         QString app;
         uint replaces;
         QString summary;
-        QString body;
         int urgency;
     };
     std::vector<Call> calls;
 
 public slots:
     uint Notify(const QString& app, uint replaces, const QString& /*icon*/, const QString& summary,
-                const QString& body, const QStringList& /*actions*/, const QVariantMap& hints,
+                const QString& /*body*/, const QStringList& /*actions*/, const QVariantMap& hints,
                 int /*timeout*/) {
-        calls.push_back({app, replaces, summary, body, hints.value("urgency").toInt()});
+        calls.push_back({app, replaces, summary, hints.value("urgency").toInt()});
         return 40 + static_cast<uint>(calls.size());
     }
 };
-
-// Qt's messages, counted.
-int g_messages = 0;
-void CountMessage(QtMsgType, const QMessageLogContext&, const QString&) {
-    ++g_messages;
-}
 
 template <typename Done>
 bool Await(Done done, int ms = 5000) {
@@ -186,6 +179,20 @@ bool Await(Done done, int ms = 5000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return done();
+}
+
+// Qt's messages while `run` runs and its answers come.
+int g_messages = 0;
+template <typename Run>
+int MessagesWhile(Run run) {
+    g_messages = 0;
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++g_messages; });
+    run();
+    Await([] { return g_messages > 0; }, 2000);
+    Await([] { return false; }, 200);
+    qInstallMessageHandler(nullptr);
+    return g_messages;
 }
 
 // A bus daemon of the test's own, which starts no service of the machine's, and two
@@ -223,58 +230,52 @@ TEST(DesktopNotifier, CallsTheServerWithoutWaitingAndReplacesItsOwnWhileShown) {
     }
     PrivateBus bus(daemon);
     ASSERT_TRUE(bus.client.isConnected() && bus.server.isConnected());
-    {
-        QDBusConnection& server = bus.server;
-        DesktopNotifier notifier(bus.client);
-        g_messages = 0;
-        qInstallMessageHandler(CountMessage);
-        // No server yet: nothing shown, said once.
-        notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
-        notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
-        EXPECT_TRUE(Await([] { return g_messages > 0; }));
-        Await([] { return false; }, 200);
-        qInstallMessageHandler(nullptr);
-        EXPECT_EQ(g_messages, 1);
+    DesktopNotifier notifier(bus.client);
+    // No server yet: nothing shown, said once.
+    EXPECT_EQ(MessagesWhile([&] {
+                  notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
+                  notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
+              }),
+              1);
 
-        FakeServer fake;
-        ASSERT_TRUE(server.registerObject("/org/freedesktop/Notifications", &fake,
+    FakeServer fake;
+    ASSERT_TRUE(bus.server.registerObject("/org/freedesktop/Notifications", &fake,
                                           QDBusConnection::ExportAllSlots));
-        ASSERT_TRUE(server.registerService("org.freedesktop.Notifications"));
-        // Summary, urgency, closed by the user before it, replaces.
-        struct Sent {
-            const char* summary;
-            Notifier::Urgency urgency;
-            bool closedBefore;
-            uint replaces;
-        };
-        const std::vector<Sent> sent{
-            {"Local 34M LOF", Notifier::Urgency::Critical, false, 0},
-            {"2 new alarms", Notifier::Urgency::Critical, false, 41},  // still shown: replaced
-            {"Remote 34M AIS", Notifier::Urgency::Normal, false, 0},   // less urgent: beside
-            {"Local 34M AIS", Notifier::Urgency::Normal, true, 0},     // closed: a new one
-        };
-        for (const Sent& s : sent) {
-            SCOPED_TRACE(s.summary);
-            if (s.closedBefore) {
-                QDBusMessage closed = QDBusMessage::createSignal("/org/freedesktop/Notifications",
-                                                                 "org.freedesktop.Notifications",
-                                                                 "NotificationClosed");
-                closed << notifier.Shown() << 2u;
-                server.send(closed);
-                ASSERT_TRUE(Await([&] { return notifier.Shown() == 0; }));
-            }
-            const std::size_t before = fake.calls.size();
-            const uint shownBefore = notifier.Shown();
-            notifier.Notify(s.summary, "body", s.urgency);
-            EXPECT_EQ(fake.calls.size(), before);  // the answer comes later
-            ASSERT_TRUE(Await(
-                [&] { return fake.calls.size() > before && notifier.Shown() != shownBefore; }));
-            const FakeServer::Call& call = fake.calls.back();
-            EXPECT_EQ(call.app, "Kestrel");
-            EXPECT_EQ(call.summary, s.summary);
-            EXPECT_EQ(call.urgency, static_cast<int>(s.urgency));
-            EXPECT_EQ(call.replaces, s.replaces);
+    ASSERT_TRUE(bus.server.registerService("org.freedesktop.Notifications"));
+    // Summary, urgency, closed by the user before it, replaces.
+    struct Sent {
+        const char* summary;
+        Notifier::Urgency urgency;
+        bool closedBefore;
+        uint replaces;
+    };
+    const std::vector<Sent> sent{
+        {"Local 34M LOF", Notifier::Urgency::Critical, false, 0},
+        {"2 new alarms", Notifier::Urgency::Critical, false, 41},  // still shown: replaced
+        {"Remote 34M AIS", Notifier::Urgency::Normal, false, 0},   // less urgent: beside
+        {"Local 34M AIS", Notifier::Urgency::Normal, true, 0},     // closed: a new one
+    };
+    for (const Sent& s : sent) {
+        SCOPED_TRACE(s.summary);
+        if (s.closedBefore) {
+            QDBusMessage closed =
+                QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                           "org.freedesktop.Notifications", "NotificationClosed");
+            closed << notifier.Shown() << 2u;
+            bus.server.send(closed);
+            ASSERT_TRUE(Await([&] { return notifier.Shown() == 0; }));
         }
+        const std::size_t before = fake.calls.size();
+        const uint shownBefore = notifier.Shown();
+        notifier.Notify(s.summary, "body", s.urgency);
+        EXPECT_EQ(fake.calls.size(), before);  // the answer comes later
+        ASSERT_TRUE(
+            Await([&] { return fake.calls.size() > before && notifier.Shown() != shownBefore; }));
+        const FakeServer::Call& call = fake.calls.back();
+        EXPECT_EQ(call.app, "Kestrel");
+        EXPECT_EQ(call.summary, s.summary);
+        EXPECT_EQ(call.urgency, static_cast<int>(s.urgency));
+        EXPECT_EQ(call.replaces, s.replaces);
     }
 }
 
@@ -282,18 +283,16 @@ TEST(DesktopNotifier, WithoutASessionBusNothingHappensAndItIsSaidOnce) {
     TempDir folder;
     qputenv("DBUS_SESSION_BUS_ADDRESS",
             QByteArray("unix:path=") + QByteArray::fromStdString(folder / "nothing"));
-    g_messages = 0;
-    qInstallMessageHandler(CountMessage);
+    DesktopNotifier notifier;
     QElapsedTimer timer;
     timer.start();
-    DesktopNotifier notifier;
-    for (int i = 0; i < 3; ++i) {
-        notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
-    }
-    EXPECT_LT(timer.elapsed(), 1000);
-    Await([] { return false; }, 100);
-    qInstallMessageHandler(nullptr);
-    EXPECT_LE(g_messages, 1);
+    EXPECT_LE(MessagesWhile([&] {
+                  for (int i = 0; i < 3; ++i) {
+                      notifier.Notify("Local 34M LOF", "body", Notifier::Urgency::Critical);
+                  }
+                  EXPECT_LT(timer.elapsed(), 1000);
+              }),
+              1);
     EXPECT_EQ(notifier.Shown(), 0u);
 }
 
