@@ -6,6 +6,9 @@
 #include "frame/CommandIds.h"
 #include "frame/CommandMenus.h"
 #include "session/MuxSession.h"
+#include "store/SettingsStore.h"
+#include "views/DesktopNotifier.h"
+#include "views/NotificationRule.h"
 
 namespace kestrel {
 
@@ -23,11 +26,29 @@ LineSource LineViews::Source() const {
     return source;
 }
 
-void LineViews::Bind(CommandMenus& /*menus*/) {
+void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
     // --- Performance window ---
     // --- G.821 figures ---
     // --- Notifications ---
+    // What the memory holds as the window opens is not news. Ticked unless the user chose
+    // otherwise; the delay comes from the settings, within reason.
+    {
+        SettingsStore* settings = parts.settings;
+        const int delay = settings
+                              ? settings->ReadViewNumber("NotifyDelaySeconds",
+                                                         NotificationRule::kDefaultDelaySeconds)
+                              : NotificationRule::kDefaultDelaySeconds;
+        const bool notify = settings ? settings->ReadViewFlag("Notifications", true) : true;
+        notifier = std::make_unique<DesktopNotifier>();
+        notifications = std::make_unique<NotificationRule>(Source(), *notifier, delay, notify);
+        menus.BindToggle(cmd::kViewNotifications, [this](bool on) {
+            notifications->SetEnabled(on);
+            if (parts.settings) {
+                parts.settings->WriteViewFlag("Notifications", on);
+            }
+        });
+    }
 }
 
 void LineViews::Refreshed() {
@@ -35,12 +56,18 @@ void LineViews::Refreshed() {
     // --- Performance window ---
     // --- G.821 figures ---
     // --- Notifications ---
+    if (notifications) {
+        notifications->Check();
+    }
 }
 
-void LineViews::Update(CommandMenus& /*menus*/) {
+void LineViews::Update(CommandMenus& menus) {
     // --- Alarm journal ---
     // --- G.821 figures ---
     // --- Notifications ---
+    if (notifications) {
+        menus.Action(cmd::kViewNotifications)->setChecked(notifications->Enabled());
+    }
 }
 
 }  // namespace kestrel

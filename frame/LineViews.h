@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 
 #include "views/LineSource.h"
 
@@ -13,7 +14,9 @@ namespace kestrel {
 class CAlarmBar;
 class CKestrelSettings;
 class CommandMenus;
+class DesktopNotifier;
 class MuxSession;
+class NotificationRule;
 class SettingsStore;
 
 // Owns the alarm journal dock, the Performance window, the G.821 line of the tributary panel
@@ -45,6 +48,9 @@ public:
 
 private:
     Parts parts;
+    // Notifications
+    std::unique_ptr<DesktopNotifier> notifier;
+    std::unique_ptr<NotificationRule> notifications;
 };
 
 }  // namespace kestrel

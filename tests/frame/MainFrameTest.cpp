@@ -387,6 +387,14 @@ TEST_F(FrameFixture, ToolbarButtons) {
     EXPECT_FALSE(f.Action(59393)->isChecked());
 }
 
+TEST_F(FrameFixture, NotificationsItemIsRememberedForTheNextWindow) {
+    EXPECT_TRUE(Create().Action(32793)->isChecked());
+    frame->Action(32793)->trigger();
+    EXPECT_EQ(Setting(QStringLiteral("View/Notifications")), u"0");
+    Create().RunUpdateHandlers();
+    EXPECT_FALSE(frame->Action(32793)->isChecked());
+}
+
 TEST_F(FrameFixture, BerMenuActsOnTheMeter) {
     CMainFrame& f = Create();
     // Each command brings the check marks up to date itself.
