@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# Takes the README's screenshot: kestrel on a virtual display, attached to the MUX simulator,
-# captured once the window shows data arriving and LEDs lit.
+# Takes the README's screenshots: kestrel on a virtual display, attached to the MUX simulator,
+# captured once the window shows data arriving and LEDs lit. Then, over a day of the
+# simulator's tour replayed into the line's memory, the window with its alarm journal and the
+# Performance window.
 #
-#   scripts/screenshot.sh [OUTPUT.png]      default docs/screenshot.png
+#   scripts/screenshot.sh [FOLDER]      default docs: screenshot.png, journal.png, performance.png
 #
 # KESTREL_BUILD names the build folder (default: build). Sets up what it needs (xvfb,
 # x11-utils, imagemagick) through scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-output=${1:-docs/screenshot.png}
+folder=${1:-docs}
 build=${KESTREL_BUILD:-build}
 kestrel=$build/app/kestrel
 sim=$build/tools/mux-sim/kestrel-mux-sim
+replay=$build/tools/replay/kestrel-replay
 
 # Build what the picture needs, with the tools to take it, once (not again under xvfb-run).
 if [ -z "${KESTREL_SCREENSHOT_DISPLAY:-}" ]; then
     KESTREL_BUILD_DIR=$build KESTREL_EXTRA_PACKAGES="x11-utils imagemagick" \
-        scripts/setup.sh kestrel kestrel-mux-sim
+        scripts/setup.sh kestrel kestrel-mux-sim kestrel-replay
 fi
 
 # Always on a virtual display of our own, so the picture does not depend on the desktop.
@@ -38,12 +41,27 @@ SCRIPT
 start_simulator "$sim" --script "$work/shot.script" --loop --rate 1
 write_settings
 status=$work/status.json
-XDG_RUNTIME_DIR=$work "$kestrel" --settings-dir "$work/settings" --device "COM1=$pty" \
-    --status-file "$status" >"$work/kestrel.out" 2>"$work/kestrel.err" &
-kestrel_pid=$!
 
-# Ready when the MUX is connected, data arrives (the star moves), LEDs are lit and the BER
-# figures have left zero.
+# Starts kestrel on the simulator and waits until the MUX is connected, data arrives (the star
+# moves), LEDs are lit and the BER figures have left zero.
+start_kestrel() {
+    rm -f "$status"
+    XDG_RUNTIME_DIR=$work "$kestrel" --settings-dir "$work/settings" --device "COM1=$pty" \
+        --status-file "$status" >"$work/kestrel.out" 2>"$work/kestrel.err" &
+    kestrel_pid=$!
+    for _ in $(seq 300); do
+        ready && break
+        kill -0 "$kestrel_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! ready; then
+        echo "screenshot: the window never showed data and LEDs:" >&2
+        cat "$status" "$work/kestrel.err" >&2 2>/dev/null || true
+        exit 1
+    fi
+    # Two more seconds: the elapsed time and the BER figures move on from their first values.
+    sleep 2
+}
 ready() {
     [ -f "$status" ] || return 1
     grep -q '"mux": "MUX CONNECTED "' "$status" &&
@@ -52,31 +70,51 @@ ready() {
         grep -Eq '"1125": "y"|"1128": "y"' "$status" &&
         grep -Eq '"nearTotal": "[1-9]' "$status"
 }
-for _ in $(seq 300); do
-    ready && break
-    kill -0 "$kestrel_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if ! ready; then
-    echo "screenshot: the window never showed data and LEDs:" >&2
-    cat "$status" "$work/kestrel.err" >&2 2>/dev/null || true
-    exit 1
-fi
-# Two more seconds: the elapsed time and the BER figures move on from their first values.
-sleep 2
+stop_kestrel() {
+    kill -TERM "$kestrel_pid"
+    wait "$kestrel_pid" || true
+    kestrel_pid=""
+}
 
-window=$(xwininfo -root -tree | awk '/"[^"]* - Kestrel"/ { print $1; exit }')
-if [ -z "$window" ]; then
-    echo "screenshot: the Kestrel window was not found on the display" >&2
-    exit 1
-fi
-mkdir -p "$(dirname "$output")"
-import -window "$window" "$output"
+# TITLE-PATTERN OUTPUT: the top-level window whose title matches, as a PNG.
+grab() {
+    local window
+    window=$(xwininfo -root -tree | awk -v t="$1" '$0 ~ t { print $1; exit }')
+    if [ -z "$window" ]; then
+        echo "screenshot: no window titled like $1 on the display" >&2
+        exit 1
+    fi
+    mkdir -p "$(dirname "$2")"
+    import -window "$window" "$2"
+    echo "screenshot: $2 ($(identify -format '%wx%h' "$2" 2>/dev/null || echo saved))"
+}
 
-kill -TERM "$kestrel_pid"
-wait "$kestrel_pid" || true
-kestrel_pid=""
+start_kestrel
+grab '"[^"]* - Kestrel"' "$folder/screenshot.png"
+stop_kestrel
+
+# A day of the tour in the line's memory, ending now: the capture has one 45-character pass
+# per second, replayed so that its last second is the one before the window opens.
+"$sim" --scenario tour --seconds 86400 --capture "$work/day.bin" 2>/dev/null
+passes=$(($(stat -c %s "$work/day.bin") / 45))
+start=$(date -u -d "@$(($(date +%s) - passes - 5))" +%Y-%m-%dT%H:%M:%SZ)
+mkdir -p "$XDG_DATA_HOME/kestrel"
+"$replay" --performance --start "$start" --chunk 45 --db "$XDG_DATA_HOME/kestrel/COM1.sqlite" \
+    "$work/day.bin" >/dev/null
+# Each view in a run of its own, so that no window covers part of another in the picture.
+settings=$work/settings/Verdanne\ Ltd./Kestrel.conf
+view_settings() { # JOURNAL PERFORMANCE
+    sed -i '/^\[View\]/,$d' "$settings"
+    printf '[View]\nAlarmJournal=%s\nPerformance=%s\nG821Figures=1\n' "$1" "$2" >>"$settings"
+}
+view_settings 1 0
+start_kestrel
+grab '"[^"]* - Kestrel"' "$folder/journal.png"
+stop_kestrel
+view_settings 0 1
+start_kestrel
+grab '"Performance' "$folder/performance.png"
+stop_kestrel
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=""
-echo "screenshot: $output ($(identify -format '%wx%h' "$output" 2>/dev/null || echo saved))"
