@@ -6,6 +6,7 @@
 #include "frame/CommandIds.h"
 #include "frame/CommandMenus.h"
 #include "session/MuxSession.h"
+#include "views/PerformanceWindow.h"
 
 namespace kestrel {
 
@@ -23,9 +24,10 @@ LineSource LineViews::Source() const {
     return source;
 }
 
-void LineViews::Bind(CommandMenus& /*menus*/) {
+void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
     // --- Performance window ---
+    menus.Bind(kViewPerformance, [this] { ShowPerformance(); });
     // --- G.821 figures ---
     // --- Notifications ---
 }
@@ -33,6 +35,9 @@ void LineViews::Bind(CommandMenus& /*menus*/) {
 void LineViews::Refreshed() {
     // --- Alarm journal ---
     // --- Performance window ---
+    if (performance) {
+        performance->Refresh();  // nothing while hidden
+    }
     // --- G.821 figures ---
     // --- Notifications ---
 }
@@ -41,6 +46,16 @@ void LineViews::Update(CommandMenus& /*menus*/) {
     // --- Alarm journal ---
     // --- G.821 figures ---
     // --- Notifications ---
+}
+
+// --- Performance window ---
+void LineViews::ShowPerformance() {
+    if (!performance) {
+        performance = std::make_unique<PerformanceWindow>(Source(), parts.window);
+    }
+    performance->show();
+    performance->raise();
+    performance->activateWindow();
 }
 
 }  // namespace kestrel

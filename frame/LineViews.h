@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 
 #include "views/LineSource.h"
 
@@ -14,6 +15,7 @@ class CAlarmBar;
 class CKestrelSettings;
 class CommandMenus;
 class MuxSession;
+class PerformanceWindow;
 class SettingsStore;
 
 // Owns the alarm journal dock, the Performance window, the G.821 line of the tributary panel
@@ -45,6 +47,12 @@ public:
 
 private:
     Parts parts;
+
+    // --- Performance window ---
+    // Made on first use; a child of the main window, so it closes and goes with it, but
+    // deleted here first since it reads the session's memory.
+    void ShowPerformance();
+    std::unique_ptr<PerformanceWindow> performance;
 };
 
 }  // namespace kestrel
