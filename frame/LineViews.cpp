@@ -27,7 +27,7 @@ LineSource LineViews::Source() const {
 void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
     // --- Performance window ---
-    menus.Bind(kViewPerformance, [this] { ShowPerformance(); });
+    menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
     // --- G.821 figures ---
     // --- Notifications ---
 }

@@ -31,6 +31,17 @@ QColor SeverityColour(Severity severity) {
     return QColor(0xc9, 0xa4, 0x00);
 }
 
+bool SameButOpenEnds(const std::vector<TimelineBand>& a, const std::vector<TimelineBand>& b) {
+    auto same = [](const TimelineSpan& x, const TimelineSpan& y) {
+        return x.start == y.start && x.open == y.open && (x.open || x.end == y.end);
+    };
+    return std::equal(
+        a.begin(), a.end(), b.begin(), b.end(), [&](const TimelineBand& x, const TimelineBand& y) {
+            return x.state == y.state &&
+                   std::equal(x.spans.begin(), x.spans.end(), y.spans.begin(), y.spans.end(), same);
+        });
+}
+
 }  // namespace
 
 std::vector<int> TimelineStates(int object) {
@@ -110,17 +121,23 @@ void TimelineStrip::SetEntries(const std::vector<JournalEntry>& entries, std::ti
     const bool moved = newFrom != from || newTo != to;
     from = newFrom;
     to = newTo;
-    if (newBands != bands) {
-        bands = std::move(newBands);
-        if (keyBand >= 0 &&
-            keySpan >= static_cast<int>(bands[static_cast<std::size_t>(keyBand)].spans.size())) {
-            keySpan = -1;
+    if (newBands == bands) {
+        if (moved) {
+            update();
         }
+        return;
+    }
+    // An alarm still on grows every second; the description only when a span comes or goes.
+    const bool described = SameButOpenEnds(newBands, bands);
+    bands = std::move(newBands);
+    if (keyBand >= 0 &&
+        keySpan >= static_cast<int>(bands[static_cast<std::size_t>(keyBand)].spans.size())) {
+        keySpan = -1;
+    }
+    if (!described) {
         Describe();
     }
-    if (moved || isVisible()) {
-        update();
-    }
+    update();
 }
 
 int TimelineStrip::LabelWidth() const {
@@ -192,7 +209,8 @@ QString TimelineStrip::CurrentText() const {
     return TimelineSpanText(b.state, b.spans[static_cast<std::size_t>(keySpan)]);
 }
 
-// Screen readers get every span as text, since hovering is for the mouse only.
+// Screen readers get every span as text, since hovering is for the mouse only. An alarm
+// still on is told without its duration, which the description would chase every second.
 void TimelineStrip::Describe() {
     QStringList lines;
     for (const TimelineBand& b : bands) {
@@ -200,7 +218,9 @@ void TimelineStrip::Describe() {
             lines << QStringLiteral("%1: off").arg(JournalStateText(b.state));
         }
         for (const TimelineSpan& span : b.spans) {
-            lines << TimelineSpanText(b.state, span);
+            lines << (span.open ? QStringLiteral("%1: %2 to active")
+                                      .arg(JournalStateText(b.state), LocalTimeText(span.start))
+                                : TimelineSpanText(b.state, span));
         }
     }
     setAccessibleDescription(lines.join(QStringLiteral("\n")));

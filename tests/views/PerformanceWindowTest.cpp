@@ -201,9 +201,11 @@ TEST_F(Fixture, TimelineFromTheJournalHoverAndKeys) {
 TEST_F(Fixture, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuildsOnANewQuarter) {
     table->setCurrentCell(3, 0);
     QTableWidgetItem* kept = table->item(3, 0);
-    // Twelve severely errored seconds in two runs too short for unavailability, then a wait.
+    // Twelve severely errored seconds in two runs too short for unavailability, AIS with
+    // them and left on, then a wait.
     FrameSecond severe;
     severe.nearCount = 100;
+    severe.alarms = 0x02;
     for (std::time_t t = end; t < end + 13; ++t)
         line->memory.OnFrameApplied(t == end + 6 ? FrameSecond{} : severe, t);
     line->memory.Tick(line->now = end + 20);
@@ -225,6 +227,17 @@ TEST_F(Fixture, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuildsOnANewQuarter)
     EXPECT_EQ(table->rowCount(), 5);
     EXPECT_EQ(table->currentRow(), 4);
     EXPECT_TRUE(Row(4).contains("00:45:00"));
+    // The AIS still on reaches to now; its description does not chase the seconds.
+    TimelineStrip* near = Strip("nearTimeline");
+    const TimelineSpan on{end + 7, line->now, true};
+    EXPECT_EQ(near->Bands()[1].spans.back(), on);
+    const QString told = near->accessibleDescription();
+    EXPECT_TRUE(told.contains("Local 34M AIS: 2026-03-29 01:17:07 to active\nLocal 34M LOF: off"))
+        << told.toStdString();
+    line->memory.Tick(++line->now);
+    window->Refresh();
+    EXPECT_EQ(near->Bands()[1].spans.back().end, line->now);
+    EXPECT_EQ(near->accessibleDescription(), told);
 }
 
 TEST_F(Fixture, NamesFocusOrderAndCopy) {
