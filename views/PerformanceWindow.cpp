@@ -8,7 +8,10 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QShowEvent>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -170,8 +173,9 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setTabKeyNavigation(false);
+    table->setAlternatingRowColors(true);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().lineSpacing() + 8);
     // Copy is the table's one action: Ctrl+C and the context menu (mouse or menu key).
     auto* copy = new QAction(QStringLiteral("&Copy"), table);
     copy->setObjectName(QStringLiteral("performanceCopy"));
@@ -194,23 +198,39 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     top->addWidget(chooserLabel);
     top->addWidget(chooser);
     top->addStretch();
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(table, 1);
-    layout->addWidget(new QLabel(QStringLiteral("Alarms of the last 24 hours"), this));
-    auto addStrip = [&](const QString& text, TimelineStrip* strip) {
-        auto* label = new QLabel(text, this);
+    // The strips scroll under the table, which the user can give more room or less.
+    strips = new QWidget;
+    auto* stripLayout = new QVBoxLayout(strips);
+    stripLayout->addWidget(new QLabel(QStringLiteral("Alarms of the last 24 hours"), strips));
+    auto addStrip = [&](QLabel* label, TimelineStrip* strip) {
         label->setBuddy(strip);
-        layout->addWidget(label);
-        layout->addWidget(strip);
+        stripLayout->addWidget(label);
+        stripLayout->addWidget(strip);
     };
-    addStrip(QStringLiteral("&Near end"), nearStrip);
-    addStrip(QStringLiteral("&Far end"), farStrip);
-    layout->addWidget(tribLabel);
-    layout->addWidget(tribStrip);
+    addStrip(new QLabel(QStringLiteral("&Near end"), strips), nearStrip);
+    addStrip(new QLabel(QStringLiteral("&Far end"), strips), farStrip);
+    addStrip(tribLabel, tribStrip);
+    stripLayout->addStretch();
     tribLabel->hide();
     tribStrip->hide();
-    resize(900, 640);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("performanceTimeline"));
+    scroll->setAccessibleName(QStringLiteral("Timeline"));
+    scroll->setWidget(strips);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+
+    split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("performanceSplit"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(table);
+    split->addWidget(scroll);
+    split->setStretchFactor(0, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+    resize(1000, 760);
 }
 
 PerformanceWindow::~PerformanceWindow() = default;
@@ -227,7 +247,7 @@ void PerformanceWindow::SetObject(int newObject) {
     const bool trib = !IsLineEnd(object);
     if (trib) {
         tribStrip->SetObject(object);
-        tribLabel->setText(ObjectText(object));
+        tribLabel->setText(QStringLiteral("&Tributary: ") + ObjectText(object));
     }
     tribLabel->setVisible(trib);
     tribStrip->setVisible(trib);
@@ -236,6 +256,19 @@ void PerformanceWindow::SetObject(int newObject) {
 
 void PerformanceWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (!event->spontaneous() && !splitSet) {
+        // The strips get what they need with a tributary's, up to two thirds; the table the
+        // rest. Only now does the splitter know its height.
+        splitSet = true;
+        const int whole = split->height() - split->handleWidth();
+        int need = strips->sizeHint().height();
+        if (tribStrip->isHidden()) {
+            need += tribStrip->sizeHint().height() + tribLabel->sizeHint().height() +
+                    2 * strips->layout()->spacing();
+        }
+        const int below = std::min(need, whole * 2 / 3);
+        split->setSizes({whole - below, below});
+    }
     Refresh();
 }
 
@@ -320,6 +353,7 @@ void PerformanceWindow::Rebuild(std::vector<PerformanceRow> next, std::time_t no
             }
         }
     }
+    table->resizeColumnsToContents();
     table->verticalScrollBar()->setValue(scroll);
     table->setUpdatesEnabled(true);
 }

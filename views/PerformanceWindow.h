@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QLabel;
+class QSplitter;
 class QTableWidget;
 
 namespace kestrel {
@@ -81,6 +82,9 @@ private:
     TimelineStrip* farStrip = nullptr;
     QLabel* tribLabel = nullptr;
     TimelineStrip* tribStrip = nullptr;
+    QWidget* strips = nullptr;
+    QSplitter* split = nullptr;
+    bool splitSet = false;
     std::optional<Shape> shape;
     std::vector<PerformanceRow> rows;
     int worst = -1;

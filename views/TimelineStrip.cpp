@@ -140,10 +140,13 @@ void TimelineStrip::SetEntries(const std::vector<JournalEntry>& entries, std::ti
     update();
 }
 
+// The widest name of any strip, so that strips stacked in a window share one time axis.
 int TimelineStrip::LabelWidth() const {
     int width = 0;
-    for (int state : states) {
-        width = std::max(width, fontMetrics().horizontalAdvance(JournalStateText(state)));
+    for (int o : {kNearObject, kFarObject, kObjectCount - 1}) {
+        for (int state : TimelineStates(o)) {
+            width = std::max(width, fontMetrics().horizontalAdvance(JournalStateText(state)));
+        }
     }
     return width + fontMetrics().averageCharWidth() * 2;
 }
