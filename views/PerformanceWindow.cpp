@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
+#include <utility>
 
 #include "views/LineTexts.h"
 #include "views/TimelineStrip.h"
@@ -308,24 +310,20 @@ void PerformanceWindow::RefreshTable(const LineMemory& memory, std::time_t now) 
         Rebuild(PerformanceRows(memory, object), now);
         return;
     }
-    // Only the current intervals move from one second to the next.
+    // Only the current intervals move from one second to the next, and with them the
+    // worst interval may move.
     const auto o = static_cast<std::size_t>(object);
-    const int before = worst;
-    worst = WorstRow(rows, now);
-    for (int i = 0; i < 2; ++i) {
-        PerformanceRow& row = rows[static_cast<std::size_t>(i)];
-        const Figures& f = memory.Current(row.kind).figures[o];
-        if (!(row.figures == f)) {
-            row.figures = f;
-            worst = WorstRow(rows, now);
-            FillRow(i);
-        }
+    std::array<bool, 2> changed{};
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        const Figures& f = memory.Current(rows[i].kind).figures[o];
+        changed[i] = !(rows[i].figures == f);
+        rows[i].figures = f;
     }
-    if (worst != before) {
-        for (int r : {before, worst}) {
-            if (r >= 0) {
-                FillRow(r);
-            }
+    const int before = std::exchange(worst, WorstRow(rows, now));
+    for (int r = 0; r < table->rowCount(); ++r) {
+        const bool current = r < static_cast<int>(changed.size()) && changed[r];
+        if (current || (before != worst && (r == before || r == worst))) {
+            FillRow(r);
         }
     }
 }
@@ -376,7 +374,10 @@ void PerformanceWindow::FillRow(int r) {
         QFont font = table->font();
         font.setBold(failing || (isWorst && c == kInterval));
         item->setFont(font);
-        item->setForeground(failing ? QBrush(QColor(0xb0, 0x00, 0x20)) : QBrush());
+        // The worst row's light background takes dark text whatever the palette.
+        item->setForeground(failing   ? QBrush(QColor(0xb0, 0x00, 0x20))
+                            : isWorst ? QBrush(Qt::black)
+                                      : QBrush());
         item->setBackground(isWorst ? QBrush(QColor(0xff, 0xe8, 0xa0)) : QBrush());
     }
 }
