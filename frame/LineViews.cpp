@@ -9,6 +9,7 @@
 #include "store/SettingsStore.h"
 #include "views/DesktopNotifier.h"
 #include "views/NotificationRule.h"
+#include "views/PerformanceWindow.h"
 
 namespace kestrel {
 
@@ -29,6 +30,7 @@ LineSource LineViews::Source() const {
 void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
     // --- Performance window ---
+    menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
     // --- G.821 figures ---
     // --- Notifications ---
     // What the memory holds as the window opens is not news. Ticked unless the user chose
@@ -54,6 +56,9 @@ void LineViews::Bind(CommandMenus& menus) {
 void LineViews::Refreshed() {
     // --- Alarm journal ---
     // --- Performance window ---
+    if (performance) {
+        performance->Refresh();  // nothing while hidden
+    }
     // --- G.821 figures ---
     // --- Notifications ---
     if (notifications) {
@@ -68,6 +73,16 @@ void LineViews::Update(CommandMenus& menus) {
     if (notifications) {
         menus.Action(cmd::kViewNotifications)->setChecked(notifications->Enabled());
     }
+}
+
+// --- Performance window ---
+void LineViews::ShowPerformance() {
+    if (!performance) {
+        performance = std::make_unique<PerformanceWindow>(Source(), parts.window);
+    }
+    performance->show();
+    performance->raise();
+    performance->activateWindow();
 }
 
 }  // namespace kestrel

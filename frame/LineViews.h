@@ -17,6 +17,7 @@ class CommandMenus;
 class DesktopNotifier;
 class MuxSession;
 class NotificationRule;
+class PerformanceWindow;
 class SettingsStore;
 
 // Owns the alarm journal dock, the Performance window, the G.821 line of the tributary panel
@@ -51,6 +52,12 @@ private:
     // Notifications
     std::unique_ptr<DesktopNotifier> notifier;
     std::unique_ptr<NotificationRule> notifications;
+
+    // --- Performance window ---
+    // Made on first use; a child of the main window, so it closes and goes with it, but
+    // deleted here first since it reads the session's memory.
+    void ShowPerformance();
+    std::unique_ptr<PerformanceWindow> performance;
 };
 
 }  // namespace kestrel

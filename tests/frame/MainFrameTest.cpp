@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -393,6 +394,23 @@ TEST_F(FrameFixture, NotificationsItemIsRememberedForTheNextWindow) {
     EXPECT_EQ(Setting(QStringLiteral("View/Notifications")), u"0");
     Create().RunUpdateHandlers();
     EXPECT_FALSE(frame->Action(32793)->isChecked());
+}
+
+TEST_F(FrameFixture, PerformanceWindowComesUpOnceAndGoesWithTheWindow) {
+    CMainFrame& f = Create();
+    f.show();
+    QPointer<QWidget> shown;
+    for (int i = 0; i < 2; ++i) {
+        f.Action(cmd::kViewPerformance)->trigger();
+        const auto windows = f.findChildren<QWidget*>("PerformanceWindow");
+        ASSERT_EQ(windows.size(), 1);
+        EXPECT_TRUE(windows[0]->isVisible());
+        EXPECT_TRUE(!shown || shown == windows[0]);
+        shown = windows[0];
+        shown->close();
+    }
+    frame.reset();
+    EXPECT_TRUE(shown.isNull());
 }
 
 TEST_F(FrameFixture, BerMenuActsOnTheMeter) {

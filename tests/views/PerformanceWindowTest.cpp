@@ -1,0 +1,267 @@
+// The Performance window and its timeline over a line the engine filled from a scripted run.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QTableWidget>
+#include <QToolTip>
+
+#include "FilledLine.h"
+#include "views/LineTexts.h"
+#include "views/PerformanceWindow.h"
+#include "views/TimelineStrip.h"
+
+// Texts read as texts in failures.
+static void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace kestrel::test {
+namespace {
+
+// From 00:50:00 in the 00:45 quarter: a minute of errored seconds, five severely errored,
+// twelve more (unavailable), remote tributary 7 out for a minute, a minute of silence, five
+// seconds of AIS, half a minute of remote RAI. Three errored seconds in the 01:00 quarter;
+// two clean minutes of the 01:15 one.
+const char* const kScript =
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 60\n"
+    "00 0005 00 00 00 00 00 0000 00 00 00 00 repeat 60\n"
+    "00 0100 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 55\n"
+    "00 0100 00 00 00 00 00 0000 00 00 00 00 repeat 12\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 48\n"
+    "00 0000 00 00 00 00 00 0000 00 00 10 00 repeat 60\n"
+    "silence 60\n"
+    "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 115\n"
+    "00 0000 00 00 00 00 10 0000 00 00 00 00 repeat 30\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 390\n"
+    "00 0005 00 00 00 00 00 0000 00 00 00 00 repeat 3\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 717\n";
+
+constexpr int kRemoteTrib7 = kFirstRemoteTribObject + 6;
+
+struct PerformanceWindowTest : ::testing::Test {
+    void SetUp() override {
+        end = FillDatabase(folder, kScript);
+        line = std::make_unique<FilledLine>(folder, end);
+        window = std::make_unique<PerformanceWindow>(line->Source());
+        window->show();
+        table = window->findChild<QTableWidget*>("performanceTable");
+        ASSERT_NE(table, nullptr);
+    }
+    QString Row(int r) const {
+        QStringList cells;
+        for (int c = 0; c < table->columnCount(); ++c)
+            cells << table->item(r, c)->text();
+        return cells.join('|');
+    }
+    QStringList Rows() const {
+        QStringList rows;
+        for (int r = 0; r < table->rowCount(); ++r)
+            rows << Row(r);
+        return rows;
+    }
+    TimelineStrip* Strip(const char* name) const { return window->findChild<TimelineStrip*>(name); }
+
+    TempDir folder;
+    std::time_t end = 0;
+    std::unique_ptr<FilledLine> line;
+    std::unique_ptr<PerformanceWindow> window;
+    QTableWidget* table = nullptr;
+};
+
+TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
+    const QString t = "2026-03-29 ";
+    const QString cur = "15 min, current|" + t + "01:15:00|" + t + "01:30:00|120|0|0|0|0|";
+    const QString day = "24 h, current|" + t + "00:00:00|2026-03-30 00:00:00|";
+    const QString q1 = "|" + t + "01:00:00|" + t + "01:15:00|";
+    const QString q0 = "|" + t + "00:45:00|" + t + "01:00:00|";
+    const std::vector<std::pair<int, QStringList>> cases{
+        {kNearObject,
+         {cur + "0|0%|0%|0%|0%", day + "1548|12|3060|73|10|2|0.77%|4.72%|0.65% fails|8%",
+          "15 min" + q1 + "900|0|0|3|0|1|0%|0.33%|0%|6.67%",
+          "15 min, worst of 24 h" + q0 +
+              "528|12|360|70|10|1|2.22%|13.26% fails|1.89% fails|12.5% fails"}},
+        // Clean: no interval is the worst.
+        {kFarObject,
+         {cur + "0|0%|0%|0%|0%", day + "1560|0|3060|0|0|0|0%|0%|0%|0%",
+          "15 min" + q1 + "900|0|0|0|0|0|0%|0%|0%|0%",
+          "15 min" + q0 + "540|0|360|0|0|0|0%|0%|0%|0%"}},
+        // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
+        {kRemoteTrib7,
+         {cur + "n/a|0%|0%|0%|n/a", day + "1495|60|3065|0|0|n/a|3.86%|0%|0%|n/a",
+          "15 min" + q1 + "900|0|0|0|0|n/a|0%|0%|0%|n/a",
+          "15 min, worst of 24 h" + q0 + "475|60|365|0|0|n/a|11.21%|0%|0%|n/a"}},
+    };
+    auto* chooser = window->findChild<QComboBox*>("performanceObject");
+    for (const auto& [object, rows] : cases) {
+        chooser->setCurrentIndex(object);  // as the user chooses it
+        EXPECT_EQ(window->Object(), object);
+        EXPECT_EQ(Rows(), rows) << ObjectText(object).toStdString();
+        // The tributary's own strip shows only while a tributary is chosen.
+        EXPECT_EQ(Strip("tribTimeline")->isVisible(), !IsLineEnd(object));
+    }
+    EXPECT_EQ(Strip("tribTimeline")->accessibleName(), "Remote trib 7 timeline");
+    // Failing shares are coloured as well as marked.
+    window->SetObject(kNearObject);
+    EXPECT_NE(table->item(3, 10)->foreground(), table->item(3, 9)->foreground());
+}
+
+TEST(WorstRow, MostSesThenEsThenUnavailableNewestOfEqualsWithinADay) {
+    const std::time_t now = kScriptStart + 86400;
+    auto q = [](std::time_t start, std::int64_t ses, std::int64_t es, std::int64_t uas,
+                BinKind kind = BinKind::Quarter) {
+        PerformanceRow row{kind, false, {start, kind == BinKind::Quarter ? 900 : 86400}, {}};
+        row.figures.ses = ses;
+        row.figures.es = es;
+        row.figures.unavailable = uas;
+        return row;
+    };
+    const std::time_t s = now - 3600;
+    const std::vector<std::pair<std::vector<PerformanceRow>, int>> cases{
+        {{q(s, 0, 0, 0), q(s - 900, 0, 0, 0)}, -1},
+        {{q(s, 0, 9, 0), q(s - 900, 1, 1, 0)}, 1},
+        {{q(s, 1, 5, 0), q(s - 900, 1, 4, 90)}, 0},
+        {{q(s, 0, 0, 10), q(s - 900, 0, 0, 11)}, 1},
+        {{q(s, 0, 2, 0), q(s - 900, 0, 2, 0)}, 0},
+        // Days do not count, nor quarters that ended a day ago or more.
+        {{q(s, 0, 0, 0), q(s - 900, 9, 9, 9, BinKind::Day), q(now - 86400 - 900, 9, 9, 9)}, -1},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(WorstRow(cases[i].first, now), cases[i].second) << "case " << i;
+}
+
+TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
+    const std::time_t from = 1000, to = 2000;
+    const std::vector<JournalEntry> entries{
+        {1, 1, 900, 1100, {}},   // starts before the strip
+        {2, 3, 1500, {}, {}},    // still on
+        {3, 1, 1200, 1300, {}},  // a second spell
+        {4, 1, 500, 999, {}},    // over before the strip
+        {5, 5, 1200, 1300, {}},  // another object's state
+        {6, 2, 1900, 2500, {}},  // on past the strip's end
+    };
+    const std::vector<TimelineBand> want{
+        {0, {}},
+        {1, {{1000, 1100, false}, {1200, 1300, false}}},
+        {2, {{1900, 2000, true}}},
+        {3, {{1500, 2000, true}}},
+        {72, {}},
+        {73, {}},
+        {74, {}},
+    };
+    EXPECT_EQ(TimelineBands(entries, TimelineStates(kNearObject), from, to), want);
+    EXPECT_EQ(TimelineStates(kFirstLocalTribObject + 2), (std::vector<int>{12, 13}));
+    EXPECT_EQ(TimelineSpanText(3, {1500, 2000, true}),
+              "Local 34M RAI: 1970-01-01 00:25:00 to active, 0:08:20");
+}
+
+TEST_F(PerformanceWindowTest, TimelineFromTheJournalHoverAndKeys) {
+    window->SetObject(kRemoteTrib7);
+    const TimelineSpan ais{kScriptStart + 360, kScriptStart + 365, false};
+    const std::vector<std::tuple<const char*, int, TimelineSpan>> lit{
+        {"nearTimeline", 1, ais},
+        {"farTimeline", 3, {kScriptStart + 480, kScriptStart + 510, false}},
+        {"tribTimeline", 0, {kScriptStart + 240, kScriptStart + 360, false}},
+    };
+    for (const auto& [name, band, span] : lit) {
+        TimelineStrip* strip = Strip(name);
+        for (int b = 0; b < static_cast<int>(strip->Bands().size()); ++b) {
+            const auto& spans = strip->Bands()[static_cast<std::size_t>(b)].spans;
+            EXPECT_EQ(spans, b == band ? std::vector{span} : std::vector<TimelineSpan>{}) << name;
+        }
+        const QString text = TimelineSpanText(strip->Bands()[band].state, span);
+        EXPECT_TRUE(strip->accessibleDescription().contains(text)) << name;
+    }
+    // Hovering over five seconds of a day's strip still finds them; beside them, nothing.
+    TimelineStrip* near = Strip("nearTimeline");
+    const std::vector<std::pair<std::time_t, QString>> hovers{
+        {ais.start + 2, "Local 34M AIS: 2026-03-29 00:56:00 to 2026-03-29 00:56:05, 0:00:05"},
+        {end - 7200, "Local 34M AIS: off at 2026-03-28 23:1"},  // to the pixel
+    };
+    for (const auto& [t, text] : hovers) {
+        const QPoint p = near->PointAt(1, t);
+        QHelpEvent help(QEvent::ToolTip, p, near->mapToGlobal(p));
+        QApplication::sendEvent(near, &help);
+        EXPECT_TRUE(QToolTip::text().startsWith(text)) << QToolTip::text().toStdString();
+    }
+    // The keyboard reaches the same span: Down to the AIS band, Right to its first span.
+    for (int key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(near, &press);
+    }
+    EXPECT_EQ(near->CurrentText(), hovers[0].second);
+}
+
+TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuildsOnANewQuarter) {
+    table->setCurrentCell(3, 0);
+    QTableWidgetItem* kept = table->item(3, 0);
+    // Twelve severely errored seconds in two runs too short for unavailability, AIS with
+    // them and left on, then a wait.
+    FrameSecond severe;
+    severe.nearCount = 100;
+    severe.alarms = 0x02;
+    for (std::time_t t = end; t < end + 13; ++t)
+        line->memory.OnFrameApplied(t == end + 6 ? FrameSecond{} : severe, t);
+    line->memory.Tick(line->now = end + 20);
+    window->hide();
+    window->Refresh();  // hidden: reads nothing
+    EXPECT_TRUE(Row(0).endsWith("|120|0|0|0|0|0|0%|0%|0%|0%"));
+    window->show();
+    // The current quarter is now the worst; the old worst one is plain again.
+    EXPECT_EQ(Row(0).toStdString(),
+              "15 min, current, worst of 24 h|2026-03-29 01:15:00|"
+              "2026-03-29 01:30:00|133|0|6|12|12|0|0%|9.02% fails|"
+              "9.02% fails|0%");
+    EXPECT_TRUE(Row(3).startsWith("15 min|"));
+    EXPECT_EQ(table->item(3, 0), kept);
+    EXPECT_EQ(table->currentRow(), 3);
+    // The quarter completes: the rows are built again, the selection stays with its interval.
+    line->memory.Tick(line->now = kScriptStart + 40 * 60 + 5);
+    window->Refresh();
+    EXPECT_EQ(table->rowCount(), 5);
+    EXPECT_EQ(table->currentRow(), 4);
+    EXPECT_TRUE(Row(4).contains("00:45:00"));
+    // The AIS still on reaches to now; its description does not chase the seconds.
+    TimelineStrip* near = Strip("nearTimeline");
+    const TimelineSpan on{end + 7, line->now, true};
+    EXPECT_EQ(near->Bands()[1].spans.back(), on);
+    const QString told = near->accessibleDescription();
+    EXPECT_TRUE(told.contains("Local 34M AIS: 2026-03-29 01:17:07 to active\nLocal 34M LOF: off"))
+        << told.toStdString();
+    line->memory.Tick(++line->now);
+    window->Refresh();
+    EXPECT_EQ(near->Bands()[1].spans.back().end, line->now);
+    EXPECT_EQ(near->accessibleDescription(), told);
+}
+
+TEST_F(PerformanceWindowTest, NamesFocusOrderAndCopy) {
+    EXPECT_EQ(window->windowTitle(), "Performance");
+    EXPECT_EQ(window->objectName(), "PerformanceWindow");
+    EXPECT_FALSE(window->isModal());
+    QStringList chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window.get())) {
+            EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+            chain << w->objectName();
+        }
+    }
+    EXPECT_EQ(chain, QStringList(
+                         {"performanceObject", "performanceTable", "nearTimeline", "farTimeline"}));
+    // Ctrl+C and the context menu copy the selected rows under the headers.
+    EXPECT_EQ(table->contextMenuPolicy(), Qt::ActionsContextMenu);
+    table->selectRow(2);
+    window->findChild<QAction*>("performanceCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              "Interval\tStart\tEnd\tAvailable\tUnavailable\tNot measured\tES\tSES\tDM\t"
+              "Unavailable %\tES %\tSES %\tDM %\n" +
+                  Row(2).replace('|', '\t') + "\n");
+}
+
+}  // namespace
+}  // namespace kestrel::test

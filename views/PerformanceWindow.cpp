@@ -1,0 +1,411 @@
+// The Performance window: the chosen object's intervals in a table and the last day's timeline.
+#include "views/PerformanceWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "views/LineTexts.h"
+#include "views/TimelineStrip.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::time_t kDaySeconds = 86400;
+
+enum Column {
+    kInterval,
+    kStart,
+    kEnd,
+    kAvailable,
+    kUnavailable,
+    kNotMeasured,
+    kEs,
+    kSes,
+    kDm,
+    kUnavailableShare,
+    kEsShare,
+    kSesShare,
+    kDmShare,
+    kColumns
+};
+
+const QStringList& Headers() {
+    static const QStringList headers{QStringLiteral("Interval"),    QStringLiteral("Start"),
+                                     QStringLiteral("End"),         QStringLiteral("Available"),
+                                     QStringLiteral("Unavailable"), QStringLiteral("Not measured"),
+                                     QStringLiteral("ES"),          QStringLiteral("SES"),
+                                     QStringLiteral("DM"),          QStringLiteral("Unavailable %"),
+                                     QStringLiteral("ES %"),        QStringLiteral("SES %"),
+                                     QStringLiteral("DM %")};
+    return headers;
+}
+
+const QString& Fails() {
+    static const QString word = QStringLiteral(" fails");
+    return word;
+}
+
+const QString& Absent() {
+    static const QString word = QStringLiteral("n/a");
+    return word;
+}
+
+QString ShareText(const std::optional<double>& share, bool failing) {
+    QString text = QString::fromStdString(PercentText(share));
+    if (failing) {
+        text += Fails();
+    }
+    return text;
+}
+
+// A row's identity across rebuilds, to keep the user's selection.
+bool SameInterval(const PerformanceRow& a, const PerformanceRow& b) {
+    return a.kind == b.kind && a.current == b.current && a.span.start == b.span.start;
+}
+
+}  // namespace
+
+std::vector<PerformanceRow> PerformanceRows(const LineMemory& memory, int object) {
+    std::vector<PerformanceRow> rows;
+    const auto o = static_cast<std::size_t>(object);
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        const Interval& current = memory.Current(kind);
+        rows.push_back({kind, true, current.span, current.figures[o]});
+    }
+    const std::size_t first = rows.size();
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        for (const Interval& done : memory.Completed(kind)) {
+            rows.push_back({kind, false, done.span, done.figures[o]});
+        }
+    }
+    std::stable_sort(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end(),
+                     [](const PerformanceRow& a, const PerformanceRow& b) {
+                         if (a.span.End() != b.span.End()) {
+                             return a.span.End() > b.span.End();
+                         }
+                         return a.kind == BinKind::Quarter && b.kind == BinKind::Day;
+                     });
+    return rows;
+}
+
+int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now) {
+    int worst = -1;
+    auto rank = [](const Figures& f) { return std::tuple(f.ses, f.es, f.unavailable); };
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        const PerformanceRow& row = rows[static_cast<std::size_t>(i)];
+        if (row.kind != BinKind::Quarter || row.span.End() <= now - kDaySeconds) {
+            continue;
+        }
+        const auto r = rank(row.figures);
+        // Strictly worse only: the newest of equals, rows being newest first.
+        if (r > std::tuple<std::int64_t, std::int64_t, std::int64_t>(0, 0, 0) &&
+            (worst < 0 || r > rank(rows[static_cast<std::size_t>(worst)].figures))) {
+            worst = i;
+        }
+    }
+    return worst;
+}
+
+QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool worst) {
+    const Figures& f = row.figures;
+    const Percentages p = PercentagesOf(f);
+    const bool line = IsLineEnd(object);
+    QString kind = row.kind == BinKind::Quarter ? QStringLiteral("15 min") : QStringLiteral("24 h");
+    if (row.current) {
+        kind += QStringLiteral(", current");
+    }
+    if (worst) {
+        kind += QStringLiteral(", worst of 24 h");
+    }
+    QStringList texts(kColumns);
+    texts[kInterval] = kind;
+    texts[kStart] = LocalTimeText(row.span.start);
+    texts[kEnd] = LocalTimeText(row.span.End());
+    texts[kAvailable] = QString::number(f.available);
+    texts[kUnavailable] = QString::number(f.unavailable);
+    texts[kNotMeasured] = QString::number(f.notMeasured);
+    texts[kEs] = QString::number(f.es);
+    texts[kSes] = QString::number(f.ses);
+    texts[kDm] = line ? QString::number(f.dm) : Absent();
+    texts[kUnavailableShare] = ShareText(p.unavailable, false);
+    texts[kEsShare] = ShareText(p.es, p.esFailing);
+    texts[kSesShare] = ShareText(p.ses, p.sesFailing);
+    texts[kDmShare] = line ? ShareText(p.dm, p.dmFailing) : Absent();
+    return texts;
+}
+
+PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
+    : QDialog(parent), source(std::move(source)) {
+    setObjectName(QStringLiteral("PerformanceWindow"));
+    setWindowTitle(QStringLiteral("Performance"));
+    setAccessibleName(QStringLiteral("Performance"));
+    setModal(false);
+    setSizeGripEnabled(true);
+
+    chooser = new QComboBox(this);
+    chooser->setObjectName(QStringLiteral("performanceObject"));
+    chooser->setAccessibleName(QStringLiteral("Object"));
+    for (int o = 0; o < kObjectCount; ++o) {
+        chooser->addItem(ObjectText(o), o);
+    }
+    auto* chooserLabel = new QLabel(QStringLiteral("&Object:"), this);
+    chooserLabel->setBuddy(chooser);
+    connect(chooser, &QComboBox::currentIndexChanged, this,
+            [this](int index) { SetObject(chooser->itemData(index).toInt()); });
+
+    table = new QTableWidget(0, kColumns, this);
+    table->setObjectName(QStringLiteral("performanceTable"));
+    table->setAccessibleName(QStringLiteral("Intervals"));
+    table->setHorizontalHeaderLabels(Headers());
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setTabKeyNavigation(false);
+    table->setAlternatingRowColors(true);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().lineSpacing() + 8);
+    // Copy is the table's one action: Ctrl+C and the context menu (mouse or menu key).
+    auto* copy = new QAction(QStringLiteral("&Copy"), table);
+    copy->setObjectName(QStringLiteral("performanceCopy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &PerformanceWindow::CopyRows);
+    table->addAction(copy);
+    table->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    nearStrip = new TimelineStrip(kNearObject, this);
+    nearStrip->setObjectName(QStringLiteral("nearTimeline"));
+    farStrip = new TimelineStrip(kFarObject, this);
+    farStrip->setObjectName(QStringLiteral("farTimeline"));
+    tribStrip = new TimelineStrip(kFirstLocalTribObject, this);
+    tribStrip->setObjectName(QStringLiteral("tribTimeline"));
+    tribLabel = new QLabel(this);
+    tribLabel->setBuddy(tribStrip);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(chooserLabel);
+    top->addWidget(chooser);
+    top->addStretch();
+    // The strips scroll under the table, which the user can give more room or less.
+    strips = new QWidget;
+    auto* stripLayout = new QVBoxLayout(strips);
+    stripLayout->addWidget(new QLabel(QStringLiteral("Alarms of the last 24 hours"), strips));
+    auto addStrip = [&](QLabel* label, TimelineStrip* strip) {
+        label->setBuddy(strip);
+        stripLayout->addWidget(label);
+        stripLayout->addWidget(strip);
+    };
+    addStrip(new QLabel(QStringLiteral("&Near end"), strips), nearStrip);
+    addStrip(new QLabel(QStringLiteral("&Far end"), strips), farStrip);
+    addStrip(tribLabel, tribStrip);
+    stripLayout->addStretch();
+    tribLabel->hide();
+    tribStrip->hide();
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("performanceTimeline"));
+    scroll->setAccessibleName(QStringLiteral("Timeline"));
+    scroll->setWidget(strips);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+
+    split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("performanceSplit"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(table);
+    split->addWidget(scroll);
+    split->setStretchFactor(0, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+    resize(1000, 760);
+}
+
+PerformanceWindow::~PerformanceWindow() = default;
+
+void PerformanceWindow::SetObject(int newObject) {
+    if (newObject < 0 || newObject >= kObjectCount) {
+        return;
+    }
+    object = newObject;
+    if (chooser->currentIndex() != object) {
+        chooser->setCurrentIndex(object);  // comes back here through the signal
+        return;
+    }
+    const bool trib = !IsLineEnd(object);
+    if (trib) {
+        tribStrip->SetObject(object);
+        tribLabel->setText(QStringLiteral("&Tributary: ") + ObjectText(object));
+    }
+    tribLabel->setVisible(trib);
+    tribStrip->setVisible(trib);
+    Refresh();
+}
+
+void PerformanceWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous() && !splitSet) {
+        // The strips get what they need with a tributary's, up to two thirds; the table the
+        // rest. Only now does the splitter know its height.
+        splitSet = true;
+        const int whole = split->height() - split->handleWidth();
+        int need = strips->sizeHint().height();
+        if (tribStrip->isHidden()) {
+            need += tribStrip->sizeHint().height() + tribLabel->sizeHint().height() +
+                    2 * strips->layout()->spacing();
+        }
+        const int below = std::min(need, whole * 2 / 3);
+        split->setSizes({whole - below, below});
+    }
+    Refresh();
+}
+
+void PerformanceWindow::Refresh() {
+    if (!isVisible() || !source.memory) {
+        return;
+    }
+    const LineMemory& memory = source.memory();
+    const std::time_t now = source.now ? source.now() : std::time(nullptr);
+    RefreshTable(memory, now);
+    RefreshTimeline(memory, now);
+}
+
+PerformanceWindow::Shape PerformanceWindow::ShapeOf(const LineMemory& memory, int object) {
+    Shape s;
+    s.object = object;
+    const auto o = static_cast<std::size_t>(object);
+    const auto& quarters = memory.Completed(BinKind::Quarter);
+    const auto& days = memory.Completed(BinKind::Day);
+    s.quarters = quarters.size();
+    s.days = days.size();
+    s.currentQuarter = memory.Current(BinKind::Quarter).span.start;
+    s.currentDay = memory.Current(BinKind::Day).span.start;
+    if (!quarters.empty()) {
+        s.newestQuarter = quarters.back().figures[o];
+    }
+    if (!days.empty()) {
+        s.newestDay = days.back().figures[o];
+    }
+    return s;
+}
+
+void PerformanceWindow::RefreshTable(const LineMemory& memory, std::time_t now) {
+    const Shape next = ShapeOf(memory, object);
+    if (shape != next) {
+        shape = next;
+        Rebuild(PerformanceRows(memory, object), now);
+        return;
+    }
+    // Only the current intervals move from one second to the next, and with them the
+    // worst interval may move.
+    const auto o = static_cast<std::size_t>(object);
+    std::array<bool, 2> changed{};
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        const Figures& f = memory.Current(rows[i].kind).figures[o];
+        changed[i] = !(rows[i].figures == f);
+        rows[i].figures = f;
+    }
+    const int before = std::exchange(worst, WorstRow(rows, now));
+    for (int r = 0; r < table->rowCount(); ++r) {
+        const bool current = r < static_cast<int>(changed.size()) && changed[r];
+        if (current || (before != worst && (r == before || r == worst))) {
+            FillRow(r);
+        }
+    }
+}
+
+void PerformanceWindow::Rebuild(std::vector<PerformanceRow> next, std::time_t now) {
+    // The user's row and scroll position stay where they were.
+    std::optional<PerformanceRow> selected;
+    const int current = table->currentRow();
+    if (current >= 0 && current < static_cast<int>(rows.size())) {
+        selected = rows[static_cast<std::size_t>(current)];
+    }
+    const int scroll = table->verticalScrollBar()->value();
+    rows = std::move(next);
+    worst = WorstRow(rows, now);
+    table->setUpdatesEnabled(false);
+    table->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        FillRow(r);
+    }
+    if (selected) {
+        for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+            if (SameInterval(rows[static_cast<std::size_t>(r)], *selected)) {
+                table->setCurrentCell(r, std::max(0, table->currentColumn()));
+                break;
+            }
+        }
+    }
+    table->resizeColumnsToContents();
+    table->verticalScrollBar()->setValue(scroll);
+    table->setUpdatesEnabled(true);
+}
+
+void PerformanceWindow::FillRow(int r) {
+    const PerformanceRow& row = rows[static_cast<std::size_t>(r)];
+    const bool isWorst = r == worst;
+    const QStringList texts = PerformanceRowTexts(row, object, isWorst);
+    for (int c = 0; c < kColumns; ++c) {
+        QTableWidgetItem* item = table->item(r, c);
+        if (!item) {
+            item = new QTableWidgetItem;
+            table->setItem(r, c, item);
+        }
+        item->setText(texts[c]);
+        if (c >= kAvailable) {
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        const bool failing = texts[c].endsWith(Fails());
+        QFont font = table->font();
+        font.setBold(failing || (isWorst && c == kInterval));
+        item->setFont(font);
+        // The worst row's light background takes dark text whatever the palette.
+        item->setForeground(failing   ? QBrush(QColor(0xb0, 0x00, 0x20))
+                            : isWorst ? QBrush(Qt::black)
+                                      : QBrush());
+        item->setBackground(isWorst ? QBrush(QColor(0xff, 0xe8, 0xa0)) : QBrush());
+    }
+}
+
+void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t now) {
+    const std::time_t from = now - kDaySeconds;
+    const auto entries = memory.JournalEntries(from);
+    nearStrip->SetEntries(entries, from, now);
+    farStrip->SetEntries(entries, from, now);
+    if (tribStrip->isVisible()) {
+        tribStrip->SetEntries(entries, from, now);
+    }
+}
+
+// The selected rows as tab-separated lines with the headers, for a spreadsheet or a report.
+void PerformanceWindow::CopyRows() {
+    QStringList lines{Headers().join(QLatin1Char('\t'))};
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (!table->selectionModel()->isRowSelected(r, {})) {
+            continue;
+        }
+        QStringList cells;
+        for (int c = 0; c < kColumns; ++c) {
+            cells << table->item(r, c)->text();
+        }
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,90 @@
+// A painted strip of the last hours of one object: one band per alarm kind, lit where it was on.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "performance/Journal.h"
+
+namespace kestrel {
+
+// The journal states a strip shows for an object: the near end's four local indications and
+// the link states, the far end's four remote indications, or a tributary's no signal and
+// code errors.
+std::vector<int> TimelineStates(int object);
+
+// When one state was on, clipped to the strip's time.
+struct TimelineSpan {
+    std::time_t start = 0;
+    std::time_t end = 0;
+    bool open = false;  // still on at the strip's end
+    bool operator==(const TimelineSpan&) const = default;
+};
+
+struct TimelineBand {
+    int state = 0;
+    std::vector<TimelineSpan> spans;  // in time order
+    bool operator==(const TimelineBand&) const = default;
+};
+
+// One band per state, the entries' times clipped to [from, to); an entry still open lasts
+// to `to`. Entries of other states are ignored.
+std::vector<TimelineBand> TimelineBands(const std::vector<JournalEntry>& entries,
+                                        const std::vector<int>& states, std::time_t from,
+                                        std::time_t to);
+
+// "Local 34M AIS: 2026-03-29 00:51:00 to 2026-03-29 00:52:00, 0:01:00"; the end reads
+// "active" while the state holds.
+QString TimelineSpanText(int state, const TimelineSpan& span);
+
+class TimelineStrip : public QWidget {
+    Q_OBJECT
+public:
+    // `object` chooses the bands (see TimelineStates) and the strip's accessible name
+    // ("Near end timeline").
+    explicit TimelineStrip(int object, QWidget* parent = nullptr);
+
+    void SetObject(int object);
+    int Object() const { return object; }
+    // The journal's entries and the strip's time; repaints only when the bands changed.
+    void SetEntries(const std::vector<JournalEntry>& entries, std::time_t from, std::time_t to);
+    const std::vector<TimelineBand>& Bands() const { return bands; }
+
+    // What hovering at `pos` shows: the span under the pointer (a few pixels either side
+    // count, as a second is much narrower than a pixel), or the band's name and the time.
+    QString TextAt(const QPoint& pos) const;
+    // Where time t lies on band `band`, in the middle of its height.
+    QPoint PointAt(int band, std::time_t t) const;
+    // The span the keyboard chose with the arrow keys, told as its text; empty when none.
+    QString CurrentText() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QRect BandRect(int band) const;
+    int LabelWidth() const;
+    int XOf(std::time_t t) const;
+    std::optional<std::time_t> TimeAt(int x) const;
+    void Describe();
+    void StepSpan(int step);
+
+    int object;
+    std::vector<int> states;
+    std::vector<TimelineBand> bands;
+    std::time_t from = 0;
+    std::time_t to = 0;
+    // The keyboard's span: band and index, -1 when none.
+    int keyBand = -1;
+    int keySpan = -1;
+};
+
+}  // namespace kestrel
