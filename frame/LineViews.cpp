@@ -1,17 +1,24 @@
 // The views of the line's memory in the main window.
 #include "frame/LineViews.h"
 
+#include <QAction>
 #include <QMainWindow>
 
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
 #include "frame/CommandIds.h"
 #include "frame/CommandMenus.h"
 #include "session/MuxSession.h"
+#include "views/JournalDock.h"
 
 namespace kestrel {
 
 LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
 
-LineViews::~LineViews() = default;
+LineViews::~LineViews() {
+    // --- Alarm journal ---
+    delete journalDock;
+}
 
 LineSource LineViews::Source() const {
     MuxSession* session = parts.session;
@@ -23,8 +30,18 @@ LineSource LineViews::Source() const {
     return source;
 }
 
-void LineViews::Bind(CommandMenus& /*menus*/) {
+void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
+    journalDock = new JournalDock(
+        Source(),
+        [this](int state) {
+            HighlightJournalLed(state, parts.alarmBar ? parts.alarmBar() : nullptr,
+                                parts.activePanel ? parts.activePanel() : nullptr);
+        },
+        parts.window);
+    parts.window->addDockWidget(Qt::BottomDockWidgetArea, journalDock);
+    journalDock->hide();
+    menus.BindToggle(cmd::kViewAlarmJournal, [this](bool on) { journalDock->setVisible(on); });
     // --- Performance window ---
     // --- G.821 figures ---
     // --- Notifications ---
@@ -32,13 +49,19 @@ void LineViews::Bind(CommandMenus& /*menus*/) {
 
 void LineViews::Refreshed() {
     // --- Alarm journal ---
+    if (journalDock && journalDock->isVisible()) {
+        journalDock->Refresh();
+    }
     // --- Performance window ---
     // --- G.821 figures ---
     // --- Notifications ---
 }
 
-void LineViews::Update(CommandMenus& /*menus*/) {
+void LineViews::Update(CommandMenus& menus) {
     // --- Alarm journal ---
+    if (journalDock) {
+        menus.Action(cmd::kViewAlarmJournal)->setChecked(!journalDock->isHidden());
+    }
     // --- G.821 figures ---
     // --- Notifications ---
 }

@@ -13,6 +13,7 @@ namespace kestrel {
 class CAlarmBar;
 class CKestrelSettings;
 class CommandMenus;
+class JournalDock;
 class MuxSession;
 class SettingsStore;
 
@@ -45,6 +46,9 @@ public:
 
 private:
     Parts parts;
+
+    // Alarm journal: the window's child, deleted with the views, before the session goes.
+    JournalDock* journalDock = nullptr;
 };
 
 }  // namespace kestrel
