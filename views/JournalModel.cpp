@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QStyle>
+#include <algorithm>
 
 #include "views/LineTexts.h"
 
@@ -114,11 +115,19 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void JournalModel::Refresh() {
-    const std::vector<JournalEntry> fresh = source.memory().JournalEntries();
+    // Read in place: a copy of ten thousand entries every second would be the most of it.
+    const std::deque<JournalEntry>& fresh = source.memory().JournalInMemory();
     const std::time_t before = now;
     now = source.now();
-    RemoveGone(fresh);
-    InsertNew(fresh);
+    const bool sameIds = entries.size() == fresh.size() &&
+                         std::equal(entries.begin(), entries.end(), fresh.begin(),
+                                    [](const JournalEntry& a, const JournalEntry& b) {
+                                        return a.id == b.id;
+                                    });
+    if (!sameIds) {
+        RemoveGone(fresh);
+        InsertNew(fresh);
+    }
     // Every entry is now in both, in the same order; what differs is a change, and a
     // duration that runs to now changes with the clock.
     std::vector<int> changed;
@@ -141,7 +150,7 @@ void JournalModel::Refresh() {
     }
 }
 
-void JournalModel::RemoveGone(const std::vector<JournalEntry>& fresh) {
+void JournalModel::RemoveGone(const std::deque<JournalEntry>& fresh) {
     std::vector<bool> gone(entries.size());
     std::size_t f = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -168,7 +177,7 @@ void JournalModel::RemoveGone(const std::vector<JournalEntry>& fresh) {
     }
 }
 
-void JournalModel::InsertNew(const std::vector<JournalEntry>& fresh) {
+void JournalModel::InsertNew(const std::deque<JournalEntry>& fresh) {
     // Every entry kept is in `fresh`: whatever in `fresh` comes before the next kept one is new.
     std::size_t i = 0;
     for (std::size_t f = 0; f < fresh.size();) {

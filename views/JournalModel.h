@@ -38,8 +38,8 @@ public:
 private:
     std::size_t IndexOf(int row) const;
     int RowOf(std::size_t index) const;
-    void RemoveGone(const std::vector<JournalEntry>& fresh);
-    void InsertNew(const std::vector<JournalEntry>& fresh);
+    void RemoveGone(const std::deque<JournalEntry>& fresh);
+    void InsertNew(const std::deque<JournalEntry>& fresh);
 
     LineSource source;
     std::deque<JournalEntry> entries;  // ascending ids: the last is row 0
