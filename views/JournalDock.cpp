@@ -125,8 +125,8 @@ JournalDock::JournalDock(LineSource source, std::function<void(int state)> highl
     const char* const widest[] = {"Critical", "Remote trib 16 code errors", "2026-12-31 23:59:59",
                                   "2026-12-31 23:59:59"};
     for (int c = 0; c < 4; ++c) {
-        table->setColumnWidth(c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) +
-                                     metrics.height() * 2);
+        table->setColumnWidth(
+            c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) + metrics.height() * 2);
     }
     layout->addWidget(table);
     setWidget(body);
@@ -166,13 +166,13 @@ QWidget* JournalDock::BuildControls() {
     row->setContentsMargins(0, 0, 0, 0);
     activeOnly = Named(new QCheckBox(QStringLiteral("A&ctive only"), controls), "activeOnly",
                        QStringLiteral("Active only"));
-    unacknowledgedOnly =
-        Named(new QCheckBox(QStringLiteral("&Unacknowledged only"), controls),
-              "unacknowledgedOnly", QStringLiteral("Unacknowledged only"));
-    severity = Named(new QComboBox(controls), "severityAtLeast",
-                     QStringLiteral("Severity at least"));
+    unacknowledgedOnly = Named(new QCheckBox(QStringLiteral("&Unacknowledged only"), controls),
+                               "unacknowledgedOnly", QStringLiteral("Unacknowledged only"));
+    severity =
+        Named(new QComboBox(controls), "severityAtLeast", QStringLiteral("Severity at least"));
     // In the order of Severity from the least: the index is how far from Minor.
-    severity->addItems({QStringLiteral("Minor"), QStringLiteral("Major"), QStringLiteral("Critical")});
+    severity->addItems(
+        {QStringLiteral("Minor"), QStringLiteral("Major"), QStringLiteral("Critical")});
     objects = Named(new QComboBox(controls), "objectKind", QStringLiteral("Objects"));
     objects->addItems({QStringLiteral("All"), QStringLiteral("34 Mbit/s line"),
                        QStringLiteral("Tributaries"), QStringLiteral("Link")});
@@ -216,9 +216,9 @@ void JournalDock::Refresh() {
     // Away from the top the user reads older rows: they stay in place while new ones arrive
     // above. At the top the newest come into view.
     const QScrollBar* bar = table->verticalScrollBar();
-    const QPersistentModelIndex anchor =
-        bar->value() > bar->minimum() ? QPersistentModelIndex(table->indexAt(QPoint(0, 0)))
-                                      : QPersistentModelIndex();
+    const QPersistentModelIndex anchor = bar->value() > bar->minimum()
+                                             ? QPersistentModelIndex(table->indexAt(QPoint(0, 0)))
+                                             : QPersistentModelIndex();
     refreshing = true;
     model.Refresh();
     refreshing = false;
@@ -281,9 +281,8 @@ QByteArray JournalDock::ShownCsv() const {
                               QStringLiteral("Duration (s)"), QStringLiteral("Acknowledged")});
     for (int row = 0; row < filter.rowCount(); ++row) {
         const JournalEntry& e = filter.Entry(row);
-        csv += CsvLine({SeverityText(e.GetSeverity()), JournalStateText(e.state),
-                        IsoText(e.start), IsoText(e.end),
-                        QString::number(e.end.value_or(model.Now()) - e.start),
+        csv += CsvLine({SeverityText(e.GetSeverity()), JournalStateText(e.state), IsoText(e.start),
+                        IsoText(e.end), QString::number(e.end.value_or(model.Now()) - e.start),
                         IsoText(e.acknowledged)});
     }
     return csv;

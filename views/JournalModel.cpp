@@ -15,12 +15,12 @@ namespace {
 
 QColor SeverityColour(Severity severity) {
     switch (severity) {
-    case Severity::Critical:
-        return {0xd0, 0x10, 0x10};
-    case Severity::Major:
-        return {0xf0, 0x80, 0x00};
-    case Severity::Minor:
-        break;
+        case Severity::Critical:
+            return {0xd0, 0x10, 0x10};
+        case Severity::Major:
+            return {0xf0, 0x80, 0x00};
+        case Severity::Minor:
+            break;
     }
     return {0xe0, 0xc8, 0x00};
 }
@@ -64,45 +64,46 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
     const JournalEntry& e = Entry(index.row());
     const int column = index.column();
     switch (role) {
-    case Qt::DisplayRole:
-        switch (column) {
-        case SeverityColumn:
-            return SeverityText(e.GetSeverity());
-        case ObjectColumn:
-            return JournalStateText(e.state);
-        case StartColumn:
-            return LocalTimeText(e.start);
-        case EndColumn:
-            return e.end ? LocalTimeText(*e.end) : QStringLiteral("active");
-        case DurationColumn:
-            return DurationText(e.end.value_or(now) - e.start);
+        case Qt::DisplayRole:
+            switch (column) {
+                case SeverityColumn:
+                    return SeverityText(e.GetSeverity());
+                case ObjectColumn:
+                    return JournalStateText(e.state);
+                case StartColumn:
+                    return LocalTimeText(e.start);
+                case EndColumn:
+                    return e.end ? LocalTimeText(*e.end) : QStringLiteral("active");
+                case DurationColumn:
+                    return DurationText(e.end.value_or(now) - e.start);
+                default:
+                    return {};
+            }
+        case Qt::DecorationRole:
+            if (column == SeverityColumn) {
+                return SeverityColour(e.GetSeverity());
+            }
+            if (column == ObjectColumn && Marked(e)) {
+                return unacknowledgedIcon;
+            }
+            return {};
+        case Qt::FontRole:
+            if (Marked(e)) {
+                QFont bold;
+                bold.setBold(true);
+                return bold;
+            }
+            return {};
+        case Qt::ToolTipRole:
+        case Qt::AccessibleDescriptionRole:
+            // The bold type and the icon, in words.
+            return e.acknowledged
+                       ? QStringLiteral("Acknowledged %1").arg(LocalTimeText(*e.acknowledged))
+                       : QStringLiteral("Not acknowledged");
+        case IdRole:
+            return static_cast<qlonglong>(e.id);
         default:
             return {};
-        }
-    case Qt::DecorationRole:
-        if (column == SeverityColumn) {
-            return SeverityColour(e.GetSeverity());
-        }
-        if (column == ObjectColumn && Marked(e)) {
-            return unacknowledgedIcon;
-        }
-        return {};
-    case Qt::FontRole:
-        if (Marked(e)) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        return {};
-    case Qt::ToolTipRole:
-    case Qt::AccessibleDescriptionRole:
-        // The bold type and the icon, in words.
-        return e.acknowledged ? QStringLiteral("Acknowledged %1").arg(LocalTimeText(*e.acknowledged))
-                              : QStringLiteral("Not acknowledged");
-    case IdRole:
-        return static_cast<qlonglong>(e.id);
-    default:
-        return {};
     }
 }
 
@@ -119,11 +120,10 @@ void JournalModel::Refresh() {
     const std::deque<JournalEntry>& fresh = source.memory().JournalInMemory();
     const std::time_t before = now;
     now = source.now();
-    const bool sameIds = entries.size() == fresh.size() &&
-                         std::equal(entries.begin(), entries.end(), fresh.begin(),
-                                    [](const JournalEntry& a, const JournalEntry& b) {
-                                        return a.id == b.id;
-                                    });
+    const bool sameIds =
+        entries.size() == fresh.size() &&
+        std::equal(entries.begin(), entries.end(), fresh.begin(),
+                   [](const JournalEntry& a, const JournalEntry& b) { return a.id == b.id; });
     if (!sameIds) {
         RemoveGone(fresh);
         InsertNew(fresh);
