@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -120,13 +121,17 @@ JournalDock::JournalDock(LineSource source, std::function<void(int state)> highl
     table->setTabKeyNavigation(false);  // Tab leaves the table, as in the rest of the window
     table->verticalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
-    // Widths from the widest texts once: sizing to contents would read every row.
-    const QFontMetrics metrics(table->font());
+    // Widths from the widest texts once, in bold and with the icons of the first two
+    // columns: sizing to contents would read every row.
+    QFont bold = table->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int icon = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
     const char* const widest[] = {"Critical", "Remote trib 16 code errors", "2026-12-31 23:59:59",
                                   "2026-12-31 23:59:59"};
     for (int c = 0; c < 4; ++c) {
-        table->setColumnWidth(
-            c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) + metrics.height() * 2);
+        table->setColumnWidth(c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) +
+                                     (c < 2 ? icon : 0) + metrics.height() * 2);
     }
     layout->addWidget(table);
     setWidget(body);
@@ -180,7 +185,7 @@ QWidget* JournalDock::BuildControls() {
     severityLabel->setBuddy(severity);
     auto* objectsLabel = new QLabel(QStringLiteral("&Objects:"), controls);
     objectsLabel->setBuddy(objects);
-    auto* exportButton = Named(new QPushButton(QStringLiteral("&Export..."), controls),
+    auto* exportButton = Named(new QPushButton(QStringLiteral("E&xport..."), controls),
                                "exportJournal", QStringLiteral("Export"));
     row->addWidget(activeOnly);
     row->addWidget(unacknowledgedOnly);
