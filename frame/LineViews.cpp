@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QTableView>
 
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
@@ -41,7 +42,12 @@ void LineViews::Bind(CommandMenus& menus) {
         parts.window);
     parts.window->addDockWidget(Qt::BottomDockWidgetArea, journalDock);
     journalDock->hide();
-    menus.BindToggle(cmd::kViewAlarmJournal, [this](bool on) { journalDock->setVisible(on); });
+    menus.BindToggle(cmd::kViewAlarmJournal, [this](bool on) {
+        journalDock->setVisible(on);
+        if (on) {
+            journalDock->Table()->setFocus();  // its keys act where it has the focus
+        }
+    });
     // --- Performance window ---
     // --- G.821 figures ---
     // --- Notifications ---
