@@ -224,10 +224,11 @@ void JournalDock::Refresh() {
     const QPersistentModelIndex anchor = bar->value() > bar->minimum()
                                              ? QPersistentModelIndex(table->indexAt(QPoint(0, 0)))
                                              : QPersistentModelIndex();
+    const int anchorRow = anchor.row();
     refreshing = true;
     model.Refresh();
     refreshing = false;
-    if (anchor.isValid()) {
+    if (anchor.isValid() && anchor.row() != anchorRow) {
         // The scroll range grows only with the view's next layout; lay out now so that the
         // anchor can be scrolled to.
         table->doItemsLayout();
