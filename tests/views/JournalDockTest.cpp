@@ -265,8 +265,7 @@ TEST_F(JournalDockTest, ChoosingAnEntryHighlightsItsLed) {
     EXPECT_TRUE(bar.Highlighted(1125));
     EXPECT_FALSE(bar.Highlighted(1124));
     bar.Highlight(1125, std::chrono::milliseconds(1));
-    QTest::qWait(30);
-    EXPECT_FALSE(bar.Highlighted(1125));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar.Highlighted(1125); }, 5000));
 }
 
 TEST_F(JournalDockTest, RefreshKeepsSelectionAndPlaceAndChangesOnlyWhatChanged) {
