@@ -58,6 +58,17 @@ LedState LedForm::Led(int controlId) const {
     return led ? led->State() : LedState::Off;
 }
 
+void LedForm::Highlight(int controlId, std::chrono::milliseconds duration) {
+    if (LedWidget* led = FindLed(controlId)) {
+        led->Highlight(duration);
+    }
+}
+
+bool LedForm::Highlighted(int controlId) const {
+    const LedWidget* led = FindLed(controlId);
+    return led && led->Highlighted();
+}
+
 QSize LedForm::sizeHint() const {
     return form->PixelSize();
 }

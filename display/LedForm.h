@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
 #include <map>
 
 #include "display/LedIcons.h"
@@ -23,6 +24,10 @@ public:
     void SetLed(int controlId, LedState state);
     // What an LED shows; Off for an id that is not an LED of this form.
     LedState Led(int controlId) const;
+    // Rings the LED `controlId` for a moment; an id that is no LED of this form is ignored.
+    void Highlight(int controlId,
+                   std::chrono::milliseconds duration = std::chrono::milliseconds(1500));
+    bool Highlighted(int controlId) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -4,6 +4,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPainter>
+#include <QTimer>
+#include <algorithm>
 
 namespace kestrel {
 
@@ -84,6 +86,20 @@ void LedWidget::SetIconSide(int side) {
     update();
 }
 
+void LedWidget::Highlight(std::chrono::milliseconds duration) {
+    if (!highlightTimer) {
+        highlightTimer = new QTimer(this);
+        highlightTimer->setSingleShot(true);
+        connect(highlightTimer, &QTimer::timeout, this, [this] {
+            highlighted = false;
+            update();
+        });
+    }
+    highlighted = true;
+    highlightTimer->start(duration);
+    update();
+}
+
 void LedWidget::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
@@ -95,6 +111,16 @@ void LedWidget::paintEvent(QPaintEvent* event) {
     if (kind == Kind::Large)
         target.moveCenter(area.center());
     Icon().paint(&painter, target, Qt::AlignCenter);
+    if (highlighted) {
+        // The highlight colour of the palette, thick enough to be seen beside a lit lamp.
+        const int width = std::max(2, iconSide / 8);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), width));
+        painter.setBrush(Qt::NoBrush);
+        const int half = (width + 1) / 2;
+        painter.drawEllipse(target.adjusted(-half, -half, half, half)
+                                .intersected(rect().adjusted(half, half, -half, -half)));
+    }
 }
 
 }  // namespace kestrel

@@ -3,8 +3,11 @@
 
 #include <QFrame>
 #include <QString>
+#include <chrono>
 
 #include "display/LedIcons.h"
+
+class QTimer;
 
 namespace kestrel {
 
@@ -27,6 +30,11 @@ public:
     void SetIconSide(int side);
     int IconSide() const { return iconSide; }
 
+    // Draws a ring around the lamp for `duration`, so that the user finds it; a second call
+    // while it shows starts the time again.
+    void Highlight(std::chrono::milliseconds duration);
+    bool Highlighted() const { return highlighted; }
+
     static QString StateText(LedState state);
 
 protected:
@@ -38,6 +46,8 @@ private:
     LedState state = LedState::Off;
     int iconSide = 16;
     QString name;
+    bool highlighted = false;
+    QTimer* highlightTimer = nullptr;  // made with the first highlight
 };
 
 }  // namespace kestrel

@@ -1,8 +1,12 @@
 // The views of the line's memory in the main window.
 #include "frame/LineViews.h"
 
+#include <QAction>
 #include <QMainWindow>
+#include <QTableView>
 
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
 #include "frame/CommandIds.h"
 #include "frame/CommandMenus.h"
 #include "session/MuxSession.h"
@@ -10,12 +14,16 @@
 #include "views/DesktopNotifier.h"
 #include "views/NotificationRule.h"
 #include "views/PerformanceWindow.h"
+#include "views/JournalDock.h"
 
 namespace kestrel {
 
 LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
 
-LineViews::~LineViews() = default;
+LineViews::~LineViews() {
+    // --- Alarm journal ---
+    delete journalDock;
+}
 
 LineSource LineViews::Source() const {
     MuxSession* session = parts.session;
@@ -29,6 +37,21 @@ LineSource LineViews::Source() const {
 
 void LineViews::Bind(CommandMenus& menus) {
     // --- Alarm journal ---
+    journalDock = new JournalDock(
+        Source(),
+        [this](int state) {
+            HighlightJournalLed(state, parts.alarmBar ? parts.alarmBar() : nullptr,
+                                parts.activePanel ? parts.activePanel() : nullptr);
+        },
+        parts.window);
+    parts.window->addDockWidget(Qt::BottomDockWidgetArea, journalDock);
+    journalDock->hide();
+    menus.BindToggle(cmd::kViewAlarmJournal, [this](bool on) {
+        journalDock->setVisible(on);
+        if (on) {
+            journalDock->Table()->setFocus();  // its keys act where it has the focus
+        }
+    });
     // --- Performance window ---
     menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
     // --- G.821 figures ---
@@ -55,6 +78,9 @@ void LineViews::Bind(CommandMenus& menus) {
 
 void LineViews::Refreshed() {
     // --- Alarm journal ---
+    if (journalDock && journalDock->isVisible()) {
+        journalDock->Refresh();
+    }
     // --- Performance window ---
     if (performance) {
         performance->Refresh();  // nothing while hidden
@@ -68,6 +94,9 @@ void LineViews::Refreshed() {
 
 void LineViews::Update(CommandMenus& menus) {
     // --- Alarm journal ---
+    if (journalDock) {
+        menus.Action(cmd::kViewAlarmJournal)->setChecked(!journalDock->isHidden());
+    }
     // --- G.821 figures ---
     // --- Notifications ---
     if (notifications) {

@@ -15,6 +15,7 @@ class CAlarmBar;
 class CKestrelSettings;
 class CommandMenus;
 class DesktopNotifier;
+class JournalDock;
 class MuxSession;
 class NotificationRule;
 class PerformanceWindow;
@@ -58,6 +59,9 @@ private:
     // deleted here first since it reads the session's memory.
     void ShowPerformance();
     std::unique_ptr<PerformanceWindow> performance;
+
+    // Alarm journal: the window's child, deleted with the views, before the session goes.
+    JournalDock* journalDock = nullptr;
 };
 
 }  // namespace kestrel

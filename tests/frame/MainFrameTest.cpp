@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -456,6 +457,26 @@ TEST_F(FrameFixture, SplitPanesAndTheActivePanel) {
     EXPECT_EQ(first->BerText(1045), u"0.000000e-009");
     f.Action(57681)->trigger();  // Shift+F6: back
     EXPECT_EQ(f.ActivePanel(), first);
+}
+
+TEST_F(FrameFixture, AlarmJournalItemShowsAndHidesTheDock) {
+    CMainFrame& f = Create();
+    f.show();
+    auto* dock = f.findChild<QDockWidget*>("AlarmJournalDock");
+    ASSERT_NE(dock, nullptr);
+    EXPECT_EQ(f.dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+    f.RunUpdateHandlers();
+    EXPECT_FALSE(dock->isVisible());  // the first window looks as it always did
+    EXPECT_FALSE(f.Action(cmd::kViewAlarmJournal)->isChecked());
+    for (bool on : {true, false}) {
+        f.Action(cmd::kViewAlarmJournal)->trigger();
+        EXPECT_EQ(dock->isVisible(), on);
+        EXPECT_EQ(f.Action(cmd::kViewAlarmJournal)->isChecked(), on);
+        f.PanelRefresh();
+    }
+    dock->show();  // closed or opened by the dock itself: the item follows
+    f.RunUpdateHandlers();
+    EXPECT_TRUE(f.Action(cmd::kViewAlarmJournal)->isChecked());
 }
 
 TEST_F(FrameFixture, DocumentCommands) {

@@ -1,0 +1,310 @@
+// The alarm journal panel over a line the engine recorded: rows, filters, acknowledging,
+// export, keys, LED highlights and the rows kept in place while the memory grows.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include "FilledLine.h"
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
+#include "views/JournalDock.h"
+#include "views/LineTexts.h"
+
+namespace kestrel::test {
+namespace {
+
+// Local AIS for 5 s and remote tributary 7 without signal twice for 10 s, recorded by the
+// engine; then the window's memory goes on with the link giving no data.
+constexpr const char* kScript =
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n"
+    "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
+    "00 0000 00 00 00 00 00 0000 00 00 10 00 repeat 10\n"
+    "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n"
+    "00 0000 00 00 00 00 00 0000 00 00 10 00 repeat 10\n";
+
+class JournalDockTest : public ::testing::Test {
+protected:
+    JournalDockTest() : end(FillDatabase(folder, kScript)), line(folder, end + 2) {
+        line.memory.OnLinkState(LineCondition::NoData, end + 2);
+        line.now = end + 12;
+        JournalDock::Prompts prompts;
+        prompts.saveFileName = [this](QWidget*) { return exportPath; };
+        prompts.warn = [this](QWidget*, const QString& message) { warnings << message; };
+        dock = std::make_unique<JournalDock>(
+            line.Source(), [this](int state) { highlighted.push_back(state); }, nullptr, prompts);
+        dock->resize(900, 300);
+        dock->show();
+    }
+
+    QString Cell(int row, int column) const {
+        return dock->Table()->model()->index(row, column).data().toString();
+    }
+    QStringList Objects() const {
+        QStringList objects;
+        for (int row = 0; row < dock->Table()->model()->rowCount(); ++row) {
+            objects << Cell(row, JournalModel::ObjectColumn);
+        }
+        return objects;
+    }
+    void Select(int row) {
+        dock->Table()->selectionModel()->setCurrentIndex(
+            dock->Table()->model()->index(row, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    // Entry id -> acknowledged_unix (0 when NULL), as the database holds them.
+    std::map<std::int64_t, std::int64_t> StoredAcknowledgements() {
+        line.memory.Tick(line.now);
+        std::map<std::int64_t, std::int64_t> stored;
+        sqlite3* db = nullptr;
+        sqlite3_stmt* s = nullptr;
+        sqlite3_open_v2((folder / "line.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_prepare_v2(db, "SELECT id, acknowledged_unix FROM journal", -1, &s, nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            stored[sqlite3_column_int64(s, 0)] = sqlite3_column_int64(s, 1);
+        }
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        return stored;
+    }
+
+    TempDir folder;
+    std::time_t end;
+    FilledLine line;
+    QString exportPath;
+    QStringList warnings;
+    std::vector<int> highlighted;
+    std::unique_ptr<JournalDock> dock;
+};
+
+TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
+    EXPECT_EQ(dock->objectName(), "AlarmJournalDock");
+    EXPECT_EQ(dock->windowTitle(), "Alarm Journal");
+    for (QWidget* w : dock->findChildren<QWidget*>()) {  // every control named
+        if (w->focusPolicy() != Qt::NoFocus) {
+            EXPECT_FALSE(w->accessibleName().isEmpty() || w->objectName().isEmpty())
+                << w->metaObject()->className();
+        }
+    }
+    const std::vector<QStringList> expected{
+        {"Minor", "Link: no data", "2026-03-29 00:50:52", "active", "0:00:10"},
+        {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:40", "2026-03-29 00:50:50",
+         "0:00:10"},
+        {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:20", "2026-03-29 00:50:30",
+         "0:00:10"},
+        {"Critical", "Local 34M AIS", "2026-03-29 00:50:10", "2026-03-29 00:50:15", "0:00:05"},
+    };
+    QAbstractItemModel* shown = dock->Table()->model();
+    ASSERT_EQ(shown->rowCount(), static_cast<int>(expected.size()));
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        QStringList texts;
+        for (int column = 0; column < JournalModel::Columns; ++column) {
+            texts << Cell(row, column);
+        }
+        EXPECT_EQ(texts, expected[static_cast<std::size_t>(row)]) << row;
+        // Only the active unacknowledged entry stands out: bold, an icon, and in words.
+        const QModelIndex object = shown->index(row, JournalModel::ObjectColumn);
+        EXPECT_EQ(object.data(Qt::FontRole).value<QFont>().bold(), row == 0) << row;
+        EXPECT_EQ(object.data(Qt::DecorationRole).isNull(), row != 0) << row;
+        EXPECT_EQ(object.data(Qt::ToolTipRole).toString(), "Not acknowledged");
+        EXPECT_TRUE(shown->index(row, 0).data(Qt::DecorationRole).canConvert<QColor>());
+    }
+    // The clock runs on: so does the active entry's duration.
+    line.now += 60;
+    dock->Refresh();
+    EXPECT_EQ(Cell(0, JournalModel::DurationColumn), "0:01:10");
+}
+
+TEST_F(JournalDockTest, FiltersNarrowTheRows) {
+    struct Case {
+        const char* name;
+        JournalFilter::Criteria criteria;
+        QStringList objects;
+    };
+    const QString trib = "Remote trib 7 no signal";
+    const std::vector<Case> cases{
+        {"everything", {}, {"Link: no data", trib, trib, "Local 34M AIS"}},
+        {"active only", {true, false, Severity::Minor, ObjectKind::All}, {"Link: no data"}},
+        {"major and worse",
+         {false, false, Severity::Major, ObjectKind::All},
+         {trib, trib, "Local 34M AIS"}},
+        {"critical", {false, false, Severity::Critical, ObjectKind::All}, {"Local 34M AIS"}},
+        {"34 Mbit/s line", {false, false, Severity::Minor, ObjectKind::Line}, {"Local 34M AIS"}},
+        {"tributaries", {false, false, Severity::Minor, ObjectKind::Tributaries}, {trib, trib}},
+        {"link", {false, false, Severity::Minor, ObjectKind::Link}, {"Link: no data"}},
+        {"active tributaries", {true, false, Severity::Minor, ObjectKind::Tributaries}, {}},
+    };
+    for (const Case& c : cases) {
+        dock->Filter().SetCriteria(c.criteria);
+        EXPECT_EQ(Objects(), c.objects) << c.name;
+    }
+    // The controls set the same criteria; unacknowledged only hides what was acknowledged.
+    dock->Filter().SetCriteria({});
+    line.memory.Acknowledge(line.memory.JournalEntries()[1].id, line.now);
+    dock->findChild<QCheckBox*>("unacknowledgedOnly")->setChecked(true);
+    dock->findChild<QComboBox*>("objectKind")->setCurrentIndex(2);
+    dock->Refresh();
+    EXPECT_EQ(Objects(), QStringList({trib}));
+    dock->findChild<QComboBox*>("severityAtLeast")->setCurrentIndex(2);
+    EXPECT_EQ(Objects(), QStringList());
+}
+
+TEST_F(JournalDockTest, KeysAcknowledgeIntoTheDatabase) {
+    QTableView* table = dock->Table();
+    dock->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dock.get()));
+    table->setFocus();
+    const std::vector<JournalEntry> entries = line.memory.JournalEntries();
+    const std::int64_t newest = entries.back().id;
+    const std::time_t first = line.now;
+
+    Select(0);
+    QTest::keyClick(table, Qt::Key_K, Qt::ControlModifier);
+    // The row says so at once: no longer bold, acknowledged in its tooltip.
+    const QModelIndex row0 = table->model()->index(0, JournalModel::ObjectColumn);
+    EXPECT_FALSE(row0.data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(row0.data(Qt::ToolTipRole).toString(), "Acknowledged " + LocalTimeText(first));
+    std::map<std::int64_t, std::int64_t> stored = StoredAcknowledgements();
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(stored.at(e.id), e.id == newest ? first : 0) << e.id;
+    }
+
+    line.now += 30;
+    QTest::keyClick(table, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+    stored = StoredAcknowledgements();
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(stored.at(e.id), e.id == newest ? first : first + 30) << e.id;
+    }
+    // The context menu offers both, with their keys.
+    EXPECT_EQ(table->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(table->actions().mid(0, 2),
+              QList<QAction*>({dock->AcknowledgeAction(), dock->AcknowledgeAllAction()}));
+}
+
+TEST_F(JournalDockTest, ExportWritesTheShownRows) {
+    line.memory.Acknowledge(line.memory.JournalEntries().front().id, kScriptStart + 100);
+    dock->Refresh();
+    const std::string header = "Severity,Object,Start,End,Duration (s),Acknowledged\r\n";
+    const std::string ais =
+        "Critical,Local 34M AIS,2026-03-29T00:50:10Z,2026-03-29T00:50:15Z,5,"
+        "2026-03-29T00:51:40Z\r\n";
+    struct Case {
+        JournalFilter::Criteria criteria;
+        std::string file;  // empty: the user cancels
+        bool written;
+        std::string content;
+    };
+    const std::vector<Case> cases{
+        {{},
+         "all.csv",
+         true,
+         header +
+             "Minor,Link: no data,2026-03-29T00:50:52Z,,10,\r\n"
+             "Major,Remote trib 7 no signal,2026-03-29T00:50:40Z,2026-03-29T00:50:50Z,10,\r\n"
+             "Major,Remote trib 7 no signal,2026-03-29T00:50:20Z,2026-03-29T00:50:30Z,10,\r\n" +
+             ais},
+        {{false, false, Severity::Critical, ObjectKind::All}, "critical.csv", true, header + ais},
+        {{}, "", false, ""},
+        {{}, "no-such-folder/journal.csv", false, ""},
+    };
+    for (const Case& c : cases) {
+        dock->Filter().SetCriteria(c.criteria);
+        exportPath = c.file.empty() ? QString() : QString::fromStdString(folder / c.file);
+        warnings.clear();
+        EXPECT_EQ(dock->Export(), c.written) << c.file;
+        EXPECT_EQ(ReadFile(folder / c.file), c.content) << c.file;
+        // A write that fails is told, with the file it was for; a cancel is not.
+        EXPECT_EQ(warnings.size(), !c.written && !c.file.empty() ? 1 : 0) << c.file;
+        EXPECT_TRUE(warnings.isEmpty() || warnings.front().contains("no-such-folder"));
+    }
+    // No state's words need quotes today; a field that does gets them as RFC 4180 says.
+    EXPECT_EQ(CsvLine({"a,b", "say \"hi\"", "two\nlines", ""}),
+              "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\r\n");
+}
+
+TEST_F(JournalDockTest, ChoosingAnEntryHighlightsItsLed) {
+    // State -> LED id, on the alarm bar when positive, on the panel when negative, none at 0.
+    const std::vector<std::pair<int, int>> leds{
+        {0, 1124},
+        {3, 1128},
+        {4, 1127},
+        {7, 1131},
+        {kAlarmStates + 2 * 2, -CKestrelSettings::NoSigLedId(2)},
+        {kAlarmStates + 2 * 22 + 1, -CKestrelSettings::CErrLedId(22)},
+        {kFirstLinkState + 2, 0},
+    };
+    for (const auto& [state, led] : leds) {
+        const std::optional<JournalLed> got = JournalLedOf(state);
+        EXPECT_EQ(got ? (got->onAlarmBar ? got->controlId : -got->controlId) : 0, led) << state;
+    }
+    // Moving through the rows shows each entry's state once; a click shows it again.
+    highlighted.clear();
+    Select(3);
+    Select(2);
+    Select(2);
+    QTest::mouseClick(dock->Table()->viewport(), Qt::LeftButton, {},
+                      dock->Table()->visualRect(dock->Table()->model()->index(2, 1)).center());
+    const int trib7 = kAlarmStates + 2 * 22;
+    EXPECT_EQ(highlighted, std::vector<int>({1, trib7, trib7}));
+
+    // The ring goes after its moment.
+    const LedIcons icons = LedIcons::Load();
+    CAlarmBar bar(icons);
+    CKestrelSettings panel(icons);
+    HighlightJournalLed(trib7, &bar, &panel);
+    HighlightJournalLed(1, &bar, &panel);
+    EXPECT_TRUE(panel.Highlighted(CKestrelSettings::NoSigLedId(22)));
+    EXPECT_TRUE(bar.Highlighted(1125));
+    EXPECT_FALSE(bar.Highlighted(1124));
+    bar.Highlight(1125, std::chrono::milliseconds(1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar.Highlighted(1125); }, 5000));
+}
+
+TEST_F(JournalDockTest, RefreshKeepsSelectionAndPlaceAndChangesOnlyWhatChanged) {
+    QTableView* table = dock->Table();
+    table->setFixedHeight(table->horizontalHeader()->height() + 2 * table->rowHeight(0) +
+                          2 * table->frameWidth());
+    QCoreApplication::processEvents();  // the view lays itself out when the loop runs
+    table->scrollToBottom();
+    Select(3);  // the local AIS
+    const std::size_t shown = highlighted.size();
+    const QModelIndex top = table->indexAt(QPoint(0, 0));
+    ASSERT_GT(top.row(), 0);
+    const QString topStart = top.siblingAtColumn(JournalModel::StartColumn).data().toString();
+    QSignalSpy inserted(table->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(table->model(), &QAbstractItemModel::dataChanged);
+
+    // The port closes: a new entry, and the tributary's entry ends.
+    line.now += 5;
+    line.memory.OnLinkState(LineCondition::PortClosed, line.now);
+    dock->Refresh();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(inserted.size(), 1);
+    EXPECT_EQ(Cell(0, JournalModel::ObjectColumn), "Link: port closed");
+    EXPECT_EQ(Cell(1, JournalModel::EndColumn), LocalTimeText(line.now));
+    EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(table->currentIndex().siblingAtColumn(1).data().toString(), "Local 34M AIS");
+    EXPECT_EQ(table->indexAt(QPoint(0, 0)).siblingAtColumn(JournalModel::StartColumn).data(),
+              topStart);
+    EXPECT_EQ(highlighted.size(), shown);
+    // The clock stood still: nothing to tell; it runs on: the active entry's row changes.
+    changed.clear();
+    dock->Refresh();
+    EXPECT_EQ(changed.size(), 0);
+    line.now += 1;
+    dock->Refresh();
+    ASSERT_EQ(changed.size(), 1);
+    EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 0);
+    EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::test
