@@ -250,6 +250,7 @@ bool CMainFrame::OnClose() {
     LinkWatchTimer().stop();
     // The "Off" command, run here and now: its closing rows go out before the window does.
     monitorCommands->StopStatisticsAtClose();
+    lineViews->Remember();
     if (env.settings) {
         env.settings->Sync();
     }

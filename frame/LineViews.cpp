@@ -13,8 +13,8 @@
 #include "store/SettingsStore.h"
 #include "views/DesktopNotifier.h"
 #include "views/NotificationRule.h"
-#include "views/PerformanceWindow.h"
 #include "views/JournalDock.h"
+#include "views/PerformanceWindow.h"
 
 namespace kestrel {
 
@@ -54,6 +54,13 @@ void LineViews::Bind(CommandMenus& menus) {
     });
     // --- Performance window ---
     menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
+    // The journal and the Performance window come back as they were left.
+    if (parts.settings && parts.settings->ReadViewFlag("AlarmJournal", false)) {
+        journalDock->show();
+    }
+    if (parts.settings && parts.settings->ReadViewFlag("Performance", false)) {
+        ShowPerformance();
+    }
     // --- G.821 figures ---
     // --- Notifications ---
     // What the memory holds as the window opens is not news. Ticked unless the user chose
@@ -102,6 +109,14 @@ void LineViews::Update(CommandMenus& menus) {
     if (notifications) {
         menus.Action(cmd::kViewNotifications)->setChecked(notifications->Enabled());
     }
+}
+
+void LineViews::Remember() {
+    if (!parts.settings) {
+        return;
+    }
+    parts.settings->WriteViewFlag("AlarmJournal", journalDock && !journalDock->isHidden());
+    parts.settings->WriteViewFlag("Performance", performance && performance->isVisible());
 }
 
 // --- Performance window ---

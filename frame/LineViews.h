@@ -44,6 +44,9 @@ public:
     void Refreshed();
     // The View items' check marks, with the window's other update handlers.
     void Update(CommandMenus& menus);
+    // Keeps which views are open for the next start; the window calls it as it closes, while
+    // they are still shown.
+    void Remember();
 
     // What the views read: the session's memory, acknowledged at the wall clock.
     LineSource Source() const;

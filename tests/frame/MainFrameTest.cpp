@@ -389,12 +389,22 @@ TEST_F(FrameFixture, ToolbarButtons) {
     EXPECT_FALSE(f.Action(59393)->isChecked());
 }
 
-TEST_F(FrameFixture, NotificationsItemIsRememberedForTheNextWindow) {
-    EXPECT_TRUE(Create().Action(32793)->isChecked());
-    frame->Action(32793)->trigger();
+TEST_F(FrameFixture, ViewsComeBackAsTheyWereLeft) {
+    CMainFrame& f = Create();
+    f.show();
+    EXPECT_TRUE(f.Action(cmd::kViewNotifications)->isChecked());
+    for (int id : {cmd::kViewNotifications, cmd::kViewAlarmJournal, cmd::kViewPerformance}) {
+        f.Action(id)->trigger();
+    }
     EXPECT_EQ(Setting(QStringLiteral("View/Notifications")), u"0");
-    Create().RunUpdateHandlers();
-    EXPECT_FALSE(frame->Action(32793)->isChecked());
+    ASSERT_TRUE(f.OnClose());
+    EXPECT_EQ(Setting(QStringLiteral("View/AlarmJournal")), u"1");
+    EXPECT_EQ(Setting(QStringLiteral("View/Performance")), u"1");
+    CMainFrame& g = Create();
+    g.RunUpdateHandlers();
+    EXPECT_FALSE(g.Action(cmd::kViewNotifications)->isChecked());
+    EXPECT_TRUE(g.Action(cmd::kViewAlarmJournal)->isChecked());
+    EXPECT_EQ(g.findChildren<QWidget*>(QStringLiteral("PerformanceWindow")).size(), 1);
 }
 
 TEST_F(FrameFixture, PerformanceWindowComesUpOnceAndGoesWithTheWindow) {
