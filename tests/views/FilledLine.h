@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -13,7 +14,6 @@
 #include "monitor/FrameWriter.h"
 #include "performance/LineMemory.h"
 #include "tests/TestFiles.h"
-#include "tools/mux-sim/MuxScript.h"
 #include "views/LineSource.h"
 
 namespace kestrel::test {
@@ -21,40 +21,27 @@ namespace kestrel::test {
 // 2026-03-29T00:50:00Z, where the scripts start.
 inline constexpr std::time_t kScriptStart = 1774745400;
 
-// Plays `script` (the simulator's script format, one frame a second) through the real
-// decoder and line memory (kestrel-replay --performance), into `folder`/line.sqlite; a
-// silent second is a second without a frame. Returns the second after the last one played.
+// Plays `script` (the simulator's script format, one frame a second; `silence S` is S seconds
+// without a frame) with the simulator into a capture (kestrel-mux-sim --capture), and the
+// capture through the real decoder and line memory (kestrel-replay --performance) into
+// `folder`/line.sqlite. Returns the second after the last one played.
 inline std::time_t FillDatabase(const TempDir& folder, const std::string& script,
                                 std::time_t start = kScriptStart) {
-    std::istringstream in(script);
-    std::vector<sim::ScriptStep> steps;
-    sim::ScriptError error;
-    EXPECT_TRUE(sim::ParseScript(in, steps, error)) << error.line << ": " << error.message;
-    std::string capture;
-    long seconds = 0;
-    for (const auto& step : steps) {
-        if (step.kind == sim::ScriptStep::Kind::Silence) {
-            const long n = static_cast<long>(step.silenceSeconds + 0.5);
-            capture.append(static_cast<std::size_t>(n) * kStatusFrameLength, ' ');
-            seconds += n;
-            continue;
-        }
-        for (long i = 0; i < step.repeat; ++i) {
-            capture += WriteFrame(step.frame);
-        }
-        seconds += step.repeat;
-    }
-    const std::string file = folder / "capture.bin";
-    std::ofstream(file, std::ios::binary) << capture;
+    std::ofstream(folder / "line.script") << script;
+    const std::string capture = folder / "capture.bin";
+    const std::string sim = std::string(KESTREL_MUX_SIM_EXE) + " --script " +
+                            (folder / "line.script") + " --capture " + capture + " 2>/dev/null";
+    EXPECT_EQ(std::system(sim.c_str()), 0) << sim;
     char startText[32];
     std::tm tm{};
     gmtime_r(&start, &tm);
     std::strftime(startText, sizeof startText, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    const std::string command = std::string(KESTREL_REPLAY_EXE) + " --performance --start " +
-                                startText + " --chunk 45 --db " + (folder / "line.sqlite") +
-                                " " + file + " >/dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return start + seconds;
+    const std::string replay = std::string(KESTREL_REPLAY_EXE) + " --performance --start " +
+                               startText + " --chunk 45 --db " + (folder / "line.sqlite") + " " +
+                               capture + " >/dev/null";
+    EXPECT_EQ(std::system(replay.c_str()), 0) << replay;
+    return start + static_cast<std::time_t>(std::filesystem::file_size(capture) /
+                                            kStatusFrameLength);
 }
 
 // A memory opened over the database at `now`, with a clock the test moves, as the window's
