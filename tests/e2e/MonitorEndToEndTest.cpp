@@ -162,8 +162,7 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
     ASSERT_TRUE(monitor.Start(dir, link));
     ASSERT_TRUE(monitor.WaitFor(
-        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; },
-        10s));
+        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; }, 10s));
 
     // Pulled out: the pseudo-terminal's master closes and the link goes.
     sim.child.Kill();
@@ -181,8 +180,8 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
     const auto backAt = Clock::now();
     const long long before = FrameCount(*s);
-    ASSERT_TRUE(monitor.WaitFor(
-        [before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
+    ASSERT_TRUE(
+        monitor.WaitFor([before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
         << "frames did not come back";
     EXPECT_LE(Clock::now() - backAt, 3500ms);
     CloseBoth();

@@ -15,8 +15,7 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     const std::string d = dir.path().toStdString();
     const std::string ini = d + "/k.ini";
     std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstate-dir=" << d
-                       << "\nstatus-dir = " << d
-                       << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
+                       << "\nstatus-dir = " << d << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
                        << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
 
     // Arguments, then the fault expected ("" for none) and the MUXes as "name path port record".
@@ -78,9 +77,8 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         }
         EXPECT_EQ(got, c.muxes) << what;
         // The line memories: state-dir= of the file, else the default.
-        EXPECT_EQ(config.muxes[0].history,
-                  (c.args[0] == "--config" ? d : DefaultStateDir()) + "/" + config.muxes[0].name +
-                      ".sqlite");
+        EXPECT_EQ(config.muxes[0].history, (c.args[0] == "--config" ? d : DefaultStateDir()) + "/" +
+                                               config.muxes[0].name + ".sqlite");
     }
     // The metrics address: the command line's over the file's.
     for (const auto& [args, metrics] :

@@ -1,18 +1,12 @@
 // kestrel-headless as a real process against real simulators on pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QRegularExpression>
 #include <ctime>
-#include <fstream>
-#include <thread>
 
-#include <sqlite3.h>
-
-#include "../e2e/E2eSupport.h"
+#include "HeadlessFixture.h"
 
 namespace kestrel::e2e {
 namespace {
@@ -23,33 +17,6 @@ constexpr const char* kAlarmScript =
     "20 0003 00 00 00 00 00 0004 00 00 00 00 repeat 8\n"
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
-
-// The rows of a statistics file without their CR LF; `crlf` tells whether every row had one.
-std::vector<std::string> Rows(const std::string& text, bool& crlf) {
-    std::vector<std::string> rows;
-    crlf = !text.empty() && text.back() == '\n';
-    std::size_t at = 0;
-    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
-        crlf = crlf && nl > at && text[nl - 1] == '\r';
-        rows.push_back(text.substr(at, nl - at - (nl > at && text[nl - 1] == '\r' ? 1 : 0)));
-    }
-    return rows;
-}
-
-bool Matches(const std::string& row, const char* pattern) {
-    return QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d") +
-                              QLatin1String(pattern) + QStringLiteral("$"))
-        .match(QString::fromStdString(row))
-        .hasMatch();
-}
-
-std::string Show(const std::vector<std::string>& rows) {
-    std::string text;
-    for (const auto& r : rows) {
-        text += r + "\n";
-    }
-    return text;
-}
 
 // A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
 // start end" (end -1 while open), the near end's measured seconds and how far they go.
@@ -80,84 +47,24 @@ StoredMemory ReadMemory(const std::string& path, std::time_t since) {
     each("PRAGMA integrity_check", [&](sqlite3_stmt* s) {
         m.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
     });
-    each("SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
-         "WHERE object NOT LIKE 'link:%' ORDER BY id",
-         [&](sqlite3_stmt* s) {
-             m.objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
-             m.times.push_back({sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2)});
-         });
-    each("SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
-         "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
-             std::to_string(since - 900),
-         [&](sqlite3_stmt* s) {
-             m.measured = sqlite3_column_int64(s, 0);
-             m.through = sqlite3_column_int64(s, 1);
-         });
+    each(
+        "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
+        "WHERE object NOT LIKE 'link:%' ORDER BY id",
+        [&](sqlite3_stmt* s) {
+            m.objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+            m.times.push_back({sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2)});
+        });
+    each(
+        "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
+        "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
+            std::to_string(since - 900),
+        [&](sqlite3_stmt* s) {
+            m.measured = sqlite3_column_int64(s, 0);
+            m.through = sqlite3_column_int64(s, 1);
+        });
     sqlite3_close(db);
     return m;
 }
-
-class HeadlessEndToEnd : public ::testing::Test {
-protected:
-    void TearDown() override {
-        if (HasFailure()) {
-            std::cerr << "--- kestrel-headless stderr:\n" << ReadFile(Path("headless.err"));
-        }
-        headless.Kill();
-        a.child.Kill();
-        b.child.Kill();
-    }
-
-    std::string Path(const char* name) const {
-        return dir.filePath(QLatin1String(name)).toStdString();
-    }
-
-    bool StartHeadless(const std::string& config) {
-        std::ofstream(Path("kestrel.ini")) << config;
-        return RunHeadless({"--config", Path("kestrel.ini")});
-    }
-    bool RunHeadless(std::vector<std::string> args) {
-        args.insert(args.end(), {"--status-dir", dir.path().toStdString(), "--state-dir",
-                                 dir.path().toStdString()});
-        return headless.Start(KESTREL_HEADLESS_PROGRAM, args, Path("headless.out"),
-                              Path("headless.err"), {"LC_ALL=C"});
-    }
-
-    std::optional<QJsonObject> Status(const char* name) const {
-        QFile file(dir.filePath(QLatin1String(name) + QStringLiteral(".json")));
-        if (!file.open(QIODevice::ReadOnly)) {
-            return std::nullopt;
-        }
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-        return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
-    }
-
-    bool WaitFor(const char* name, const std::function<bool(const QJsonObject&)>& ready,
-                 std::chrono::milliseconds limit) {
-        for (const auto end = Clock::now() + limit; Clock::now() < end && headless.Running();) {
-            if (const auto s = Status(name); s && ready(*s)) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    static bool Connected(const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }
-    static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
-
-    void Stop() {
-        ASSERT_TRUE(headless.Signal(SIGTERM));
-        ASSERT_TRUE(headless.WaitExit(10s));
-        EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
-    }
-
-    std::string Log() const { return ReadFile(Path("headless.err")); }
-
-    QTemporaryDir dir, dirA, dirB;
-    Simulator a, b;
-    Child headless;
-};
 
 TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     ASSERT_TRUE(a.StartScript(dirA, kAlarmScript, 2) && a.Pause()) << a.Stderr();
@@ -190,41 +97,9 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     }
     EXPECT_EQ(log.find("south: alarm"), std::string::npos) << log;
 
-    // Each event log: on before the connection, the connection, off while connected. Between
-    // them alarm rows: the first frame after the connection changes both bytes and may give
-    // one with what it carries (the end of the north's AIS changes its local byte alone).
-    for (const char* file : {"north.csv", "south.csv"}) {
-        const bool north = std::string(file) == "north.csv";
-        bool crlf = false;
-        const auto rows = Rows(ReadFile(Path(file)), crlf);
-        EXPECT_TRUE(crlf) << file;
-        ASSERT_GE(rows.size(), 3u) << file << Show(rows);
-        ASSERT_LE(rows.size(), 4u) << file << Show(rows);
-        EXPECT_TRUE(Matches(rows.front(), ",NC,{10}")) << Show(rows);
-        EXPECT_TRUE(Matches(rows[1], ",{11}")) << Show(rows);
-        EXPECT_TRUE(Matches(rows.back(), ",{11}")) << Show(rows);
-        if (rows.size() == 4) {
-            EXPECT_TRUE(Matches(rows[2], north ? ",,,(AIS )?,{7}" : ",{10}")) << Show(rows);
-        }
-    }
-    // The G.821 logs: on, connection, a counts row per second with an alarm, off.
-    bool crlf = false;
-    const auto north = Rows(ReadFile(Path("northG821.csv")), crlf);
-    EXPECT_TRUE(crlf);
-    ASSERT_GE(north.size(), 5u) << Show(north);
-    EXPECT_TRUE(Matches(north.front(), ",NC") && Matches(north[1], ",") &&
-                Matches(north.back(), ""))
-        << Show(north);
-    for (std::size_t i = 2; i + 1 < north.size(); ++i) {
-        EXPECT_TRUE(Matches(north[i], ",,\\d+,\\d+,\\d+,\\d+")) << Show(north);
-    }
     // Every alarm frame counted: eight local alarm seconds, 8 x 3 near and 8 x 4 far errors.
-    EXPECT_TRUE(QString::fromStdString(north[north.size() - 2]).endsWith(",,8,24,0,32"))
-        << Show(north);
-    const auto south = Rows(ReadFile(Path("southG821.csv")), crlf);
-    ASSERT_EQ(south.size(), 3u) << Show(south);
-    EXPECT_TRUE(crlf && Matches(south[0], ",NC") && Matches(south[1], ",") && Matches(south[2], ""))
-        << Show(south);
+    ExpectRecording(Path("north.csv"), ",,,(AIS )?,{7}", ",,8,24,0,32");
+    ExpectRecording(Path("south.csv"), ",{10}", nullptr);
 }
 
 TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
@@ -268,16 +143,8 @@ TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
 // outage of the server seen and bridged, and the recording going on across it.
 class Ser2netEndToEnd : public HeadlessEndToEnd, public ::testing::WithParamInterface<bool> {
 protected:
-    static std::string Ser2net() {
-        for (const char* p : {"/usr/sbin/ser2net", "/usr/bin/ser2net"}) {
-            if (::access(p, X_OK) == 0) {
-                return p;
-            }
-        }
-        return {};
-    }
     bool StartSer2net() {
-        return server.Start(Ser2net(),
+        return server.Start(Which("ser2net"),
                             {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
                             Path("ser2net.out"), Path("ser2net.err"));
     }
@@ -289,7 +156,7 @@ protected:
 };
 
 TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
-    if (Ser2net().empty()) {
+    if (Which("ser2net").empty()) {
         GTEST_SKIP() << "ser2net is not installed";
     }
     const bool rfc2217 = GetParam();

@@ -56,18 +56,13 @@ TEST_F(FrameParserTest, ReferenceFrameInOnePiece) {
     EXPECT_EQ(d.ber.texts[0], kBerNoFigure);
 }
 
+// With the reference frame above, every tributary's two bits at both ends.
 TEST_F(FrameParserTest, RemoteTributariesDecodeWhenLocalEndIsClear) {
     Feed(Frame(0x00, 0, "00/00/00/00/", 0x00, 0, "87\\65\\43\\21\\"));
     EXPECT_EQ(Bits(s.tribNoSig).substr(16), Tribs({1, 5, 8, 9, 10, 12, 13, 14}));
     EXPECT_EQ(Bits(s.tribCErr).substr(16), Tribs({3, 5, 11, 13, 16}));
     EXPECT_EQ(s.alarmSeen, 0);
     EXPECT_EQ(d.ber.texts[0], "0.000000e+000");
-}
-
-TEST_F(FrameParserTest, TributaryBitLayout) {
-    Feed(Frame(0, 0, "c0/00/00/03/", 0, 0, "00\\00\\00\\c0\\"));
-    EXPECT_EQ(Bits(s.tribNoSig), Tribs({1, 16}) + Tribs({4}));
-    EXPECT_EQ(Bits(s.tribCErr), Tribs({1, 16}) + Tribs({4}));
 }
 
 struct StatusCase {

@@ -1,4 +1,5 @@
-// The simulator program run for real: over its pseudo-terminal, into a device, and its exits.
+// The simulator program run for real: into a device, into a full line, and its exits. On its own
+// pseudo-terminal and to the stop signals it is run by the end-to-end tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -55,7 +56,6 @@ public:
     int Wait() {
         return child.WaitExit(10s) && WIFEXITED(child.Status()) ? WEXITSTATUS(child.Status()) : -1;
     }
-    void Signal(int sig) { child.Signal(sig); }
     std::string Stdout() const { return test::ReadFile(dir / "out"); }
     std::string Stderr() const { return test::ReadFile(dir / "err"); }
 
@@ -79,41 +79,6 @@ Summary ParseSummary(const std::string& err) {
     }
     return s;
 }
-
-class SimPtyRun : public ::testing::TestWithParam<int> {};
-
-// The monitor's view: open the printed path, read whole frames, then the stop signal ends
-// the run cleanly with a summary that accounts for what was read.
-TEST_P(SimPtyRun, FramesArriveOnThePrintedPathAndASignalEndsTheRun) {
-    SimProcess sim({"--rate", "5", "--scenario", "alarms"});
-    ASSERT_TRUE(sim.Started());
-    const std::string path = sim.FirstLine();
-    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
-
-    int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0) << path;
-    const std::string text = Read(fd, 3 * kStatusFrameLength);
-    ASSERT_EQ(text.size(), 3 * kStatusFrameLength);
-    for (std::size_t i = 0; i < 3; ++i) {
-        std::string frame = text.substr(i * kStatusFrameLength, kStatusFrameLength);
-        EXPECT_EQ(frame[20], 'R');
-        EXPECT_EQ(frame.substr(43), std::string("|\x1a"));
-    }
-    Decoder d;
-    d.parser.Parse(text);
-    EXPECT_EQ(d.state.frameCount, 3);
-    EXPECT_EQ(d.parser.Buffered(), 0u);
-
-    sim.Signal(GetParam());
-    EXPECT_EQ(sim.Wait(), 0);
-    close(fd);
-    Summary s = ParseSummary(sim.Stderr());
-    EXPECT_GE(s.sent, 3);
-    EXPECT_EQ(s.bytes, s.sent * static_cast<long long>(kStatusFrameLength));
-    EXPECT_EQ(s.dropped, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(StopSignals, SimPtyRun, ::testing::Values(SIGTERM, SIGINT));
 
 // A given terminal gets exactly the frames asked for, and its settings come back afterwards.
 TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
