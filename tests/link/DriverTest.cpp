@@ -52,47 +52,27 @@ TEST_F(DriverTest, PortNumberKeepsLowEightBitsAndResetsBaud) {
     EXPECT_THAT(ports->OpenAttempts(), ElementsAre("fake-com3", "fake-com4", ""));
 }
 
+// A device the system refuses, or one that refuses the line settings (closed again), leaves the
+// port closed and says why; line requests then have no effect, and nothing stale is left for
+// the next open.
 TEST_F(DriverTest, OpenFailuresLeaveThePortClosedAndReportWhy) {
-    // Missing, refused by the system, and held by another user of the device.
-    Comm().SetPortNumber(2);  // no line behind it
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 0);
-    EXPECT_EQ(Comm().LastOpenError(), ENOENT);
-
-    Comm().SetPortNumber(1);
-    line->SetOpenError(EACCES);
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 0);
-    EXPECT_EQ(Comm().LastOpenError(), EACCES);
-    line->SetOpenError(0);
-
-    CComm other(state, frameMutex, {}, std::make_unique<FakeSerialDeviceFactory>(ports), resolver);
-    other.SetPortOpen(true);
-    ASSERT_EQ(other.IsPortOpen(), 1);
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 0);
-    EXPECT_EQ(Comm().LastOpenError(), EBUSY);
-    EXPECT_EQ(Comm().IsModemActive(), 0);
-    EXPECT_EQ(Comm().SetRts(true), 0);  // no open port: line requests have no effect
-
-    other.SetPortOpen(false);
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 1);
-    EXPECT_EQ(Comm().LastOpenError(), 0);
-}
-
-TEST_F(DriverTest, RefusedLineSettingsCloseTheDeviceAgain) {
-    line->SetRefuseSettings(true);
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 0);
-    EXPECT_EQ(Comm().LastOpenError(), EINVAL);
-    EXPECT_FALSE(line->IsOpen());
-    EXPECT_EQ(line->Calls().back(), "Close");
-
-    // Nothing stale is left behind: the next open succeeds.
-    line->SetRefuseSettings(false);
-    Comm().SetPortOpen(true);
-    EXPECT_EQ(Comm().IsPortOpen(), 1);
+    for (const bool settings : {false, true}) {
+        SCOPED_TRACE(settings ? "settings refused" : "open refused");
+        line->SetRefuseSettings(settings);
+        line->SetOpenError(settings ? 0 : EACCES);
+        Comm().SetPortOpen(true);
+        EXPECT_EQ(Comm().IsPortOpen(), 0);
+        EXPECT_EQ(Comm().LastOpenError(), settings ? EINVAL : EACCES);
+        EXPECT_FALSE(line->IsOpen());
+        EXPECT_EQ(Comm().IsModemActive(), 0);
+        EXPECT_EQ(Comm().SetRts(true), 0);
+        line->SetRefuseSettings(false);
+        line->SetOpenError(0);
+        Comm().SetPortOpen(true);
+        EXPECT_EQ(Comm().IsPortOpen(), 1);
+        EXPECT_EQ(Comm().LastOpenError(), 0);
+        Comm().SetPortOpen(false);
+    }
 }
 
 TEST_F(DriverTest, WritesTheFixedLineSettingsAndKeepsTheRest) {

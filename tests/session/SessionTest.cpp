@@ -231,25 +231,6 @@ TEST_F(SessionTest, AUsersOpenThatFailsIsFinal) {
               (std::vector<std::string>{kDevice, "rfc2217://ts-north:2001"}));
 }
 
-TEST_F(SessionTest, PortCommandsSuspendBeforeCloseAndResumeAfterOpen) {
-    StartConnected();
-    recorder.Take();
-    session->ClosePort();
-    EXPECT_FALSE(session->IsPortOpen());
-    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
-    // A closed port counts as not connected without asking the line.
-    session->LinkWatch();
-    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"link closed", "not connected"}));
-    line->SetOpenError(EACCES);
-    EXPECT_FALSE(session->OpenPort());
-    EXPECT_EQ(session->LastOpenError(), EACCES);
-    EXPECT_EQ(session->Comm()->SuspendCount(), 1);
-    line->SetOpenError(0);
-    session->SetPortNumber(1);
-    EXPECT_TRUE(session->OpenPort());
-    EXPECT_EQ(session->Comm()->SuspendCount(), 0);
-}
-
 TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
     ASSERT_TRUE(session->StatisticsOn(dir / "day.csv"));
     StartConnected();
