@@ -35,9 +35,7 @@ protected:
         ASSERT_TRUE(sim.StartScript(dir, script, rate)) << sim.Stderr();
         ASSERT_TRUE(sim.Pause());
         ASSERT_TRUE(monitor.Start(dir, sim.Path(), monitorArgs));
-        const auto s = monitor.WaitFor(
-            [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
-        ASSERT_TRUE(s) << "never connected";
+        ASSERT_TRUE(monitor.WaitFor(Connected, 12s)) << "never connected";
         ASSERT_TRUE(sim.Resume());
     }
 

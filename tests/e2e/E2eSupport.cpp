@@ -228,4 +228,12 @@ bool IsSpinner(const QString& data) {
     return data.size() == 12 && data.count(u'*') == 1 && data.count(u' ') == 11;
 }
 
+bool Connected(const QJsonObject& s) {
+    return Pane(s, "mux") == u"MUX CONNECTED ";
+}
+
+bool Flowing(const QJsonObject& s) {
+    return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0;
+}
+
 }  // namespace kestrel::e2e

@@ -102,6 +102,8 @@ QString Pane(const QJsonObject& s, const char* name);
 QString AlarmLed(const QJsonObject& s, int id);
 QString TribRow(const QJsonObject& s, const char* row);
 long long FrameCount(const QJsonObject& s);
-bool IsSpinner(const QString& data);  // twelve characters, one '*'
+bool IsSpinner(const QString& data);   // twelve characters, one '*'
+bool Connected(const QJsonObject& s);  // "MUX CONNECTED "
+bool Flowing(const QJsonObject& s);    // the moving star, and frames counted
 
 }  // namespace kestrel::e2e

@@ -48,8 +48,7 @@ TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
     ASSERT_TRUE(monitor.Start(dir, sim.Path()));
 
     // Connected while the line is still silent: the port is open, no data yet.
-    auto s = monitor.WaitFor(
-        [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
+    auto s = monitor.WaitFor(Connected, 12s);
     ASSERT_TRUE(s);
     EXPECT_EQ(Pane(*s, "com"), u"COM: 1");
     EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
@@ -59,8 +58,7 @@ TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
 
     // Data flows: the moving star replaces "No Data" after two busy link-watch ticks.
     ASSERT_TRUE(sim.Resume());
-    s = monitor.WaitFor(
-        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; }, 9s);
+    s = monitor.WaitFor(Flowing, 9s);
     ASSERT_TRUE(s);
     const long long first = FrameCount(*s);
     s = monitor.WaitFor(
@@ -161,8 +159,7 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "2", "--link", link};
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
     ASSERT_TRUE(monitor.Start(dir, link));
-    ASSERT_TRUE(monitor.WaitFor(
-        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; }, 10s));
+    ASSERT_TRUE(monitor.WaitFor(Flowing, 10s));
 
     // Pulled out: the pseudo-terminal's master closes and the link goes.
     sim.child.Kill();

@@ -65,7 +65,6 @@ protected:
         return m.size() > 1 ? m.str(1) : "";
     }
 
-    static bool Connected(const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }
     static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
 
     void Stop() {

@@ -35,49 +35,32 @@ std::string Read(int fd, std::size_t n = SIZE_MAX, int ms = 2000) {
     return s;
 }
 
-// A running kestrel-mux-sim with its standard output and error in files.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        child.Start(KESTREL_MUX_SIM_EXE, args, dir / "out", dir / "err");
-    }
-    bool Started() const { return child.Pid() > 0; }
-    // The first line of standard output, without its newline; empty after 5 s of nothing.
-    std::string FirstLine() {
-        for (int i = 0; i < 250; ++i, usleep(20000)) {
-            const std::string out = Stdout();
-            if (const auto nl = out.find('\n'); nl != std::string::npos) {
-                return out.substr(0, nl);
-            }
-        }
-        return "";
-    }
-    // Waits up to 10 s for the exit; the exit status, or -1 when it did not exit.
-    int Wait() {
-        return child.WaitExit(10s) && WIFEXITED(child.Status()) ? WEXITSTATUS(child.Status()) : -1;
-    }
-    std::string Stdout() const { return test::ReadFile(dir / "out"); }
-    std::string Stderr() const { return test::ReadFile(dir / "err"); }
+// A finished run of kestrel-mux-sim: its exit status (-1 when it did not end within 10 s), its
+// output, and the figures of its closing summary (-1 without one).
+struct SimRun {
+    int status = -1;
+    std::string out, err;
+    long long sent = -1, bytes = -1, dropped = -1;
+};
 
-private:
+SimRun RunSim(const std::vector<std::string>& args) {
     test::TempDir dir;
     test::Child child;
-};
-
-struct Summary {
-    long long sent = -1, bytes = -1, dropped = -1, damaged = -1;
-};
-
-Summary ParseSummary(const std::string& err) {
-    static const std::regex line(
-        "kestrel-mux-sim: frames sent (\\d+), bytes written (\\d+), frames dropped (\\d+), "
-        "damaged (\\d+)\n");
-    std::smatch m;
-    Summary s;
-    if (std::regex_search(err, m, line)) {
-        s = Summary{std::stoll(m[1]), std::stoll(m[2]), std::stoll(m[3]), std::stoll(m[4])};
+    SimRun r;
+    if (child.Start(KESTREL_MUX_SIM_EXE, args, dir / "out", dir / "err") && child.WaitExit(10s) &&
+        WIFEXITED(child.Status())) {
+        r.status = WEXITSTATUS(child.Status());
     }
-    return s;
+    r.out = test::ReadFile(dir / "out");
+    r.err = test::ReadFile(dir / "err");
+    static const std::regex summary(
+        "kestrel-mux-sim: frames sent (\\d+), bytes written (\\d+), frames dropped (\\d+), ");
+    if (std::smatch m; std::regex_search(r.err, m, summary)) {
+        r.sent = std::stoll(m[1]);
+        r.bytes = std::stoll(m[2]);
+        r.dropped = std::stoll(m[3]);
+    }
+    return r;
 }
 
 // A given terminal gets exactly the frames asked for, and its settings come back afterwards.
@@ -90,20 +73,19 @@ TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
     ASSERT_EQ(tcgetattr(slave, &before), 0);
     ASSERT_TRUE(before.c_lflag & ICANON);
 
-    SimProcess sim({"--device", name, "--rate", "20", "--frames", "4", "--scenario", "errors"});
-    ASSERT_TRUE(sim.Started());
-    EXPECT_EQ(sim.FirstLine(), name);
+    const SimRun run =
+        RunSim({"--device", name, "--rate", "20", "--frames", "4", "--scenario", "errors"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string(name) + "\n");
     const std::string text = Read(master, 4 * kStatusFrameLength);
-    EXPECT_EQ(sim.Wait(), 0);
     ASSERT_EQ(text.size(), 4 * kStatusFrameLength);
     Decoder d;
     d.parser.Parse(text);
     EXPECT_EQ(d.state.frameCount, 4);
     EXPECT_EQ(d.parser.Buffered(), 0u);
 
-    Summary s = ParseSummary(sim.Stderr());
-    EXPECT_EQ(s.sent, 4);
-    EXPECT_EQ(s.bytes, 180);
+    EXPECT_EQ(run.sent, 4);
+    EXPECT_EQ(run.bytes, 180);
     termios after{};
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
@@ -122,15 +104,14 @@ TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
     std::string fill(static_cast<std::size_t>(size) - 100, '.');
     ASSERT_EQ(write(p[1], fill.data(), fill.size()), static_cast<ssize_t>(fill.size()));
     const std::string device = "/dev/fd/" + std::to_string(p[1]);
-    SimProcess sim({"--device", device, "--rate", "20", "--frames", "10", "--scenario", "quiet"});
-    ASSERT_TRUE(sim.Started());
-    EXPECT_EQ(sim.Wait(), 0);
+    const SimRun run =
+        RunSim({"--device", device, "--rate", "20", "--frames", "10", "--scenario", "quiet"});
+    EXPECT_EQ(run.status, 0);
     close(p[1]);
-    Summary s = ParseSummary(sim.Stderr());
-    EXPECT_EQ(s.sent, 2);
-    EXPECT_EQ(s.sent + s.dropped, 10);
+    EXPECT_EQ(run.sent, 2);
+    EXPECT_EQ(run.sent + run.dropped, 10);
     // A pipe takes small writes whole or not at all, so nothing is cut off here.
-    EXPECT_EQ(s.bytes, 90);
+    EXPECT_EQ(run.bytes, 90);
     const std::string got = Read(p[0]);
     close(p[0]);
     ASSERT_EQ(got.size(), fill.size() + 90);
@@ -158,11 +139,10 @@ TEST(SimRunTest, CommandLineOutcomes) {
         {{"--device", dir / "missing-device"}, 1, "", "cannot open"},
     };
     for (const Case& c : cases) {
-        SimProcess sim(c.args);
-        ASSERT_TRUE(sim.Started());
-        EXPECT_EQ(sim.Wait(), c.status) << c.args[0];
-        EXPECT_NE(sim.Stdout().find(c.out), std::string::npos) << c.args[0];
-        EXPECT_NE(sim.Stderr().find(c.err), std::string::npos) << c.args[0];
+        const SimRun run = RunSim(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0];
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args[0];
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << c.args[0];
     }
 }
 
