@@ -2,7 +2,6 @@
 // and the options that make an unattended run observable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,16 +38,14 @@ TEST_F(EndToEnd, RecordingFromStartToCloseWritesBothFiles) {
     ExpectRecording(stem + ".csv", ",,,(AIS )?,{7}", ",,6,18,0,24");
 }
 
-// Each recording that cannot be made ends the start with the reason and leaves no file.
+// A recording that cannot be made ends the start with the reason and leaves no file (the
+// statistics tests have every way it can fail).
 TEST_F(EndToEnd, RecordingThatCannotBeMadeStopsTheStart) {
     const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
     std::filesystem::create_directories(out + "/rec/dayG821.csv");  // a folder in the way
     const std::pair<std::string, std::string> cases[] = {
         {out + "/missing/day1.csv", "No such file or directory"},
-        {out + "/rec/day.csv", "Is a directory"},
-        {out + "/rec", "Is a directory"},
-        {out + "/rec/", "Is a directory"},
-    };
+        {out + "/rec/day.csv", "Is a directory"}};
     for (const auto& [name, reason] : cases) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(monitor.Start(dir, dir.filePath(QStringLiteral("no-line")).toStdString(),
@@ -78,17 +75,16 @@ TEST_F(EndToEnd, RecordingIntoAPipeWithoutReaderClosesInOrder) {
                               {"--record", fifo}));
     // The opening row shows that the recording runs.
     std::string opening;
-    const auto deadline = Clock::now() + 10s;
-    while (opening.find('\n') == std::string::npos && Clock::now() < deadline) {
-        pollfd p{reader, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
+    const bool opened = Eventually(
+        [&] {
             char buffer[256];
             const ssize_t n = read(reader, buffer, sizeof buffer);
             opening.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-        }
-    }
+            return opening.find('\n') != std::string::npos;
+        },
+        10s);
     close(reader);
-    ASSERT_NE(opening.find('\n'), std::string::npos) << "no opening row";
+    ASSERT_TRUE(opened) << "no opening row";
     CloseMonitor();
     EXPECT_NE(ReadFile(monitor.SettingsFile()).find("WindowPos"), std::string::npos);
     bool crlf = false;

@@ -167,21 +167,14 @@ TEST_F(FrameParserTest, PassesThatFindNoFrame) {
     const std::string noR(45, ' ');
     const std::string rai = Clear(0x10);
     const std::string waiting = "xxR" + std::string(44, ' ');  // R at 2, 47 characters
+    // clang-format off
     const PassCase cases[] = {
         {"no R at all", {noR}, 1, 0, 255, 1},
         {"R at 180", {std::string(180, ' ') + "R" + std::string(60, ' ')}, 1, 0, 255, 1},
         {"R at 179 and a whole frame's worth behind it",
-         {std::string(179, ' ') + "R" + std::string(46, ' ')},
-         1,
-         226 - 179 - 25,
-         255,
-         1},
-        {"R at 179 waiting for more",
-         {std::string(179, ' ') + "R" + std::string(44, ' ')},
-         1,
-         224,
-         255,
-         0},
+         {std::string(179, ' ') + "R" + std::string(46, ' ')}, 1, 226 - 179 - 25, 255, 1},
+        {"R at 179 waiting for more", {std::string(179, ' ') + "R" + std::string(44, ' ')}, 1, 224,
+         255, 0},
         {"colon at 0", {":" + std::string(9, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255, 1},
         {"colon at 1", {"0:" + std::string(8, 'x') + "/" + std::string(40, ' ')}, 1, 0, 255, 1},
         {"no colon, semicolon at 4", {"0000;00000/" + std::string(40, ' ')}, 1, 0, 255, 1},
@@ -191,6 +184,7 @@ TEST_F(FrameParserTest, PassesThatFindNoFrame) {
         {"then the whole frame with the next call", {rai.substr(11) + rai, ""}, 2, 0, 0x10, 1},
         {"waiting head counts a pass per call", {waiting, "", ""}, 3, waiting.size(), 255, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Decoder fresh;
         for (const auto& call : c.calls) {

@@ -113,22 +113,15 @@ struct ArgsCase {
 };
 
 TEST(Replay, CommandLine) {
+    // clang-format off
     const ArgsCase cases[] = {
-        {{}, true},
-        {{"--chunk", "1"}, true},
-        {{"--chunk=4096", "-"}, true},
-        {{"--interval", "30", "file"}, true},
-        {{"--chunk", "0"}, false},
-        {{"--chunk", "4097"}, false},
-        {{"--chunk", "12x"}, false},
-        {{"--chunk"}, false},
-        {{"--interval", "5"}, false},
-        {{"--frobnicate"}, false},
-        {{"a", "b"}, false},
-        {{"--", "-x"}, true},
-        {{"--", "--chunk"}, true},
-        {{"--chunk", "45", "--help"}, true},
+        {{}, true}, {{"--chunk", "1"}, true}, {{"--chunk=4096", "-"}, true},
+        {{"--interval", "30", "file"}, true}, {{"--chunk", "0"}, false},
+        {{"--chunk", "4097"}, false}, {{"--chunk", "12x"}, false}, {{"--chunk"}, false},
+        {{"--interval", "5"}, false}, {{"--frobnicate"}, false}, {{"a", "b"}, false},
+        {{"--", "-x"}, true}, {{"--", "--chunk"}, true}, {{"--chunk", "45", "--help"}, true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         std::vector<char*> argv{const_cast<char*>("kestrel-replay")};
         for (const auto& a : c.args)
