@@ -1,10 +1,11 @@
 // kestrel-headless as a real process against real simulators on pseudo-terminals.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <cstdio>
 #include <ctime>
+#include <sstream>
 
 #include "HeadlessFixture.h"
 
@@ -18,6 +19,20 @@ constexpr const char* kAlarmScript =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 
+// The rows the sqlite3 program prints for `sql` on a database, their fields between blanks.
+std::vector<std::string> Sqlite(const std::string& db, const std::string& sql) {
+    std::string out;
+    if (FILE* p = ::popen(("sqlite3 -readonly -separator ' ' '" + db + "' \"" + sql + "\"").c_str(),
+                          "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) {
+            out.append(buffer, n);
+        }
+        ::pclose(p);
+    }
+    return test::Lines(out);
+}
+
 // A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
 // start end" (end -1 while open), the near end's measured seconds and how far they go.
 struct StoredMemory {
@@ -28,41 +43,26 @@ struct StoredMemory {
     long long through = 0;
 };
 
-StoredMemory ReadMemory(const std::string& path, std::time_t since) {
+StoredMemory ReadMemory(const std::string& db, std::time_t since) {
     StoredMemory m;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        m.integrity = sqlite3_errmsg(db);
-        sqlite3_close(db);
-        return m;
+    for (const std::string& row : Sqlite(db, "PRAGMA integrity_check")) {
+        m.integrity += row;
     }
-    auto each = [db](const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
-        while (s && sqlite3_step(s) == SQLITE_ROW) {
-            row(s);
-        }
-        sqlite3_finalize(s);
-    };
-    each("PRAGMA integrity_check", [&](sqlite3_stmt* s) {
-        m.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    });
-    each(
-        "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
-        "WHERE object NOT LIKE 'link:%' ORDER BY id",
-        [&](sqlite3_stmt* s) {
-            m.objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
-            m.times.push_back({sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2)});
-        });
-    each(
-        "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
-        "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
-            std::to_string(since - 900),
-        [&](sqlite3_stmt* s) {
-            m.measured = sqlite3_column_int64(s, 0);
-            m.through = sqlite3_column_int64(s, 1);
-        });
-    sqlite3_close(db);
+    for (const std::string& row :
+         Sqlite(db,
+                "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
+                "WHERE object NOT LIKE 'link:%' ORDER BY id")) {
+        std::array<long long, 2> times{};
+        std::istringstream(row) >> m.objects.emplace_back() >> times[0] >> times[1];
+        m.times.push_back(times);
+    }
+    for (const std::string& row :
+         Sqlite(db,
+                "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
+                "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
+                    std::to_string(since - 900))) {
+        std::istringstream(row) >> m.measured >> m.through;
+    }
     return m;
 }
 
