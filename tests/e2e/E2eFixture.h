@@ -15,16 +15,14 @@ protected:
 
     void TearDown() override {
         if (HasFailure()) {
-            std::cerr << Context();
+            std::cerr << "--- last status: " << monitor.LastStatusText()
+                      << "\n--- kestrel stderr:\n"
+                      << monitor.Stderr() << "--- simulator stderr:\n"
+                      << sim.Stderr();
         }
         // Whatever happened above, no process outlives the test.
         monitor.child.Kill();
         sim.child.Kill();
-    }
-
-    std::string Context() const {
-        return "--- last status: " + monitor.LastStatusText() + "\n--- kestrel stderr:\n" +
-               monitor.Stderr() + "--- simulator stderr:\n" + sim.Stderr();
     }
 
     // The simulator is held while the monitor starts, so the frames the test reasons about

@@ -124,18 +124,6 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured, 0);
 }
 
-TEST(Rules, RemoteTributariesAreNotMeasuredUnderALocalAlarm) {
-    test::ZoneGuard zone("UTC");
-    LineMemory memory;
-    memory.Start(kBoundary);
-    memory.OnFrameApplied(NearSecond('D'), kBoundary);
-    memory.Finish(kBoundary + 1);
-    const Interval& i = memory.Current(BinKind::Quarter);
-    EXPECT_EQ(i.figures[kFirstRemoteTribObject + 3].notMeasured, 1);
-    EXPECT_EQ(i.figures[kFirstLocalTribObject + 3].available, 1);
-    EXPECT_EQ(i.figures[kFarObject].available, 1);
-}
-
 TEST(Rules, TotalsCountFinalSecondsOnly) {
     test::ZoneGuard zone("UTC");
     LineMemory memory;
