@@ -100,10 +100,7 @@ protected:
     void Receive(const std::string& frame) {
         const auto before = session->State().frameCount.load();
         line->Deliver(frame);
-        for (int i = 0; i < 500 && session->State().frameCount.load() == before; ++i) {
-            std::this_thread::sleep_for(2ms);
-        }
-        ASSERT_GT(session->State().frameCount.load(), before);
+        ASSERT_TRUE(Eventually([&] { return session->State().frameCount.load() > before; }));
         // The count goes up as a pass begins; the pass is over once the frame lock is free.
         std::lock_guard lock(session->FrameMutex());
     }

@@ -123,7 +123,7 @@ TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
 TEST(SimRunTest, CommandLineOutcomes) {
     test::TempDir dir;
     const std::string bad = dir / "bad.txt";
-    std::ofstream(bad) << "00 0 0 0 0 0 00 0 0 0 0 0\n00 0 zz 0 0 0 00 0 0 0 0 0\n";
+    std::ofstream(bad) << "00 0 0 0 0 0 00 0 0 0 0 0\n# fine\n00 0 zz 0 0 0 00 0 0 0 0 0\n";
 
     struct Case {
         std::vector<std::string> args;
@@ -134,7 +134,7 @@ TEST(SimRunTest, CommandLineOutcomes) {
         {{"--version"}, 0, "kestrel-mux-sim 1.0\n", ""},
         {{"--help"}, 0, "Script format", ""},
         {{"--rate", "fast"}, 2, "", "--rate 'fast'"},
-        {{"--script", bad}, 2, "", "bad.txt:2: local tributary byte 1 'zz'"},
+        {{"--script", bad}, 2, "", "bad.txt:3: local tributary byte 1 'zz'"},
         {{"--script", dir / "missing.txt"}, 2, "", "cannot read script"},
         {{"--device", dir / "missing-device"}, 1, "", "cannot open"},
     };
