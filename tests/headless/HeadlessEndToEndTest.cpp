@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <cstdio>
 #include <ctime>
 #include <sstream>
 
@@ -19,20 +18,6 @@ constexpr const char* kAlarmScript =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 
-// The rows the sqlite3 program prints for `sql` on a database, their fields between blanks.
-std::vector<std::string> Sqlite(const std::string& db, const std::string& sql) {
-    std::string out;
-    if (FILE* p = ::popen(("sqlite3 -readonly -separator ' ' '" + db + "' \"" + sql + "\"").c_str(),
-                          "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) {
-            out.append(buffer, n);
-        }
-        ::pclose(p);
-    }
-    return test::Lines(out);
-}
-
 // A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
 // start end" (end -1 while open), the near end's measured seconds and how far they go.
 struct StoredMemory {
@@ -45,22 +30,22 @@ struct StoredMemory {
 
 StoredMemory ReadMemory(const std::string& db, std::time_t since) {
     StoredMemory m;
-    for (const std::string& row : Sqlite(db, "PRAGMA integrity_check")) {
+    for (const std::string& row : test::Sqlite(db, "PRAGMA integrity_check")) {
         m.integrity += row;
     }
     for (const std::string& row :
-         Sqlite(db,
-                "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
-                "WHERE object NOT LIKE 'link:%' ORDER BY id")) {
+         test::Sqlite(db,
+                      "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
+                      "WHERE object NOT LIKE 'link:%' ORDER BY id")) {
         std::array<long long, 2> times{};
         std::istringstream(row) >> m.objects.emplace_back() >> times[0] >> times[1];
         m.times.push_back(times);
     }
     for (const std::string& row :
-         Sqlite(db,
-                "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
-                "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
-                    std::to_string(since - 900))) {
+         test::Sqlite(db,
+                      "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
+                      "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
+                          std::to_string(since - 900))) {
         std::istringstream(row) >> m.measured >> m.through;
     }
     return m;

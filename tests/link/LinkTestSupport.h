@@ -71,10 +71,6 @@ public:
         std::lock_guard lock(mutex);
         return threads;
     }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex);
-        return texts.size();
-    }
 
 private:
     std::string JoinedLocked() const {

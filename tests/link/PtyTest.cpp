@@ -142,18 +142,14 @@ TEST_F(PtyTest, HeldMissingOrNonTerminalDevicesFailToOpen) {
     EXPECT_EQ(second->IsPortOpen(), 0);
     EXPECT_EQ(second->LastOpenError(), EBUSY);
 
-    struct Case {
-        const char* path;
-        int error;
-    };
-    const Case cases[] = {{"/nonexistent/tty", ENOENT}, {"/dev/null", ENOTTY}};
-    for (const auto& c : cases) {
+    for (const auto& [path, error] :
+         {std::pair{"/nonexistent/tty", ENOENT}, {"/dev/null", ENOTTY}}) {
         DeviceResolver r;
-        r.SetPath(1, c.path);
+        r.SetPath(1, path);
         CComm comm(state, frameMutex, {}, MakePosixSerialDeviceFactory(), r);
         comm.SetPortOpen(true);
-        EXPECT_EQ(comm.IsPortOpen(), 0) << c.path;
-        EXPECT_EQ(comm.LastOpenError(), c.error) << c.path;
+        EXPECT_EQ(comm.IsPortOpen(), 0) << path;
+        EXPECT_EQ(comm.LastOpenError(), error) << path;
     }
 
     // Released by the holder, the device opens.
@@ -170,13 +166,13 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     ASSERT_TRUE(recorder.WaitForBytes(5));
 
     auto before = waits.load();
-    auto handOvers = recorder.Count();
+    auto handOvers = recorder.Texts().size();
     pty.CloseMaster();
     std::this_thread::sleep_for(500ms);
     // Five or so looks with the pause between them; a busy loop makes many thousands.
     EXPECT_LE(waits.load() - before, 20u);
     // The hung-up terminal polls readable every time, but that is no sign of life.
-    EXPECT_EQ(recorder.Count(), handOvers);
+    EXPECT_EQ(recorder.Texts().size(), handOvers);
     // A terminal without its far end has no MUX behind it.
     EXPECT_EQ(comm->IsModemActive(), 0);
     // The receive thread carries on with another port.

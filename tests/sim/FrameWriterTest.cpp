@@ -34,9 +34,7 @@ void ExpectDecoded(const Decoder& d, const StatusFrame& f) {
 }
 
 TEST(FrameWriterTest, WritesTheReferenceFrameByteForByte) {
-    const std::string expected =
-        std::string("ff:1234;12/34/56/78/Rff:1234;87\\65\\43\\21\\01|") + '\x1a';
-    EXPECT_EQ(WriteFrame(kReference), expected);
+    EXPECT_EQ(WriteFrame(kReference), test::kReference);
 
     StatusFrame upper = kReference;
     upper.localStatus = 0xab;

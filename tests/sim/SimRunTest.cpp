@@ -131,7 +131,6 @@ TEST(SimRunTest, CommandLineOutcomes) {
         const char* out;
         const char* err;
     } cases[] = {
-        {{"--version"}, 0, "kestrel-mux-sim 1.0\n", ""},
         {{"--help"}, 0, "Script format", ""},
         {{"--rate", "fast"}, 2, "", "--rate 'fast'"},
         {{"--script", bad}, 2, "", "bad.txt:3: local tributary byte 1 'zz'"},
