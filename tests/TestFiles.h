@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,6 +47,21 @@ inline std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// The rows the sqlite3 program prints for `sql` on a database, their fields between blanks;
+// none where the program is not installed.
+inline std::vector<std::string> Sqlite(const std::string& db, const std::string& sql) {
+    std::string out;
+    const std::string command = "sqlite3 -separator ' ' '" + db + "' \"" + sql + "\"";
+    if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) {
+            out.append(buffer, n);
+        }
+        ::pclose(p);
+    }
+    return Lines(out);
 }
 
 }  // namespace kestrel::test

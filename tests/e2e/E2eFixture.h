@@ -15,16 +15,14 @@ protected:
 
     void TearDown() override {
         if (HasFailure()) {
-            std::cerr << Context();
+            std::cerr << "--- last status: " << monitor.LastStatusText()
+                      << "\n--- kestrel stderr:\n"
+                      << monitor.Stderr() << "--- simulator stderr:\n"
+                      << sim.Stderr();
         }
         // Whatever happened above, no process outlives the test.
         monitor.child.Kill();
         sim.child.Kill();
-    }
-
-    std::string Context() const {
-        return "--- last status: " + monitor.LastStatusText() + "\n--- kestrel stderr:\n" +
-               monitor.Stderr() + "--- simulator stderr:\n" + sim.Stderr();
     }
 
     // The simulator is held while the monitor starts, so the frames the test reasons about
@@ -35,9 +33,7 @@ protected:
         ASSERT_TRUE(sim.StartScript(dir, script, rate)) << sim.Stderr();
         ASSERT_TRUE(sim.Pause());
         ASSERT_TRUE(monitor.Start(dir, sim.Path(), monitorArgs));
-        const auto s = monitor.WaitFor(
-            [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
-        ASSERT_TRUE(s) << "never connected";
+        ASSERT_TRUE(monitor.WaitFor(Connected, 12s)) << "never connected";
         ASSERT_TRUE(sim.Resume());
     }
 

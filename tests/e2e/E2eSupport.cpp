@@ -1,7 +1,7 @@
 // Child processes, the simulator, the monitor and its status file for the end-to-end tests.
 #include "E2eSupport.h"
 
-#include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -36,30 +37,97 @@ int FreePort() {
 
 std::vector<pid_t> ChildrenOf(pid_t parent) {
     std::vector<pid_t> found;
-    DIR* proc = opendir("/proc");
-    if (!proc) {
-        return found;
-    }
-    while (dirent* e = readdir(proc)) {
-        const pid_t p = static_cast<pid_t>(std::atoi(e->d_name));
-        if (p <= 0) {
-            continue;
-        }
-        // Field 4 of stat is the parent; the name in field 2 may hold blanks and ')'.
-        const std::string stat = ReadFile("/proc/" + std::string(e->d_name) + "/stat");
-        const auto paren = stat.rfind(')');
-        if (paren == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(stat.substr(paren + 1));
-        std::string state;
-        long ppid = 0;
-        if (rest >> state >> ppid && ppid == parent) {
+    std::error_code ec;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(parent) + "/task", ec)) {
+        std::istringstream children(ReadFile(task.path() / "children"));
+        for (pid_t p; children >> p;) {
             found.push_back(p);
         }
     }
-    closedir(proc);
     return found;
+}
+
+std::string Which(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    for (const QString& folder :
+         (QString::fromLocal8Bit(path ? path : "") + QStringLiteral(":/usr/sbin")).split(u':')) {
+        const std::string candidate = folder.toStdString() + "/" + program;
+        if (!folder.isEmpty() && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
+                std::chrono::milliseconds step) {
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(step);
+    }
+    return ready();
+}
+
+std::optional<QJsonObject> ReadJson(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statistics files
+
+std::vector<std::string> Rows(const std::string& text, bool& crlf) {
+    std::vector<std::string> rows;
+    crlf = !text.empty() && text.back() == '\n';
+    for (std::string row : test::Lines(text)) {
+        crlf = crlf && row.ends_with('\r');
+        rows.push_back(row.ends_with('\r') ? row.substr(0, row.size() - 1) : row);
+    }
+    return rows;
+}
+
+bool Matches(const std::string& row, const char* pattern) {
+    return std::regex_match(row,
+                            std::regex(std::string(R"(\d\d/\d\d/\d\d,\d\d:\d\d:\d\d)") + pattern));
+}
+
+std::string Show(const std::vector<std::string>& rows) {
+    std::string text;
+    for (const std::string& r : rows) {
+        text += r + "\n";
+    }
+    return text;
+}
+
+void ExpectRecording(const std::string& eventLog, const char* alarmRow, const char* counts) {
+    bool crlf = false;
+    const auto events = Rows(ReadFile(eventLog), crlf);
+    EXPECT_TRUE(crlf) << eventLog;
+    ASSERT_GE(events.size(), 3u) << Show(events);
+    ASSERT_LE(events.size(), 4u) << Show(events);
+    EXPECT_TRUE(Matches(events.front(), ",NC,{10}") && Matches(events[1], ",{11}") &&
+                Matches(events.back(), ",{11}") &&
+                (events.size() == 3 || Matches(events[2], alarmRow)))
+        << Show(events);
+    const std::string g821Log = eventLog.substr(0, eventLog.rfind('.')) + "G821.csv";
+    const auto g821 = Rows(ReadFile(g821Log), crlf);
+    EXPECT_TRUE(crlf) << g821Log;
+    ASSERT_GE(g821.size(), 3u) << Show(g821);
+    EXPECT_TRUE(Matches(g821.front(), ",NC") && Matches(g821[1], ",") && Matches(g821.back(), ""))
+        << Show(g821);
+    for (std::size_t i = 2; i + 1 < g821.size(); ++i) {
+        EXPECT_TRUE(Matches(g821[i], ",,\\d+,\\d+,\\d+,\\d+")) << Show(g821);
+    }
+    EXPECT_TRUE(counts ? g821.size() > 3 && g821[g821.size() - 2].ends_with(counts)
+                       : g821.size() == 3)
+        << Show(g821);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -71,16 +139,16 @@ bool Simulator::Start(const QTemporaryDir& dir, const std::vector<std::string>& 
     if (!child.Start(KESTREL_MUX_SIM_PROGRAM, args, out, stderrPath)) {
         return false;
     }
-    const auto deadline = Clock::now() + 10s;
-    while (Clock::now() < deadline && child.Running()) {
-        const std::string text = ReadFile(out);
-        if (const auto nl = text.find('\n'); nl != std::string::npos) {
-            path = text.substr(0, nl);
-            return !path.empty();
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    // The path on the first line of its output.
+    std::string text;
+    Eventually(
+        [&] {
+            text = ReadFile(out);
+            return text.find('\n') != std::string::npos || !child.Running();
+        },
+        10s, 20ms);
+    path = text.substr(0, text.find('\n') == std::string::npos ? 0 : text.find('\n'));
+    return !path.empty();
 }
 
 bool Simulator::StartScript(const QTemporaryDir& dir, const std::string& script, double rate) {
@@ -109,10 +177,9 @@ bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
     stderrPath = dir.filePath(QStringLiteral("kestrel.err")).toStdString();
     std::vector<std::string> args{"--settings-dir", settingsDir.toStdString(), "--device",
                                   "COM1=" + devicePath};
-    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
-                                 "XDG_RUNTIME_DIR=" + dir.path().toStdString(),
-                                 "XDG_DATA_HOME=" + dir.path().toStdString(), "LC_ALL=C",
-                                 "KESTREL_STATUS_FILE="};
+    std::vector<std::string> env{
+        "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.path().toStdString(),
+        "XDG_DATA_HOME=" + dir.path().toStdString(), "LC_ALL=C", "KESTREL_STATUS_FILE="};
     if (statusByEnvironment) {
         env.back() += statusPath;
     } else {
@@ -123,33 +190,19 @@ bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
                        dir.filePath(QStringLiteral("kestrel.out")).toStdString(), stderrPath, env);
 }
 
-std::optional<QJsonObject> Monitor::Status() const {
-    QFile file(QString::fromStdString(statusPath));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (!doc.isObject()) {
-        return std::nullopt;
-    }
-    return doc.object();
-}
-
 std::optional<QJsonObject> Monitor::WaitFor(const std::function<bool(const QJsonObject&)>& ready,
                                             std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (true) {
-        if (const auto s = Status()) {
-            lastStatusText = QJsonDocument(*s).toJson(QJsonDocument::Compact).toStdString();
-            if (ready(*s)) {
-                return s;
+    std::optional<QJsonObject> found;
+    Eventually(
+        [&] {
+            found = Status();
+            if (found) {
+                lastStatusText = QJsonDocument(*found).toJson(QJsonDocument::Compact).toStdString();
             }
-        }
-        if (Clock::now() >= deadline || !child.Running()) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
+            return (found && ready(*found)) || !child.Running();
+        },
+        limit);
+    return found && ready(*found) ? found : std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -173,6 +226,14 @@ long long FrameCount(const QJsonObject& s) {
 
 bool IsSpinner(const QString& data) {
     return data.size() == 12 && data.count(u'*') == 1 && data.count(u' ') == 11;
+}
+
+bool Connected(const QJsonObject& s) {
+    return Pane(s, "mux") == u"MUX CONNECTED ";
+}
+
+bool Flowing(const QJsonObject& s) {
+    return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0;
 }
 
 }  // namespace kestrel::e2e

@@ -28,6 +28,26 @@ int FreePort();
 
 // Pids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);
+// The program's path from PATH or /usr/sbin; empty when it is not installed.
+std::string Which(const std::string& program);
+// Asks every `step` until `ready` holds (true) or `limit` has passed (false).
+bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
+                std::chrono::milliseconds step = 100ms);
+// The JSON object in a file; empty while it does not exist or holds no whole object.
+std::optional<QJsonObject> ReadJson(const std::string& path);
+
+// The rows of a statistics file without their CR LF; `crlf` tells whether every row had one.
+std::vector<std::string> Rows(const std::string& text, bool& crlf);
+// Whether a row is its date and time followed by `pattern` (a regular expression).
+bool Matches(const std::string& row, const char* pattern);
+// The rows for a failure message.
+std::string Show(const std::vector<std::string>& rows);
+// The two files of a recording from start to close of a line that connected once. The event
+// log: "on" before the connection, the connection, "off" while connected, and between them at
+// most one alarm row matching `alarmRow` (the first frame after the connection may give one
+// with what it carries). The G.821 log: its marks around one counts row per second with an
+// alarm, the last ending in `counts` (none at all when `counts` is null).
+void ExpectRecording(const std::string& eventLog, const char* alarmRow, const char* counts);
 
 // The simulator on its own pseudo-terminal.
 class Simulator {
@@ -62,7 +82,7 @@ public:
     std::string SettingsFile() const { return settingsFile; }
 
     // The status file as it is now; empty while it does not exist or cannot be read.
-    std::optional<QJsonObject> Status() const;
+    std::optional<QJsonObject> Status() const { return ReadJson(statusPath); }
     // Polls the status file until `ready` holds or `limit` has passed; returns the status
     // that satisfied it, or empty (the last status seen is in LastStatusText()).
     std::optional<QJsonObject> WaitFor(const std::function<bool(const QJsonObject&)>& ready,
@@ -82,6 +102,8 @@ QString Pane(const QJsonObject& s, const char* name);
 QString AlarmLed(const QJsonObject& s, int id);
 QString TribRow(const QJsonObject& s, const char* row);
 long long FrameCount(const QJsonObject& s);
-bool IsSpinner(const QString& data);  // twelve characters, one '*'
+bool IsSpinner(const QString& data);   // twelve characters, one '*'
+bool Connected(const QJsonObject& s);  // "MUX CONNECTED "
+bool Flowing(const QJsonObject& s);    // the moving star, and frames counted
 
 }  // namespace kestrel::e2e

@@ -21,24 +21,19 @@ QString AlarmLeds(const QJsonObject& s) {
     return leds;
 }
 
-QString Dark() {
-    return QString(16, u'o');
-}
-
 // All LEDs of a status in one text: the alarm bar, then the four tributary rows.
-QString LedPicture(const QStringList& parts) {
-    return parts.join(u' ');
-}
-
 QString LedPicture(const QJsonObject& s) {
-    return LedPicture({AlarmLeds(s), TribRow(s, "localNoSig"), TribRow(s, "localCErr"),
-                       TribRow(s, "remoteNoSig"), TribRow(s, "remoteCErr")});
+    return QStringList{AlarmLeds(s), TribRow(s, "localNoSig"), TribRow(s, "localCErr"),
+                       TribRow(s, "remoteNoSig"), TribRow(s, "remoteCErr")}
+        .join(u' ');
 }
 
-// A row of sixteen with one LED lit.
-QString OneLit(int trib, QChar colour) {
-    QString row = Dark();
-    row[trib - 1] = colour;
+// A row of sixteen LEDs, dark but for tributary `lit` in `colour`.
+QString Row(int lit = 0, QChar colour = u'o') {
+    QString row(16, u'o');
+    if (lit > 0) {
+        row[lit - 1] = colour;
+    }
     return row;
 }
 
@@ -48,8 +43,7 @@ TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
     ASSERT_TRUE(monitor.Start(dir, sim.Path()));
 
     // Connected while the line is still silent: the port is open, no data yet.
-    auto s = monitor.WaitFor(
-        [](const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }, 12s);
+    auto s = monitor.WaitFor(Connected, 12s);
     ASSERT_TRUE(s);
     EXPECT_EQ(Pane(*s, "com"), u"COM: 1");
     EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
@@ -59,8 +53,7 @@ TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
 
     // Data flows: the moving star replaces "No Data" after two busy link-watch ticks.
     ASSERT_TRUE(sim.Resume());
-    s = monitor.WaitFor(
-        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; }, 9s);
+    s = monitor.WaitFor(Flowing, 9s);
     ASSERT_TRUE(s);
     const long long first = FrameCount(*s);
     s = monitor.WaitFor(
@@ -99,11 +92,11 @@ TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
     // Whole pictures are awaited: a refresh that runs while a frame is being applied may show
     // a mix of two frames, the next one shows the frame as it is.
     const QString lof =
-        LedPicture({QStringLiteral("oorooooo"), OneLit(1, u'r'), Dark(), Dark(), Dark()});
+        QStringList{QStringLiteral("oorooooo"), Row(1, u'r'), Row(), Row(), Row()}.join(u' ');
     ASSERT_TRUE(monitor.WaitFor([&](const QJsonObject& s) { return LedPicture(s) == lof; }, 8s))
         << "never showed " << lof.toStdString();
     const QString rai =
-        LedPicture({QStringLiteral("oooooooy"), Dark(), Dark(), Dark(), OneLit(5, u'y')});
+        QStringList{QStringLiteral("oooooooy"), Row(), Row(), Row(), Row(5, u'y')}.join(u' ');
     ASSERT_TRUE(monitor.WaitFor([&](const QJsonObject& s) { return LedPicture(s) == rai; }, 8s))
         << "never showed " << rai.toStdString();
 
@@ -132,7 +125,7 @@ TEST_F(EndToEnd, NoDataShowsDuringSilenceAndTheLedsGoDark) {
     auto s = monitor.WaitFor(
         [](const QJsonObject& s) {
             return IsSpinner(Pane(s, "data")) && AlarmLed(s, 1131) == u"y" &&
-                   TribRow(s, "remoteNoSig") == OneLit(16, u'y');
+                   TribRow(s, "remoteNoSig") == Row(16, u'y');
         },
         10s);
     ASSERT_TRUE(s);
@@ -143,7 +136,7 @@ TEST_F(EndToEnd, NoDataShowsDuringSilenceAndTheLedsGoDark) {
     s = monitor.WaitFor(
         [](const QJsonObject& s) {
             return Pane(s, "data") == u"No Data" && AlarmLeds(s) == kQuietAlarms &&
-                   TribRow(s, "remoteNoSig") == Dark();
+                   TribRow(s, "remoteNoSig") == Row();
         },
         11s);
     ASSERT_TRUE(s) << "no \"No Data\" during the silence";
@@ -161,9 +154,7 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "2", "--link", link};
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
     ASSERT_TRUE(monitor.Start(dir, link));
-    ASSERT_TRUE(monitor.WaitFor(
-        [](const QJsonObject& s) { return IsSpinner(Pane(s, "data")) && FrameCount(s) > 0; },
-        10s));
+    ASSERT_TRUE(monitor.WaitFor(Flowing, 10s));
 
     // Pulled out: the pseudo-terminal's master closes and the link goes.
     sim.child.Kill();
@@ -181,8 +172,8 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
     const auto backAt = Clock::now();
     const long long before = FrameCount(*s);
-    ASSERT_TRUE(monitor.WaitFor(
-        [before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
+    ASSERT_TRUE(
+        monitor.WaitFor([before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
         << "frames did not come back";
     EXPECT_LE(Clock::now() - backAt, 3500ms);
     CloseBoth();

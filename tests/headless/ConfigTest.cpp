@@ -15,59 +15,29 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     const std::string d = dir.path().toStdString();
     const std::string ini = d + "/k.ini";
     std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstate-dir=" << d
-                       << "\nstatus-dir = " << d
-                       << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
+                       << "\nstatus-dir = " << d << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
                        << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
-
-    // Arguments, then the fault expected ("" for none) and the MUXes as "name path port record".
-    struct Case {
+    // Accepted: the arguments, the status folder and the MUXes as "name path port record".
+    struct Accepted {
         std::vector<std::string> args;
-        std::string fault;
-        std::vector<std::string> muxes;
         std::string statusDir;
+        std::vector<std::string> muxes;
     };
-    const Case cases[] = {
-        {{"--config", ini}, "", {"north /dev/ttyS2 3 " + d + "/n.csv", "south.2 /dev/null 1 "}, d},
-        {{"--config=" + ini, "--status-dir", "/tmp"}, "", {}, "/tmp"},
+    const Accepted accepted[] = {
+        {{"--config", ini}, d, {"north /dev/ttyS2 3 " + d + "/n.csv", "south.2 /dev/null 1 "}},
+        {{"--config=" + ini, "--status-dir", "/tmp"}, "/tmp", {}},
         {{"--device", "/dev/pts/7", "--record", d + "/x.csv"},
          "",
-         {"7 /dev/pts/7 1 " + d + "/x.csv"},
-         ""},
-        {{"--device=COM1", "--name", "lab"}, "", {"lab /dev/ttyS0 1 "}, ""},
-        {{"--device", "rfc2217://ts-north:2001"},
-         "",
-         {"ts-north-2001 rfc2217://ts-north:2001 1 "},
-         ""},
-        {{"--device", "tcp://[fe80::1]:4001"}, "", {"fe80--1-4001 tcp://[fe80::1]:4001 1 "}, ""},
-        {{"--device", "tcp://ts-north", "--name", "n"}, "tcp://HOST:PORT or rfc2217://", {}, ""},
-        {{}, "nothing to watch", {}, ""},
-        {{"--record", "x.csv"}, "--record and --name need --device", {}, ""},
-        {{"--config", ini, "--device", "/dev/null"}, "cannot be combined", {}, ""},
-        {{"--device", "COM0"}, "--device: COM0 names no port", {}, ""},
-        {{"--device", "/dev/null", "--name", ".hidden"}, "--name '.hidden'", {}, ""},
-        {{"--device", "/dev/null", "--device", "/dev/zero"}, "--device given twice", {}, ""},
-        {{"--device"}, "--device needs a value", {}, ""},
-        {{"--verbose"}, "unknown option '--verbose'", {}, ""},
-        {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'", {}, ""},
-        {{"--config", d + "/none.ini"}, "none.ini: cannot be read", {}, ""},
-        {{"--device", "/dev/null", "--state-dir", ini}, "--state-dir: the folder", {}, ""},
-        {{"--device", "/dev/null", "--record", ini + "/x.csv"},
-         "folder " + ini + " does not exist",
-         {},
-         ""},
+         {"7 /dev/pts/7 1 " + d + "/x.csv"}},
+        {{"--device=COM1", "--name", "lab"}, "", {"lab /dev/ttyS0 1 "}},
+        {{"--device", "rfc2217://ts-north:2001"}, "", {"ts-north-2001 rfc2217://ts-north:2001 1 "}},
+        {{"--device", "tcp://[fe80::1]:4001"}, "", {"fe80--1-4001 tcp://[fe80::1]:4001 1 "}},
     };
-    for (const Case& c : cases) {
+    for (const Accepted& c : accepted) {
         Config config;
         std::string error;
-        const bool ok = ParseHeadless(c.args, config, error);
-        const std::string what = c.args.empty() ? "(none)" : c.args[0];
-        EXPECT_EQ(ok, c.fault.empty()) << what << ": " << error;
-        if (!c.fault.empty()) {
-            EXPECT_NE(error.find(c.fault), std::string::npos) << what << ": " << error;
-            EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-            continue;
-        }
-        EXPECT_EQ(config.statusDir, c.statusDir) << what;
+        ASSERT_TRUE(ParseHeadless(c.args, config, error)) << c.args[0] << ": " << error;
+        EXPECT_EQ(config.statusDir, c.statusDir) << c.args[0];
         if (c.muxes.empty()) {
             continue;
         }
@@ -76,11 +46,55 @@ TEST(HeadlessConfig, CommandLineAndFile) {
             got.push_back(m.name + " " + m.path + " " + std::to_string(m.portNumber) + " " +
                           m.record);
         }
-        EXPECT_EQ(got, c.muxes) << what;
+        EXPECT_EQ(got, c.muxes) << c.args[0];
         // The line memories: state-dir= of the file, else the default.
-        EXPECT_EQ(config.muxes[0].history,
-                  (c.args[0] == "--config" ? d : DefaultStateDir()) + "/" + config.muxes[0].name +
-                      ".sqlite");
+        EXPECT_EQ(config.muxes[0].history, (c.args[0] == "--config" ? d : DefaultStateDir()) + "/" +
+                                               config.muxes[0].name + ".sqlite");
+    }
+
+    // Refused, with one line that says why.
+    int files = 0;  // configuration files with faults, each of its own
+    const auto file = [&](const std::string& text) {
+        const std::string path = d + "/bad" + std::to_string(++files) + ".ini";
+        std::ofstream(path) << text;
+        return path;
+    };
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--device", "tcp://ts-north", "--name", "n"}, "tcp://HOST:PORT or rfc2217://"},
+        {{}, "nothing to watch"},
+        {{"--record", "x.csv"}, "--record and --name need --device"},
+        {{"--config", ini, "--device", "/dev/null"}, "cannot be combined"},
+        {{"--device", "COM0"}, "--device: COM0 names no port"},
+        {{"--device", "/dev/null", "--name", ".hidden"}, "--name '.hidden'"},
+        {{"--device", "/dev/null", "--device", "/dev/zero"}, "--device given twice"},
+        {{"--device"}, "--device needs a value"},
+        {{"--verbose"}, "unknown option '--verbose'"},
+        {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'"},
+        {{"--config", d + "/none.ini"}, "none.ini: cannot be read"},
+        {{"--device", "/dev/null", "--state-dir", ini}, "--state-dir: the folder"},
+        {{"--device", "/dev/null", "--record", ini + "/x.csv"},
+         "folder " + ini + " does not exist"},
+        {{"--config", file("[mux/a]\ndevice=/dev/null\nrecrod=x.csv\n")},
+         ":3: [mux/a]: unknown key 'recrod'"},
+        {{"--config", file("[mux/a]\nrecord=" + d + "/a.csv\n")},
+         ":1: [mux/a] device: no device given"},
+        {{"--config", file("[mux/a]\ndevice=/dev/null\nrecord=" + d + "/missing/day.csv\n")},
+         ":3: [mux/a] record: the folder " + d + "/missing does not exist"},
+        {{"--config", file("[mux/a]\ndevice=/dev/null\nrecord=" + d + "/d.csv\n[mux/b]\n" +
+                           "device=/dev/zero\nrecord=" + d + "/d.x.csv\n")},
+         ":6: [mux/b] record: " + d + "/dG821.csv is also recorded into by a"},
+        {{"--config", file("[mux/a]\ndevice=/dev/null\n[mux/a]\ndevice=/dev/zero\n")},
+         ":3: [mux/a] appears twice"},
+        {{"--config", file("[general]\nstatus-dir=/nonexistent\n[mux/a]\ndevice=/dev/null\n")},
+         "[general] status-dir: the folder /nonexistent does not exist"},
+    };
+    for (const auto& [args, fault] : refused) {
+        Config config;
+        std::string error;
+        const std::string what = args.empty() ? "(none)" : args.back();
+        EXPECT_FALSE(ParseHeadless(args, config, error)) << what;
+        EXPECT_NE(error.find(fault), std::string::npos) << what << ": " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
     // The metrics address: the command line's over the file's.
     for (const auto& [args, metrics] :

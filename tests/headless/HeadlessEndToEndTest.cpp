@@ -2,17 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QRegularExpression>
 #include <ctime>
-#include <fstream>
-#include <thread>
+#include <sstream>
 
-#include <sqlite3.h>
-
-#include "../e2e/E2eSupport.h"
+#include "HeadlessFixture.h"
 
 namespace kestrel::e2e {
 namespace {
@@ -24,33 +18,6 @@ constexpr const char* kAlarmScript =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 
-// The rows of a statistics file without their CR LF; `crlf` tells whether every row had one.
-std::vector<std::string> Rows(const std::string& text, bool& crlf) {
-    std::vector<std::string> rows;
-    crlf = !text.empty() && text.back() == '\n';
-    std::size_t at = 0;
-    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
-        crlf = crlf && nl > at && text[nl - 1] == '\r';
-        rows.push_back(text.substr(at, nl - at - (nl > at && text[nl - 1] == '\r' ? 1 : 0)));
-    }
-    return rows;
-}
-
-bool Matches(const std::string& row, const char* pattern) {
-    return QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d") +
-                              QLatin1String(pattern) + QStringLiteral("$"))
-        .match(QString::fromStdString(row))
-        .hasMatch();
-}
-
-std::string Show(const std::vector<std::string>& rows) {
-    std::string text;
-    for (const auto& r : rows) {
-        text += r + "\n";
-    }
-    return text;
-}
-
 // A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
 // start end" (end -1 while open), the near end's measured seconds and how far they go.
 struct StoredMemory {
@@ -61,103 +28,28 @@ struct StoredMemory {
     long long through = 0;
 };
 
-StoredMemory ReadMemory(const std::string& path, std::time_t since) {
+StoredMemory ReadMemory(const std::string& db, std::time_t since) {
     StoredMemory m;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        m.integrity = sqlite3_errmsg(db);
-        sqlite3_close(db);
-        return m;
+    for (const std::string& row : test::Sqlite(db, "PRAGMA integrity_check")) {
+        m.integrity += row;
     }
-    auto each = [db](const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
-        while (s && sqlite3_step(s) == SQLITE_ROW) {
-            row(s);
-        }
-        sqlite3_finalize(s);
-    };
-    each("PRAGMA integrity_check", [&](sqlite3_stmt* s) {
-        m.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    });
-    each("SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
-         "WHERE object NOT LIKE 'link:%' ORDER BY id",
-         [&](sqlite3_stmt* s) {
-             m.objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
-             m.times.push_back({sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2)});
-         });
-    each("SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
-         "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
-             std::to_string(since - 900),
-         [&](sqlite3_stmt* s) {
-             m.measured = sqlite3_column_int64(s, 0);
-             m.through = sqlite3_column_int64(s, 1);
-         });
-    sqlite3_close(db);
+    for (const std::string& row :
+         test::Sqlite(db,
+                      "SELECT object, start_unix, COALESCE(end_unix, -1) FROM journal "
+                      "WHERE object NOT LIKE 'link:%' ORDER BY id")) {
+        std::array<long long, 2> times{};
+        std::istringstream(row) >> m.objects.emplace_back() >> times[0] >> times[1];
+        m.times.push_back(times);
+    }
+    for (const std::string& row :
+         test::Sqlite(db,
+                      "SELECT SUM(available + unavailable), MAX(through_unix) FROM intervals "
+                      "WHERE kind = '15min' AND object = 'near' AND start_unix > " +
+                          std::to_string(since - 900))) {
+        std::istringstream(row) >> m.measured >> m.through;
+    }
     return m;
 }
-
-class HeadlessEndToEnd : public ::testing::Test {
-protected:
-    void TearDown() override {
-        if (HasFailure()) {
-            std::cerr << "--- kestrel-headless stderr:\n" << ReadFile(Path("headless.err"));
-        }
-        headless.Kill();
-        a.child.Kill();
-        b.child.Kill();
-    }
-
-    std::string Path(const char* name) const {
-        return dir.filePath(QLatin1String(name)).toStdString();
-    }
-
-    bool StartHeadless(const std::string& config) {
-        std::ofstream(Path("kestrel.ini")) << config;
-        return RunHeadless({"--config", Path("kestrel.ini")});
-    }
-    bool RunHeadless(std::vector<std::string> args) {
-        args.insert(args.end(), {"--status-dir", dir.path().toStdString(), "--state-dir",
-                                 dir.path().toStdString()});
-        return headless.Start(KESTREL_HEADLESS_PROGRAM, args, Path("headless.out"),
-                              Path("headless.err"), {"LC_ALL=C"});
-    }
-
-    std::optional<QJsonObject> Status(const char* name) const {
-        QFile file(dir.filePath(QLatin1String(name) + QStringLiteral(".json")));
-        if (!file.open(QIODevice::ReadOnly)) {
-            return std::nullopt;
-        }
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-        return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
-    }
-
-    bool WaitFor(const char* name, const std::function<bool(const QJsonObject&)>& ready,
-                 std::chrono::milliseconds limit) {
-        for (const auto end = Clock::now() + limit; Clock::now() < end && headless.Running();) {
-            if (const auto s = Status(name); s && ready(*s)) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    static bool Connected(const QJsonObject& s) { return Pane(s, "mux") == u"MUX CONNECTED "; }
-    static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
-
-    void Stop() {
-        ASSERT_TRUE(headless.Signal(SIGTERM));
-        ASSERT_TRUE(headless.WaitExit(10s));
-        EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
-    }
-
-    std::string Log() const { return ReadFile(Path("headless.err")); }
-
-    QTemporaryDir dir, dirA, dirB;
-    Simulator a, b;
-    Child headless;
-};
 
 TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     ASSERT_TRUE(a.StartScript(dirA, kAlarmScript, 2) && a.Pause()) << a.Stderr();
@@ -190,41 +82,9 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     }
     EXPECT_EQ(log.find("south: alarm"), std::string::npos) << log;
 
-    // Each event log: on before the connection, the connection, off while connected. Between
-    // them alarm rows: the first frame after the connection changes both bytes and may give
-    // one with what it carries (the end of the north's AIS changes its local byte alone).
-    for (const char* file : {"north.csv", "south.csv"}) {
-        const bool north = std::string(file) == "north.csv";
-        bool crlf = false;
-        const auto rows = Rows(ReadFile(Path(file)), crlf);
-        EXPECT_TRUE(crlf) << file;
-        ASSERT_GE(rows.size(), 3u) << file << Show(rows);
-        ASSERT_LE(rows.size(), 4u) << file << Show(rows);
-        EXPECT_TRUE(Matches(rows.front(), ",NC,{10}")) << Show(rows);
-        EXPECT_TRUE(Matches(rows[1], ",{11}")) << Show(rows);
-        EXPECT_TRUE(Matches(rows.back(), ",{11}")) << Show(rows);
-        if (rows.size() == 4) {
-            EXPECT_TRUE(Matches(rows[2], north ? ",,,(AIS )?,{7}" : ",{10}")) << Show(rows);
-        }
-    }
-    // The G.821 logs: on, connection, a counts row per second with an alarm, off.
-    bool crlf = false;
-    const auto north = Rows(ReadFile(Path("northG821.csv")), crlf);
-    EXPECT_TRUE(crlf);
-    ASSERT_GE(north.size(), 5u) << Show(north);
-    EXPECT_TRUE(Matches(north.front(), ",NC") && Matches(north[1], ",") &&
-                Matches(north.back(), ""))
-        << Show(north);
-    for (std::size_t i = 2; i + 1 < north.size(); ++i) {
-        EXPECT_TRUE(Matches(north[i], ",,\\d+,\\d+,\\d+,\\d+")) << Show(north);
-    }
     // Every alarm frame counted: eight local alarm seconds, 8 x 3 near and 8 x 4 far errors.
-    EXPECT_TRUE(QString::fromStdString(north[north.size() - 2]).endsWith(",,8,24,0,32"))
-        << Show(north);
-    const auto south = Rows(ReadFile(Path("southG821.csv")), crlf);
-    ASSERT_EQ(south.size(), 3u) << Show(south);
-    EXPECT_TRUE(crlf && Matches(south[0], ",NC") && Matches(south[1], ",") && Matches(south[2], ""))
-        << Show(south);
+    ExpectRecording(Path("north.csv"), ",,,(AIS )?,{7}", ",,8,24,0,32");
+    ExpectRecording(Path("south.csv"), ",{10}", nullptr);
 }
 
 TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
@@ -268,16 +128,8 @@ TEST_F(HeadlessEndToEnd, RestartedSimulatorIsFoundAgainWhileTheOtherGoesOn) {
 // outage of the server seen and bridged, and the recording going on across it.
 class Ser2netEndToEnd : public HeadlessEndToEnd, public ::testing::WithParamInterface<bool> {
 protected:
-    static std::string Ser2net() {
-        for (const char* p : {"/usr/sbin/ser2net", "/usr/bin/ser2net"}) {
-            if (::access(p, X_OK) == 0) {
-                return p;
-            }
-        }
-        return {};
-    }
     bool StartSer2net() {
-        return server.Start(Ser2net(),
+        return server.Start(Which("ser2net"),
                             {"-n", "-u", "-c", Path("ser2net.yaml"), "-P", Path("ser2net.pid")},
                             Path("ser2net.out"), Path("ser2net.err"));
     }
@@ -289,7 +141,7 @@ protected:
 };
 
 TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
-    if (Ser2net().empty()) {
+    if (Which("ser2net").empty()) {
         GTEST_SKIP() << "ser2net is not installed";
     }
     const bool rfc2217 = GetParam();
@@ -343,35 +195,14 @@ TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
 INSTANTIATE_TEST_SUITE_P(Modes, Ser2netEndToEnd, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Rfc2217" : "RawTcp"; });
 
+// A configuration the parser refuses (its table is in the configuration test) stops the start
+// with one line and status 2.
 TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
-    struct Case {
-        std::string config;
-        std::string message;
-    };
-    const std::string missing = Path("missing") + "/day.csv";
-    const Case cases[] = {
-        {"[mux/a]\ndevice=/dev/null\nrecrod=x.csv\n", ":3: [mux/a]: unknown key 'recrod'"},
-        {"[mux/a]\nrecord=" + Path("a.csv") + "\n", ":1: [mux/a] device: no device given"},
-        {"[mux/a]\ndevice=/dev/null\nrecord=" + missing + "\n",
-         ":3: [mux/a] record: the folder " + Path("missing") + " does not exist"},
-        {"[mux/a]\ndevice=/dev/null\nrecord=" + Path("d.csv") + "\n[mux/b]\ndevice=/dev/zero\n" +
-             "record=" + Path("d.x.csv") + "\n",
-         ":6: [mux/b] record: " + Path("dG821.csv") + " is also recorded into by a"},
-        {"[mux/a]\ndevice=/dev/null\n[mux/a]\ndevice=/dev/zero\n", ":3: [mux/a] appears twice"},
-        {"[general]\nstatus-dir=/nonexistent\n[mux/a]\ndevice=/dev/null\n",
-         "[general] status-dir: the folder /nonexistent does not exist"},
-    };
-    for (const Case& c : cases) {
-        std::ofstream(Path("bad.ini")) << c.config;
-        Child run;
-        ASSERT_TRUE(run.Start(KESTREL_HEADLESS_PROGRAM, {"--config", Path("bad.ini")},
-                              Path("bad.out"), Path("bad.err")));
-        ASSERT_TRUE(run.WaitExit(5s));
-        EXPECT_TRUE(run.ExitedWith(2)) << c.config << run.Describe();
-        const std::string err = ReadFile(Path("bad.err"));
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        EXPECT_NE(err.find(c.message), std::string::npos) << c.config << err;
-    }
+    ASSERT_TRUE(StartHeadless("[mux/a]\ndevice=/dev/null\nrecrod=x.csv\n"));
+    ASSERT_TRUE(headless.WaitExit(5s));
+    EXPECT_TRUE(headless.ExitedWith(2)) << headless.Describe();
+    EXPECT_EQ(Log(), "kestrel-headless: " + Path("kestrel.ini") +
+                         ":3: [mux/a]: unknown key 'recrod' (device, record)\n");
 }
 
 // SIGKILL during a recording of alarms: the database opens whole, every alarm change of the

@@ -63,14 +63,6 @@ public:
         std::lock_guard lock(mutex);
         return texts;
     }
-    std::vector<std::size_t> Sizes() const {
-        std::lock_guard lock(mutex);
-        std::vector<std::size_t> sizes;
-        for (const auto& t : texts) {
-            sizes.push_back(t.size());
-        }
-        return sizes;
-    }
     std::string Joined() const {
         std::lock_guard lock(mutex);
         return JoinedLocked();
@@ -78,10 +70,6 @@ public:
     std::vector<std::thread::id> Threads() const {
         std::lock_guard lock(mutex);
         return threads;
-    }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex);
-        return texts.size();
     }
 
 private:

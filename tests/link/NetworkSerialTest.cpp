@@ -87,35 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
                    Bytes({255, 250, 44, 107, 'x', 255, 251, 1, 'y'}), "y", Bytes({255, 254, 1})}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TelnetDecode, SettingsAnswersAndModemState) {
-    t::Client client;
-    client.Start();
-    const std::string asked = client.RequestSettings(9600);
-    EXPECT_EQ(asked,
-              t::ComPortRequest(t::kSetBaudRate, Bytes({0, 0, 0x25, 0x80})) +
-                  t::ComPortRequest(t::kSetDataSize, 8) + t::ComPortRequest(t::kSetParity, 1) +
-                  t::ComPortRequest(t::kSetStopSize, 1) + t::ComPortRequest(t::kSetControl, 3));
-    std::string data, replies;
-    // A baud rate with a 255 in it arrives doubled.
-    client.Feed(Bytes({255, 250, 44, 101, 0, 0, 255, 255, 0, 255, 240}), data, replies);
-    EXPECT_EQ(client.Answer(t::kBaud), 0xFF00u);
-    EXPECT_EQ(client.RefusedSetting(), t::kBaud);
-    EXPECT_FALSE(client.SettingsAnswered());
-    EXPECT_FALSE(client.ModemState());
-    client.Feed(t::ComPortRequest(107, 0x31), data, replies);
-    EXPECT_EQ(client.ModemState(), 0x31);
-    EXPECT_TRUE(data.empty());
-    EXPECT_TRUE(replies.empty());
-}
-
 // ---------------------------------------------------------------------------------------
 // Scripted servers
 
-// A listening socket on the loopback; Serve() runs `script` on the first connection, on a
-// thread of its own.
+// One step of a scripted server: wait until the client sent `expect`, then send `send`.
+struct Step {
+    std::string expect;
+    std::string send;
+};
+
+// A listening socket on the loopback that plays a script to the first connection, on a thread
+// of its own, then ends the connection or holds it until the client goes.
 class ScriptedServer {
 public:
-    using Script = std::function<void(ScriptedServer&)>;
     ScriptedServer() {
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -130,25 +114,38 @@ public:
     }
     ~ScriptedServer() {
         Join();
-        CloseClient();
+        ::close(client);
         ::close(listener);
     }
-    // Waits for the script to end (a client that went ends an Expect).
     void Join() {
         if (thread.joinable()) {
             thread.join();
         }
     }
-    void Serve(Script script) {
-        thread = std::thread([this, script] {
+    void Serve(const std::vector<Step>& script, bool hangUp) {
+        thread = std::thread([this, script, hangUp] {
             client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            script(*this);
+            scriptOk = true;
+            for (const Step& step : script) {
+                scriptOk = scriptOk && Expect(step.expect);
+                ::send(client, step.send.data(), step.send.size(), MSG_NOSIGNAL);
+            }
+            if (hangUp) {
+                std::this_thread::sleep_for(50ms);
+                ::shutdown(client, SHUT_RDWR);
+            } else {
+                Expect("never");  // holds the connection until the client goes
+            }
         });
     }
     std::string Path(const char* scheme) const {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
     }
-    // Reads until everything received so far contains `wanted`; false after 5 s.
+    int port = 0;
+    bool scriptOk = false;
+
+private:
+    // Reads until everything received so far contains `wanted`; false after 5 s or at the end.
     bool Expect(const std::string& wanted) {
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (received.find(wanted, seen) == std::string::npos) {
@@ -166,19 +163,8 @@ public:
         seen = received.find(wanted, seen) + wanted.size();
         return true;
     }
-    void Send(const std::string& bytes) {
-        ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    }
-    void CloseClient() {
-        if (client >= 0) {
-            ::close(client);
-            client = -1;
-        }
-    }
-    std::string received;
-    int port = 0;
 
-private:
+    std::string received;
     int listener = -1;
     int client = -1;
     std::size_t seen = 0;
@@ -187,16 +173,17 @@ private:
 
 const std::string kOpening = Bytes({255, 251, 0, 255, 251, 44, 255, 253, 0, 255, 253, 3});
 const std::string kAgree = Bytes({255, 253, 0, 255, 253, 44, 255, 251, 0, 255, 251, 3});
+// 9600 bit/s, 8 data bits, no parity, one stop bit, RTS/CTS.
+const std::string kSettings =
+    t::ComPortRequest(t::kSetBaudRate, Bytes({0, 0, 0x25, 0x80})) +
+    t::ComPortRequest(t::kSetDataSize, 8) + t::ComPortRequest(t::kSetParity, 1) +
+    t::ComPortRequest(t::kSetStopSize, 1) + t::ComPortRequest(t::kSetControl, 3);
 
 std::string Answers(std::uint32_t baud) {
     return t::ComPortRequest(101, Bytes({0, 0, static_cast<int>(baud >> 8 & 255),
                                          static_cast<int>(baud & 255)})) +
            t::ComPortRequest(102, 8) + t::ComPortRequest(103, 1) + t::ComPortRequest(104, 1) +
            t::ComPortRequest(105, 3);
-}
-
-Dcb FixedLine() {
-    return CComm::BuildDcb(CommInfo{}, Dcb{});
 }
 
 // Reads what the device has until `n` bytes came or the connection ended.
@@ -214,147 +201,113 @@ std::string Receive(SerialDevice& device, std::size_t n, unsigned& events) {
     return got;
 }
 
-TEST(Rfc2217Test, NegotiatesSetsTheLineAndReadsDataAndModemState) {
-    ScriptedServer server;
-    ASSERT_GT(server.port, 0);
-    bool scriptOk = false;
-    server.Serve([&](ScriptedServer& s) {
-        scriptOk = s.Expect(kOpening);
-        // Agreement, and an option we do not want, which must be declined once.
-        s.Send(kAgree + Bytes({255, 251, 1}));
-        scriptOk = scriptOk && s.Expect(Bytes({255, 254, 1}));
-        scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetModemStateMask, 0xF0));
-        // All lines low, as ser2net reports a serial side without any.
-        s.Send(t::ComPortRequest(100, "ser2net") + t::ComPortRequest(111, 0xF0) +
-               t::ComPortRequest(107, 0));
-        scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetControl, 3));
-        s.Send(Answers(9600));
-        scriptOk = scriptOk && s.Expect(t::ComPortRequest(t::kSetControl, t::kControlDtrOff));
-        // Data with a 255 in it (doubled) and a modem-state report in the middle.
-        s.Send("ab" + Bytes({255, 255}) + t::ComPortRequest(107, 0x30) + "cd");
-        s.Expect("never");  // holds the connection until the client goes
-    });
-    NetworkSerialDevice device;
-    ASSERT_EQ(device.Open(server.Path("rfc2217")), 0) << device.FailureDetail();
-    unsigned lines = 0;
-    EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);  // nothing reported yet
-    ASSERT_TRUE(device.SetEventMask(kEvRxChar));
-    ASSERT_EQ(device.SetState(FixedLine()), 0) << device.FailureDetail();
-    EXPECT_TRUE(device.SetRts(true));
-    EXPECT_TRUE(device.SetDtr(false));
-    EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);  // no line seen on yet
-    unsigned events = 0;
-    EXPECT_EQ(Receive(device, 5, events), "ab" + Bytes({255}) + "cd");
-    EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Ok);
-    EXPECT_EQ(lines, kLineCts | kLineDsr);
-    device.Close();
-    server.Join();
-    EXPECT_TRUE(scriptOk);
-}
-
-struct FailureCase {
+struct ServerCase {
     const char* name;
-    std::function<void(ScriptedServer&)> script;  // null: nobody listens
-    bool openFails;
-    int error;
-    const char* detail;
+    const char* scheme;
+    bool listens;
+    std::vector<Step> script;
+    bool hangUp;         // the server ends the connection after its script
+    int error;           // of the open, or else of the line settings
+    const char* detail;  // in the failure's words
+    std::string data;    // read once the line is set up
+    unsigned lines;      // modem lines reported with the data, if any
 };
 
-class Rfc2217FailureTest : public ::testing::TestWithParam<FailureCase> {};
+class NetworkDeviceTest : public ::testing::TestWithParam<ServerCase> {};
 
-// Each fails the way a local port that failed the same way does, with words on why.
-TEST_P(Rfc2217FailureTest, ReportedLikeALocalPort) {
-    const FailureCase& c = GetParam();
+// A network device fails the way a local port that failed the same way does, with words on
+// why; once set up, it reads the data with the escapes undone and the modem lines reported.
+TEST_P(NetworkDeviceTest, OpensSetsTheLineAndReads) {
+    const ServerCase& c = GetParam();
     ScriptedServer server;
-    std::string path = server.Path("rfc2217");
-    if (c.script) {
-        server.Serve(c.script);
+    ASSERT_GT(server.port, 0);
+    std::string path = server.Path(c.scheme);
+    if (c.listens) {
+        server.Serve(c.script, c.hangUp);
     } else {
         ScriptedServer gone;  // a port nobody listens on any more
-        path = gone.Path("rfc2217");
+        path = gone.Path(c.scheme);
     }
     NetworkSerialDevice device;
     const auto start = std::chrono::steady_clock::now();
     int error = device.Open(path);
-    if (!c.openFails) {
-        ASSERT_EQ(error, 0) << device.FailureDetail();
-        error = device.SetState(FixedLine());
-    }
-    EXPECT_EQ(error, c.error) << c.name;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, NetworkSerialDevice::kAnswerLimit + 1s);
-    EXPECT_THAT(device.FailureDetail(), ::testing::HasSubstr("127.0.0.1:"));
-    EXPECT_THAT(device.FailureDetail(), ::testing::HasSubstr(c.detail));
-    device.Close();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Servers, Rfc2217FailureTest,
-    ::testing::Values(FailureCase{"NobodyListens", nullptr, true, ECONNREFUSED, "refused"},
-                      FailureCase{"RefusesTheComPortOption",
-                                  [](ScriptedServer& s) {
-                                      s.Expect(kOpening);
-                                      s.Send(Bytes({255, 254, 44}));
-                                      s.Expect("never");
-                                  },
-                                  true, EPROTONOSUPPORT, "COM-PORT"},
-                      FailureCase{"RefusesTheSpeed",
-                                  [](ScriptedServer& s) {
-                                      s.Expect(kOpening);
-                                      s.Send(kAgree);
-                                      s.Expect(t::ComPortRequest(t::kSetControl, 3));
-                                      s.Send(Answers(19200));
-                                      s.Expect("never");
-                                  },
-                                  false, EINVAL, "refused the speed (answered 19200)"},
-                      FailureCase{"AcceptsAndSaysNothing",
-                                  [](ScriptedServer& s) { s.Expect("never"); }, true, ETIMEDOUT,
-                                  "did not answer"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(RawTcpTest, BytesPassUntouchedAndTheEndIsAHangUp) {
-    ScriptedServer server;
-    server.Serve([](ScriptedServer& s) {
-        s.Send("ab" + Bytes({255, 255, 0, '\r'}));
-        std::this_thread::sleep_for(50ms);
-        s.CloseClient();
-    });
-    NetworkSerialDevice device;
-    ASSERT_EQ(device.Open(server.Path("tcp")), 0) << device.FailureDetail();
-    ASSERT_TRUE(device.SetEventMask(kEvRxChar));
-    EXPECT_EQ(device.SetState(FixedLine()), 0);  // set up on the server
     unsigned lines = 0;
-    EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);
-    unsigned events = 0;
-    EXPECT_EQ(Receive(device, 100, events), "ab" + Bytes({255, 255, 0, '\r'}));
-    EXPECT_TRUE(events & kWaitHangup);
-    EXPECT_EQ(device.QueuedBytes(), -1);
+    if (error == 0) {
+        EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);  // nothing reported yet
+        ASSERT_TRUE(device.SetEventMask(kEvRxChar));
+        error = device.SetState(CComm::BuildDcb(CommInfo{}, Dcb{}));
+    }
+    EXPECT_EQ(error, c.error) << device.FailureDetail();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, NetworkSerialDevice::kAnswerLimit + 1s);
+    if (error != 0) {
+        EXPECT_THAT(device.FailureDetail(), ::testing::HasSubstr("127.0.0.1:"));
+        EXPECT_THAT(device.FailureDetail(), ::testing::HasSubstr(c.detail));
+    } else {
+        EXPECT_TRUE(device.SetRts(true));
+        EXPECT_TRUE(device.SetDtr(false));
+        // All lines low, as ser2net reports a serial side without any, is no line seen on.
+        EXPECT_EQ(device.GetModemLines(lines), ModemQuery::Unsupported);
+        unsigned events = 0;
+        EXPECT_EQ(Receive(device, c.hangUp ? 100 : c.data.size(), events), c.data);
+        EXPECT_EQ((events & kWaitHangup) != 0, c.hangUp);
+        EXPECT_EQ(device.GetModemLines(lines), c.lines ? ModemQuery::Ok : ModemQuery::Unsupported);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(device.QueuedBytes(), c.hangUp ? -1 : 0);
+    }
+    device.Close();
+    server.Join();
+    EXPECT_TRUE(!c.listens || server.scriptOk);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Servers, NetworkDeviceTest, ::testing::Values(
+    // Agreement with an option we do not want, which must be declined once; all modem lines
+    // low, as ser2net reports them; then data with a 255 in it (doubled) and a modem-state
+    // report in the middle.
+    ServerCase{"Rfc2217", "rfc2217", true,
+               {{kOpening, kAgree + Bytes({255, 251, 1})},
+                {Bytes({255, 254, 1}), ""},
+                {t::ComPortRequest(t::kSetModemStateMask, 0xF0),
+                 t::ComPortRequest(100, "ser2net") + t::ComPortRequest(111, 0xF0) +
+                     t::ComPortRequest(107, 0)},
+                {kSettings, Answers(9600)},
+                {t::ComPortRequest(t::kSetControl, t::kControlDtrOff),
+                 "ab" + Bytes({255, 255}) + t::ComPortRequest(107, 0x30) + "cd"}},
+               false, 0, "", "ab" + Bytes({255}) + "cd", kLineCts | kLineDsr},
+    // Raw TCP passes every byte untouched (the line is set up on the server).
+    ServerCase{"RawTcp", "tcp", true, {{"", "ab" + Bytes({255, 255, 0, '\r'})}}, true, 0, "",
+               "ab" + Bytes({255, 255, 0, '\r'}), 0},
+    ServerCase{"NobodyListens", "rfc2217", false, {}, false, ECONNREFUSED, "refused", "", 0},
+    ServerCase{"RefusesTheComPortOption", "rfc2217", true, {{kOpening, Bytes({255, 254, 44})}},
+               false, EPROTONOSUPPORT, "COM-PORT", "", 0},
+    ServerCase{"RefusesTheSpeed", "rfc2217", true,
+               // The speed answered has a 255 in it, which comes doubled.
+               {{kOpening, kAgree},
+                {kSettings, Bytes({255, 250, 44, 101, 0, 0, 255, 255, 0, 255, 240}) +
+                                Answers(9600).substr(10)}},
+               false, EINVAL, "refused the speed (answered 65280)", "", 0},
+    ServerCase{"AcceptsAndSaysNothing", "rfc2217", true, {}, false, ETIMEDOUT, "did not answer",
+               "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(NetworkPathTest, Forms) {
-    struct Case {
+    const struct {
         const char* path;
-        bool valid;
         bool rfc2217;
         const char* host;
-    };
-    const Case cases[] = {
-        {"tcp://ts-north:2001", true, false, "ts-north"},
-        {"rfc2217://10.0.0.7:7000", true, true, "10.0.0.7"},
-        {"rfc2217://[fe80::1]:7000", true, true, "fe80::1"},
-        {"tcp://fe80::1:7000", false, false, ""},
-        {"tcp://ts-north", false, false, ""},
-        {"tcp://ts-north:0", false, false, ""},
-        {"tcp://ts-north:70000", false, false, ""},
-        {"tcp://:2001", false, false, ""},
-        {"/dev/ttyUSB0", false, false, ""},
-    };
-    for (const Case& c : cases) {
+    } valid[] = {{"tcp://ts-north:2001", false, "ts-north"},
+                 {"rfc2217://10.0.0.7:7000", true, "10.0.0.7"},
+                 {"rfc2217://[fe80::1]:7000", true, "fe80::1"}};
+    for (const auto& c : valid) {
         const auto a = ParseNetworkPath(c.path);
-        EXPECT_EQ(a.has_value(), c.valid) << c.path;
-        if (a) {
-            EXPECT_EQ(a->rfc2217, c.rfc2217) << c.path;
-            EXPECT_EQ(a->host, c.host) << c.path;
-        }
+        ASSERT_TRUE(a) << c.path;
+        EXPECT_EQ(a->rfc2217, c.rfc2217) << c.path;
+        EXPECT_EQ(a->host, c.host) << c.path;
+    }
+    for (const char* path : {"tcp://fe80::1:7000", "tcp://ts-north", "tcp://ts-north:0",
+                             "tcp://ts-north:70000", "tcp://:2001", "/dev/ttyUSB0"}) {
+        EXPECT_FALSE(ParseNetworkPath(path)) << path;
     }
     // The program's factory gives a network link to the receive thread to open.
     auto factory = MakePosixSerialDeviceFactory();

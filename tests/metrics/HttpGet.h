@@ -7,7 +7,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,22 +42,6 @@ inline std::optional<std::string> HttpGet(int port, const std::string& target) {
         return std::nullopt;
     }
     return body == std::string::npos ? std::string() : answer.substr(body + 4);
-}
-
-// %-encoding of a query parameter's value.
-inline std::string UrlEncode(const std::string& text) {
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            static const char* hex = "0123456789ABCDEF";
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 }  // namespace kestrel::test

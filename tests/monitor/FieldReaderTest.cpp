@@ -7,36 +7,19 @@
 namespace kestrel {
 namespace {
 
+using namespace std::string_view_literals;
+
 struct HexCase {
-    std::string field;
+    std::string_view field;
     int expected;
 };
 
 TEST(ReadHexField, ReadsAsTheCLibraryHexConversion) {
     const HexCase cases[] = {
-        {"ff", 0xff},
-        {"FF", 0xff},
-        {"fF", 0xff},
-        {"00", 0},
-        {"0a", 10},
-        {" f", 15},
-        {"\tf", 15},
-        {"+a", 10},
-        {"-1", 0xff},
-        {"-f", 0xf1},
-        {"0x", 0},
-        {"0X", 0},
-        {"x1", 0},
-        {"zz", 0},
-        {"  ", 0},
-        {"- ", 0},
-        {"a/", 10},
-        {"R0", 0},
-        {std::string("\0a", 2), 0},
-        {std::string("a\0", 2), 10},
-        {"\xff"
-         "1",
-         0},
+        {"ff", 0xff}, {"FF", 0xff},  {"fF", 0xff}, {"00", 0},    {"0a", 10}, {" f", 15},
+        {"\tf", 15},  {"+a", 10},    {"-1", 0xff}, {"-f", 0xf1}, {"0x", 0},  {"0X", 0},
+        {"x1", 0},    {"zz", 0},     {"  ", 0},    {"- ", 0},    {"a/", 10}, {"R0", 0},
+        {"\0a"sv, 0}, {"a\0"sv, 10}, {"\3771", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReadHexField(c.field), c.expected) << "field '" << c.field << "'";

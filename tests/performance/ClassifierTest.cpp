@@ -80,8 +80,6 @@ INSTANTIATE_TEST_SUITE_P(G821, Rules, ::testing::Values(
          {20, 0, 9, 9, 0, 0}, {0, 0, 0, 0, 0, 0}},
     Case{"Ses10IsUnavailable", 100, Times('S', 10) + Times('.', 10),
          {10, 10, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
-    Case{"Ses11IsUnavailable", 100, Times('S', 11) + Times('.', 10),
-         {10, 11, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
     Case{"NineGoodSecondsStayUnavailable", 100,
          Times('D', 10) + Times('e', 9) + "S" + Times('.', 10),
          {10, 20, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
@@ -98,10 +96,6 @@ INSTANTIATE_TEST_SUITE_P(G821, Rules, ::testing::Values(
     Case{"NotMeasuredSecondsBreakNoGoodRun", 100,
          Times('S', 10) + Times('.', 4) + "nn" + Times('.', 6) + "S",
          {11, 10, 1, 1, 0, 0}, {0, 0, 0, 0, 0, 0}},
-    Case{"Count15IsErroredNotSevere", 100, Times('f', 10),
-         {10, 0, 10, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
-    Case{"Count16IsSevere", 100, Times('S', 10),
-         {0, 10, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
     Case{"DegradedMinuteBelongsToItsSixtiethSecond", 30, "e" + Times('.', 59),
          {30, 0, 1, 0, 0, 0}, {30, 0, 0, 0, 1, 1}},
     Case{"CleanMinuteIsCountedNotDegraded", 30, Times('.', 60),
@@ -128,18 +122,6 @@ TEST(Rules, TwoFramesInOneSecondKeepTheWorseAndBothCounts) {
     EXPECT_EQ(f.errors, 16);
     // Remote tributaries were decoded by one of the two frames, so they were measured.
     EXPECT_EQ(memory.Current(BinKind::Quarter).figures[kFirstRemoteTribObject].notMeasured, 0);
-}
-
-TEST(Rules, RemoteTributariesAreNotMeasuredUnderALocalAlarm) {
-    test::ZoneGuard zone("UTC");
-    LineMemory memory;
-    memory.Start(kBoundary);
-    memory.OnFrameApplied(NearSecond('D'), kBoundary);
-    memory.Finish(kBoundary + 1);
-    const Interval& i = memory.Current(BinKind::Quarter);
-    EXPECT_EQ(i.figures[kFirstRemoteTribObject + 3].notMeasured, 1);
-    EXPECT_EQ(i.figures[kFirstLocalTribObject + 3].available, 1);
-    EXPECT_EQ(i.figures[kFarObject].available, 1);
 }
 
 TEST(Rules, TotalsCountFinalSecondsOnly) {

@@ -56,6 +56,8 @@ TEST(ReplayPerformance, CompletedIntervalsThenJournal) {
     EXPECT_EQ(lines[4], R"({"object":"local-trib-3","start":"2026-03-29T00:45:00Z",)"
                         R"("available":599,"unavailable":0,"notMeasured":301,"es":2,"ses":2,)"
                         R"("dm":null,"errors":null})");
+    // The far end and the local tributaries are measured under the local loss of signal, the
+    // remote tributaries are not.
     EXPECT_NE(lines[18].find(R"("object":"remote-trib-1")"), std::string::npos);
     EXPECT_NE(lines[18].find(R"("notMeasured":311)"), std::string::npos);
     EXPECT_EQ(lines[34], R"({"object":"near:no-signal","severity":"critical",)"

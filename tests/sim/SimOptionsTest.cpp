@@ -60,27 +60,15 @@ TEST(SimOptionsTest, LongTicksTakeTheirTimeOnTheLine) {
 }
 
 TEST(SimOptionsTest, Refusals) {
+    // clang-format off
     const std::vector<std::vector<std::string>> bad = {
-        {"--rate", "0"},
-        {"--rate", "-1"},
-        {"--rate", "fast"},
-        {"--rate", "1e-300"},
-        {"--rate", "inf"},
-        {"--rate"},
-        {"--scenario", "chaos"},
-        {"--seconds", "0"},
-        {"--frames", "1.5"},
-        {"--frames", "0"},
-        {"--seed", "-4"},
-        {"--device", ""},
-        {"--link", ""},
-        {"--link", "/tmp/l", "--device", "/tmp/x"},
-        {"--bogus"},
-        {"--help=yes"},
-        {"--loop"},
-        {"--scenario", "quiet", "--script", "f"},
-        {"serial0"},
+        {"--rate", "0"}, {"--rate", "-1"}, {"--rate", "fast"}, {"--rate", "1e-300"},
+        {"--rate", "inf"}, {"--rate"}, {"--scenario", "chaos"}, {"--seconds", "0"},
+        {"--frames", "1.5"}, {"--frames", "0"}, {"--seed", "-4"}, {"--device", ""}, {"--link", ""},
+        {"--link", "/tmp/l", "--device", "/tmp/x"}, {"--bogus"}, {"--help=yes"}, {"--loop"},
+        {"--scenario", "quiet", "--script", "f"}, {"serial0"},
     };
+    // clang-format on
     for (const auto& args : bad) {
         EXPECT_FALSE(Parse(args)) << args[0];
     }

@@ -25,23 +25,11 @@ std::vector<RowCase> RowCases() {
     AlarmFlags all;
     all.fill(true);
     return {
-        {"event mark, connected", MarkRow(MarkForm::EventLog, true, t),
-         "05/12/26,23:41:07,,,,,,,,,,,"},
-        {"event mark, not connected", MarkRow(MarkForm::EventLog, false, t),
-         "05/12/26,23:41:07,NC,,,,,,,,,,"},
-        {"G821 on/off mark, connected", MarkRow(MarkForm::G821OnOff, true, t), "05/12/26,23:41:07"},
-        {"G821 on/off mark, not connected", MarkRow(MarkForm::G821OnOff, false, t),
-         "05/12/26,23:41:07,NC"},
-        {"G821 connection mark, connected", MarkRow(MarkForm::G821ConnectionChange, true, t),
-         "05/12/26,23:41:07,"},
-        {"G821 connection mark, not connected", MarkRow(MarkForm::G821ConnectionChange, false, t),
-         "05/12/26,23:41:07,NC,"},
         {"alarm row, no alarm", AlarmRow(none, t), "05/12/26,23:41:07,,,,,,,,,,"},
         {"alarm row, both RAI", AlarmRow(rais, t), "05/12/26,23:41:07,,,,,RAI ,,,,RAI_R ,"},
         {"alarm row, every alarm", AlarmRow(all, t),
          "05/12/26,23:41:07,,NoInputSignal ,AIS ,LOF ,RAI ,NoInputSignal_R ,AIS_R ,LOF_R ,"
          "RAI_R ,"},
-        {"counts row", CountsRow({3, 1234, 2, 56}, t), "05/12/26,23:41:07,,3,1234,2,56"},
         {"counts row, beyond 32 bits", CountsRow({0, 5000000000, 4294967296, 1234567}, t),
          "05/12/26,23:41:07,,0,5000000000,4294967296,1234567"},
         {"single digits, year 2000", DateTimeField(LocalTime(2000, 1, 2, 3, 4, 5)),
@@ -78,17 +66,6 @@ TEST(LogRowsStateTest, EachFlagSelectsItsOwnColumn) {
         expected[static_cast<std::size_t>(i)] = true;
         EXPECT_EQ(AlarmFlagsOf(s), expected) << "flag " << i;
     }
-}
-
-TEST(LogRowsStateTest, CountsComeFromTheCumulativeCounters) {
-    MonitorState s;
-    s.localAlarmSeconds = 7;
-    s.nearErrorsCumulative = 8000000000;
-    s.remoteAlarmSeconds = 9;
-    s.farErrorsCumulative = 10;
-    s.nearErrorsTotal = 99;  // the resettable totals are not the counts of the file
-    EXPECT_EQ(CountsRow(CountsOf(s), LocalTime(2026, 12, 5, 23, 41, 7)),
-              "05/12/26,23:41:07,,7,8000000000,9,10");
 }
 
 }  // namespace

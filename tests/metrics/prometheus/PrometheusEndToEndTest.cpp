@@ -1,5 +1,5 @@
-// A real Prometheus scraping two kestrel-headless, one MUX in local AIS: targets, samples,
-// the alert, promtool's check of the text, and every query of the shipped dashboard.
+// A real Prometheus scraping kestrel-headless watching two MUXes, one in local AIS: targets,
+// samples, the alert, promtool's check of the text, and every query of the shipped dashboard.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,40 +7,28 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QUrl>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 
-#include "E2eSupport.h"
+#include "tests/headless/HeadlessFixture.h"
 #include "tests/metrics/HttpGet.h"
 
 namespace kestrel::e2e {
 namespace {
 
 using test::HttpGet;
-using test::UrlEncode;
 
 constexpr const char* kAisScript = "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 1000\n";
 constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
-
-// The program's path from PATH; empty when it is not installed.
-std::string Which(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    for (const QString& folder : QString::fromLocal8Bit(path ? path : "").split(u':')) {
-        const std::string candidate = folder.toStdString() + "/" + program;
-        if (!folder.isEmpty() && ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 QJsonObject Json(const std::optional<std::string>& body) {
     return body ? QJsonDocument::fromJson(QByteArray::fromStdString(*body)).object()
                 : QJsonObject();
 }
 
-class PrometheusEndToEnd : public ::testing::Test {
+class PrometheusEndToEnd : public HeadlessEndToEnd {
 protected:
     void SetUp() override {
         if (Which("prometheus").empty() || Which("promtool").empty()) {
@@ -50,101 +38,58 @@ protected:
     void TearDown() override {
         if (HasFailure()) {
             std::cerr << "--- prometheus:\n" << ReadFile(Path("prometheus.err"));
-            for (const char* name : {"north", "south"}) {
-                std::cerr << "--- " << name << ":\n" << ReadFile(Path(name) + ".err");
-            }
         }
-        for (Child* c : {&prometheus, &north, &south, &a.child, &b.child}) {
-            c->Kill();
-        }
-    }
-
-    std::string Path(const std::string& name) const {
-        return dir.filePath(QString::fromStdString(name)).toStdString();
-    }
-
-    // Starts one monitor on a free port of its own choosing; its port, or 0.
-    int StartHeadless(Child& child, const char* name, const Simulator& sim) {
-        const std::string err = Path(name) + ".err";
-        if (!child.Start(KESTREL_PROGRAM,
-                         {"--device", sim.Path(), "--name", name, "--metrics", "0", "--state-dir",
-                          dir.path().toStdString()},
-                         Path(name) + ".out", err, {"LC_ALL=C"})) {
-            return 0;
-        }
-        static const QRegularExpression at(QStringLiteral("metrics at http://127.0.0.1:(\\d+)/"));
-        for (const auto end = Clock::now() + 5s; Clock::now() < end && child.Running();) {
-            const auto m = at.match(QString::fromStdString(ReadFile(err)));
-            if (m.hasMatch()) {
-                return m.captured(1).toInt();
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return 0;
+        prometheus.Kill();
+        HeadlessEndToEnd::TearDown();
     }
 
     QJsonObject Api(const std::string& path) const { return Json(HttpGet(port, path)); }
     QJsonArray Query(const std::string& expr) const {
-        return Api("/api/v1/query?query=" + UrlEncode(expr))[u"data"][u"result"].toArray();
+        const auto query = QUrl::toPercentEncoding(QString::fromStdString(expr));
+        return Api("/api/v1/query?query=" + query.toStdString())[u"data"][u"result"].toArray();
     }
 
-    // Asks until `ready` holds or the time is up.
-    bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
-        for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-            if (ready()) {
-                return true;
-            }
-            std::this_thread::sleep_for(250ms);
-        }
-        return ready();
-    }
-
-    QTemporaryDir dir, dirA, dirB;
-    Simulator a, b;
-    Child north, south, prometheus;
+    Child prometheus;
     int port = 0;
 };
 
 TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
+    // One monitor of two MUXes, as the packaged service runs, on a port of its own choosing.
     ASSERT_TRUE(a.StartScript(dirA, kAisScript, 2)) << a.Stderr();
     ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2)) << b.Stderr();
-    const int northPort = StartHeadless(north, "north", a);
-    const int southPort = StartHeadless(south, "south", b);
-    ASSERT_GT(northPort, 0);
-    ASSERT_GT(southPort, 0);
+    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\n[mux/north]\ndevice=" + a.Path() +
+                              "\n[mux/south]\ndevice=" + b.Path() + "\n"));
+    const std::string exporter =
+        WaitForLog(std::regex("metrics at http://(127\\.0\\.0\\.1:[0-9]+)/metrics"));
+    ASSERT_FALSE(exporter.empty()) << Log();
 
     // The shipped rules with every delay cut to a second.
-    const std::string rules = QString::fromStdString(ReadFile(KESTREL_ALERT_RULES))
-                                  .replace(QRegularExpression(QStringLiteral("for: \\S+")),
-                                           QStringLiteral("for: 1s"))
-                                  .toStdString();
+    const std::string rules =
+        QString::fromStdString(ReadFile(KESTREL_ALERT_RULES))
+            .replace(QRegularExpression(QStringLiteral("for: \\S+")), QStringLiteral("for: 1s"))
+            .toStdString();
     ASSERT_NE(rules.find("for: 1s"), std::string::npos);
     std::ofstream(Path("rules.yml")) << rules;
     std::ofstream(Path("prometheus.yml"))
         << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
         << "rule_files:\n  - " << Path("rules.yml") << "\n"
         << "scrape_configs:\n  - job_name: kestrel\n    static_configs:\n"
-        << "      - targets: ['127.0.0.1:" << northPort << "', '127.0.0.1:" << southPort
-        << "']\n";
+        << "      - targets: ['" << exporter << "']\n";
     port = FreePort();
     ASSERT_GT(port, 0);
-    ASSERT_TRUE(prometheus.Start(Which("prometheus"),
-                                 {"--config.file=" + Path("prometheus.yml"),
-                                  "--storage.tsdb.path=" + Path("data"),
-                                  "--web.listen-address=127.0.0.1:" + std::to_string(port)},
-                                 Path("prometheus.out"), Path("prometheus.err")));
+    ASSERT_TRUE(prometheus.Start(
+        Which("prometheus"),
+        {"--config.file=" + Path("prometheus.yml"), "--storage.tsdb.path=" + Path("data"),
+         "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+        Path("prometheus.out"), Path("prometheus.err")));
 
-    // Both targets up.
+    // The target up.
     ASSERT_TRUE(Eventually(
         [&] {
             const auto targets = Api("/api/v1/targets")[u"data"][u"activeTargets"].toArray();
-            int up = 0;
-            for (const auto& t : targets) {
-                up += t[u"health"].toString() == u"up";
-            }
-            return up == 2;
+            return targets.size() == 1 && targets[0][u"health"].toString() == u"up";
         },
-        15s))
+        15s, 250ms))
         << HttpGet(port, "/api/v1/targets").value_or("(no answer)");
 
     // Local AIS is 1 for north only, and its alert fires for north only.
@@ -153,11 +98,12 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
             const auto r = Query(R"(kestrel_alarm{alarm="ais",end="local"} == 1)");
             return r.size() == 1 && r[0][u"metric"][u"mux"].toString() == u"north";
         },
-        8s));
+        8s, 250ms));
     const auto ais = Query(R"(kestrel_alarm{alarm="ais",end="local"})");
     ASSERT_EQ(ais.size(), 2);
     for (const auto& s : ais) {
-        EXPECT_EQ(s[u"value"][1].toString(), s[u"metric"][u"mux"].toString() == u"north" ? u"1" : u"0");
+        EXPECT_EQ(s[u"value"][1].toString(),
+                  s[u"metric"][u"mux"].toString() == u"north" ? u"1" : u"0");
     }
     ASSERT_TRUE(Eventually(
         [&] {
@@ -169,16 +115,16 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
             }
             return false;
         },
-        5s))
+        5s, 250ms))
         << HttpGet(port, "/api/v1/alerts").value_or("(no answer)");
     for (const auto& alert : Api("/api/v1/alerts")[u"data"][u"alerts"].toArray()) {
         EXPECT_FALSE(alert[u"labels"][u"mux"].toString() == u"south" &&
-                     alert[u"labels"][u"alertname"].toString().startsWith(u"KestrelLocal")) << 
-            QJsonDocument(alert.toObject()).toJson().toStdString();
+                     alert[u"labels"][u"alertname"].toString().startsWith(u"KestrelLocal"))
+            << QJsonDocument(alert.toObject()).toJson().toStdString();
     }
 
     // The text as served passes promtool's check.
-    const auto text = HttpGet(northPort, "/metrics");
+    const auto text = HttpGet(std::stoi(exporter.substr(exporter.rfind(':') + 1)), "/metrics");
     ASSERT_TRUE(text);
     std::ofstream(Path("metrics.txt")) << *text;
     const std::string check =

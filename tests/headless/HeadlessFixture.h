@@ -1,0 +1,83 @@
+// The fixture of the kestrel-headless end-to-end tests: two simulators and the monitor, each in
+// a temporary folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QJsonObject>
+#include <fstream>
+#include <iostream>
+#include <regex>
+
+#include "E2eSupport.h"
+
+namespace kestrel::e2e {
+
+class HeadlessEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "--- kestrel-headless stderr:\n" << Log();
+        }
+        headless.Kill();
+        a.child.Kill();
+        b.child.Kill();
+    }
+
+    std::string Path(const std::string& name) const {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
+
+    bool StartHeadless(const std::string& config) {
+        std::ofstream(Path("kestrel.ini")) << config;
+        return RunHeadless({"--config", Path("kestrel.ini")});
+    }
+    bool RunHeadless(std::vector<std::string> args) {
+        args.insert(args.end(), {"--status-dir", dir.path().toStdString(), "--state-dir",
+                                 dir.path().toStdString()});
+        return headless.Start(KESTREL_HEADLESS_PROGRAM, args, Path("headless.out"),
+                              Path("headless.err"), {"LC_ALL=C"});
+    }
+
+    std::optional<QJsonObject> Status(const char* name) const {
+        return ReadJson(Path(std::string(name) + ".json"));
+    }
+    bool WaitFor(const char* name, const std::function<bool(const QJsonObject&)>& ready,
+                 std::chrono::milliseconds limit) {
+        return Eventually(
+                   [&] {
+                       const auto s = Status(name);
+                       return (s && ready(*s)) || !headless.Running();
+                   },
+                   limit, 50ms) &&
+               headless.Running();
+    }
+    // The first group of `pattern` once it turns up in the log; empty if it does not in time.
+    std::string WaitForLog(const std::regex& pattern) {
+        std::string log;
+        std::smatch m;
+        Eventually(
+            [&] {
+                log = Log();
+                return std::regex_search(log, m, pattern) || !headless.Running();
+            },
+            5s, 50ms);
+        return m.size() > 1 ? m.str(1) : "";
+    }
+
+    static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
+
+    void Stop() {
+        ASSERT_TRUE(headless.Signal(SIGTERM));
+        ASSERT_TRUE(headless.WaitExit(10s));
+        EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
+    }
+
+    std::string Log() const { return ReadFile(Path("headless.err")); }
+
+    QTemporaryDir dir, dirA, dirB;
+    Simulator a, b;
+    Child headless;
+};
+
+}  // namespace kestrel::e2e
