@@ -66,7 +66,10 @@ TEST(SimOptionsTest, Refusals) {
         {"--rate", "inf"}, {"--rate"}, {"--scenario", "chaos"}, {"--seconds", "0"},
         {"--frames", "1.5"}, {"--frames", "0"}, {"--seed", "-4"}, {"--device", ""}, {"--link", ""},
         {"--link", "/tmp/l", "--device", "/tmp/x"}, {"--bogus"}, {"--help=yes"}, {"--loop"},
-        {"--scenario", "quiet", "--script", "f"}, {"serial0"},
+        {"--scenario", "quiet", "--script", "f"}, {"serial0"}, {"--capture", ""},
+        // A capture never plays forever, nor to a device or through a link.
+        {"--capture", "c.bin"}, {"--capture", "c.bin", "--script", "f", "--loop"},
+        {"--capture", "c.bin", "--script", "f", "--device", "/tmp/x"},
     };
     // clang-format on
     for (const auto& args : bad) {
