@@ -76,7 +76,8 @@ public:
     }
     QSize sizeHint() const override {
         const QSize bar = widget()->sizeHint();
-        return {bar.width(), bar.height() + (scrolls ? horizontalScrollBar()->sizeHint().height() : 0)};
+        return {bar.width(),
+                bar.height() + (scrolls ? horizontalScrollBar()->sizeHint().height() : 0)};
     }
     QSize minimumSizeHint() const override {
         // Room for the scroll bar's arrows and a little of the bar between them.

@@ -85,8 +85,8 @@ void LineViews::ApplyG821Line() {
 
 void LineViews::PaintG821Figures() {
     // The near end's current 24-hour interval: what the day has been so far.
-    const Percentages shares = PercentagesOf(
-        parts.session->Memory().Current(BinKind::Day).figures[kNearObject]);
+    const Percentages shares =
+        PercentagesOf(parts.session->Memory().Current(BinKind::Day).figures[kNearObject]);
     // Every pane's form, shown or not: one that is shown later is up to date at once.
     for (CKestrelSettings* panel : parts.window->findChildren<CKestrelSettings*>()) {
         PaintG821Line(*panel, shares);

@@ -63,15 +63,16 @@ TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
         // The G.821 line: the widest figure fits each field, which starts after its own
         // label's text and ends before the next label; the first label stays where it is.
         const QFontMetrics fm(font);
-        const QString labels[] = {"Unavaillable Time:", "Dergeded Minutes:", "SES:",
-                                  "Errored Seconds:"};
+        const QString labels[] = {
+            "Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"};
         EXPECT_EQ(Label(panel, labels[0])->x(), du.X(51));
         for (int i = 0; i < 4; ++i) {
             const QRect field = Child<QWidget>(panel, 1024 + i)->geometry();
             const QLabel* label = Label(panel, labels[i]);
             EXPECT_GE(field.width(), fm.horizontalAdvance("100.00%")) << i;
             EXPECT_LT(label->x() + fm.horizontalAdvance(labels[i]), field.left()) << i;
-            EXPECT_LE(field.right(), i < 3 ? Label(panel, labels[i + 1])->x() : panel.sizeHint().width())
+            EXPECT_LE(field.right(),
+                      i < 3 ? Label(panel, labels[i + 1])->x() : panel.sizeHint().width())
                 << i;
         }
         // A larger font makes a larger form.

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
         QFile screen(data.filePath(QStringLiteral("screen.json")));
         if (!screen.open(QIODevice::WriteOnly) ||
             screen.write(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1280,)"
-                         R"( "height": 900, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})") < 0) {
+                         R"( "height": 900, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})") <
+                0) {
             return 2;
         }
         screen.close();
