@@ -49,6 +49,7 @@ class PaneRow : public QWidget {
 public:
     explicit PaneRow(QWidget* parent) : QWidget(parent) {
         setObjectName(QStringLiteral("statusPanes"));
+        setAccessibleName(QStringLiteral("Status panes"));
     }
     // Places the pane after the others, at its placeholder's width.
     void Add(QLabel* pane) {
@@ -107,6 +108,7 @@ StatusPanes::StatusPanes(QMainWindow& window) : bar(new QStatusBar(&window)) {
     // while (a link lost) covers both, as it covered the panes alone, and both come back
     // after it.
     auto* column = new QWidget(bar);
+    column->setObjectName(QStringLiteral("statusLines"));
     auto* lines = new QVBoxLayout(column);
     lines->setContentsMargins(0, 0, 0, 0);
     lines->setSpacing(0);
