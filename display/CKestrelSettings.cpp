@@ -2,9 +2,11 @@
 #include "display/CKestrelSettings.h"
 
 #include <QLabel>
+#include <algorithm>
 
 #include "display/DialogForm.h"
 #include "display/GroupBox.h"
+#include "display/Refresh.h"
 #include "session/Indications.h"
 
 namespace kestrel {
@@ -105,15 +107,16 @@ void CKestrelSettings::Build() {
     nearIntermediateBerText = AddText(1046, "0.000000e-009", 302, 164, 57, 8, right, false);
     farIntermediateBerText = AddText(1048, "0.000000e-009", 302, 172, 57, 8, right, false);
 
-    // The G.821 line is part of the form but never shown.
-    AddText(0, "Unavaillable Time:", 51, 202, 70, 8, left, false, false);
-    AddText(0, "Dergeded Minutes:", 143, 202, 62, 8, left, false, false);
-    AddText(0, "SES:", 241, 203, 18, 8, left, false, false);
-    AddText(0, "Errored Seconds:", 289, 203, 58, 8, left, false, false);
-    AddText(1024, "0%", 123, 203, 16, 8, right, false, false);
-    AddText(1025, "0%", 207, 204, 16, 8, right, false, false);
-    AddText(1026, "0%", 261, 204, 16, 8, right, false, false);
-    AddText(1027, "0%", 349, 204, 16, 8, right, false, false);
+    // The G.821 line: hidden until the user asks for it (View, G.821 Figures).
+    g821Labels = {AddText(0, "Unavaillable Time:", 51, 202, 70, 8, left, false, false),
+                  AddText(0, "Dergeded Minutes:", 143, 202, 62, 8, left, false, false),
+                  AddText(0, "SES:", 241, 203, 18, 8, left, false, false),
+                  AddText(0, "Errored Seconds:", 289, 203, 58, 8, left, false, false)};
+    g821Fields = {AddText(1024, "0%", 123, 203, 16, 8, right, false, false),
+                  AddText(1025, "0%", 207, 204, 16, 8, right, false, false),
+                  AddText(1026, "0%", 261, 204, 16, 8, right, false, false),
+                  AddText(1027, "0%", 349, 204, 16, 8, right, false, false)};
+    Form().OnLayout([this](const DialogUnits&) { PlaceG821Fields(); });
 
     statusText = AddText(1044, "", 51, 214, 261, 10, left, false);
 
@@ -129,6 +132,63 @@ void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
         if (fields[i]->text() != text) {
             fields[i]->setText(text);
         }
+    }
+}
+
+void CKestrelSettings::PlaceG821Fields() {
+    // The template gives each figure 16 units, room for "0%" in the font it was drawn in.
+    // Each field reaches from its label's text to at least its own right edge, wide enough
+    // for the widest figure; a label that such a field would run into moves right as far as
+    // needed, and no further, so the line reads as drawn wherever the font leaves room.
+    const QFontMetrics fm(font());
+    const int gap = fm.horizontalAdvance(QLatin1Char(' '));
+    const int widest = fm.horizontalAdvance(QStringLiteral("100.00%"));
+    int nextFree = 0;
+    for (std::size_t i = 0; i < g821Labels.size(); ++i) {
+        QLabel* label = g821Labels[i];
+        QRect at = label->geometry();
+        at.moveLeft(std::max(at.left(), nextFree));
+        at.setWidth(std::max(at.width(), fm.horizontalAdvance(label->text()) + 1));
+        label->setGeometry(at);
+        QRect field = g821Fields[i]->geometry();
+        const int left = at.left() + fm.horizontalAdvance(label->text()) + gap;
+        const int right = std::max(field.left() + field.width(), left + widest);
+        field.setLeft(left);
+        field.setRight(right - 1);
+        g821Fields[i]->setGeometry(field);
+        nextFree = right + gap;
+    }
+}
+
+void CKestrelSettings::ShowG821Line(bool shown) {
+    if (shown == g821Shown) {
+        return;
+    }
+    g821Shown = shown;
+    for (QLabel* label : g821Labels) {
+        label->setVisible(shown);
+    }
+    for (QLabel* field : g821Fields) {
+        field->setVisible(shown);
+    }
+}
+
+void CKestrelSettings::SetG821Texts(const std::array<QString, 4>& texts) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (g821Fields[i]->text() != texts[i]) {
+            g821Fields[i]->setText(texts[i]);
+        }
+    }
+}
+
+void CKestrelSettings::SetBerStale(bool stale) {
+    if (stale == berStale) {
+        return;
+    }
+    berStale = stale;
+    for (QLabel* field :
+         {nearTotalBerText, nearIntermediateBerText, farTotalBerText, farIntermediateBerText}) {
+        ShowStale(*field, stale);
     }
 }
 

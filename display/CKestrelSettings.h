@@ -22,6 +22,15 @@ public:
     void SetBerTexts(const std::array<std::string, 4>& texts);
     // The text of a field or label by id; empty for an unknown id.
     QString BerText(int controlId) const;
+    // The BER fields drawn dimmed while what they show is not live, their texts kept.
+    void SetBerStale(bool stale);
+    bool BerStale() const { return berStale; }
+
+    // The line of G.821 figures under the BER block, hidden unless the user asks for it.
+    void ShowG821Line(bool shown);
+    bool G821LineShown() const { return g821Shown; }
+    // Fields 1024..1027 in that order: unavailable time, degraded minutes, SES, ES.
+    void SetG821Texts(const std::array<QString, 4>& texts);
 
     // First ids of the four LED rows.
     static constexpr int kLocalNoSigFirst = 1008;
@@ -37,6 +46,12 @@ private:
     void Build();
     QLabel* AddText(int id, const char* text, int x, int y, int w, int h, Qt::Alignment align,
                     bool sunken, bool visible = true);
+    void PlaceG821Fields();
+
+    std::array<QLabel*, 4> g821Labels{};
+    std::array<QLabel*, 4> g821Fields{};
+    bool g821Shown = false;
+    bool berStale = false;
 
 public:
     // The controls, as the form's members name them.

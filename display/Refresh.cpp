@@ -27,4 +27,20 @@ void PaintTributaryLeds(CKestrelSettings& panel, const PanelPicture& picture) {
     }
 }
 
+QString G821FieldText(const std::optional<double>& share) {
+    return share ? QString::number(*share, 'f', 2) + QLatin1Char('%') : QStringLiteral("0%");
+}
+
+void PaintG821Line(CKestrelSettings& panel, const Percentages& shares) {
+    panel.SetG821Texts({G821FieldText(shares.unavailable), G821FieldText(shares.dm),
+                        G821FieldText(shares.ses), G821FieldText(shares.es)});
+}
+
+void ShowStale(QWidget& control, bool stale) {
+    // The palette's colour for text that is only a hint follows the theme, light or dark.
+    control.setForegroundRole(stale ? QPalette::PlaceholderText : QPalette::WindowText);
+    // A new role alone does not repaint.
+    control.update();
+}
+
 }  // namespace kestrel

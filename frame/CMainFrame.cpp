@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
 #include <thread>
@@ -52,6 +54,50 @@ SessionOptions SessionOptionsOf(FrameEnvironment& env) {
     o.historyPath = DefaultHistoryPath("COM" + std::to_string(port));
     return o;
 }
+
+// The alarm bar in the window's top bar area: whole where the window has room for it, and
+// scrolled sideways where it has not (large fonts on a small screen), so that it never makes
+// the window wider than the screen. While it scrolls it is taller by the scroll bar, so that
+// the lamps and their labels stay whole above it.
+class AlarmBarArea : public QScrollArea {
+public:
+    explicit AlarmBarArea(QWidget* bar, QWidget* parent) : QScrollArea(parent) {
+        setObjectName(QStringLiteral("alarmBarArea"));
+        setAccessibleName(QStringLiteral("Alarm bar"));
+        setFrameShape(QFrame::NoFrame);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setWidgetResizable(false);
+        setWidget(bar);
+        // The bar lies on the tool bar area as it did without the scroll area.
+        bar->setAutoFillBackground(false);
+        viewport()->setAutoFillBackground(false);
+    }
+    QSize sizeHint() const override {
+        const QSize bar = widget()->sizeHint();
+        return {bar.width(),
+                bar.height() + (scrolls ? horizontalScrollBar()->sizeHint().height() : 0)};
+    }
+    QSize minimumSizeHint() const override {
+        // Room for the scroll bar's arrows and a little of the bar between them.
+        const int least = 8 * fontMetrics().averageCharWidth();
+        return {std::min(sizeHint().width(), least), sizeHint().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        const bool now = width() < widget()->sizeHint().width();
+        if (now != scrolls) {
+            scrolls = now;
+            updateGeometry();
+        }
+    }
+
+private:
+    bool scrolls = false;
+};
 
 }  // namespace
 
@@ -197,11 +243,11 @@ void CMainFrame::BuildAlarmBar() {
     alarmBar->setMovable(false);
     alarmBar->setFloatable(false);
     alarmBar->toggleViewAction()->setVisible(false);
-    alarmBarWnd = new CAlarmBar(*env.icons, alarmBar);
+    alarmBarWnd = new CAlarmBar(*env.icons);
     alarmBarWnd->setWhatsThis(QStringLiteral(
         "The alarms of the local and the remote 34 Mbit/s interface. Red: a local No Signal or "
         "LOF; yellow: every other alarm. All lamps are dark while the MUX is not connected."));
-    alarmBar->addWidget(alarmBarWnd);
+    alarmBar->addWidget(new AlarmBarArea(alarmBarWnd, alarmBar));
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, alarmBar);
     alarmBar->show();
@@ -342,9 +388,12 @@ QSize CMainFrame::DefaultSize() const {
     int width = std::max(form.width(), alarmBarWnd ? alarmBarWnd->sizeHint().width() : 0);
     width = std::max(width + chrome, minimumSizeHint().width());
     int height = form.height() + chrome + menuBar()->sizeHint().height();
-    for (QWidget* w : {static_cast<QWidget*>(toolBar), static_cast<QWidget*>(alarmBar),
-                       static_cast<QWidget*>(panes ? panes->Bar() : nullptr)}) {
-        height += w ? w->sizeHint().height() : 0;
+    // The bars may shrink below what they want (large fonts): the default gives them that.
+    for (const QSize wanted :
+         {toolBar ? toolBar->sizeHint() : QSize(), alarmBar ? alarmBar->sizeHint() : QSize(),
+          panes ? panes->SizeWanted() : QSize()}) {
+        width = std::max(width, wanted.width());
+        height += std::max(0, wanted.height());
     }
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QSize room = screen->availableSize();
@@ -362,6 +411,11 @@ void CMainFrame::RunUpdateHandlers() {
     if (panes) {
         panes->Update(Session());
         Action(cmd::kViewStatusBar)->setChecked(!panes->Bar()->isHidden());
+        // Every pane's BER fields: one not active keeps the figures it last showed, which are
+        // no more live than the active one's.
+        for (int i = 0; clientSplitter && i < 4; ++i) {
+            clientSplitter->Panel(i)->SetBerStale(panes->Stale());
+        }
     }
     if (toolBar) {
         Action(cmd::kViewToolbar)->setChecked(!toolBar->isHidden());

@@ -7,16 +7,23 @@
 
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
+#include "display/Refresh.h"
 #include "frame/CommandIds.h"
 #include "frame/CommandMenus.h"
+#include "performance/Figures.h"
 #include "session/MuxSession.h"
 #include "store/SettingsStore.h"
 #include "views/DesktopNotifier.h"
-#include "views/NotificationRule.h"
 #include "views/JournalDock.h"
+#include "views/NotificationRule.h"
 #include "views/PerformanceWindow.h"
 
 namespace kestrel {
+
+namespace {
+// --- G.821 figures ---
+constexpr char kG821FiguresKey[] = "G821Figures";
+}  // namespace
 
 LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
 
@@ -62,6 +69,15 @@ void LineViews::Bind(CommandMenus& menus) {
         ShowPerformance();
     }
     // --- G.821 figures ---
+    g821Shown = parts.settings && parts.settings->ReadViewFlag(kG821FiguresKey, false);
+    menus.BindToggle(cmd::kViewG821Figures, [this](bool on) {
+        g821Shown = on;
+        if (parts.settings) {
+            parts.settings->WriteViewFlag(kG821FiguresKey, on);
+        }
+        g821Applied = false;
+        ApplyG821Line();
+    });
     // --- Notifications ---
     // What the memory holds as the window opens is not news. Ticked unless the user chose
     // otherwise; the delay comes from the settings, within reason.
@@ -93,6 +109,9 @@ void LineViews::Refreshed() {
         performance->Refresh();  // nothing while hidden
     }
     // --- G.821 figures ---
+    if (g821Shown) {
+        PaintG821Figures();
+    }
     // --- Notifications ---
     if (notifications) {
         notifications->Check();
@@ -105,6 +124,10 @@ void LineViews::Update(CommandMenus& menus) {
         menus.Action(cmd::kViewAlarmJournal)->setChecked(!journalDock->isHidden());
     }
     // --- G.821 figures ---
+    menus.Action(cmd::kViewG821Figures)->setChecked(g821Shown);
+    if (!g821Applied) {
+        ApplyG821Line();
+    }
     // --- Notifications ---
     if (notifications) {
         menus.Action(cmd::kViewNotifications)->setChecked(notifications->Enabled());
@@ -127,6 +150,30 @@ void LineViews::ShowPerformance() {
     performance->show();
     performance->raise();
     performance->activateWindow();
+}
+
+// --- G.821 figures ---
+
+void LineViews::ApplyG821Line() {
+    const QList<CKestrelSettings*> panels = parts.window->findChildren<CKestrelSettings*>();
+    for (CKestrelSettings* panel : panels) {
+        panel->ShowG821Line(g821Shown);
+    }
+    g821Applied = !panels.isEmpty();
+    // Shown with the figures of now, not the template's until the next refresh.
+    if (g821Shown) {
+        PaintG821Figures();
+    }
+}
+
+void LineViews::PaintG821Figures() {
+    // The near end's current 24-hour interval: what the day has been so far.
+    const Percentages shares =
+        PercentagesOf(parts.session->Memory().Current(BinKind::Day).figures[kNearObject]);
+    // Every pane's form, shown or not: one that is shown later is up to date at once.
+    for (CKestrelSettings* panel : parts.window->findChildren<CKestrelSettings*>()) {
+        PaintG821Line(*panel, shares);
+    }
 }
 
 }  // namespace kestrel

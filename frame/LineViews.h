@@ -65,6 +65,15 @@ private:
 
     // Alarm journal: the window's child, deleted with the views, before the session goes.
     JournalDock* journalDock = nullptr;
+
+    // --- G.821 figures ---
+    // The line on every pane's form, shown or hidden as the View item says, with the figures
+    // of now when shown.
+    void ApplyG821Line();
+    void PaintG821Figures();
+    bool g821Shown = false;
+    // The forms show what g821Shown says (they are built after the menus are bound).
+    bool g821Applied = false;
 };
 
 }  // namespace kestrel

@@ -10,6 +10,7 @@
 #include "DisplayFixture.h"
 #include "display/DialogUnits.h"
 #include "display/LedWidget.h"
+#include "display/Refresh.h"
 #include "session/Indications.h"
 
 namespace kestrel {
@@ -20,6 +21,13 @@ protected:
     template <typename T>
     static T* Child(const QWidget& w, int id) {
         return w.findChild<T*>(QString::number(id));
+    }
+    static QLabel* Label(const QWidget& w, const QString& text) {
+        for (auto* label : w.findChildren<QLabel*>()) {
+            if (label->text() == text)
+                return label;
+        }
+        return nullptr;
     }
     static QGroupBox* Group(const QWidget& w, const QString& title) {
         for (auto* box : w.findChildren<QGroupBox*>()) {
@@ -52,6 +60,21 @@ TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
         const auto* small = Child<LedWidget>(panel, 1008);
         const auto* large = Child<LedWidget>(bar, 1124);
         EXPECT_NEAR(small->IconSide() * 2, large->IconSide() + 2 * large->frameWidth(), 1);
+        // The G.821 line: the widest figure fits each field, which starts after its own
+        // label's text and ends before the next label; the first label stays where it is.
+        const QFontMetrics fm(font);
+        const QString labels[] = {
+            "Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"};
+        EXPECT_EQ(Label(panel, labels[0])->x(), du.X(51));
+        for (int i = 0; i < 4; ++i) {
+            const QRect field = Child<QWidget>(panel, 1024 + i)->geometry();
+            const QLabel* label = Label(panel, labels[i]);
+            EXPECT_GE(field.width(), fm.horizontalAdvance("100.00%")) << i;
+            EXPECT_LT(label->x() + fm.horizontalAdvance(labels[i]), field.left()) << i;
+            EXPECT_LE(field.right(),
+                      i < 3 ? Label(panel, labels[i + 1])->x() : panel.sizeHint().width())
+                << i;
+        }
         // A larger font makes a larger form.
         if (smaller.isValid()) {
             EXPECT_GT(panel.sizeHint().width(), smaller.width());
@@ -91,6 +114,47 @@ TEST_F(FormTest, TextsAndHiddenG821Line) {
     EXPECT_EQ(panel.BerText(1047), "3.000000e-005");
     EXPECT_EQ(panel.BerText(1048), "4.000000e-006");
     EXPECT_EQ(Child<QLabel>(panel, 1047)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+
+    // Shown, the line holds unavailable time, degraded minutes, SES and ES in that order, with
+    // two decimals; a share without a denominator reads as the template's "0%".
+    panel.ShowG821Line(true);
+    for (const char* text :
+         {"Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"}) {
+        EXPECT_TRUE(Label(panel, text)->isVisible()) << text;
+    }
+    Percentages shares;
+    shares.unavailable = 12.344;
+    shares.ses = 0.005;
+    shares.es = 100;
+    PaintG821Line(panel, shares);
+    const char* expected[] = {"12.34%", "0%", "0.01%", "100.00%"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(Child<QWidget>(panel, 1024 + i)->isVisible());
+        EXPECT_EQ(panel.BerText(1024 + i), expected[i]);
+    }
+    panel.ShowG821Line(false);
+    EXPECT_FALSE(Child<QWidget>(panel, 1027)->isVisible());
+}
+
+// Stale BER fields are drawn lighter than live ones, with the same text.
+TEST_F(FormTest, StaleBerFieldsAreDimmed) {
+    panel.resize(panel.sizeHint());
+    auto darkest = [this] {
+        const QImage image = Child<QLabel>(panel, 1045)->grab().toImage();
+        int least = 255;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                least = std::min(least, image.pixelColor(x, y).lightness());
+        }
+        return least;
+    };
+    const int live = darkest();
+    panel.SetBerStale(true);
+    const int stale = darkest();
+    EXPECT_GT(stale, live + 40);
+    EXPECT_EQ(panel.BerText(1045), "0.000000e-009");
+    panel.SetBerStale(false);
+    EXPECT_EQ(darkest(), live);
 }
 
 TEST_F(FormTest, EveryLedNamesItselfAndItsState) {

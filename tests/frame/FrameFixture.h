@@ -110,6 +110,7 @@ protected:
             steps.push_back("Sleep " + std::to_string(ms.count()));
         };
         env.clock = [this] { return now; };
+        env.wallClock = wallClock;
         env.trace = [this](const char* step) { steps.emplace_back(step); };
         env.runTimers = runTimers;
         env.retry = retry;
@@ -141,6 +142,8 @@ protected:
     ScriptedPrompts prompts;
     MonitorState state;
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    // Calendar time of the window's session; empty: the system clock.
+    std::function<std::time_t()> wallClock;
     std::vector<std::string> steps;
     RetryPeriods retry;
     bool runTimers = false;  // the window's own timers, for tests of its waking

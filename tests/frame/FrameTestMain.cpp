@@ -19,6 +19,19 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     // An alarm a test keeps on must never reach the developer's own desktop as a notification.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    // The offscreen screen is a common laptop's, 1280 x 900, instead of its own 800 x 800, on
+    // which a window at its default size would not fit even at the normal font size.
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        QFile screen(data.filePath(QStringLiteral("screen.json")));
+        if (!screen.open(QIODevice::WriteOnly) ||
+            screen.write(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1280,)"
+                         R"( "height": 900, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})") <
+                0) {
+            return 2;
+        }
+        screen.close();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screen.fileName()));
+    }
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     ::testing::InitGoogleTest(&argc, argv);

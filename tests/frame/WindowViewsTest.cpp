@@ -1,0 +1,229 @@
+// What the window shows besides the pane texts: the G.821 line, stale figures dimmed, the line
+// that tells how to start, and a window that fits the screen at large fonts.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <ctime>
+#include <memory>
+
+#include "FrameFixture.h"
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
+#include "frame/ClientSplitter.h"
+#include "frame/CommandIds.h"
+#include "frame/StatusPanes.h"
+#include "performance/HistoryStore.h"
+#include "performance/LineMemory.h"
+
+namespace kestrel::test {
+namespace {
+
+QLabel* Field(const QWidget& form, int id) {
+    return form.findChild<QLabel*>(QString::number(id));
+}
+
+// Noon of a summer day in the machine's zone: the day's bin lies around it whatever the zone.
+std::time_t LocalNoon() {
+    std::tm noon{};
+    noon.tm_year = 2026 - 1900;
+    noon.tm_mon = 5;
+    noon.tm_mday = 15;
+    noon.tm_hour = 12;
+    noon.tm_isdst = -1;
+    return std::mktime(&noon);
+}
+
+// The memory of COM4 as the engine leaves it after ten minutes of a line: 20 severely
+// errored seconds (unavailable), then errors in seconds 30..35 and a severe one in 40.
+void RememberTenMinutes(std::time_t start) {
+    const std::string path = DefaultHistoryPath("COM4");
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        QFile::remove(QString::fromStdString(path + suffix));
+    }
+    LineMemory memory;
+    ASSERT_TRUE(memory.Open(path, start, [](const std::string& problem) { FAIL() << problem; }));
+    for (int s = 0; s < 600; ++s) {
+        FrameSecond second;
+        second.nearCount = s < 20 || s == 40 ? 20 : (s >= 30 && s <= 35 ? 1 : 0);
+        memory.OnFrameApplied(second, start + s);
+        memory.Tick(start + s + 1);
+    }
+    memory.Finish(start + 600);
+}
+
+// Ticked, the line shows the near end's day so far on every pane, and the choice is kept for
+// the next start; the figures follow the memory at each refresh.
+TEST_F(FrameFixture, G821LineShowsTheNearEndsDaySoFar) {
+    const std::time_t start = LocalNoon();
+    RememberTenMinutes(start);
+    // Shared with the clock: the window outlives this body until the fixture's tear-down.
+    auto wall = std::make_shared<std::time_t>(start + 700);
+    wallClock = [wall] { return *wall; };
+    SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("4"));
+
+    auto lineShown = [this](bool shown) {
+        for (int i = 0; i < 4; ++i) {
+            const CKestrelSettings& panel = *frame->Splitter()->Panel(i);
+            for (int id : {1024, 1025, 1026, 1027}) {
+                EXPECT_EQ(Field(panel, id)->isVisibleTo(&panel), shown) << i << " " << id;
+            }
+            for (const char* label :
+                 {"Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"}) {
+                bool seen = false;
+                for (const QLabel* l : panel.findChildren<QLabel*>()) {
+                    seen = seen || (l->text() == label && l->isVisibleTo(&panel));
+                }
+                EXPECT_EQ(seen, shown) << label;
+            }
+        }
+    };
+    auto texts = [this](int pane) {
+        QStringList t;
+        for (int id : {1024, 1025, 1026, 1027}) {
+            t << Field(*frame->Splitter()->Panel(pane), id)->text();
+        }
+        return t;
+    };
+
+    CMainFrame& f = Create();
+    EXPECT_FALSE(f.Action(cmd::kViewG821Figures)->isChecked());
+    lineShown(false);
+    f.Action(cmd::kViewG821Figures)->trigger();
+    EXPECT_TRUE(f.Action(cmd::kViewG821Figures)->isChecked());
+    EXPECT_EQ(Setting(QStringLiteral("View/G821Figures")), u"1");
+    lineShown(true);
+    // Unavailable 20 of 600 s, 1 of 9 minutes degraded, SES 1 and ES 7 of 580 available s.
+    const QStringList day{"3.33%", "11.11%", "0.17%", "1.21%"};
+    for (int pane = 0; pane < 4; ++pane) {
+        EXPECT_EQ(texts(pane), day) << pane;
+    }
+    frame.reset();
+
+    Create();
+    EXPECT_TRUE(frame->Action(cmd::kViewG821Figures)->isChecked());
+    lineShown(true);
+    EXPECT_EQ(texts(0), day);
+    // The next day has nothing to share out yet. A refresh paints before the session's memory
+    // takes in the seconds up to it: the second refresh shows them.
+    *wall = start + 13 * 3600;
+    frame->PanelRefresh();
+    frame->PanelRefresh();
+    EXPECT_EQ(texts(0), QStringList({"0%", "0%", "0%", "0%"}));
+    frame->Action(cmd::kViewG821Figures)->trigger();
+    lineShown(false);
+    EXPECT_EQ(Setting(QStringLiteral("View/G821Figures")), u"0");
+}
+
+// The error counts and every pane's BER fields are dimmed while they are not live, their
+// texts as they were.
+TEST_F(FrameFixture, StaleFiguresAreDimmed) {
+    CMainFrame& f = Create();
+    f.ApplyBerTexts({"1.000000e-003", "2.000000e-004", "3.000000e-005", "4.000000e-006"});
+    const struct {
+        int connected, noData;
+        bool stale;
+    } cases[] = {{0, 1, true}, {1, 0, false}, {1, 1, true}, {0, 0, true}, {1, 0, false}};
+    for (const auto& c : cases) {
+        state.connected = c.connected;
+        state.noData = c.noData;
+        f.RunUpdateHandlers();
+        const QPalette::ColorRole role = c.stale ? QPalette::PlaceholderText : QPalette::WindowText;
+        for (int pane : {59145, 59146}) {
+            EXPECT_EQ(f.Pane(pane)->foregroundRole(), role) << c.connected << c.noData;
+        }
+        for (int i = 0; i < 4; ++i) {
+            for (int id : {1045, 1046, 1047, 1048}) {
+                EXPECT_EQ(Field(*f.Splitter()->Panel(i), id)->foregroundRole(), role);
+            }
+        }
+        EXPECT_EQ(f.PaneText(59145), u"Near Errors =      0");
+        EXPECT_EQ(f.ActivePanel()->BerText(1045), u"1.000000e-003");
+    }
+}
+
+// The line that tells how to start stands while the port is not open, above the panes and
+// without a status-bar message, which stays the link's.
+TEST_F(FrameFixture, PortHintUntilThePortOpens) {
+    const QString hint = QString::fromLatin1(kPortHint);
+    EXPECT_EQ(hint, u"Choose a port in Communication > Port Settings, then tick Port Open");
+    CMainFrame& f = Create();  // nothing stored: the port was never opened
+    f.show();
+    QStatusBar* bar = f.QMainWindow::statusBar();
+    auto* line = bar->findChild<QLabel*>(QStringLiteral("portHint"));
+    ASSERT_NE(line, nullptr);
+    const struct {
+        const char* what;
+        int port;  // chosen before "Port Open", 0: none
+        bool hinted;
+    } steps[] = {{"at start", 0, true},
+                 {"opened", 1, false},
+                 {"closed by the user", 1, true},
+                 {"an open that failed", 4, true},
+                 {"opened again", 2, false}};
+    for (const auto& step : steps) {
+        if (step.port) {
+            f.Session().SetPortNumber(step.port);
+            f.Action(cmd::kPortOpen)->trigger();
+        }
+        EXPECT_EQ(line->isVisible(), step.hinted) << step.what;
+        EXPECT_EQ(line->text(), step.hinted ? hint : QString()) << step.what;
+        EXPECT_TRUE(f.Pane(59143)->isVisible()) << step.what;
+        EXPECT_TRUE(bar->currentMessage().isEmpty()) << step.what;
+    }
+}
+
+// At large fonts on a 1280 x 900 screen the window fits and its bars and form scroll; at the
+// normal size nothing scrolls and every pane is as wide as its placeholder.
+TEST_F(FrameFixture, WindowFitsTheScreenAtLargeFonts) {
+    const QFont normal = QApplication::font();
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        CMainFrame& f = Create();
+        f.show();
+        QApplication::processEvents();
+        EXPECT_LE(f.minimumSizeHint().width(), 1280);
+        EXPECT_LE(f.width(), 1280);
+        EXPECT_LE(f.height(), 900);
+
+        auto* alarms = f.findChild<QScrollArea*>(QStringLiteral("alarmBarArea"));
+        ASSERT_NE(alarms, nullptr);
+        auto* form = qobject_cast<QScrollArea*>(f.ActivePanel()->parentWidget()->parentWidget());
+        ASSERT_NE(form, nullptr);
+        const bool large = f.AlarmBar()->width() > f.width();
+        EXPECT_EQ(alarms->horizontalScrollBar()->isVisible(), large);
+        // The lamps and labels whole above a scroll bar.
+        EXPECT_GE(alarms->viewport()->height(), f.AlarmBar()->height());
+        if (scale == 1.0) {
+            EXPECT_FALSE(form->horizontalScrollBar()->isVisible());
+            EXPECT_FALSE(form->verticalScrollBar()->isVisible());
+            const QFontMetrics fm(f.QMainWindow::statusBar()->font());
+            EXPECT_GE(f.Pane(59145)->width(), fm.horizontalAdvance("Near Errors = *************"));
+            EXPECT_GE(f.Pane(59144)->width(), fm.horizontalAdvance("MUX NOT CONNECTED"));
+        }
+        // Scrolled to, the farthest BER field and alarm lamp are on the screen.
+        for (const auto& [area, control] :
+             {std::pair{form, static_cast<QWidget*>(Field(*f.ActivePanel(), 1048))},
+              std::pair{alarms, f.AlarmBar()->findChild<QWidget*>(QStringLiteral("1131"))}}) {
+            area->ensureWidgetVisible(control, 0, 0);
+            const QRect shown(control->mapTo(&f, QPoint(0, 0)), control->size());
+            const QRect viewport(area->viewport()->mapTo(&f, QPoint(0, 0)),
+                                 area->viewport()->size());
+            EXPECT_TRUE(viewport.contains(shown)) << control->objectName().toStdString();
+            EXPECT_TRUE(f.rect().contains(shown)) << control->objectName().toStdString();
+        }
+        frame.reset();
+    }
+    QApplication::setFont(normal);
+}
+
+}  // namespace
+}  // namespace kestrel::test
