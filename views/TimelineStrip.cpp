@@ -156,11 +156,11 @@ std::time_t TimelineStrip::ForgottenBefore() const {
 
 QString TimelineStrip::ForgottenText() const {
     const QString at = LocalTimeText(ForgottenBefore());
-    return memoryStored
-               ? QStringLiteral("Before %1 the journal is in the database only: "
-                                "kestrel-history journal")
-                     .arg(at)
-               : QStringLiteral("Before %1 the journal is no longer in memory").arg(at);
+    return memoryStored ? QStringLiteral(
+                              "Before %1 the journal is in the database only: "
+                              "kestrel-history journal")
+                              .arg(at)
+                        : QStringLiteral("Before %1 the journal is no longer in memory").arg(at);
 }
 
 // The widest name of any strip, so that strips stacked in a window share one time axis.
