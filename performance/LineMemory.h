@@ -74,6 +74,8 @@ public:
     }
     // All entries in memory, in id order, without a copy: views compare them every second.
     const std::deque<JournalEntry>& JournalInMemory() const { return journal.All(); }
+    // How many entries memory keeps at most; a journal that size may have let older ones go.
+    std::size_t JournalMemoryLimit() const { return options.journalMemory; }
     bool Acknowledge(std::int64_t id, std::time_t now);
     int AcknowledgeAll(std::time_t now);
 

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -26,6 +27,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::time_t kDaySeconds = 86400;
+constexpr int kDefaultHeight = 760;
 
 enum Column {
     kInterval,
@@ -71,6 +73,17 @@ QString ShareText(const std::optional<double>& share, bool failing) {
         text += Fails();
     }
     return text;
+}
+
+// A row with the widest texts each column can hold: a day's five-digit counts, shares with
+// two decimals that fail, the longest interval name.
+PerformanceRow WidestRow() {
+    PerformanceRow row{BinKind::Quarter, true, {}, {}};
+    Figures& f = row.figures;
+    f.available = f.notMeasured = f.minutes = 86399;
+    f.unavailable = 43199;
+    f.es = f.ses = f.dm = 28799;
+    return row;
 }
 
 // A row's identity across rebuilds, to keep the user's selection.
@@ -186,6 +199,17 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     connect(copy, &QAction::triggered, this, &PerformanceWindow::CopyRows);
     table->addAction(copy);
     table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The columns are as wide as the widest texts they can hold, set once: they neither
+    // jump nor cut a "fails" off as the figures grow, and keep what the user gives them.
+    table->ensurePolished();
+    rows = {WidestRow()};
+    worst = 0;
+    table->setRowCount(1);
+    FillRow(0);
+    table->resizeColumnsToContents();
+    table->setRowCount(0);
+    rows.clear();
+    worst = -1;
 
     nearStrip = new TimelineStrip(kNearObject, this);
     nearStrip->setObjectName(QStringLiteral("nearTimeline"));
@@ -232,7 +256,16 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(split, 1);
-    resize(1000, 760);
+    resize(sizeHint().boundedTo(screen()->availableGeometry().size()));
+}
+
+// Wide enough for every column of the table beside its vertical scroll bar.
+QSize PerformanceWindow::sizeHint() const {
+    const QMargins margins = layout()->contentsMargins();
+    const int tableWidth = table->horizontalHeader()->length() + 2 * table->frameWidth() +
+                           table->verticalScrollBar()->sizeHint().width();
+    return QDialog::sizeHint().expandedTo(
+        {tableWidth + margins.left() + margins.right(), kDefaultHeight});
 }
 
 PerformanceWindow::~PerformanceWindow() = default;
@@ -351,7 +384,6 @@ void PerformanceWindow::Rebuild(std::vector<PerformanceRow> next, std::time_t no
             }
         }
     }
-    table->resizeColumnsToContents();
     table->verticalScrollBar()->setValue(scroll);
     table->setUpdatesEnabled(true);
 }
@@ -385,10 +417,18 @@ void PerformanceWindow::FillRow(int r) {
 void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t now) {
     const std::time_t from = now - kDaySeconds;
     const auto entries = memory.JournalEntries(from);
-    nearStrip->SetEntries(entries, from, now);
-    farStrip->SetEntries(entries, from, now);
+    // A journal at its memory's limit has let its oldest entries go, and with them maybe
+    // alarms of the strips' first hours: only what follows its oldest kept entry is whole.
+    const auto& kept = memory.JournalInMemory();
+    const std::time_t memoryStart =
+        !kept.empty() && kept.front().id > 1 && kept.size() >= memory.JournalMemoryLimit()
+            ? kept.front().start
+            : 0;
+    const bool stored = memory.Storing();
+    nearStrip->SetEntries(entries, from, now, memoryStart, stored);
+    farStrip->SetEntries(entries, from, now, memoryStart, stored);
     if (tribStrip->isVisible()) {
-        tribStrip->SetEntries(entries, from, now);
+        tribStrip->SetEntries(entries, from, now, memoryStart, stored);
     }
 }
 

@@ -50,6 +50,8 @@ public:
     void Refresh();
     void SetObject(int object);
     int Object() const { return object; }
+    // Shows every column when the screen is wide enough; the default size, within the screen.
+    QSize sizeHint() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;

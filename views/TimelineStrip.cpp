@@ -116,12 +116,22 @@ void TimelineStrip::SetObject(int newObject) {
 }
 
 void TimelineStrip::SetEntries(const std::vector<JournalEntry>& entries, std::time_t newFrom,
-                               std::time_t newTo) {
+                               std::time_t newTo, std::time_t newMemoryStart, bool stored) {
     auto newBands = TimelineBands(entries, states, newFrom, newTo);
-    const bool moved = newFrom != from || newTo != to;
+    const bool moved = newFrom != from || newTo != to || newMemoryStart != memoryStart;
+    const std::time_t forgotten = ForgottenBefore();
+    const bool wasStored = memoryStored;
     from = newFrom;
     to = newTo;
+    memoryStart = newMemoryStart;
+    memoryStored = stored;
+    // The part not in memory is told again only when its end moves.
+    const bool forgottenMoved =
+        forgotten != ForgottenBefore() || (forgotten > 0 && wasStored != memoryStored);
     if (newBands == bands) {
+        if (forgottenMoved) {
+            Describe();
+        }
         if (moved) {
             update();
         }
@@ -134,10 +144,23 @@ void TimelineStrip::SetEntries(const std::vector<JournalEntry>& entries, std::ti
         keySpan >= static_cast<int>(bands[static_cast<std::size_t>(keyBand)].spans.size())) {
         keySpan = -1;
     }
-    if (!described) {
+    if (!described || forgottenMoved) {
         Describe();
     }
     update();
+}
+
+std::time_t TimelineStrip::ForgottenBefore() const {
+    return memoryStart > from && from < to ? std::min(memoryStart, to) : 0;
+}
+
+QString TimelineStrip::ForgottenText() const {
+    const QString at = LocalTimeText(ForgottenBefore());
+    return memoryStored ? QStringLiteral(
+                              "Before %1 the journal is in the database only: "
+                              "kestrel-history journal")
+                              .arg(at)
+                        : QStringLiteral("Before %1 the journal is no longer in memory").arg(at);
 }
 
 // The widest name of any strip, so that strips stacked in a window share one time axis.
@@ -196,6 +219,9 @@ QString TimelineStrip::TextAt(const QPoint& pos) const {
         return {};
     }
     const TimelineBand& b = bands[static_cast<std::size_t>(band)];
+    if (*t < ForgottenBefore()) {
+        return ForgottenText();
+    }
     for (const TimelineSpan& span : b.spans) {
         if (pos.x() >= XOf(span.start) - kHitSlack && pos.x() <= XOf(span.end) + kHitSlack) {
             return TimelineSpanText(b.state, span);
@@ -216,6 +242,9 @@ QString TimelineStrip::CurrentText() const {
 // still on is told without its duration, which the description would chase every second.
 void TimelineStrip::Describe() {
     QStringList lines;
+    if (ForgottenBefore() > 0) {
+        lines << ForgottenText();
+    }
     for (const TimelineBand& b : bands) {
         if (b.spans.empty()) {
             lines << QStringLiteral("%1: off").arg(JournalStateText(b.state));
@@ -302,6 +331,12 @@ void TimelineStrip::paintEvent(QPaintEvent*) {
         p.drawText(QRect(0, r.top(), r.left(), r.height()), Qt::AlignLeft | Qt::AlignVCenter,
                    JournalStateText(b.state));
         p.fillRect(r, pal.color(QPalette::Base));
+        // Not in memory is not quiet: hatched grey, unlike the plain ground of no alarm.
+        if (const std::time_t before = ForgottenBefore(); before > 0) {
+            const QRect unknown(r.left(), r.top(), XOf(before) - r.left(), r.height());
+            p.fillRect(unknown, pal.color(QPalette::Window).darker(110));
+            p.fillRect(unknown, QBrush(pal.color(QPalette::Mid), Qt::BDiagPattern));
+        }
         const QColor colour = SeverityColour(JournalSeverity(b.state));
         for (int s = 0; s < static_cast<int>(b.spans.size()); ++s) {
             const TimelineSpan& span = b.spans[static_cast<std::size_t>(s)];

@@ -50,8 +50,14 @@ public:
     void SetObject(int object);
     int Object() const { return object; }
     // The journal's entries and the strip's time; repaints only when the bands changed.
-    void SetEntries(const std::vector<JournalEntry>& entries, std::time_t from, std::time_t to);
+    // Before `memoryStart` the journal's memory may lack entries, which only the database
+    // (when `stored`) still has: that part is painted and told as not in memory instead of
+    // as quiet. 0 when memory holds everything the strip covers.
+    void SetEntries(const std::vector<JournalEntry>& entries, std::time_t from, std::time_t to,
+                    std::time_t memoryStart = 0, bool stored = false);
     const std::vector<TimelineBand>& Bands() const { return bands; }
+    // The start of what memory is known to hold, when the strip begins before it; else 0.
+    std::time_t ForgottenBefore() const;
 
     // What hovering at `pos` shows: the span under the pointer (a few pixels either side
     // count, as a second is much narrower than a pixel), or the band's name and the time.
@@ -76,12 +82,15 @@ private:
     std::optional<std::time_t> TimeAt(int x) const;
     void Describe();
     void StepSpan(int step);
+    QString ForgottenText() const;
 
     int object;
     std::vector<int> states;
     std::vector<TimelineBand> bands;
     std::time_t from = 0;
     std::time_t to = 0;
+    std::time_t memoryStart = 0;
+    bool memoryStored = false;
     // The keyboard's span: band and index, -1 when none.
     int keyBand = -1;
     int keySpan = -1;

@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QToolTip>
 
@@ -112,6 +114,23 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     EXPECT_NE(table->item(3, 10)->foreground(), table->item(3, 9)->foreground());
 }
 
+TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
+    // Every column fits beside the scroll bar of a window 1280 wide at the normal font; a
+    // smaller screen (the test's) bounds the window instead.
+    const QSize want = window->sizeHint();
+    const QSize room = window->screen()->availableGeometry().size();
+    EXPECT_LE(want.width(), 1280);
+    EXPECT_EQ(window->size(), want.boundedTo(room));
+    window->resize(want);
+    QApplication::processEvents();
+    EXPECT_EQ(table->horizontalScrollBar()->maximum(), 0);
+    // No text is cut, "fails" included, as the rows are rebuilt.
+    line->memory.Tick(line->now = kScriptStart + 40 * 60 + 5);
+    window->Refresh();
+    for (int c = 0; c < table->columnCount(); ++c)
+        EXPECT_GE(table->columnWidth(c), static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c)) << c;
+}
+
 TEST(WorstRow, MostSesThenEsThenUnavailableNewestOfEqualsWithinADay) {
     const std::time_t now = kScriptStart + 86400;
     auto q = [](std::time_t start, std::int64_t ses, std::int64_t es, std::int64_t uas,
@@ -196,6 +215,38 @@ TEST_F(PerformanceWindowTest, TimelineFromTheJournalHoverAndKeys) {
         QApplication::sendEvent(near, &press);
     }
     EXPECT_EQ(near->CurrentText(), hovers[0].second);
+}
+
+// A journal at its memory's limit has let older entries go: the strip's first hours are not
+// quiet but unknown, painted and told so; with every entry in memory they are plain.
+TEST_F(PerformanceWindowTest, TimelineTellsWhatMemoryNoLongerHolds) {
+    window.reset();
+    line.reset();
+    for (const std::size_t limit : {std::size_t{10000}, std::size_t{2}}) {
+        LineMemoryOptions options;
+        options.journalMemory = limit;
+        LineMemory memory(options);
+        ASSERT_TRUE(memory.Open(folder / "line.sqlite", end, nullptr));
+        LineSource source;
+        source.memory = [&]() -> const LineMemory& { return memory; };
+        source.now = [&] { return end; };
+        PerformanceWindow shown(source);
+        shown.show();
+        auto* near = shown.findChild<TimelineStrip*>("nearTimeline");
+        const bool cut = limit == 2;
+        const std::time_t kept = memory.JournalInMemory().front().start;
+        ASSERT_GT(kept, end - 86400 + 3600);
+        EXPECT_EQ(near->ForgottenBefore(), cut ? kept : 0) << limit;
+        const QString note = "Before " + LocalTimeText(kept) +
+                             " the journal is in the database only: kestrel-history journal";
+        EXPECT_EQ(near->accessibleDescription().startsWith(note + "\n"), cut) << limit;
+        const QPoint p = near->PointAt(0, end - 86400 + 1800);
+        EXPECT_EQ(near->TextAt(p) == note, cut) << near->TextAt(p).toStdString();
+        const QColor ground = near->grab().toImage().pixelColor(p);
+        EXPECT_EQ(ground != near->palette().color(QPalette::Base), cut) << limit;
+        // What memory holds is shown as ever.
+        EXPECT_EQ(near->Bands()[1].spans.size(), 1u) << limit;
+    }
 }
 
 TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuildsOnANewQuarter) {
