@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: kestrel on a virtual display, attached to the MUX simulator,
-# captured once the window shows data arriving and LEDs lit. Then, over a day of the
-# simulator's tour replayed into the line's memory, the window with its alarm journal and the
-# Performance window.
+# captured once the window shows data arriving and LEDs lit. Then, over a day of a simulated
+# line replayed into the line's memory, the window with its alarm journal and the Performance
+# window.
 #
 #   scripts/screenshot.sh [FOLDER]      default docs: screenshot.png, journal.png, performance.png
 #
@@ -93,10 +93,33 @@ start_kestrel
 grab '"[^"]* - Kestrel"' "$folder/screenshot.png"
 stop_kestrel
 
-# A day of the tour in the line's memory, ending now. The replay counts the parser's passes as
-# seconds, and noise makes more passes than 45-character blocks: a first replay counts them,
-# the second one ends at the second before the window opens.
-"$sim" --scenario tour --seconds 86400 --capture "$work/day.bin" 2>/dev/null
+# A day of a line in the line's memory, ending now: clean until its last hours, then a loss
+# of signal, AIS, a remote RAI, tributaries going and coming back, an hour of light errors,
+# ten minutes without frames and a burst that makes the near end unavailable. The replay counts the parser's passes
+# as seconds: a first replay counts them, the second one ends at the second before the window
+# opens.
+q='00 0000 00 00 00 00 00 0000 00 00 00 00'
+cat >"$work/day.script" <<SCRIPT
+$q repeat 57000
+08 0000 00 00 00 00 00 0000 00 00 00 00 repeat 240
+$q repeat 3000
+20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 90
+$q repeat 2000
+00 0000 00 00 00 00 10 0003 00 00 00 00 repeat 900
+$q repeat 3000
+00 0000 00 00 01 04 00 0000 00 00 00 00 repeat 1800
+$q repeat 3000
+00 0002 00 00 00 00 00 0000 00 00 00 00 repeat 3600
+silence 600
+$q repeat 2000
+00 0030 00 00 00 00 00 0000 00 00 00 00 repeat 300
+$q repeat 1200
+00 0001 00 00 00 00 00 0004 00 00 00 00 repeat 1800
+00 0000 00 00 00 00 00 0000 00 40 00 00 repeat 600
+$q repeat 4970
+00 0003 00 00 00 00 00 0000 00 00 00 00 repeat 300
+SCRIPT
+"$sim" --script "$work/day.script" --capture "$work/day.bin" 2>/dev/null
 "$replay" --performance --start 1970-01-01T00:00:00Z --chunk 45 --db "$work/count.sqlite" \
     "$work/day.bin" >/dev/null
 passes=$(sqlite3 "$work/count.sqlite" "SELECT max(through_unix) FROM intervals")
@@ -113,6 +136,8 @@ view_settings() { # JOURNAL PERFORMANCE
     printf '[View]\nAlarmJournal=%s\nPerformance=%s\nG821Figures=1\n' "$1" "$2" >>"$settings"
 }
 view_settings 1 0
+# Taller, so that the journal leaves the panel in view.
+sed -i '/^WindowPos=/d; s/^\[Settings\]$/[Settings]\nWindowPos="0,1,-1,-1,-1,-1,0,0,860,980"/' "$settings"
 start_kestrel
 grab '"[^"]* - Kestrel"' "$folder/journal.png"
 stop_kestrel
