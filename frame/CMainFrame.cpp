@@ -141,9 +141,9 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     BindViewCommands();
     monitorCommands->Bind(*menus);
     help->Bind(*menus);
-    lineViews = std::make_unique<LineViews>(LineViews::Parts{
-        this, &Session(), env.settings, [this] { return alarmBarWnd; },
-        [this] { return ActivePanel(); }, [this] { return Panels(); }});
+    lineViews = std::make_unique<LineViews>(
+        LineViews::Parts{this, &Session(), env.settings, [this] { return alarmBarWnd; },
+                         [this] { return ActivePanel(); }, [this] { return Panels(); }});
     lineViews->Bind(*menus);
     menus->FollowAllWithUpdate();
 
