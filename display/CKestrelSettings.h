@@ -24,11 +24,9 @@ public:
     QString BerText(int controlId) const;
     // The BER fields drawn dimmed while what they show is not live, their texts kept.
     void SetBerStale(bool stale);
-    bool BerStale() const { return berStale; }
 
     // The line of G.821 figures under the BER block, hidden unless the user asks for it.
     void ShowG821Line(bool shown);
-    bool G821LineShown() const { return g821Shown; }
     // Fields 1024..1027 in that order: unavailable time, degraded minutes, SES, ES.
     void SetG821Texts(const std::array<QString, 4>& texts);
 

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QToolBar>
 #include <thread>
@@ -140,9 +141,9 @@ CMainFrame::CMainFrame(FrameEnvironment environment, QWidget* parent)
     BindViewCommands();
     monitorCommands->Bind(*menus);
     help->Bind(*menus);
-    lineViews = std::make_unique<LineViews>(LineViews::Parts{
-        this, &Session(), env.settings, [this] { return alarmBarWnd; },
-        [this] { return ActivePanel(); }});
+    lineViews = std::make_unique<LineViews>(
+        LineViews::Parts{this, &Session(), env.settings, [this] { return alarmBarWnd; },
+                         [this] { return ActivePanel(); }, [this] { return Panels(); }});
     lineViews->Bind(*menus);
     menus->FollowAllWithUpdate();
 
@@ -228,12 +229,14 @@ int CMainFrame::OnCreate() {
     session.ResumeIfOpen();
     // A device missing from the start is told as one lost.
     session.PollLink();
+    // The bars as they start, before the default size counts them: the status bar may have
+    // the line that tells how to start.
+    RunUpdateHandlers();
     if (placed) {
         ApplyPlacement(placement);
     } else {
         resize(DefaultSize());
     }
-    RunUpdateHandlers();
     return 0;
 }
 
@@ -312,6 +315,18 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Views left open at the last close come back once the window is on the screen, placed.
+    if (!event->spontaneous()) {
+        QTimer::singleShot(0, this, [this] {
+            if (lineViews) {
+                lineViews->Restore();
+            }
+        });
     }
 }
 
@@ -413,8 +428,8 @@ void CMainFrame::RunUpdateHandlers() {
         Action(cmd::kViewStatusBar)->setChecked(!panes->Bar()->isHidden());
         // Every pane's BER fields: one not active keeps the figures it last showed, which are
         // no more live than the active one's.
-        for (int i = 0; clientSplitter && i < 4; ++i) {
-            clientSplitter->Panel(i)->SetBerStale(panes->Stale());
+        for (CKestrelSettings* panel : Panels()) {
+            panel->SetBerStale(panes->Stale());
         }
     }
     if (toolBar) {
@@ -494,6 +509,14 @@ QString CMainFrame::PaneText(int indicatorId) const {
 
 QMenu* CMainFrame::Menu(const QString& title) const {
     return menus->Menu(title);
+}
+
+QList<CKestrelSettings*> CMainFrame::Panels() const {
+    QList<CKestrelSettings*> all;
+    for (int i = 0; clientSplitter && i < 4; ++i) {
+        all << clientSplitter->Panel(i);
+    }
+    return all;
 }
 
 CKestrelSettings* CMainFrame::ActivePanel() const {

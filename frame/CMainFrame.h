@@ -120,7 +120,6 @@ public:
     QMenu* Menu(const QString& title) const;
     CKestrelSettings* ActivePanel() const;
     ClientSplitter* Splitter() const { return clientSplitter; }
-    LineViews& Views() const { return *lineViews; }
     CAlarmBar* AlarmBar() const { return alarmBarWnd; }
     QToolBar* ToolBar() const { return toolBar; }
     PortSettings Settings() const;
@@ -132,11 +131,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void Trace(const char* step) const;
+    // Every pane's form; none before the client is built.
+    QList<CKestrelSettings*> Panels() const;
     void BindViewCommands();
     void BuildAlarmBar();
     void ShowLinkLost(const QString& lost);

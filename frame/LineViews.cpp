@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QScrollArea>
 #include <QTableView>
 
 #include "display/CAlarmBar.h"
@@ -21,8 +22,25 @@
 namespace kestrel {
 
 namespace {
+
+// --- Alarm journal ---
+// Rings the LED of `state` and scrolls it into view where its form scrolls (large fonts).
+void ShowJournalLed(int state, LedForm* alarmBar, LedForm* panel) {
+    HighlightJournalLed(state, alarmBar, panel);
+    const std::optional<JournalLed> led = JournalLedOf(state);
+    LedForm* form = !led ? nullptr : led->onAlarmBar ? alarmBar : panel;
+    QWidget* lamp = form ? form->findChild<QWidget*>(QString::number(led->controlId)) : nullptr;
+    for (QWidget* outer = form; lamp && outer; outer = outer->parentWidget()) {
+        if (auto* area = qobject_cast<QScrollArea*>(outer)) {
+            area->ensureWidgetVisible(lamp);
+            return;
+        }
+    }
+}
+
 // --- G.821 figures ---
 constexpr char kG821FiguresKey[] = "G821Figures";
+
 }  // namespace
 
 LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
@@ -47,8 +65,8 @@ void LineViews::Bind(CommandMenus& menus) {
     journalDock = new JournalDock(
         Source(),
         [this](int state) {
-            HighlightJournalLed(state, parts.alarmBar ? parts.alarmBar() : nullptr,
-                                parts.activePanel ? parts.activePanel() : nullptr);
+            ShowJournalLed(state, parts.alarmBar ? parts.alarmBar() : nullptr,
+                           parts.activePanel ? parts.activePanel() : nullptr);
         },
         parts.window);
     parts.window->addDockWidget(Qt::BottomDockWidgetArea, journalDock);
@@ -59,15 +77,13 @@ void LineViews::Bind(CommandMenus& menus) {
             journalDock->Table()->setFocus();  // its keys act where it has the focus
         }
     });
-    // --- Performance window ---
-    menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
-    // The journal and the Performance window come back as they were left.
+    // Comes back as it was left, part of the window's first layout.
     if (parts.settings && parts.settings->ReadViewFlag("AlarmJournal", false)) {
         journalDock->show();
     }
-    if (parts.settings && parts.settings->ReadViewFlag("Performance", false)) {
-        ShowPerformance();
-    }
+    // --- Performance window ---
+    menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
+    performancePending = parts.settings && parts.settings->ReadViewFlag("Performance", false);
     // --- G.821 figures ---
     g821Shown = parts.settings && parts.settings->ReadViewFlag(kG821FiguresKey, false);
     menus.BindToggle(cmd::kViewG821Figures, [this](bool on) {
@@ -96,6 +112,13 @@ void LineViews::Bind(CommandMenus& menus) {
                 parts.settings->WriteViewFlag("Notifications", on);
             }
         });
+    }
+}
+
+void LineViews::Restore() {
+    // --- Performance window ---
+    if (performancePending) {
+        ShowPerformance(false);
     }
 }
 
@@ -139,23 +162,29 @@ void LineViews::Remember() {
         return;
     }
     parts.settings->WriteViewFlag("AlarmJournal", journalDock && !journalDock->isHidden());
-    parts.settings->WriteViewFlag("Performance", performance && performance->isVisible());
+    parts.settings->WriteViewFlag("Performance",
+                                  performancePending || (performance && performance->isVisible()));
 }
 
 // --- Performance window ---
-void LineViews::ShowPerformance() {
+
+void LineViews::ShowPerformance(bool focus) {
+    performancePending = false;
     if (!performance) {
         performance = std::make_unique<PerformanceWindow>(Source(), parts.window);
     }
+    performance->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
     performance->show();
-    performance->raise();
-    performance->activateWindow();
+    if (focus) {
+        performance->raise();
+        performance->activateWindow();
+    }
 }
 
 // --- G.821 figures ---
 
 void LineViews::ApplyG821Line() {
-    const QList<CKestrelSettings*> panels = parts.window->findChildren<CKestrelSettings*>();
+    const QList<CKestrelSettings*> panels = Panels();
     for (CKestrelSettings* panel : panels) {
         panel->ShowG821Line(g821Shown);
     }
@@ -171,9 +200,13 @@ void LineViews::PaintG821Figures() {
     const Percentages shares =
         PercentagesOf(parts.session->Memory().Current(BinKind::Day).figures[kNearObject]);
     // Every pane's form, shown or not: one that is shown later is up to date at once.
-    for (CKestrelSettings* panel : parts.window->findChildren<CKestrelSettings*>()) {
+    for (CKestrelSettings* panel : Panels()) {
         PaintG821Line(*panel, shares);
     }
+}
+
+QList<CKestrelSettings*> LineViews::Panels() const {
+    return parts.panels ? parts.panels() : QList<CKestrelSettings*>();
 }
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 // The window's views of the line's memory, reached from the View menu.
 #pragma once
 
-#include <QObject>
+#include <QList>
 #include <functional>
 #include <memory>
 
@@ -31,6 +31,8 @@ public:
         SettingsStore* settings = nullptr;  // may be null
         std::function<CAlarmBar*()> alarmBar;
         std::function<CKestrelSettings*()> activePanel;
+        // Every pane's form; none before the window has its client.
+        std::function<QList<CKestrelSettings*>()> panels;
     };
 
     explicit LineViews(Parts parts);
@@ -40,6 +42,9 @@ public:
 
     // Binds the View menu's items to the views.
     void Bind(CommandMenus& menus);
+    // Shows the views left open at the last close; the window calls it once it is shown, so
+    // that they come up over it, placed, and without taking the focus from it.
+    void Restore();
     // After each panel refresh: the views show what the memory now holds.
     void Refreshed();
     // The View items' check marks, with the window's other update handlers.
@@ -53,17 +58,23 @@ public:
 
 private:
     Parts parts;
-    // Notifications
+
+    // --- Notifications ---
     std::unique_ptr<DesktopNotifier> notifier;
     std::unique_ptr<NotificationRule> notifications;
 
     // --- Performance window ---
     // Made on first use; a child of the main window, so it closes and goes with it, but
     // deleted here first since it reads the session's memory.
-    void ShowPerformance();
+    // `focus`: raised and given the focus, as the View item does; brought back at start it
+    // leaves the focus with the main window.
+    void ShowPerformance(bool focus = true);
     std::unique_ptr<PerformanceWindow> performance;
+    // Left open at the last close and not brought back yet: it still counts as open.
+    bool performancePending = false;
 
-    // Alarm journal: the window's child, deleted with the views, before the session goes.
+    // --- Alarm journal ---
+    // The window's child, deleted with the views, before the session goes.
     JournalDock* journalDock = nullptr;
 
     // --- G.821 figures ---
@@ -71,6 +82,7 @@ private:
     // of now when shown.
     void ApplyG821Line();
     void PaintG821Figures();
+    QList<CKestrelSettings*> Panels() const;
     bool g821Shown = false;
     // The forms show what g821Shown says (they are built after the menus are bound).
     bool g821Applied = false;

@@ -112,14 +112,14 @@ StatusPanes::StatusPanes(QMainWindow& window) : bar(new QStatusBar(&window)) {
     auto* lines = new QVBoxLayout(column);
     lines->setContentsMargins(0, 0, 0, 0);
     lines->setSpacing(0);
-    hint = new QLabel(column);
+    // Shown from the start, so that the window's first size has room for it.
+    hint = new QLabel(QString::fromLatin1(kPortHint), column);
     hint->setObjectName(QStringLiteral("portHint"));
     hint->setAccessibleName(QStringLiteral("How to start"));
     hint->setTextFormat(Qt::PlainText);
     // Never wider than the window makes it: the rest is clipped, and the tooltip has it all.
     hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     hint->setToolTip(QString::fromLatin1(kPortHint));
-    hint->hide();
     auto* row = new PaneRow(column);
     const QFontMetrics fm(bar->font());
     for (const StatusPane& pane : kStatusPanes) {
@@ -188,11 +188,10 @@ void StatusPanes::Update(const MuxSession& session) {
         ShowStale(*panes[cmd::kIndicatorNearErrors], stale);
         ShowStale(*panes[cmd::kIndicatorFarErrors], stale);
     }
-    // A port the user closed again gets the hint too: it tells how to go on from there.
-    const bool wanted = !session.IsPortOpen();
-    if (wanted == hint->isHidden()) {
-        hint->setText(wanted ? QString::fromLatin1(kPortHint) : QString());
-        hint->setVisible(wanted);
+    // Once a port has opened the user knows how: a port closed later on purpose, or a device
+    // that went, does not bring the line back, and the form above keeps its height.
+    if (!hint->isHidden() && session.IsLinkUp()) {
+        hint->hide();
     }
 }
 

@@ -14,7 +14,7 @@ namespace kestrel {
 
 class MuxSession;
 
-// What the status bar says how to start while the port is not open.
+// What the status bar says how to start until a port has opened.
 inline constexpr char kPortHint[] =
     "Choose a port in Communication > Port Settings, then tick Port Open";
 
@@ -30,11 +30,9 @@ public:
     QLabel* Pane(int indicatorId) const;
     QString Text(int indicatorId) const;
 
-    // The line above the panes that tells how to start; empty while the port is open.
-    QLabel* Hint() const { return hint; }
-
     // The pane texts of the session as it is now; a pane repaints only when its text changed.
-    // The error counts are dimmed while no data comes or the MUX is not connected.
+    // The error counts are dimmed while no data comes or the MUX is not connected. The line
+    // that tells how to start goes for good once a port has opened.
     void Update(const MuxSession& session);
     // Whether the figures on show are not live: "No Data" or "MUX NOT CONNECTED".
     bool Stale() const { return stale; }

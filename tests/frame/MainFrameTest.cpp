@@ -54,16 +54,18 @@ TEST_F(FrameFixture, StartUpOverTheStoredPort) {
         int suspended;
         const char* storedOpen;
         const char* portTip;
+        bool hinted;  // the line that tells how to start
     };
     const Case cases[] = {
-        {nullptr, then({"StartTimers", "Sleep 1000"}), {}, "COM: 1", "PORT: CLOSED", 1, "0", ""},
+        {nullptr, then({"StartTimers", "Sleep 1000"}), {}, "COM: 1", "PORT: CLOSED", 1, "0", "",
+         true},
         {"2", then({"SetPortOpen", "StartTimers", "Sleep 1000", "ResumeThread"}), {"/fake/com2"},
-         "COM: 2", "PORT: OPENED", 0, "1", ""},
+         "COM: 2", "PORT: OPENED", 0, "1", "", false},
         // An absent device: no message at start-up; the port stays meant to be open and the
         // thread runs to look for the device.
         {"3", then({"SetPortOpen", "StartTimers", "Sleep 1000", "ResumeThread"}),
          {"/fake/com3-absent"}, "COM: 3", "PORT: OPENED", 0, "1",
-         "Link lost, reconnecting to /fake/com3-absent"},
+         "Link lost, reconnecting to /fake/com3-absent", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.activePort ? c.activePort : "nothing stored");
@@ -81,6 +83,7 @@ TEST_F(FrameFixture, StartUpOverTheStoredPort) {
         EXPECT_EQ(f.PaneText(59142), QString::fromLatin1(c.com));
         EXPECT_EQ(f.PaneText(59143), QString::fromLatin1(c.port));
         EXPECT_EQ(f.Pane(59143)->toolTip(), QString::fromLatin1(c.portTip));
+        EXPECT_EQ(f.findChild<QLabel*>(QStringLiteral("portHint"))->isVisibleTo(&f), c.hinted);
         EXPECT_EQ(f.PaneText(59144), u"MUX NOT CONNECTED");
         EXPECT_EQ(f.PaneText(59147), u"No Data");
         EXPECT_EQ(f.windowTitle(), u"Untitled - Kestrel");
@@ -215,6 +218,12 @@ TEST_F(FrameFixture, PaneTexts) {
     now += std::chrono::hours(24 * 100);
     f.RunUpdateHandlers();
     EXPECT_EQ(f.PaneText(59148), u" 100:00:01:05");
+    // Figures no longer live are dimmed, not blanked.
+    f.ApplyBerTexts({"1.000000e-003", "2.000000e-004", "3.000000e-005", "4.000000e-006"});
+    state.noData = 1;
+    f.RunUpdateHandlers();
+    EXPECT_EQ(f.PaneText(59146), u"Far Errors = 1234567");
+    EXPECT_EQ(f.ActivePanel()->BerText(1045), u"1.000000e-003");
 }
 
 TEST_F(FrameFixture, PanesFollowWhatChangesThem) {
@@ -394,22 +403,49 @@ TEST_F(FrameFixture, ToolbarButtons) {
     EXPECT_FALSE(f.Action(59393)->isChecked());
 }
 
+// The first window looks as it always did; the View items show and hide the views, follow a
+// dock closed or opened by itself, and what was left open comes back at the next start, the
+// Performance window only once the window is on the screen.
 TEST_F(FrameFixture, ViewsComeBackAsTheyWereLeft) {
     CMainFrame& f = Create();
     f.show();
+    auto* dock = f.findChild<QDockWidget*>("AlarmJournalDock");
+    ASSERT_NE(dock, nullptr);
+    EXPECT_EQ(f.dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+    EXPECT_FALSE(dock->isVisible());
+    EXPECT_FALSE(f.Action(cmd::kViewAlarmJournal)->isChecked());
     EXPECT_TRUE(f.Action(cmd::kViewNotifications)->isChecked());
-    for (int id : {cmd::kViewNotifications, cmd::kViewAlarmJournal, cmd::kViewPerformance}) {
+    for (bool on : {true, false}) {
+        f.Action(cmd::kViewAlarmJournal)->trigger();
+        EXPECT_EQ(dock->isVisible(), on);
+        EXPECT_EQ(f.Action(cmd::kViewAlarmJournal)->isChecked(), on);
+        f.PanelRefresh();
+    }
+    dock->show();
+    f.RunUpdateHandlers();
+    EXPECT_TRUE(f.Action(cmd::kViewAlarmJournal)->isChecked());
+    for (int id : {cmd::kViewNotifications, cmd::kViewPerformance}) {
         f.Action(id)->trigger();
     }
     EXPECT_EQ(Setting(QStringLiteral("View/Notifications")), u"0");
     ASSERT_TRUE(f.OnClose());
     EXPECT_EQ(Setting(QStringLiteral("View/AlarmJournal")), u"1");
     EXPECT_EQ(Setting(QStringLiteral("View/Performance")), u"1");
+
+    auto performance = [this] {
+        const auto windows = frame->findChildren<QWidget*>(QStringLiteral("PerformanceWindow"));
+        return windows.size() == 1 && windows[0]->isVisible();
+    };
     CMainFrame& g = Create();
-    g.RunUpdateHandlers();
     EXPECT_FALSE(g.Action(cmd::kViewNotifications)->isChecked());
     EXPECT_TRUE(g.Action(cmd::kViewAlarmJournal)->isChecked());
-    EXPECT_EQ(g.findChildren<QWidget*>(QStringLiteral("PerformanceWindow")).size(), 1);
+    EXPECT_FALSE(performance());
+    g.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(performance());
+    // Closed before it came back, it is still left open.
+    ASSERT_TRUE(Create().OnClose());
+    EXPECT_EQ(Setting(QStringLiteral("View/Performance")), u"1");
 }
 
 TEST_F(FrameFixture, PerformanceWindowComesUpOnceAndGoesWithTheWindow) {
@@ -472,26 +508,6 @@ TEST_F(FrameFixture, SplitPanesAndTheActivePanel) {
     EXPECT_EQ(first->BerText(1045), u"0.000000e-009");
     f.Action(57681)->trigger();  // Shift+F6: back
     EXPECT_EQ(f.ActivePanel(), first);
-}
-
-TEST_F(FrameFixture, AlarmJournalItemShowsAndHidesTheDock) {
-    CMainFrame& f = Create();
-    f.show();
-    auto* dock = f.findChild<QDockWidget*>("AlarmJournalDock");
-    ASSERT_NE(dock, nullptr);
-    EXPECT_EQ(f.dockWidgetArea(dock), Qt::BottomDockWidgetArea);
-    f.RunUpdateHandlers();
-    EXPECT_FALSE(dock->isVisible());  // the first window looks as it always did
-    EXPECT_FALSE(f.Action(cmd::kViewAlarmJournal)->isChecked());
-    for (bool on : {true, false}) {
-        f.Action(cmd::kViewAlarmJournal)->trigger();
-        EXPECT_EQ(dock->isVisible(), on);
-        EXPECT_EQ(f.Action(cmd::kViewAlarmJournal)->isChecked(), on);
-        f.PanelRefresh();
-    }
-    dock->show();  // closed or opened by the dock itself: the item follows
-    f.RunUpdateHandlers();
-    EXPECT_TRUE(f.Action(cmd::kViewAlarmJournal)->isChecked());
 }
 
 TEST_F(FrameFixture, DocumentCommands) {
