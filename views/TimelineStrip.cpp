@@ -139,12 +139,12 @@ void TimelineStrip::SetObject(int newObject) {
 bool TimelineStrip::EntriesChanged(const std::deque<JournalEntry>& entries,
                                    std::time_t newTo) const {
     if (entries.empty()) {
-        return builtThrough != 0;
+        return seenThrough != 0;
     }
-    if (entries.back().id < builtThrough || (oldestShown && entries.front().id > oldestShown)) {
+    if (entries.back().id < seenThrough || (oldestShown && entries.front().id > oldestShown)) {
         return true;  // another journal, or one of the entries shown forgotten
     }
-    for (auto e = entries.rbegin(); e != entries.rend() && e->id > builtThrough; ++e) {
+    for (auto e = entries.rbegin(); e != entries.rend() && e->id > seenThrough; ++e) {
         if (std::find(states.begin(), states.end(), e->state) != states.end()) {
             return true;
         }
@@ -179,11 +179,15 @@ void TimelineStrip::SetEntries(const std::deque<JournalEntry>& entries, std::tim
         BuiltFrom builtFrom;
         newBands = BuildBands(entries, states, newFrom, newTo, &builtFrom);
         built = true;
-        builtThrough = entries.empty() ? 0 : entries.back().id;
+        seenThrough = entries.empty() ? 0 : entries.back().id;
         oldestShown = builtFrom.oldestShown;
         openIds = std::move(builtFrom.openIds);
     } else {
         newBands = Advanced(newFrom, newTo);
+        // The entries since were looked at and concern other strips: not again.
+        if (!entries.empty()) {
+            seenThrough = entries.back().id;
+        }
     }
     const bool moved = newFrom != from || newTo != to || newMemoryStart != memoryStart;
     const std::time_t forgotten = ForgottenBefore();

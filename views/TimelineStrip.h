@@ -102,10 +102,10 @@ private:
     // The keyboard's span: band and index, -1 when none.
     int keyBand = -1;
     int keySpan = -1;
-    // What the bands were built from: entries up to `builtThrough`, the oldest entry with a
-    // span, and the entries whose spans were open. Rebuilt when unset.
+    // What the bands stand on: the entries up to `seenThrough` looked at, the oldest entry
+    // with a span, and the entries whose spans were open. Built afresh when `built` is unset.
     bool built = false;
-    std::int64_t builtThrough = 0;
+    std::int64_t seenThrough = 0;
     std::int64_t oldestShown = 0;
     std::vector<std::int64_t> openIds;
 };
