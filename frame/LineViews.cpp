@@ -54,7 +54,9 @@ LineSource LineViews::Source() const {
     MuxSession* session = parts.session;
     LineSource source;
     source.memory = [session]() -> const LineMemory& { return session->Memory(); };
-    source.acknowledge = [session](std::int64_t id) { return session->Acknowledge(id); };
+    source.acknowledge = [session](const std::vector<std::int64_t>& ids) {
+        return session->Acknowledge(ids);
+    };
     source.acknowledgeAll = [session] { return session->AcknowledgeAll(); };
     source.now = [session] { return session->WallNow(); };
     return source;

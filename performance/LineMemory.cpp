@@ -101,10 +101,12 @@ void LineMemory::Finish(std::time_t end) {
     Flush();
 }
 
-bool LineMemory::Acknowledge(std::int64_t id, std::time_t now) {
-    const bool done = journal.Acknowledge(id, now);
+int LineMemory::Acknowledge(const std::vector<std::int64_t>& ids, std::time_t now) {
+    int n = 0;
+    for (std::int64_t id : ids)
+        n += journal.Acknowledge(id, now) ? 1 : 0;
     WriteJournal();
-    return done;
+    return n;
 }
 
 int LineMemory::AcknowledgeAll(std::time_t now) {

@@ -76,7 +76,9 @@ public:
     const std::deque<JournalEntry>& JournalInMemory() const { return journal.All(); }
     // How many entries memory keeps at most; a journal that size may have let older ones go.
     std::size_t JournalMemoryLimit() const { return options.journalMemory; }
-    bool Acknowledge(std::int64_t id, std::time_t now);
+    // Acknowledges the entries with these ids that are not yet acknowledged, in one write;
+    // returns how many it acknowledged.
+    int Acknowledge(const std::vector<std::int64_t>& ids, std::time_t now);
     int AcknowledgeAll(std::time_t now);
 
     bool Storing() const { return store.Usable(); }

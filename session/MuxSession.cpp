@@ -403,8 +403,8 @@ void MuxSession::CloseMemory() {
     memory.Close(WallNow());
 }
 
-bool MuxSession::Acknowledge(std::int64_t journalId) {
-    return memory.Acknowledge(journalId, WallNow());
+int MuxSession::Acknowledge(const std::vector<std::int64_t>& journalIds) {
+    return memory.Acknowledge(journalIds, WallNow());
 }
 
 int MuxSession::AcknowledgeAll() {

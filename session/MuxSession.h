@@ -179,8 +179,9 @@ public:
     // Always on. Frames reach it at each PanelRefresh, link states at each LinkWatch and port
     // command; StopLink closes it. Read-only for views and metrics.
     const LineMemory& Memory() const { return memory; }
-    // Acknowledges one journal entry (by its id) or every open acknowledgement, now.
-    bool Acknowledge(std::int64_t journalId);
+    // Acknowledges journal entries (by their ids, in one write) or every open
+    // acknowledgement, now; returns how many were acknowledged.
+    int Acknowledge(const std::vector<std::int64_t>& journalIds);
     int AcknowledgeAll();
     // The wall clock the memory's seconds and acknowledgements are stamped with.
     std::time_t WallNow() const;

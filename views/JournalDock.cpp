@@ -59,13 +59,6 @@ QString IsoText(const std::optional<std::time_t>& t) {
     return t ? QString::fromStdString(IsoUtc(*t)) : QString();
 }
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* objectName, const QString& accessibleName) {
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setAccessibleName(accessibleName);
-    return widget;
-}
-
 }  // namespace
 
 std::optional<JournalLed> JournalLedOf(int state) {
@@ -269,9 +262,9 @@ void JournalDock::AcknowledgeSelected() {
             ids.push_back(e.id);
         }
     }
-    // Ids first: each acknowledgement may move the rows.
-    for (std::int64_t id : ids) {
-        model.Source().acknowledge(id);
+    // Ids first, then one write: acknowledging may move the rows.
+    if (!ids.empty()) {
+        model.Source().acknowledge(ids);
     }
     Refresh();
 }

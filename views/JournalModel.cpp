@@ -13,18 +13,6 @@ namespace kestrel {
 
 namespace {
 
-QColor SeverityColour(Severity severity) {
-    switch (severity) {
-        case Severity::Critical:
-            return {0xd0, 0x10, 0x10};
-        case Severity::Major:
-            return {0xf0, 0x80, 0x00};
-        case Severity::Minor:
-            break;
-    }
-    return {0xe0, 0xc8, 0x00};
-}
-
 // Active and nobody has seen it yet: what the user is to look at first.
 bool Marked(const JournalEntry& e) {
     return !e.end && !e.acknowledged;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <vector>
 
 #include "performance/LineMemory.h"
 
@@ -13,9 +14,10 @@ namespace kestrel {
 // is called on the user-interface thread, where the session's ticks run.
 struct LineSource {
     std::function<const LineMemory&()> memory;
-    // Acknowledge one journal entry by id, or every unacknowledged one, at the current time;
-    // the memory writes the acknowledgement to its database with the next tick.
-    std::function<bool(std::int64_t id)> acknowledge;
+    // Acknowledge journal entries by id, or every unacknowledged one, at the current time;
+    // the memory writes them to its database at once, in one transaction. Both return how
+    // many entries they acknowledged.
+    std::function<int(const std::vector<std::int64_t>& ids)> acknowledge;
     std::function<int()> acknowledgeAll;
     // The wall clock the memory's seconds are stamped with.
     std::function<std::time_t()> now;

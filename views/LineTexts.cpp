@@ -21,27 +21,39 @@ QString JournalStateText(int state) {
             .arg(codeErrors ? QStringLiteral("code errors") : QStringLiteral("no signal"));
     }
     switch (state - kFirstLinkState) {
-    case 0:
-        return QStringLiteral("Link: port closed");
-    case 1:
-        return QStringLiteral("Link: MUX not connected");
-    case 2:
-        return QStringLiteral("Link: no data");
-    default:
-        return QStringLiteral("Unknown state %1").arg(state);
+        case 0:
+            return QStringLiteral("Link: port closed");
+        case 1:
+            return QStringLiteral("Link: MUX not connected");
+        case 2:
+            return QStringLiteral("Link: no data");
+        default:
+            return QStringLiteral("Unknown state %1").arg(state);
     }
 }
 
 QString SeverityText(Severity severity) {
     switch (severity) {
-    case Severity::Critical:
-        return QStringLiteral("Critical");
-    case Severity::Major:
-        return QStringLiteral("Major");
-    case Severity::Minor:
-        break;
+        case Severity::Critical:
+            return QStringLiteral("Critical");
+        case Severity::Major:
+            return QStringLiteral("Major");
+        case Severity::Minor:
+            break;
     }
     return QStringLiteral("Minor");
+}
+
+QColor SeverityColour(Severity severity) {
+    switch (severity) {
+        case Severity::Critical:
+            return {0xd3, 0x2f, 0x2f};
+        case Severity::Major:
+            return {0xef, 0x7c, 0x00};
+        case Severity::Minor:
+            break;
+    }
+    return {0xc9, 0xa4, 0x00};
 }
 
 QString ObjectText(int object) {
@@ -53,7 +65,9 @@ QString ObjectText(int object) {
     }
     const bool local = object < kFirstRemoteTribObject;
     const int trib = object - (local ? kFirstLocalTribObject : kFirstRemoteTribObject) + 1;
-    return QStringLiteral("%1 trib %2").arg(local ? QStringLiteral("Local") : QStringLiteral("Remote")).arg(trib);
+    return QStringLiteral("%1 trib %2")
+        .arg(local ? QStringLiteral("Local") : QStringLiteral("Remote"))
+        .arg(trib);
 }
 
 QString LocalTimeText(std::time_t t) {

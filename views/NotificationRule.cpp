@@ -76,6 +76,9 @@ void NotificationRule::Check() {
         if (it == entries.end() || it->id != id) {
             return true;  // long gone from the memory
         }
+        if (it->acknowledged) {
+            return true;  // the user saw it before it fell due
+        }
         const std::time_t dueAt = it->start + delay;
         if (it->end && *it->end <= dueAt) {
             return true;  // a flap: over before it was due

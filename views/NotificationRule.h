@@ -22,7 +22,8 @@ public:
 
 // Tells the notifier about critical and major journal entries that start while the window is
 // open and still hold `delay` seconds later, so that a flapping line does not flood the
-// desktop. Entries that fall due together make one notification; each is told at most once.
+// desktop. Entries that fall due together make one notification; each is told at most once,
+// and not at all when acknowledged before it fell due.
 // Runs on the user-interface thread, after each refresh.
 class NotificationRule {
 public:

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <array>
 #include <utility>
 
+#include "display/Refresh.h"
 #include "views/LineTexts.h"
 #include "views/TimelineStrip.h"
 
@@ -39,20 +41,31 @@ enum Column {
     kEs,
     kSes,
     kDm,
+    kAvailableShare,
     kUnavailableShare,
+    kNotMeasuredShare,
     kEsShare,
     kSesShare,
     kDmShare,
     kColumns
 };
 
+// Long names take two lines, for the table to fit a window 1280 wide.
 const QStringList& Headers() {
-    static const QStringList headers{QStringLiteral("Interval"),    QStringLiteral("Start"),
-                                     QStringLiteral("End"),         QStringLiteral("Available"),
-                                     QStringLiteral("Unavailable"), QStringLiteral("Not measured"),
-                                     QStringLiteral("ES"),          QStringLiteral("SES"),
-                                     QStringLiteral("DM"),          QStringLiteral("Unavailable %"),
-                                     QStringLiteral("ES %"),        QStringLiteral("SES %"),
+    static const QStringList headers{QStringLiteral("Interval"),
+                                     QStringLiteral("Start"),
+                                     QStringLiteral("End"),
+                                     QStringLiteral("Available"),
+                                     QStringLiteral("Unavailable"),
+                                     QStringLiteral("Not\nmeasured"),
+                                     QStringLiteral("ES"),
+                                     QStringLiteral("SES"),
+                                     QStringLiteral("DM"),
+                                     QStringLiteral("Available\n%"),
+                                     QStringLiteral("Unavailable\n%"),
+                                     QStringLiteral("Not\nmeasured %"),
+                                     QStringLiteral("ES %"),
+                                     QStringLiteral("SES %"),
                                      QStringLiteral("DM %")};
     return headers;
 }
@@ -67,8 +80,9 @@ const QString& Absent() {
     return word;
 }
 
-QString ShareText(const std::optional<double>& share, bool failing) {
-    QString text = QString::fromStdString(PercentText(share));
+// Two decimals, as the panel's G.821 line shows them; "-" without a denominator.
+QString ShareText(const std::optional<double>& share, bool failing = false) {
+    QString text = share ? G821FieldText(share) : QStringLiteral("-");
     if (failing) {
         text += Fails();
     }
@@ -82,7 +96,8 @@ PerformanceRow WidestRow() {
     Figures& f = row.figures;
     f.available = f.notMeasured = f.minutes = 86399;
     f.unavailable = 43199;
-    f.es = f.ses = f.dm = 28799;
+    // Every second errored: shares of "100.00% fails".
+    f.es = f.ses = f.dm = 86399;
     return row;
 }
 
@@ -118,7 +133,7 @@ std::vector<PerformanceRow> PerformanceRows(const LineMemory& memory, int object
 
 int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now) {
     int worst = -1;
-    auto rank = [](const Figures& f) { return std::tuple(f.ses, f.es, f.unavailable); };
+    auto rank = [](const Figures& f) { return std::pair(f.unavailable + f.ses, f.es); };
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
         const PerformanceRow& row = rows[static_cast<std::size_t>(i)];
         if (row.kind != BinKind::Quarter || row.span.End() <= now - kDaySeconds) {
@@ -126,7 +141,7 @@ int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now) {
         }
         const auto r = rank(row.figures);
         // Strictly worse only: the newest of equals, rows being newest first.
-        if (r > std::tuple<std::int64_t, std::int64_t, std::int64_t>(0, 0, 0) &&
+        if (r > std::pair<std::int64_t, std::int64_t>(0, 0) &&
             (worst < 0 || r > rank(rows[static_cast<std::size_t>(worst)].figures))) {
             worst = i;
         }
@@ -143,19 +158,32 @@ QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool wors
         kind += QStringLiteral(", current");
     }
     if (worst) {
-        kind += QStringLiteral(", worst of 24 h");
+        kind += QStringLiteral(", worst");
     }
     QStringList texts(kColumns);
     texts[kInterval] = kind;
-    texts[kStart] = LocalTimeText(row.span.start);
-    texts[kEnd] = LocalTimeText(row.span.End());
+    // Intervals begin and end on whole minutes: the seconds and the end's date say nothing.
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(row.span.start);
+    const QDateTime end = QDateTime::fromSecsSinceEpoch(row.span.End());
+    texts[kStart] = start.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    texts[kEnd] = end.date() > start.date() && end.time() == QTime(0, 0)
+                      ? QStringLiteral("24:00")
+                      : end.toString(QStringLiteral("HH:mm"));
     texts[kAvailable] = QString::number(f.available);
     texts[kUnavailable] = QString::number(f.unavailable);
     texts[kNotMeasured] = QString::number(f.notMeasured);
     texts[kEs] = QString::number(f.es);
     texts[kSes] = QString::number(f.ses);
     texts[kDm] = line ? QString::number(f.dm) : Absent();
-    texts[kUnavailableShare] = ShareText(p.unavailable, false);
+    // Available of the measured seconds, as unavailable is; not measured of the interval's
+    // seconds so far.
+    const std::int64_t measured = f.available + f.unavailable;
+    texts[kAvailableShare] =
+        ShareText(p.unavailable ? std::optional(100.0 * f.available / measured) : std::nullopt);
+    texts[kUnavailableShare] = ShareText(p.unavailable);
+    const std::int64_t elapsed = measured + f.notMeasured;
+    texts[kNotMeasuredShare] =
+        ShareText(elapsed > 0 ? std::optional(100.0 * f.notMeasured / elapsed) : std::nullopt);
     texts[kEsShare] = ShareText(p.es, p.esFailing);
     texts[kSesShare] = ShareText(p.ses, p.sesFailing);
     texts[kDmShare] = line ? ShareText(p.dm, p.dmFailing) : Absent();
@@ -164,15 +192,12 @@ QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool wors
 
 PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     : QDialog(parent), source(std::move(source)) {
-    setObjectName(QStringLiteral("PerformanceWindow"));
+    Named(this, "PerformanceWindow", QStringLiteral("Performance"));
     setWindowTitle(QStringLiteral("Performance"));
-    setAccessibleName(QStringLiteral("Performance"));
     setModal(false);
     setSizeGripEnabled(true);
 
-    chooser = new QComboBox(this);
-    chooser->setObjectName(QStringLiteral("performanceObject"));
-    chooser->setAccessibleName(QStringLiteral("Object"));
+    chooser = Named(new QComboBox(this), "performanceObject", QStringLiteral("Object"));
     for (int o = 0; o < kObjectCount; ++o) {
         chooser->addItem(ObjectText(o), o);
     }
@@ -181,9 +206,8 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     connect(chooser, &QComboBox::currentIndexChanged, this,
             [this](int index) { SetObject(chooser->itemData(index).toInt()); });
 
-    table = new QTableWidget(0, kColumns, this);
-    table->setObjectName(QStringLiteral("performanceTable"));
-    table->setAccessibleName(QStringLiteral("Intervals"));
+    table =
+        Named(new QTableWidget(0, kColumns, this), "performanceTable", QStringLiteral("Intervals"));
     table->setHorizontalHeaderLabels(Headers());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -239,9 +263,7 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     stripLayout->addStretch();
     tribLabel->hide();
     tribStrip->hide();
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("performanceTimeline"));
-    scroll->setAccessibleName(QStringLiteral("Timeline"));
+    auto* scroll = Named(new QScrollArea, "performanceTimeline", QStringLiteral("Timeline"));
     scroll->setWidget(strips);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -399,6 +421,10 @@ void PerformanceWindow::FillRow(int r) {
             table->setItem(r, c, item);
         }
         item->setText(texts[c]);
+        if (c == kInterval) {
+            item->setToolTip(isWorst ? QStringLiteral("The worst 15 minutes of the last 24 hours")
+                                     : QString());
+        }
         if (c >= kAvailable) {
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
@@ -416,13 +442,13 @@ void PerformanceWindow::FillRow(int r) {
 
 void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t now) {
     const std::time_t from = now - kDaySeconds;
-    const auto entries = memory.JournalEntries(from);
+    // Read in place: the strips look at the entries only when they changed.
+    const auto& entries = memory.JournalInMemory();
     // A journal at its memory's limit has let its oldest entries go, and with them maybe
     // alarms of the strips' first hours: only what follows its oldest kept entry is whole.
-    const auto& kept = memory.JournalInMemory();
     const std::time_t memoryStart =
-        !kept.empty() && kept.front().id > 1 && kept.size() >= memory.JournalMemoryLimit()
-            ? kept.front().start
+        !entries.empty() && entries.front().id > 1 && entries.size() >= memory.JournalMemoryLimit()
+            ? entries.front().start
             : 0;
     const bool stored = memory.Storing();
     nearStrip->SetEntries(entries, from, now, memoryStart, stored);
@@ -434,7 +460,9 @@ void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t no
 
 // The selected rows as tab-separated lines with the headers, for a spreadsheet or a report.
 void PerformanceWindow::CopyRows() {
-    QStringList lines{Headers().join(QLatin1Char('\t'))};
+    QStringList names = Headers();
+    names.replaceInStrings(QStringLiteral("\n"), QStringLiteral(" "));
+    QStringList lines{names.join(QLatin1Char('\t'))};
     for (int r = 0; r < table->rowCount(); ++r) {
         if (!table->selectionModel()->isRowSelected(r, {})) {
             continue;

@@ -30,9 +30,11 @@ struct PerformanceRow {
 std::vector<PerformanceRow> PerformanceRows(const LineMemory& memory, int object);
 
 // The worst interval of the last 24 hours: of the 15-minute intervals, current or completed,
-// that end after now - 24 h, the one with the most SES, then the most ES, then the most
-// unavailable seconds; the newest of equals. Quarters, not days, because a day hides when in
-// it the line suffered. Its index in `rows`, or -1 when every such quarter is clean.
+// that end after now - 24 h, the one with the most unavailable and severely errored seconds
+// together (SES are not counted while the line is unavailable, so a quarter of outage would
+// otherwise rank below one of light errors), then the most ES; the newest of equals.
+// Quarters, not days, because a day hides when in it the line suffered. Its index in `rows`,
+// or -1 when every such quarter is clean.
 int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now);
 
 // The texts of one row in the table's column order. Failing shares say "fails", tributaries

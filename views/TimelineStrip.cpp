@@ -19,18 +19,6 @@ constexpr int kHitSlack = 3;
 // Hours between the labels of the time axis.
 constexpr int kAxisHours = 3;
 
-QColor SeverityColour(Severity severity) {
-    switch (severity) {
-        case Severity::Critical:
-            return QColor(0xd3, 0x2f, 0x2f);
-        case Severity::Major:
-            return QColor(0xef, 0x7c, 0x00);
-        case Severity::Minor:
-            break;
-    }
-    return QColor(0xc9, 0xa4, 0x00);
-}
-
 bool SameButOpenEnds(const std::vector<TimelineBand>& a, const std::vector<TimelineBand>& b) {
     auto same = [](const TimelineSpan& x, const TimelineSpan& y) {
         return x.start == y.start && x.open == y.open && (x.open || x.end == y.end);
@@ -56,9 +44,25 @@ std::vector<int> TimelineStates(int object) {
     return {kAlarmStates + 2 * index, kAlarmStates + 2 * index + 1};
 }
 
-std::vector<TimelineBand> TimelineBands(const std::vector<JournalEntry>& entries,
-                                        const std::vector<int>& states, std::time_t from,
-                                        std::time_t to) {
+namespace {
+
+// The entry with this id, or none.
+const JournalEntry* FindEntry(const std::deque<JournalEntry>& entries, std::int64_t id) {
+    const auto e = std::lower_bound(
+        entries.begin(), entries.end(), id,
+        [](const JournalEntry& entry, std::int64_t wanted) { return entry.id < wanted; });
+    return e != entries.end() && e->id == id ? &*e : nullptr;
+}
+
+// What bands were built from, to tell later whether the entries changed for them.
+struct BuiltFrom {
+    std::int64_t oldestShown = 0;
+    std::vector<std::int64_t> openIds;
+};
+
+std::vector<TimelineBand> BuildBands(const std::deque<JournalEntry>& entries,
+                                     const std::vector<int>& states, std::time_t from,
+                                     std::time_t to, BuiltFrom* builtFrom) {
     std::vector<TimelineBand> bands;
     bands.reserve(states.size());
     for (int state : states) {
@@ -76,12 +80,28 @@ std::vector<TimelineBand> TimelineBands(const std::vector<JournalEntry>& entries
             continue;
         }
         bands[static_cast<std::size_t>(band - states.begin())].spans.push_back({start, end, open});
+        if (builtFrom) {
+            if (builtFrom->oldestShown == 0) {
+                builtFrom->oldestShown = e.id;
+            }
+            if (open) {
+                builtFrom->openIds.push_back(e.id);
+            }
+        }
     }
     for (TimelineBand& band : bands) {
         std::sort(band.spans.begin(), band.spans.end(),
                   [](const TimelineSpan& a, const TimelineSpan& b) { return a.start < b.start; });
     }
     return bands;
+}
+
+}  // namespace
+
+std::vector<TimelineBand> TimelineBands(const std::deque<JournalEntry>& entries,
+                                        const std::vector<int>& states, std::time_t from,
+                                        std::time_t to) {
+    return BuildBands(entries, states, from, to, nullptr);
 }
 
 QString TimelineSpanText(int state, const TimelineSpan& span) {
@@ -109,15 +129,66 @@ void TimelineStrip::SetObject(int newObject) {
     states = TimelineStates(object);
     setAccessibleName(ObjectText(object) + QStringLiteral(" timeline"));
     bands = TimelineBands({}, states, from, to);
+    built = false;
     keyBand = keySpan = -1;
     updateGeometry();
     Describe();
     update();
 }
 
-void TimelineStrip::SetEntries(const std::vector<JournalEntry>& entries, std::time_t newFrom,
+bool TimelineStrip::EntriesChanged(const std::deque<JournalEntry>& entries,
+                                   std::time_t newTo) const {
+    if (entries.empty()) {
+        return seenThrough != 0;
+    }
+    if (entries.back().id < seenThrough || (oldestShown && entries.front().id > oldestShown)) {
+        return true;  // another journal, or one of the entries shown forgotten
+    }
+    for (auto e = entries.rbegin(); e != entries.rend() && e->id > seenThrough; ++e) {
+        if (std::find(states.begin(), states.end(), e->state) != states.end()) {
+            return true;
+        }
+    }
+    return std::any_of(openIds.begin(), openIds.end(), [&](std::int64_t id) {
+        const JournalEntry* e = FindEntry(entries, id);
+        return !e || (e->end && *e->end <= newTo);
+    });
+}
+
+// The bands at a later time, with the same entries: spans over before it go, the others are
+// clipped to it, and the open ones last to its end.
+std::vector<TimelineBand> TimelineStrip::Advanced(std::time_t newFrom, std::time_t newTo) const {
+    std::vector<TimelineBand> moved = bands;
+    for (TimelineBand& band : moved) {
+        std::erase_if(band.spans,
+                      [&](const TimelineSpan& s) { return !s.open && s.end <= newFrom; });
+        for (TimelineSpan& s : band.spans) {
+            s.start = std::max(s.start, newFrom);
+            if (s.open) {
+                s.end = newTo;
+            }
+        }
+    }
+    return moved;
+}
+
+void TimelineStrip::SetEntries(const std::deque<JournalEntry>& entries, std::time_t newFrom,
                                std::time_t newTo, std::time_t newMemoryStart, bool stored) {
-    auto newBands = TimelineBands(entries, states, newFrom, newTo);
+    std::vector<TimelineBand> newBands;
+    if (!built || newFrom < from || newTo < to || EntriesChanged(entries, newTo)) {
+        BuiltFrom builtFrom;
+        newBands = BuildBands(entries, states, newFrom, newTo, &builtFrom);
+        built = true;
+        seenThrough = entries.empty() ? 0 : entries.back().id;
+        oldestShown = builtFrom.oldestShown;
+        openIds = std::move(builtFrom.openIds);
+    } else {
+        newBands = Advanced(newFrom, newTo);
+        // The entries since were looked at and concern other strips: not again.
+        if (!entries.empty()) {
+            seenThrough = entries.back().id;
+        }
+    }
     const bool moved = newFrom != from || newTo != to || newMemoryStart != memoryStart;
     const std::time_t forgotten = ForgottenBefore();
     const bool wasStored = memoryStored;

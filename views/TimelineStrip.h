@@ -3,7 +3,9 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <ctime>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -32,7 +34,7 @@ struct TimelineBand {
 
 // One band per state, the entries' times clipped to [from, to); an entry still open lasts
 // to `to`. Entries of other states are ignored.
-std::vector<TimelineBand> TimelineBands(const std::vector<JournalEntry>& entries,
+std::vector<TimelineBand> TimelineBands(const std::deque<JournalEntry>& entries,
                                         const std::vector<int>& states, std::time_t from,
                                         std::time_t to);
 
@@ -49,11 +51,14 @@ public:
 
     void SetObject(int object);
     int Object() const { return object; }
-    // The journal's entries and the strip's time; repaints only when the bands changed.
-    // Before `memoryStart` the journal's memory may lack entries, which only the database
-    // (when `stored`) still has: that part is painted and told as not in memory instead of
-    // as quiet. 0 when memory holds everything the strip covers.
-    void SetEntries(const std::vector<JournalEntry>& entries, std::time_t from, std::time_t to,
+    // The journal's entries (in id order, as memory holds them) and the strip's time;
+    // repaints only when the bands changed. The entries are read again only when they
+    // changed for this strip (a new entry of its states, one of its open entries ended, or
+    // one of its entries forgotten); else the spans just follow the time. Before
+    // `memoryStart` the journal's memory may lack entries, which only the database (when
+    // `stored`) still has: that part is painted and told as not in memory instead of as
+    // quiet. 0 when memory holds everything the strip covers.
+    void SetEntries(const std::deque<JournalEntry>& entries, std::time_t from, std::time_t to,
                     std::time_t memoryStart = 0, bool stored = false);
     const std::vector<TimelineBand>& Bands() const { return bands; }
     // The start of what memory is known to hold, when the strip begins before it; else 0.
@@ -83,6 +88,9 @@ private:
     void Describe();
     void StepSpan(int step);
     QString ForgottenText() const;
+    // Whether the entries changed for this strip since the bands were built from them.
+    bool EntriesChanged(const std::deque<JournalEntry>& entries, std::time_t newTo) const;
+    std::vector<TimelineBand> Advanced(std::time_t newFrom, std::time_t newTo) const;
 
     int object;
     std::vector<int> states;
@@ -94,6 +102,12 @@ private:
     // The keyboard's span: band and index, -1 when none.
     int keyBand = -1;
     int keySpan = -1;
+    // What the bands stand on: the entries up to `seenThrough` looked at, the oldest entry
+    // with a span, and the entries whose spans were open. Built afresh when `built` is unset.
+    bool built = false;
+    std::int64_t seenThrough = 0;
+    std::int64_t oldestShown = 0;
+    std::vector<std::int64_t> openIds;
 };
 
 }  // namespace kestrel

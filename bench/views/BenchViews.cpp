@@ -39,7 +39,9 @@ struct FlappingLine {
     LineSource Source() {
         LineSource s;
         s.memory = [this]() -> const LineMemory& { return memory; };
-        s.acknowledge = [this](std::int64_t id) { return memory.Acknowledge(id, now); };
+        s.acknowledge = [this](const std::vector<std::int64_t>& ids) {
+            return memory.Acknowledge(ids, now);
+        };
         s.acknowledgeAll = [this] { return memory.AcknowledgeAll(now); };
         s.now = [this] { return now; };
         return s;

@@ -37,7 +37,7 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
         for (int i = 0; i < 100; ++i)
             memory.OnFrameApplied(NearSecond(i >= 40 && i < 45 ? 'D' : '.'), kStart + i);
         firstId = memory.JournalEntries().at(0).id;
-        EXPECT_TRUE(memory.Acknowledge(firstId, kStart + 50));
+        EXPECT_EQ(memory.Acknowledge({firstId}, kStart + 50), 1);
         memory.Close(kStart + 100);
     }
     {

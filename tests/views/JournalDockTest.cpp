@@ -1,7 +1,6 @@
 // The alarm journal panel over a line the engine recorded: rows, filters, acknowledging,
 // export, keys, LED highlights and the rows kept in place while the memory grows.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -39,8 +38,14 @@ protected:
         JournalDock::Prompts prompts;
         prompts.saveFileName = [this](QWidget*) { return exportPath; };
         prompts.warn = [this](QWidget*, const QString& message) { warnings << message; };
+        LineSource source = line.Source();
+        source.acknowledge = [this,
+                              write = source.acknowledge](const std::vector<std::int64_t>& ids) {
+            acknowledgeCalls.push_back(ids.size());
+            return write(ids);
+        };
         dock = std::make_unique<JournalDock>(
-            line.Source(), [this](int state) { highlighted.push_back(state); }, nullptr, prompts);
+            source, [this](int state) { highlighted.push_back(state); }, nullptr, prompts);
         dock->resize(900, 300);
         dock->show();
     }
@@ -60,19 +65,15 @@ protected:
             dock->Table()->model()->index(row, 0),
             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    // Entry id -> acknowledged_unix (0 when NULL), as the database holds them.
+    // Entry id -> acknowledged_unix (0 when NULL), as the database holds them now.
     std::map<std::int64_t, std::int64_t> StoredAcknowledgements() {
-        line.memory.Tick(line.now);
         std::map<std::int64_t, std::int64_t> stored;
-        sqlite3* db = nullptr;
-        sqlite3_stmt* s = nullptr;
-        sqlite3_open_v2((folder / "line.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_prepare_v2(db, "SELECT id, acknowledged_unix FROM journal", -1, &s, nullptr);
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            stored[sqlite3_column_int64(s, 0)] = sqlite3_column_int64(s, 1);
+        for (const std::string& row : Sqlite(
+                 folder / "line.sqlite", "SELECT id, IFNULL(acknowledged_unix, 0) FROM journal")) {
+            std::int64_t id = 0, at = 0;
+            std::istringstream(row) >> id >> at;
+            stored[id] = at;
         }
-        sqlite3_finalize(s);
-        sqlite3_close(db);
         return stored;
     }
 
@@ -82,12 +83,11 @@ protected:
     QString exportPath;
     QStringList warnings;
     std::vector<int> highlighted;
+    std::vector<std::size_t> acknowledgeCalls;  // ids per call
     std::unique_ptr<JournalDock> dock;
 };
 
 TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
-    EXPECT_EQ(dock->objectName(), "AlarmJournalDock");
-    EXPECT_EQ(dock->windowTitle(), "Alarm Journal");
     for (QWidget* w : dock->findChildren<QWidget*>()) {  // every control named
         if (w->focusPolicy() != Qt::NoFocus) {
             EXPECT_FALSE(w->accessibleName().isEmpty() || w->objectName().isEmpty())
@@ -148,7 +148,7 @@ TEST_F(JournalDockTest, FiltersNarrowTheRows) {
     }
     // The controls set the same criteria; unacknowledged only hides what was acknowledged.
     dock->Filter().SetCriteria({});
-    line.memory.Acknowledge(line.memory.JournalEntries()[1].id, line.now);
+    line.memory.Acknowledge({line.memory.JournalEntries()[1].id}, line.now);
     dock->findChild<QCheckBox*>("unacknowledgedOnly")->setChecked(true);
     dock->findChild<QComboBox*>("objectKind")->setCurrentIndex(2);
     dock->Refresh();
@@ -163,25 +163,28 @@ TEST_F(JournalDockTest, KeysAcknowledgeIntoTheDatabase) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(dock.get()));
     table->setFocus();
     const std::vector<JournalEntry> entries = line.memory.JournalEntries();
-    const std::int64_t newest = entries.back().id;
+    const auto newest = [&](std::int64_t id) { return id >= entries[entries.size() - 2].id; };
     const std::time_t first = line.now;
 
+    // The two newest rows, selected with the keys, acknowledged in one write.
     Select(0);
+    QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
     QTest::keyClick(table, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(acknowledgeCalls, std::vector<std::size_t>({2}));
     // The row says so at once: no longer bold, acknowledged in its tooltip.
     const QModelIndex row0 = table->model()->index(0, JournalModel::ObjectColumn);
     EXPECT_FALSE(row0.data(Qt::FontRole).value<QFont>().bold());
     EXPECT_EQ(row0.data(Qt::ToolTipRole).toString(), "Acknowledged " + LocalTimeText(first));
     std::map<std::int64_t, std::int64_t> stored = StoredAcknowledgements();
     for (const JournalEntry& e : entries) {
-        EXPECT_EQ(stored.at(e.id), e.id == newest ? first : 0) << e.id;
+        EXPECT_EQ(stored.at(e.id), newest(e.id) ? first : 0) << e.id;
     }
 
     line.now += 30;
     QTest::keyClick(table, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
     stored = StoredAcknowledgements();
     for (const JournalEntry& e : entries) {
-        EXPECT_EQ(stored.at(e.id), e.id == newest ? first : first + 30) << e.id;
+        EXPECT_EQ(stored.at(e.id), newest(e.id) ? first : first + 30) << e.id;
     }
     // The context menu offers both, with their keys.
     EXPECT_EQ(table->contextMenuPolicy(), Qt::ActionsContextMenu);
@@ -190,7 +193,7 @@ TEST_F(JournalDockTest, KeysAcknowledgeIntoTheDatabase) {
 }
 
 TEST_F(JournalDockTest, ExportWritesTheShownRows) {
-    line.memory.Acknowledge(line.memory.JournalEntries().front().id, kScriptStart + 100);
+    line.memory.Acknowledge({line.memory.JournalEntries().front().id}, kScriptStart + 100);
     dock->Refresh();
     const std::string header = "Severity,Object,Start,End,Duration (s),Acknowledged\r\n";
     const std::string ais =

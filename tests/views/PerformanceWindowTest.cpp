@@ -79,26 +79,30 @@ struct PerformanceWindowTest : ::testing::Test {
 
 TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const QString t = "2026-03-29 ";
-    const QString cur = "15 min, current|" + t + "01:15:00|" + t + "01:30:00|120|0|0|0|0|";
-    const QString day = "24 h, current|" + t + "00:00:00|2026-03-30 00:00:00|";
-    const QString q1 = "|" + t + "01:00:00|" + t + "01:15:00|";
-    const QString q0 = "|" + t + "00:45:00|" + t + "01:00:00|";
+    const QString cur = "15 min, current|" + t + "01:15|01:30|120|0|0|0|0|";
+    const QString day = "24 h, current|" + t + "00:00|24:00|";
+    const QString q1 = "|" + t + "01:00|01:15|";
+    const QString q0 = "|" + t + "00:45|01:00|";
+    const QString clean = "100.00%|0.00%|0.00%|0.00%|0.00%|";
     const std::vector<std::pair<int, QStringList>> cases{
         {kNearObject,
-         {cur + "0|0%|0%|0%|0%", day + "1548|12|3060|73|10|2|0.77%|4.72%|0.65% fails|8%",
-          "15 min" + q1 + "900|0|0|3|0|1|0%|0.33%|0%|6.67%",
-          "15 min, worst of 24 h" + q0 +
-              "528|12|360|70|10|1|2.22%|13.26% fails|1.89% fails|12.5% fails"}},
+         {cur + "0|" + clean + "0.00%",
+          day + "1548|12|3060|73|10|2|99.23%|0.77%|66.23%|4.72%|0.65% fails|8.00%",
+          "15 min" + q1 + "900|0|0|3|0|1|100.00%|0.00%|0.00%|0.33%|0.00%|6.67%",
+          "15 min, worst" + q0 +
+              "528|12|360|70|10|1|97.78%|2.22%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
         // Clean: no interval is the worst.
         {kFarObject,
-         {cur + "0|0%|0%|0%|0%", day + "1560|0|3060|0|0|0|0%|0%|0%|0%",
-          "15 min" + q1 + "900|0|0|0|0|0|0%|0%|0%|0%",
-          "15 min" + q0 + "540|0|360|0|0|0|0%|0%|0%|0%"}},
+         {cur + "0|" + clean + "0.00%",
+          day + "1560|0|3060|0|0|0|100.00%|0.00%|66.23%|0.00%|0.00%|0.00%",
+          "15 min" + q1 + "900|0|0|0|0|0|" + clean + "0.00%",
+          "15 min" + q0 + "540|0|360|0|0|0|100.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
         // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
         {kRemoteTrib7,
-         {cur + "n/a|0%|0%|0%|n/a", day + "1495|60|3065|0|0|n/a|3.86%|0%|0%|n/a",
-          "15 min" + q1 + "900|0|0|0|0|n/a|0%|0%|0%|n/a",
-          "15 min, worst of 24 h" + q0 + "475|60|365|0|0|n/a|11.21%|0%|0%|n/a"}},
+         {cur + "n/a|" + clean + "n/a",
+          day + "1495|60|3065|0|0|n/a|96.14%|3.86%|66.34%|0.00%|0.00%|n/a",
+          "15 min" + q1 + "900|0|0|0|0|n/a|" + clean + "n/a",
+          "15 min, worst" + q0 + "475|60|365|0|0|n/a|88.79%|11.21%|40.56%|0.00%|0.00%|n/a"}},
     };
     auto* chooser = window->findChild<QComboBox*>("performanceObject");
     for (const auto& [object, rows] : cases) {
@@ -111,7 +115,7 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     EXPECT_EQ(Strip("tribTimeline")->accessibleName(), "Remote trib 7 timeline");
     // Failing shares are coloured as well as marked.
     window->SetObject(kNearObject);
-    EXPECT_NE(table->item(3, 10)->foreground(), table->item(3, 9)->foreground());
+    EXPECT_NE(table->item(3, 12)->foreground(), table->item(3, 11)->foreground());
 }
 
 TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
@@ -131,7 +135,7 @@ TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
         EXPECT_GE(table->columnWidth(c), static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c)) << c;
 }
 
-TEST(WorstRow, MostSesThenEsThenUnavailableNewestOfEqualsWithinADay) {
+TEST(WorstRow, MostUnavailableAndSesThenEsNewestOfEqualsWithinADay) {
     const std::time_t now = kScriptStart + 86400;
     auto q = [](std::time_t start, std::int64_t ses, std::int64_t es, std::int64_t uas,
                 BinKind kind = BinKind::Quarter) {
@@ -145,8 +149,11 @@ TEST(WorstRow, MostSesThenEsThenUnavailableNewestOfEqualsWithinADay) {
     const std::vector<std::pair<std::vector<PerformanceRow>, int>> cases{
         {{q(s, 0, 0, 0), q(s - 900, 0, 0, 0)}, -1},
         {{q(s, 0, 9, 0), q(s - 900, 1, 1, 0)}, 1},
-        {{q(s, 1, 5, 0), q(s - 900, 1, 4, 90)}, 0},
+        {{q(s, 1, 5, 0), q(s - 900, 1, 4, 90)}, 1},
         {{q(s, 0, 0, 10), q(s - 900, 0, 0, 11)}, 1},
+        // An outage outranks light errors, and unavailable seconds count with SES.
+        {{q(s, 0, 40, 0), q(s - 900, 0, 0, 300)}, 1},
+        {{q(s, 3, 0, 2), q(s - 900, 4, 9, 0)}, 0},
         {{q(s, 0, 2, 0), q(s - 900, 0, 2, 0)}, 0},
         // Days do not count, nor quarters that ended a day ago or more.
         {{q(s, 0, 0, 0), q(s - 900, 9, 9, 9, BinKind::Day), q(now - 86400 - 900, 9, 9, 9)}, -1},
@@ -157,7 +164,7 @@ TEST(WorstRow, MostSesThenEsThenUnavailableNewestOfEqualsWithinADay) {
 
 TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
     const std::time_t from = 1000, to = 2000;
-    const std::vector<JournalEntry> entries{
+    const std::deque<JournalEntry> entries{
         {1, 1, 900, 1100, {}},   // starts before the strip
         {2, 3, 1500, {}, {}},    // still on
         {3, 1, 1200, 1300, {}},  // a second spell
@@ -252,23 +259,23 @@ TEST_F(PerformanceWindowTest, TimelineTellsWhatMemoryNoLongerHolds) {
 TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuildsOnANewQuarter) {
     table->setCurrentCell(3, 0);
     QTableWidgetItem* kept = table->item(3, 0);
-    // Twelve severely errored seconds in two runs too short for unavailability, AIS with
-    // them and left on, then a wait.
+    // 24 severely errored seconds in four runs too short for unavailability (more than the
+    // old worst quarter's unavailable and severely errored seconds together), AIS with them
+    // and left on, then a wait.
     FrameSecond severe;
     severe.nearCount = 100;
     severe.alarms = 0x02;
-    for (std::time_t t = end; t < end + 13; ++t)
-        line->memory.OnFrameApplied(t == end + 6 ? FrameSecond{} : severe, t);
-    line->memory.Tick(line->now = end + 20);
+    for (std::time_t t = end; t < end + 27; ++t)
+        line->memory.OnFrameApplied((t - end) % 7 == 6 ? FrameSecond{} : severe, t);
+    line->memory.Tick(line->now = end + 34);
     window->hide();
     window->Refresh();  // hidden: reads nothing
-    EXPECT_TRUE(Row(0).endsWith("|120|0|0|0|0|0|0%|0%|0%|0%"));
+    EXPECT_TRUE(Row(0).endsWith("|120|0|0|0|0|0|100.00%|0.00%|0.00%|0.00%|0.00%|0.00%"));
     window->show();
     // The current quarter is now the worst; the old worst one is plain again.
     EXPECT_EQ(Row(0).toStdString(),
-              "15 min, current, worst of 24 h|2026-03-29 01:15:00|"
-              "2026-03-29 01:30:00|133|0|6|12|12|0|0%|9.02% fails|"
-              "9.02% fails|0%");
+              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|6|24|24|0|100.00%|0.00%|"
+              "3.92%|16.33% fails|16.33% fails|0.00%");
     EXPECT_TRUE(Row(3).startsWith("15 min|"));
     EXPECT_EQ(table->item(3, 0), kept);
     EXPECT_EQ(table->currentRow(), 3);
@@ -277,18 +284,28 @@ TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuilds
     window->Refresh();
     EXPECT_EQ(table->rowCount(), 5);
     EXPECT_EQ(table->currentRow(), 4);
-    EXPECT_TRUE(Row(4).contains("00:45:00"));
+    EXPECT_TRUE(Row(4).contains("00:45|"));
     // The AIS still on reaches to now; its description does not chase the seconds.
     TimelineStrip* near = Strip("nearTimeline");
-    const TimelineSpan on{end + 7, line->now, true};
+    const TimelineSpan on{end + 21, line->now, true};
     EXPECT_EQ(near->Bands()[1].spans.back(), on);
     const QString told = near->accessibleDescription();
-    EXPECT_TRUE(told.contains("Local 34M AIS: 2026-03-29 01:17:07 to active\nLocal 34M LOF: off"))
+    EXPECT_TRUE(told.contains("Local 34M AIS: 2026-03-29 01:17:21 to active\nLocal 34M LOF: off"))
         << told.toStdString();
     line->memory.Tick(++line->now);
     window->Refresh();
     EXPECT_EQ(near->Bands()[1].spans.back().end, line->now);
     EXPECT_EQ(near->accessibleDescription(), told);
+    // The AIS clears: its span ends where the journal ends it, and a new one comes.
+    const std::time_t off = line->now;
+    line->memory.OnFrameApplied(FrameSecond{}, off);
+    line->memory.OnFrameApplied(severe, off + 1);
+    line->memory.Tick(line->now = off + 3);
+    window->Refresh();
+    const std::vector<TimelineSpan>& spans = near->Bands()[1].spans;
+    ASSERT_GE(spans.size(), 2u);
+    EXPECT_EQ(std::vector(spans.end() - 2, spans.end()),
+              std::vector<TimelineSpan>({{end + 21, off, false}, {off + 1, off + 3, true}}));
 }
 
 TEST_F(PerformanceWindowTest, NamesFocusOrderAndCopy) {
@@ -310,7 +327,7 @@ TEST_F(PerformanceWindowTest, NamesFocusOrderAndCopy) {
     window->findChild<QAction*>("performanceCopy")->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(),
               "Interval\tStart\tEnd\tAvailable\tUnavailable\tNot measured\tES\tSES\tDM\t"
-              "Unavailable %\tES %\tSES %\tDM %\n" +
+              "Available %\tUnavailable %\tNot measured %\tES %\tSES %\tDM %\n" +
                   Row(2).replace('|', '\t') + "\n");
 }
 
