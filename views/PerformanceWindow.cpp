@@ -422,7 +422,9 @@ void PerformanceWindow::FillRow(int r) {
         }
         item->setText(texts[c]);
         if (c == kInterval) {
-            item->setToolTip(isWorst ? QStringLiteral("The worst 15 minutes of the last 24 hours")
+            item->setToolTip(isWorst ? QStringLiteral("The worst 15 minutes of the last 24 hours: "
+                                                      "the most unavailable and severely errored "
+                                                      "seconds, then errored seconds")
                                      : QString());
         }
         if (c >= kAvailable) {
