@@ -2,16 +2,14 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <deque>
+#include <iterator>
 
 #include "views/LineTexts.h"
 
 namespace kestrel {
 
 namespace {
-
-// Journal stamps are the seconds frames were applied, which may trail the clock a little: an
-// entry that ended this long before the last look was settled by it.
-constexpr std::time_t kLateSeconds = 60;
 
 bool Serious(const JournalEntry& e) {
     return e.GetSeverity() != Severity::Minor;
@@ -33,11 +31,10 @@ NotificationRule::NotificationRule(LineSource source, Notifier& notifier, int de
 }
 
 void NotificationRule::StartFromNow() {
-    const std::vector<JournalEntry> known = source.memory().JournalEntries();
+    const std::deque<JournalEntry>& known = source.memory().JournalInMemory();
     if (!known.empty()) {
         lastSeen = std::max(lastSeen, known.back().id);
     }
-    lastCheck = source.now();
     waiting.clear();
 }
 
@@ -56,17 +53,19 @@ void NotificationRule::Check() {
         return;
     }
     const std::time_t now = source.now();
-    // Only what started or ended since about the last look, and what is still open.
-    const std::vector<JournalEntry> entries =
-        source.memory().JournalEntries(std::min(lastCheck, now) - kLateSeconds);
-    lastCheck = now;
-    for (const JournalEntry& e : entries) {
-        if (e.id > lastSeen) {
-            lastSeen = e.id;
-            if (Serious(e)) {
-                waiting.push_back(e.id);
-            }
+    // The journal is in id order, read where it stands: the new entries are at its end.
+    const std::deque<JournalEntry>& entries = source.memory().JournalInMemory();
+    auto fresh = entries.end();
+    while (fresh != entries.begin() && std::prev(fresh)->id > lastSeen) {
+        --fresh;
+    }
+    for (auto it = fresh; it != entries.end(); ++it) {
+        if (Serious(*it)) {
+            waiting.push_back(it->id);
         }
+    }
+    if (!entries.empty()) {
+        lastSeen = std::max(lastSeen, entries.back().id);
     }
     std::vector<JournalEntry> due;
     std::erase_if(waiting, [&](std::int64_t id) {

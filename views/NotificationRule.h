@@ -57,7 +57,6 @@ private:
     int delay;
     bool enabled;
     std::int64_t lastSeen = 0;          // entries up to this id are known
-    std::time_t lastCheck = 0;          // when the rule last looked
     std::vector<std::int64_t> waiting;  // new serious entries not yet due, in id order
 };
 
