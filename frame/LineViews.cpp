@@ -38,9 +38,6 @@ void ShowJournalLed(int state, LedForm* alarmBar, LedForm* panel) {
     }
 }
 
-// --- G.821 figures ---
-constexpr char kG821FiguresKey[] = "G821Figures";
-
 }  // namespace
 
 LineViews::LineViews(Parts parts) : parts(std::move(parts)) {}
@@ -80,41 +77,34 @@ void LineViews::Bind(CommandMenus& menus) {
         }
     });
     // Comes back as it was left, part of the window's first layout.
-    if (parts.settings && parts.settings->ReadViewFlag("AlarmJournal", false)) {
+    if (ReadFlag("AlarmJournal", false)) {
         journalDock->show();
     }
     // --- Performance window ---
     menus.Bind(cmd::kViewPerformance, [this] { ShowPerformance(); });
-    performancePending = parts.settings && parts.settings->ReadViewFlag("Performance", false);
+    performancePending = ReadFlag("Performance", false);
     // --- G.821 figures ---
-    g821Shown = parts.settings && parts.settings->ReadViewFlag(kG821FiguresKey, false);
+    g821Shown = ReadFlag("G821Figures", false);
     menus.BindToggle(cmd::kViewG821Figures, [this](bool on) {
         g821Shown = on;
-        if (parts.settings) {
-            parts.settings->WriteViewFlag(kG821FiguresKey, on);
-        }
+        WriteFlag("G821Figures", on);
         g821Applied = false;
         ApplyG821Line();
     });
     // --- Notifications ---
     // What the memory holds as the window opens is not news. Ticked unless the user chose
     // otherwise; the delay comes from the settings, within reason.
-    {
-        SettingsStore* settings = parts.settings;
-        const int delay = settings
-                              ? settings->ReadViewNumber("NotifyDelaySeconds",
-                                                         NotificationRule::kDefaultDelaySeconds)
-                              : NotificationRule::kDefaultDelaySeconds;
-        const bool notify = settings ? settings->ReadViewFlag("Notifications", true) : true;
-        notifier = std::make_unique<DesktopNotifier>();
-        notifications = std::make_unique<NotificationRule>(Source(), *notifier, delay, notify);
-        menus.BindToggle(cmd::kViewNotifications, [this](bool on) {
-            notifications->SetEnabled(on);
-            if (parts.settings) {
-                parts.settings->WriteViewFlag("Notifications", on);
-            }
-        });
-    }
+    const int delay = parts.settings ? parts.settings->ReadViewNumber(
+                                           "NotifyDelaySeconds",
+                                           NotificationRule::kDefaultDelaySeconds)
+                                     : NotificationRule::kDefaultDelaySeconds;
+    notifier = std::make_unique<DesktopNotifier>();
+    notifications = std::make_unique<NotificationRule>(Source(), *notifier, delay,
+                                                       ReadFlag("Notifications", true));
+    menus.BindToggle(cmd::kViewNotifications, [this](bool on) {
+        notifications->SetEnabled(on);
+        WriteFlag("Notifications", on);
+    });
 }
 
 void LineViews::Restore() {
@@ -160,12 +150,19 @@ void LineViews::Update(CommandMenus& menus) {
 }
 
 void LineViews::Remember() {
-    if (!parts.settings) {
-        return;
+    WriteFlag("AlarmJournal", journalDock && !journalDock->isHidden());
+    WriteFlag("Performance", performancePending || (performance && performance->isVisible()));
+}
+
+// What the user chose to see, kept in the settings' View group when there are settings.
+bool LineViews::ReadFlag(const char* key, bool fallback) const {
+    return parts.settings ? parts.settings->ReadViewFlag(key, fallback) : fallback;
+}
+
+void LineViews::WriteFlag(const char* key, bool on) {
+    if (parts.settings) {
+        parts.settings->WriteViewFlag(key, on);
     }
-    parts.settings->WriteViewFlag("AlarmJournal", journalDock && !journalDock->isHidden());
-    parts.settings->WriteViewFlag("Performance",
-                                  performancePending || (performance && performance->isVisible()));
 }
 
 // --- Performance window ---

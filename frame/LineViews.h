@@ -57,6 +57,9 @@ public:
     LineSource Source() const;
 
 private:
+    bool ReadFlag(const char* key, bool fallback) const;
+    void WriteFlag(const char* key, bool on);
+
     Parts parts;
 
     // --- Notifications ---
