@@ -170,6 +170,7 @@ void FrameParser::Parse(std::string_view text) {
         head = 0;
     }
     rxBuffer.append(text.data(), text.size());
+    received += text.size();
 
     while (Buffered() >= kFrameLength) {
         const bool applied = Pass();
@@ -298,7 +299,7 @@ bool FrameParser::Pass() {
         state.alarmSeen.store(1, std::memory_order_release);
     }
     Consume(pos);  // 2c + 41
-    lastPass = {true, localAlarm, remote.alarm, near, far};
+    lastPass = {true, localAlarm, remote.alarm, near, far, received - Buffered()};
 
     if (!localAlarm) {
         meter.BerUpdate(near, far);

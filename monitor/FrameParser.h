@@ -28,6 +28,9 @@ struct PassReport {
     bool remoteAlarm = false;  // the same for the remote status, counted also under a local alarm
     double near = 0;           // the two counts as read
     double far = 0;
+    // Characters of the stream up to the end of the applied frame, counted from the first
+    // character the parser was given: tells which call brought the frame's last character.
+    std::uint64_t streamEnd = 0;
 };
 
 // Told of every pass, on the parser's thread, after the pass has updated MonitorState.
@@ -50,6 +53,8 @@ public:
     std::string_view BufferedText() const { return std::string_view(rxBuffer).substr(head); }
     // Characters thrown away undecoded because more than kMaxCarryOver were left over.
     std::uint64_t Dropped() const { return dropped; }
+    // Characters given to the parser so far, over all calls.
+    std::uint64_t Received() const { return received; }
     // At most one listener; nullptr removes it.
     void SetPassListener(PassListener* listener) { passListener = listener; }
 
@@ -66,6 +71,7 @@ private:
     std::string rxBuffer;
     std::size_t head = 0;
     std::uint64_t dropped = 0;
+    std::uint64_t received = 0;
     PassListener* passListener = nullptr;
     PassReport lastPass;  // what the pass in hand applied
 };

@@ -79,19 +79,32 @@ void Classifier::Start(std::time_t now, std::optional<Interval> quarter,
     started = true;
 }
 
-void Classifier::Roll(BinKind kind, std::time_t t) {
-    Bins& b = bins[Index(kind)];
-    while (t >= b.current.span.End()) {
-        const std::time_t next = b.current.span.End();
-        b.current.complete = true;
-        b.current.dirty = true;
-        b.completed.push_back(b.current);
-        b.current = Interval{BinOf(kind, next)};
-    }
+void Classifier::Complete(Bins& b, std::time_t next, BinKind kind) {
+    b.current.complete = true;
+    b.current.dirty = true;
+    b.completed.push_back(b.current);
+    b.current = Interval{BinOf(kind, next)};
     const std::size_t keep =
         static_cast<std::size_t>(kind == BinKind::Quarter ? retention.quarters : retention.days);
     while (b.completed.size() > keep)
         b.completed.pop_front();
+}
+
+void Classifier::Roll(BinKind kind, std::time_t t) {
+    Bins& b = bins[Index(kind)];
+    while (t >= b.current.span.End())
+        Complete(b, b.current.span.End(), kind);
+}
+
+void Classifier::JumpTo(std::time_t t) {
+    if (t <= cursor)
+        return;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        Bins& b = bins[Index(kind)];
+        if (t >= b.current.span.End())
+            Complete(b, t, kind);
+    }
+    cursor = t;
 }
 
 Figures* Classifier::At(BinKind kind, std::time_t start, int object) {

@@ -71,6 +71,9 @@ public:
     void CloseSecond(const SecondInput& second);
     // Closes the seconds up to (not including) t as not measured.
     void SkipTo(std::time_t t);
+    // The wall clock jumped forward to t: the seconds in between were never lived. The bins
+    // they span close with what they hold, and counting goes on at t.
+    void JumpTo(std::time_t t);
     // Lets every provisional classification stand as final (end of a capture, close).
     void SettleProvisional();
 
@@ -104,6 +107,7 @@ private:
     static int Index(BinKind kind) { return kind == BinKind::Quarter ? 0 : 1; }
 
     void Roll(BinKind kind, std::time_t t);
+    void Complete(Bins& b, std::time_t next, BinKind kind);
     Figures* At(BinKind kind, std::time_t start, int object);
     void Classify(int object, const SecondClass& c);
     void AddToBlock(int object, double count, std::time_t quarter, std::time_t day);

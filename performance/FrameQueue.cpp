@@ -22,15 +22,28 @@ FrameSecond FrameSecondFrom(const PassReport& report, const MonitorState& s) {
     return f;
 }
 
-FrameQueue::FrameQueue(const MonitorState& s, Clock c) : state(s), clock(std::move(c)) {
-    if (!clock)
-        clock = [] { return std::time(nullptr); };
+FrameQueue::FrameQueue(const MonitorState& s) : state(s) {}
+
+void FrameQueue::Arrived(std::size_t size, TimePoint at) {
+    if (size == 0)
+        return;  // a call that brings nothing decodes what earlier calls brought
+    // The parser keeps at most kMaxCarryOver characters from earlier calls: a call that ended
+    // before them can bring no frame's end any more, even on a line of pure noise.
+    while (!chunks.empty() && chunks.front().end + kMaxCarryOver <= received)
+        chunks.pop_front();
+    received += size;
+    chunks.push_back({received, at});
 }
 
 void FrameQueue::OnPass(const PassReport& report) {
     if (!report.applied)
         return;
-    StampedFrame stamped{FrameSecondFrom(report, state), clock()};
+    // The parser's own count and ours agree when every call was announced; a parser fed
+    // without announcements (tests) gets the newest arrival time.
+    while (chunks.size() > 1 && chunks.front().end < report.streamEnd)
+        chunks.pop_front();
+    const TimePoint at = chunks.empty() ? TimePoint{} : chunks.front().at;
+    StampedFrame stamped{FrameSecondFrom(report, state), at};
     std::lock_guard lock(mutex);
     frames.push_back(stamped);
 }

@@ -1,9 +1,12 @@
 // Hands the frames the parser applies on the receive thread over to the line memory's thread.
 #pragma once
 
-#include <ctime>
-#include <functional>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "monitor/FrameParser.h"
@@ -18,24 +21,37 @@ FrameSecond FrameSecondFrom(const PassReport& report, const MonitorState& state)
 
 struct StampedFrame {
     FrameSecond frame;
-    std::time_t second = 0;  // wall-clock second in which the frame was applied
+    // When the frame's last character arrived (monotonic clock), which is the second the frame
+    // measures, however many calls later the parser decoded it.
+    std::chrono::steady_clock::time_point arrived;
 };
 
-// Listens to the parser: each applied frame is stamped with the wall clock and queued; the
-// session takes the queue at its tick. Never blocks the receive thread for longer than a
-// vector append, and never on the database.
+// Listens to the parser: each applied frame is stamped with the arrival time of its last
+// character and queued; the session takes the queue at its tick. Never blocks the receive
+// thread for longer than a vector append, and never on the database.
 class FrameQueue : public PassListener {
 public:
-    using Clock = std::function<std::time_t()>;
-    explicit FrameQueue(const MonitorState& state, Clock clock = nullptr);
+    using TimePoint = std::chrono::steady_clock::time_point;
+    explicit FrameQueue(const MonitorState& state);
 
+    // On the parser's thread, just before each parser call: that call brings `size`
+    // characters, which arrived at `at`.
+    void Arrived(std::size_t size, TimePoint at);
     void OnPass(const PassReport& report) override;
     // Everything queued since the last call, oldest first.
     std::vector<StampedFrame> Take();
 
 private:
+    // The parser's calls whose characters it may still hold: where each call's text ends in
+    // the stream, and when it came. Only the parser's thread touches it.
+    struct Chunk {
+        std::uint64_t end;
+        TimePoint at;
+    };
+    std::deque<Chunk> chunks;
+    std::uint64_t received = 0;
+
     const MonitorState& state;
-    Clock clock;
     std::mutex mutex;
     std::vector<StampedFrame> frames;
 };

@@ -29,6 +29,27 @@ void BindOptional(sqlite3_stmt* s, int index, const std::optional<std::time_t>& 
         sqlite3_bind_null(s, index);
 }
 
+#define KESTREL_JOURNAL_COLUMNS                                                        \
+    "id, object, start_unix, end_unix, acknowledged_unix, unknown_since_unix, ended_unseen, " \
+    "note"
+
+// A journal row in the columns above; empty for an object this program does not know.
+std::optional<JournalEntry> JournalRow(sqlite3_stmt* s) {
+    const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+    const auto state = JournalStateIndex(name ? name : "");
+    if (!state)
+        return std::nullopt;
+    const char* note = reinterpret_cast<const char*>(sqlite3_column_text(s, 7));
+    return JournalEntry{sqlite3_column_int64(s, 0),
+                        *state,
+                        static_cast<std::time_t>(sqlite3_column_int64(s, 2)),
+                        OptionalTime(s, 3),
+                        OptionalTime(s, 4),
+                        OptionalTime(s, 5),
+                        sqlite3_column_int(s, 6) != 0,
+                        note ? note : ""};
+}
+
 IntervalRow ReadIntervalRow(sqlite3_stmt* s, BinKind kind, std::time_t* through) {
     IntervalRow row;
     row.kind = kind;
@@ -117,19 +138,14 @@ StoredLine HistoryStore::Load(const RetentionOptions& retention, std::size_t jou
         if (s.s && sqlite3_step(s.s) == SQLITE_ROW)
             line.nextJournalId = sqlite3_column_int64(s.s, 0) + 1;
     }
-    Statement s{Prepare("SELECT id, object, start_unix, end_unix, acknowledged_unix FROM journal "
+    Statement s{Prepare("SELECT " KESTREL_JOURNAL_COLUMNS " FROM journal "
                         "WHERE end_unix IS NULL OR id >= ?1 ORDER BY id")};
     if (s.s != nullptr) {
         sqlite3_bind_int64(s.s, 1,
                            line.nextJournalId - static_cast<std::int64_t>(journalLimit));
         while (sqlite3_step(s.s) == SQLITE_ROW) {
-            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 1));
-            const auto state = JournalStateIndex(name ? name : "");
-            if (!state)
-                continue;
-            line.journal.push_back({sqlite3_column_int64(s.s, 0), *state,
-                                    static_cast<std::time_t>(sqlite3_column_int64(s.s, 2)),
-                                    OptionalTime(s.s, 3), OptionalTime(s.s, 4)});
+            if (auto e = JournalRow(s.s))
+                line.journal.push_back(std::move(*e));
         }
     }
     return line;
@@ -170,6 +186,12 @@ bool HistoryStore::WriteJournalRows(const std::vector<JournalEntry>& entries) {
             sqlite3_bind_int64(s, 4, e.start);
             BindOptional(s, 5, e.end);
             BindOptional(s, 6, e.acknowledged);
+            BindOptional(s, 7, e.unknownSince);
+            sqlite3_bind_int(s, 8, e.endedUnseen ? 1 : 0);
+            if (e.note.empty())
+                sqlite3_bind_null(s, 9);
+            else
+                sqlite3_bind_text(s, 9, e.note.c_str(), -1, SQLITE_TRANSIENT);
             if (!Check(sqlite3_step(s), "journal"))
                 return false;
             if (sqlite3_changes(db) > 0)
@@ -310,7 +332,7 @@ std::vector<JournalEntry> HistoryStore::JournalEntries(std::time_t since,
                                                        bool unacknowledgedOnly) const {
     std::vector<JournalEntry> out;
     std::string sql =
-        "SELECT id, object, start_unix, end_unix, acknowledged_unix FROM journal"
+        "SELECT " KESTREL_JOURNAL_COLUMNS " FROM journal"
         " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
     if (unacknowledgedOnly)
         sql += " AND acknowledged_unix IS NULL";
@@ -320,13 +342,8 @@ std::vector<JournalEntry> HistoryStore::JournalEntries(std::time_t since,
         return out;
     sqlite3_bind_int64(s.s, 1, since);
     while (sqlite3_step(s.s) == SQLITE_ROW) {
-        const char* name = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 1));
-        const auto state = JournalStateIndex(name ? name : "");
-        if (!state)
-            continue;
-        out.push_back({sqlite3_column_int64(s.s, 0), *state,
-                       static_cast<std::time_t>(sqlite3_column_int64(s.s, 2)),
-                       OptionalTime(s.s, 3), OptionalTime(s.s, 4)});
+        if (auto e = JournalRow(s.s))
+            out.push_back(std::move(*e));
     }
     return out;
 }

@@ -79,6 +79,11 @@ const Migration kMigrations[] = {
      "DROP TABLE intervals;"
      "CREATE VIEW intervals AS SELECT " KESTREL_INTERVAL_VALUES ", " KESTREL_UTC("start_unix")
      " AS start_utc FROM interval_rows;"},
+    // What the monitor could not see is kept apart from what it saw clear.
+    {3, "journal: unknown while unseen, ended unseen, notes",
+     "ALTER TABLE journal ADD COLUMN unknown_since_unix INTEGER;"
+     "ALTER TABLE journal ADD COLUMN ended_unseen INTEGER NOT NULL DEFAULT 0;"
+     "ALTER TABLE journal ADD COLUMN note TEXT;"},
 };
 
 }  // namespace
@@ -234,12 +239,13 @@ bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
         "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
         "errors = ?14 WHERE rowid = ?15");
     insertJournal = Prepare(
-        "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+        "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix, "
+        "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     // An entry that ends or is acknowledged changes in place, its start index untouched.
     updateJournal = Prepare(
         "UPDATE journal SET object = ?2, severity = ?3, start_unix = ?4, end_unix = ?5, "
-        "acknowledged_unix = ?6 WHERE id = ?1");
+        "acknowledged_unix = ?6, unknown_since_unix = ?7, ended_unseen = ?8, note = ?9 "
+        "WHERE id = ?1");
     begin = Prepare("BEGIN IMMEDIATE");
     commit = Prepare("COMMIT");
     insertCarry = Prepare(

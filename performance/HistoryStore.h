@@ -24,7 +24,7 @@ namespace kestrel {
 std::string DefaultHistoryPath(const std::string& name);
 
 // The schema version this program writes; older databases are migrated up to it.
-inline constexpr int kHistorySchemaVersion = 2;
+inline constexpr int kHistorySchemaVersion = 3;
 
 // The statements that take a database from the version before `version` to it; null for a
 // version this program does not know. Tests build the databases of older releases with them.

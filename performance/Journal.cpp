@@ -22,6 +22,7 @@ std::array<std::string, kJournalStates> MakeNames() {
     n[kFirstLinkState] = "link:port-closed";
     n[kFirstLinkState + 1] = "link:mux-not-connected";
     n[kFirstLinkState + 2] = "link:no-data";
+    n[kClockStepState] = "clock:step";
     return n;
 }
 
@@ -60,7 +61,7 @@ Severity JournalSeverity(int state) {
     if (state < 3)
         return Severity::Critical;  // local no signal, AIS, LOF
     if (state == 3 || state == 7 || state >= kFirstLinkState)
-        return Severity::Minor;  // RAI at either end, link states
+        return Severity::Minor;  // RAI at either end, link states, clock steps
     if (state < kAlarmStates)
         return Severity::Major;  // remote no signal, AIS, LOF
     return (state - kAlarmStates) % 2 == 0 ? Severity::Major : Severity::Minor;
@@ -69,11 +70,11 @@ Severity JournalSeverity(int state) {
 void Journal::Adopt(const std::vector<JournalEntry>& stored, std::int64_t next) {
     for (const JournalEntry& e : stored) {
         entries.push_back(e);
-        if (!e.end)
+        if (!e.end && e.state < kClockStepState)
             open[static_cast<std::size_t>(e.state)] = e.id;
     }
     nextId = std::max(nextId, next);
-    for (int s = kFirstLinkState; s < kJournalStates; ++s) {
+    for (int s = kFirstLinkState; s < kClockStepState; ++s) {
         if (open[static_cast<std::size_t>(s)] != 0)
             link = static_cast<LineCondition>(s - kFirstLinkState + 1);
     }
@@ -99,16 +100,31 @@ void Journal::Touch(std::int64_t id) {
 
 void Journal::Set(int state, bool on, std::time_t t) {
     std::int64_t& id = open[static_cast<std::size_t>(state)];
-    if (on == (id != 0))
+    if (on == (id != 0)) {
+        // Still there after the monitor was blind: the same entry goes on, known again.
+        if (on) {
+            JournalEntry* e = Find(id);
+            if (e != nullptr && e->unknownSince) {
+                e->unknownSince.reset();
+                Touch(id);
+            }
+        }
         return;
+    }
     if (on) {
         id = nextId++;
-        entries.push_back({id, state, t, std::nullopt, std::nullopt});
+        entries.push_back({id, state, t, std::nullopt, std::nullopt, std::nullopt, false, {}});
         Touch(id);
         return;
     }
     if (JournalEntry* e = Find(id)) {
-        e->end = std::max(t, e->start);
+        // Gone while unseen: the earliest it can have ended is when the monitor went blind.
+        if (e->unknownSince) {
+            e->end = std::max(*e->unknownSince, e->start);
+            e->endedUnseen = true;
+        } else {
+            e->end = std::max(t, e->start);
+        }
         Touch(id);
     }
     id = 0;
@@ -121,6 +137,7 @@ void Journal::OnFrame(const FrameSecond& f, std::time_t t) {
         Set(kAlarmStates + 2 * k, (f.tribNoSig >> k) & 1u, t);
         Set(kAlarmStates + 2 * k + 1, (f.tribCErr >> k) & 1u, t);
     }
+    unseenSince.reset();
     Trim();
 }
 
@@ -130,9 +147,16 @@ void Journal::OnLink(LineCondition state, std::time_t t) {
     if (link != LineCondition::Up)
         Set(kFirstLinkState + static_cast<int>(link) - 1, false, t);
     if (state != LineCondition::Up) {
-        // The supervision clears the decoded states while the link is down, and so do we.
-        for (int s = 0; s < kFirstLinkState; ++s)
-            Set(s, false, t);
+        // The monitor is blind from here: what it last saw is unknown, not cleared.
+        if (!unseenSince)
+            unseenSince = t;
+        for (int s = 0; s < kFirstLinkState; ++s) {
+            JournalEntry* e = IsOpen(s) ? Find(open[static_cast<std::size_t>(s)]) : nullptr;
+            if (e != nullptr && !e->unknownSince) {
+                e->unknownSince = std::max(t, e->start);
+                Touch(e->id);
+            }
+        }
         Set(kFirstLinkState + static_cast<int>(state) - 1, true, t);
     }
     link = state;
@@ -140,9 +164,23 @@ void Journal::OnLink(LineCondition state, std::time_t t) {
 }
 
 void Journal::EndAll(std::time_t t) {
-    for (int s = 0; s < kJournalStates; ++s)
+    for (int s = 0; s < kClockStepState; ++s) {
+        JournalEntry* e = IsOpen(s) ? Find(open[static_cast<std::size_t>(s)]) : nullptr;
+        if (e != nullptr && IsLineState(s) && !e->unknownSince) {
+            // Not seen to clear: it was there when monitoring stopped.
+            e->unknownSince = std::max(t, e->start);
+        }
         Set(s, false, t);
+    }
     link = LineCondition::Up;
+    unseenSince.reset();
+}
+
+void Journal::Note(int state, std::time_t t, std::string note) {
+    const std::int64_t id = nextId++;
+    entries.push_back({id, state, t, t, std::nullopt, std::nullopt, false, std::move(note)});
+    Touch(id);
+    Trim();
 }
 
 bool Journal::Acknowledge(std::int64_t id, std::time_t t) {

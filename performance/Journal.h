@@ -21,14 +21,17 @@ const char* SeverityName(Severity severity);  // "critical", "major", "minor"
 enum class LineCondition { Up, PortClosed, NotConnected, NoData };
 
 // Journal states: the eight 34 Mbit/s indications (0..7, event-log column order), the 64
-// tributary states (8 + 2k no signal and 9 + 2k code errors of tributary index k), then the
-// three link states.
+// tributary states (8 + 2k no signal and 9 + 2k code errors of tributary index k), the three
+// link states, then the clock step, an event whose entry starts and ends at once.
 inline constexpr int kAlarmStates = 8;
 inline constexpr int kTribStates = 64;
 inline constexpr int kFirstLinkState = kAlarmStates + kTribStates;
-inline constexpr int kJournalStates = kFirstLinkState + 3;
+inline constexpr int kClockStepState = kFirstLinkState + 3;
+inline constexpr int kJournalStates = kClockStepState + 1;
+// The states seen in the frames: 34 Mbit/s alarms and tributaries.
+inline bool IsLineState(int state) { return state < kFirstLinkState; }
 
-// "near:no-signal", "far:rai", "local-trib-3:code-errors", "link:no-data", ...
+// "near:no-signal", "far:rai", "local-trib-3:code-errors", "link:no-data", "clock:step", ...
 const std::string& JournalObjectName(int state);
 std::optional<int> JournalStateIndex(std::string_view name);
 Severity JournalSeverity(int state);
@@ -39,6 +42,14 @@ struct JournalEntry {
     std::time_t start = 0;
     std::optional<std::time_t> end;           // absent while the state holds
     std::optional<std::time_t> acknowledged;  // absent until acknowledged
+    // A line state the monitor stopped seeing while it held (no data, not connected, port
+    // closed): since when it is unknown. Cleared when frames show it still there.
+    std::optional<std::time_t> unknownSince;
+    // Ended while the monitor could not see the line: `end` is the earliest it can have
+    // ended (when the monitor went blind), not when it was seen to clear.
+    bool endedUnseen = false;
+    // Words for an event entry ("clock stepped back 60 s"); empty for states.
+    std::string note;
     const std::string& Object() const { return JournalObjectName(state); }
     Severity GetSeverity() const { return JournalSeverity(state); }
     bool operator==(const JournalEntry&) const = default;
@@ -52,11 +63,30 @@ public:
     // Entries read back from the store (ascending ids); open ones become the open states.
     void Adopt(const std::vector<JournalEntry>& stored, std::int64_t nextId);
 
-    // The monitored states as one applied frame leaves them.
+    // The monitored states as one applied frame leaves them. The first frame after the line
+    // went unseen settles what was unknown: a state still there goes on in its entry, one
+    // that is gone ends, unseen, when the monitor went blind.
     void OnFrame(const FrameSecond& frame, std::time_t t);
+    // The link as the monitor sees it. Any state but Up makes every open line state unknown
+    // from t (never cleared: the monitor cannot see it).
     void OnLink(LineCondition state, std::time_t t);
-    // Ends every open entry: monitoring stops, nothing is known after t.
+    // Ends every open entry: monitoring stops, nothing is known after t. Line states end
+    // unseen, at t or when they became unknown if earlier.
     void EndAll(std::time_t t);
+    // Nothing is seen of the line yet (monitoring starts): the line states are unknown until
+    // the first frame.
+    void MarkUnseen(std::time_t t) {
+        if (!unseenSince)
+            unseenSince = t;
+    }
+    // An event entry, started and ended at t, with its words.
+    void Note(int state, std::time_t t, std::string note);
+
+    // Since when the line states are unknown (the link was lost and no frame came since);
+    // absent while frames show them.
+    std::optional<std::time_t> UnseenSince() const { return unseenSince; }
+    // Whether the state's entry is open (on, or unknown while unseen).
+    bool IsOpen(int state) const { return open[static_cast<std::size_t>(state)] != 0; }
 
     bool Acknowledge(std::int64_t id, std::time_t t);
     int AcknowledgeAll(std::time_t t);
@@ -83,6 +113,7 @@ private:
     std::vector<std::int64_t> dirty;                   // ids changed and not yet stored
     std::int64_t nextId = 1;
     LineCondition link = LineCondition::Up;
+    std::optional<std::time_t> unseenSince;
 };
 
 }  // namespace kestrel

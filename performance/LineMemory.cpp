@@ -2,6 +2,7 @@
 #include "performance/LineMemory.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kestrel {
 
@@ -28,6 +29,7 @@ bool LineMemory::Open(const std::string& path, std::time_t now, ProblemSink sink
     journal.EndAll(line.through > 0 ? std::min(line.through, now) : now);
     WriteJournal();
     classifier.Start(now, line.quarter, line.day, line.through);
+    journal.MarkUnseen(classifier.Cursor());
     lastFlush = classifier.Cursor();
     Flush();
     return store.Usable();
@@ -37,17 +39,18 @@ void LineMemory::Start(std::time_t now) {
     if (classifier.Started())
         return;
     classifier.Start(now);
+    journal.MarkUnseen(now);
     lastFlush = now;
     quarterSeen = classifier.Current(BinKind::Quarter).span.start;
 }
 
-void LineMemory::OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond) {
+void LineMemory::OnFrameApplied(const FrameSecond& frame, std::time_t lineSecond) {
     if (closed)
         return;
-    Start(wallSecond);
+    Start(lineSecond);
     // Committed at the tick: one transaction for a burst of frames, not one per frame.
-    journal.OnFrame(frame, wallSecond);
-    const std::time_t second = std::max(wallSecond, classifier.Cursor());
+    journal.OnFrame(frame, lineSecond);
+    const std::time_t second = std::max(lineSecond, classifier.Cursor());
     if (openSecond && second > *openSecond)
         CloseOpenSecond();
     if (!openSecond) {
@@ -71,7 +74,7 @@ void LineMemory::Tick(std::time_t now) {
     if (closed)
         return;
     Start(now);
-    const std::time_t horizon = now - 1;
+    const std::time_t horizon = now - kGraceSeconds;
     if (openSecond && *openSecond < horizon)
         CloseOpenSecond();
     if (!openSecond)
@@ -79,6 +82,33 @@ void LineMemory::Tick(std::time_t now) {
     // When the intervals are due, the journal goes with them: one commit instead of two.
     if (!AfterAdvance())
         WriteJournal();
+}
+
+void LineMemory::ClockStepped(long long seconds, std::time_t from, std::time_t to) {
+    if (closed)
+        return;
+    Start(from);
+    if (to > from) {
+        if (openSecond && *openSecond < from)
+            CloseOpenSecond();
+        if (!openSecond)
+            classifier.SkipTo(from);
+        // A frame gathered in the second the step cut short stays in it.
+        if (openSecond)
+            CloseOpenSecond();
+        classifier.JumpTo(to);
+    }
+    const long long size = seconds < 0 ? -seconds : seconds;
+    NoteEvent(kClockStepState, std::max(from, to),
+              std::string("clock stepped ") + (seconds < 0 ? "back " : "forward ") +
+                  std::to_string(size) + " s");
+}
+
+void LineMemory::NoteEvent(int state, std::time_t at, std::string note) {
+    if (closed)
+        return;
+    journal.Note(state, at, std::move(note));
+    WriteJournal();
 }
 
 void LineMemory::Close(std::time_t now) {

@@ -43,17 +43,26 @@ public:
     // Starts without a database (also done by the first frame or tick when not opened).
     void Start(std::time_t now);
 
-    // One applied frame, in the wall-clock second it was applied; its journal changes are
-    // committed at the next Tick (or Close/Finish). Two frames in one second
-    // make one second with the worse classification and both counts. A frame stamped before
-    // a second already closed counts in the first open one.
-    void OnFrameApplied(const FrameSecond& frame, std::time_t wallSecond);
-    // The link as supervision sees it; a state other than Up ends the decoded states.
+    // Frames decoded late are still handed over within this many seconds of their own.
+    static constexpr int kGraceSeconds = 2;
+
+    // One applied frame, in the line second its last character arrived; its journal changes
+    // are committed at the next Tick (or Close/Finish). Two frames in one second make one
+    // second with the worse classification and both counts. A frame stamped before a second
+    // already closed counts in the first open one.
+    void OnFrameApplied(const FrameSecond& frame, std::time_t second);
+    // The link as the monitor sees it; a state other than Up makes the line states unknown.
     void OnLinkState(LineCondition state, std::time_t now);
-    // Closes the seconds before now - 1 (one second of grace for frames still on their way);
-    // those without a frame are not measured. Commits the journal changes of the frames
-    // since the last tick, and writes the current intervals when due.
+    // Closes the seconds before now - kGraceSeconds; those without a frame are not measured.
+    // Commits the journal changes of the frames since the last tick, and writes the current
+    // intervals when due.
     void Tick(std::time_t now);
+    // The wall clock stepped by `seconds` (noted in the journal when more than the jitter);
+    // forward steps move the line from `from` on to `to`: the seconds before `from` close as
+    // usual, those in between were never lived and count nowhere.
+    void ClockStepped(long long seconds, std::time_t from, std::time_t to);
+    // A note in the journal, for events the monitor wants remembered with the line.
+    void NoteEvent(int state, std::time_t at, std::string note);
     // Monitoring stops at `now`: closes the seconds, lets provisional figures stand, ends the
     // open journal entries and writes everything. Calls after it are ignored.
     void Close(std::time_t now);
@@ -80,6 +89,12 @@ public:
     // returns how many it acknowledged.
     int Acknowledge(const std::vector<std::int64_t>& ids, std::time_t now);
     int AcknowledgeAll(std::time_t now);
+
+    // What the journal says of the line now: the link, and since when the line states are
+    // unknown (absent while frames show them); a state is on while its entry is open.
+    LineCondition Link() const { return journal.Link(); }
+    std::optional<std::time_t> UnseenSince() const { return journal.UnseenSince(); }
+    bool IsOn(int state) const { return journal.IsOpen(state); }
 
     bool Storing() const { return store.Usable(); }
     const std::string& StorePath() const { return store.Path(); }

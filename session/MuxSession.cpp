@@ -57,22 +57,38 @@ MuxSession::MuxSession(SessionOptions opts)
                       [this] { TributaryStep(); },
                   }),
       memory(LineMemoryOptions{options.historyRetention}),
-      frameQueue(state, options.wallClock) {
+      frameQueue(state) {
     // The totals count from the start of this session; the elapsed time too.
     state.nearErrorsTotal = 0;
     state.farErrorsTotal = 0;
     startTime = options.clock();
     // Line memory: goes on from what its database holds; every frame the parser applies is
     // stamped and queued for the next tick.
+    lineClock.Start(WallNow(), startTime);
+    lastHeard = startTime;
     if (options.historyPath.empty()) {
-        memory.Start(WallNow());
+        memory.Start(LineNow());
     } else {
-        memory.Open(options.historyPath, WallNow(), [this](const std::string& message) {
+        memory.Open(options.historyPath, LineNow(), [this](const std::string& message) {
             if (options.observer) {
                 options.observer->HistoryProblem(message);
             }
         });
+        // Seconds stored later than this machine's clock (a clock set back, a replay into the
+        // future): ours go on after them, never over them.
+        const std::time_t wall = LineNow();
+        if (const long long ahead = lineClock.NotBefore(memory.Cursor(), options.clock())) {
+            memory.NoteEvent(kClockStepState, LineNow(),
+                             "clock stepped back " + std::to_string(ahead) + " s");
+            if (options.observer) {
+                options.observer->HistoryProblem(
+                    "The line memory " + memory.StorePath() + " holds seconds up to " +
+                    IsoUtc(memory.Cursor()) + ", later than this machine's clock (" +
+                    IsoUtc(wall) + "); its seconds go on from there.");
+            }
+        }
     }
+    linkNotedAt = LineNow();
     parser.SetPassListener(&frameQueue);
 }
 
@@ -103,7 +119,11 @@ bool MuxSession::StartLink(int number, bool open) {
     state.closing = 0;
     Trace("CreateThread");
     comm = std::make_unique<CComm>(
-        state, frameMutex, [this](std::string_view text) { parser.Parse(text); },
+        state, frameMutex,
+        [this](std::string_view text) {
+            frameQueue.Arrived(text.size(), options.clock());
+            parser.Parse(text);
+        },
         std::move(options.devices), options.resolver);
     comm->SetStartupDelay(options.startupDelay);
     comm->SetRetryPeriods(options.retry);
@@ -129,7 +149,12 @@ void MuxSession::ResumeIfOpen() {
     if (portOpen && comm) {
         Trace("ResumeThread");
         comm->ResumeThread();
+        Listening();
     }
+}
+
+void MuxSession::Listening() {
+    lastHeard = std::max(lastHeard, options.clock() + options.startupDelay);
 }
 
 void MuxSession::SetClosing() {
@@ -208,9 +233,7 @@ void MuxSession::PanelRefresh() {
     PollLink();
     supervision.PanelRefresh();
     NoteStatistics();
-    // Line memory: the frames of the last second, then the seconds that are over.
-    FeedMemory();
-    memory.Tick(WallNow());
+    UpdateMemory();
 }
 
 void MuxSession::LinkWatch() {
@@ -283,7 +306,9 @@ bool MuxSession::OpenPort() {
     portOpen = start != CComm::OpenStart::Failed;
     if (portOpen) {
         comm->ResumeThread();
-        watchesSinceOpen = 0;  // line memory: the next link watches tell what the line is
+        watchesSinceOpen = 0;  // line memory: the next link watch tells what the line is
+        Listening();
+        NoteLinkState();
     }
     PollLink();
     return portOpen;
@@ -326,6 +351,7 @@ void MuxSession::PollLink() {
     linkChangesShown = now.changes;
     if (now.state == LinkState::Open) {
         openedDevice = options.identify(now.path);
+        Listening();  // line memory: a reconnected device is heard from now on
     }
     // A network link's first connection failed: the port the user opened is closed again,
     // and the thread is parked as for any closed port.
@@ -378,29 +404,66 @@ std::time_t MuxSession::WallNow() const {
     return options.wallClock ? options.wallClock() : std::time(nullptr);
 }
 
+std::time_t MuxSession::LineNow() const {
+    return lineClock.At(options.clock());
+}
+
+void MuxSession::UpdateMemory() {
+    FeedMemory();
+    const auto mono = options.clock();
+    const std::time_t before = lineClock.At(mono);
+    if (const auto step = lineClock.Check(WallNow(), mono)) {
+        memory.ClockStepped(step->seconds, before, lineClock.At(mono));
+    }
+    NoteLinkState();
+    memory.Tick(lineClock.At(mono));
+}
+
 void MuxSession::FeedMemory() {
     for (const StampedFrame& f : frameQueue.Take()) {
-        memory.OnFrameApplied(f.frame, f.second);
+        const std::time_t second = lineClock.At(f.arrived);
+        if (memory.Link() == LineCondition::NoData) {
+            memory.OnLinkState(LineCondition::Up, second);
+            linkNotedAt = second;
+        } else if (memory.Link() == LineCondition::Up && f.arrived - lastHeard > kNoDataAfter) {
+            // A silence that ended before any tick looked.
+            memory.OnLinkState(LineCondition::NoData, std::max(lineClock.At(lastHeard), linkNotedAt));
+            memory.OnLinkState(LineCondition::Up, second);
+            linkNotedAt = second;
+        }
+        memory.OnFrameApplied(f.frame, second);
+        lastHeard = std::max(lastHeard, f.arrived);
     }
 }
 
 void MuxSession::NoteLinkState() {
     // The frames that came before the change belong before it.
     FeedMemory();
+    const auto mono = options.clock();
     LineCondition link = LineCondition::Up;
+    std::time_t at = lineClock.At(mono);
     if (!portOpen) {
         link = LineCondition::PortClosed;
-    } else if (state.connected.load() == 0) {
+    } else if (watchesSinceOpen > 0 && state.connected.load() == 0) {
         link = LineCondition::NotConnected;
-    } else if (state.noData.load() != 0 && watchesSinceOpen >= 2) {
+    } else if (mono - lastHeard > kNoDataAfter) {
+        // Silent since the last frame: that is when the line was last seen.
         link = LineCondition::NoData;
+        at = lineClock.At(lastHeard);
+    } else if (memory.Link() == LineCondition::NoData) {
+        return;  // "no data" ends with a frame, not with a tick
     }
-    memory.OnLinkState(link, WallNow());
+    if (link == memory.Link()) {
+        return;
+    }
+    at = std::max(at, linkNotedAt);
+    memory.OnLinkState(link, at);
+    linkNotedAt = at;
 }
 
 void MuxSession::CloseMemory() {
     FeedMemory();
-    memory.Close(WallNow());
+    memory.Close(LineNow());
 }
 
 int MuxSession::Acknowledge(const std::vector<std::int64_t>& journalIds) {

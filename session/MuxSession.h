@@ -16,6 +16,7 @@
 #include "monitor/FrameParser.h"
 #include "monitor/MonitorState.h"
 #include "performance/FrameQueue.h"
+#include "performance/LineClock.h"
 #include "performance/LineMemory.h"
 #include "session/SessionObserver.h"
 #include "session/StatisticsHooks.h"
@@ -60,8 +61,8 @@ struct SessionOptions {
 
     // --- Line memory ---
     // The database of the line's figures and alarm journal, opened with the session; empty:
-    // the memory is kept in memory only. The wall clock above stamps its seconds (it is also
-    // called on the receive thread).
+    // the memory is kept in memory only. Its seconds are counted on the monotonic clock above
+    // (also called on the receive thread, to stamp arrivals) and labelled by the wall clock.
     std::string historyPath;
     // How many completed 15-minute intervals and days are kept.
     RetentionOptions historyRetention;
@@ -176,15 +177,21 @@ public:
     CComm* Comm() { return comm.get(); }
 
     // --- Line memory: figures per second, bins and the alarm journal ---
-    // Always on. Frames reach it at each PanelRefresh, link states at each LinkWatch and port
-    // command; StopLink closes it. Read-only for views and metrics.
+    // Always on. Frames reach it at each PanelRefresh, each in the second its last character
+    // arrived; the link as the frames show it ("no data" from kNoDataAfter after the last
+    // frame, dated from that frame), the modem lines at each LinkWatch, port commands at once.
+    // StopLink closes it. Read-only for views and metrics.
+    static constexpr std::chrono::milliseconds kNoDataAfter{2500};
     const LineMemory& Memory() const { return memory; }
     // Acknowledges journal entries (by their ids, in one write) or every open
     // acknowledgement, now; returns how many were acknowledged.
     int Acknowledge(const std::vector<std::int64_t>& journalIds);
     int AcknowledgeAll();
-    // The wall clock the memory's seconds and acknowledgements are stamped with.
+    // The wall clock acknowledgements are stamped with.
     std::time_t WallNow() const;
+    // The line second now: the memory's seconds, which a step of the wall clock does not move
+    // back (see LineClock).
+    std::time_t LineNow() const;
 
 private:
     class ObserverBerSink : public BerSink {
@@ -208,11 +215,17 @@ private:
     void NoteStatistics();
 
     // --- Line memory ---
-    // Hands the frames queued by the receive thread to the memory.
+    // The frames since the last tick, the wall clock, the link, then the seconds that are over.
+    void UpdateMemory();
+    // Hands the frames queued by the receive thread to the memory, each in its own second;
+    // a frame after a silence ends "no data" (and dates a silence no tick saw).
     void FeedMemory();
-    // The link as the journal keeps it, after a link watch or a port command.
+    // The link as the journal keeps it, after a tick or a port command.
     void NoteLinkState();
     void CloseMemory();
+    // The receive thread starts (again) on an open port: silence counts from when it can
+    // first hear the line.
+    void Listening();
 
     SessionOptions options;
     std::unique_ptr<MonitorState> ownState;
@@ -231,9 +244,14 @@ private:
     bool statisticsShownOn = false;
     // --- Line memory ---
     LineMemory memory;
+    LineClock lineClock;
     FrameQueue frameQueue;
-    // Link watches since the port opened: "No Data" starts set and means something only once
-    // the watch has had two chances to see data.
+    // The last frame's arrival, or when the link could first be heard if later.
+    std::chrono::steady_clock::time_point lastHeard;
+    // When the journal's link state last changed (line second): a later state never starts
+    // before it.
+    std::time_t linkNotedAt = 0;
+    // Link watches since the port opened: until the first, the modem lines are not asked.
     int watchesSinceOpen = 0;
     std::uint64_t linkChangesShown = 0;
     // Last, so that it goes first: the thread is joined before the parts it uses.

@@ -73,7 +73,7 @@ protected:
         o.devices = std::make_unique<FakeSerialDeviceFactory>(ports);
         o.resolver.SetPath(1, kDevice);
         o.wallClock = [this] { return wall.load(); };
-        o.clock = [this] { return std::chrono::steady_clock::time_point(elapsed); };
+        o.clock = [this] { return std::chrono::steady_clock::time_point(elapsed.load()); };
         o.sleep = [](std::chrono::milliseconds) {};
         o.trace = [this](const char* step) { trace.push_back(step); };
         o.identify = [this](const std::string& path) -> std::optional<DeviceIdentity> {
@@ -110,7 +110,14 @@ protected:
     std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
     std::shared_ptr<FakeSerialLine> line;
     std::map<std::string, DeviceIdentity> nodes;
-    std::chrono::steady_clock::duration elapsed{};
+    // Both clocks move together unless a test steps the wall clock; the receive thread reads
+    // the monotonic one to stamp arrivals.
+    void Tick(std::chrono::seconds d = 1s) {
+        elapsed = elapsed.load() + d;
+        wall += d.count();
+    }
+
+    std::atomic<std::chrono::steady_clock::duration> elapsed{};
     std::atomic<std::time_t> wall{LocalTime(2024, 3, 5, 14, 7, 9)};
     std::vector<std::string> trace;
     Recorder recorder;
@@ -299,17 +306,17 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
         MakeSession(path);
         const std::time_t t0 = wall;
         StartConnected();
-        ++wall;
+        Tick();
         Receive(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
         session->PanelRefresh();
-        ++wall;
+        Tick();
         Receive(Clear());
         session->PanelRefresh();
-        ++wall;
+        Tick();
         session->ClosePort();
         session->LinkWatch();
         for (int i = 0; i < 3; ++i) {
-            ++wall;
+            Tick();
             session->PanelRefresh();  // the rows are due every 10 s: not yet
         }
         const auto events = recorder.Take();

@@ -165,12 +165,12 @@ TEST(WorstRow, MostUnavailableAndSesThenEsNewestOfEqualsWithinADay) {
 TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
     const std::time_t from = 1000, to = 2000;
     const std::deque<JournalEntry> entries{
-        {1, 1, 900, 1100, {}},   // starts before the strip
-        {2, 3, 1500, {}, {}},    // still on
-        {3, 1, 1200, 1300, {}},  // a second spell
-        {4, 1, 500, 999, {}},    // over before the strip
-        {5, 5, 1200, 1300, {}},  // another object's state
-        {6, 2, 1900, 2500, {}},  // on past the strip's end
+        {1, 1, 900, 1100, {}, {}, false, {}},   // starts before the strip
+        {2, 3, 1500, {}, {}, {}, false, {}},    // still on
+        {3, 1, 1200, 1300, {}, {}, false, {}},  // a second spell
+        {4, 1, 500, 999, {}, {}, false, {}},    // over before the strip
+        {5, 5, 1200, 1300, {}, {}, false, {}},  // another object's state
+        {6, 2, 1900, 2500, {}, {}, false, {}},  // on past the strip's end
     };
     const std::vector<TimelineBand> want{
         {0, {}},
@@ -274,8 +274,8 @@ TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuilds
     window->show();
     // The current quarter is now the worst; the old worst one is plain again.
     EXPECT_EQ(Row(0).toStdString(),
-              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|6|24|24|0|100.00%|0.00%|"
-              "3.92%|16.33% fails|16.33% fails|0.00%");
+              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|5|24|24|0|100.00%|0.00%|"
+              "3.29%|16.33% fails|16.33% fails|0.00%");
     EXPECT_TRUE(Row(3).startsWith("15 min|"));
     EXPECT_EQ(table->item(3, 0), kept);
     EXPECT_EQ(table->currentRow(), 3);
