@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "headless/StatusJson.h"
+#include "performance/LineMemory.h"
 #include "session/Indications.h"
 #include "session/StatusPicture.h"
 #include "session/StatusTexts.h"
@@ -92,11 +93,13 @@ void MuxHost::LinkStatusChanged(const LinkStatus& status) {
 
 void MuxHost::PanelTick() {
     session->PanelRefresh();
+    TellReported();
     WriteStatus(false);
 }
 
 void MuxHost::LinkTick() {
     session->LinkWatch();
+    TellReported();
     WriteStatus(false);
 }
 
@@ -115,28 +118,88 @@ void MuxHost::Close() {
 // What the session tells
 
 void MuxHost::PanelRefreshed(const PanelPicture& picture) {
-    if (picture == shown) {
-        return;  // the usual second: nothing to tell
-    }
-    for (std::size_t i = 0; i < picture.alarms.size(); ++i) {
-        if (picture.alarms[i] != shown.alarms[i]) {
-            Log(std::string("alarm ") + kAlarmIndications[i].name +
-                (picture.alarms[i] ? " on" : " off"));
-        }
-    }
-    auto tell = [this](int i, const char* kind, bool on) {
-        Log(std::string("tributary ") + (IsLocalTributary(i) ? "local " : "remote ") +
-            std::to_string(i % kTributariesPerEnd + 1) + kind + (on ? " on" : " off"));
-    };
-    for (int i = 0; i < kTribCount; ++i) {
-        if (picture.tribNoSig[i] != shown.tribNoSig[i]) {
-            tell(i, " No Signal", picture.tribNoSig[i]);
-        }
-        if (picture.tribCErr[i] != shown.tribCErr[i]) {
-            tell(i, " code errors", picture.tribCErr[i]);
-        }
-    }
+    // The LEDs of the status picture; what is logged comes from the journal (TellReported),
+    // which keeps an alarm unknown, not off, while the line is unseen.
     shown = picture;
+}
+
+namespace {
+
+// "local AIS", "remote tributary 7 No Signal", ...
+std::string LineStateName(int state) {
+    if (state < kAlarmStates) {
+        return kAlarmIndications[static_cast<std::size_t>(state)].name;
+    }
+    const int index = (state - kAlarmStates) / 2;
+    return std::string("tributary ") + (IsLocalTributary(index) ? "local " : "remote ") +
+           std::to_string(index % kTributariesPerEnd + 1) +
+           ((state - kAlarmStates) % 2 == 0 ? " No Signal" : " code errors");
+}
+
+const char* UnseenBecause(LineCondition link) {
+    switch (link) {
+        case LineCondition::PortClosed:
+            return "port closed";
+        case LineCondition::NotConnected:
+            return "MUX not connected";
+        case LineCondition::NoData:
+        case LineCondition::Up:
+            break;
+    }
+    return "no data";
+}
+
+}  // namespace
+
+MuxHost::Reported MuxHost::ReportedNow() const {
+    const LineMemory& memory = session->Memory();
+    Reported r;
+    r.known = !memory.UnseenSince();
+    for (int s = 0; s < kFirstLinkState; ++s) {
+        r.on[static_cast<std::size_t>(s)] = memory.IsOn(s);
+    }
+    return r;
+}
+
+void MuxHost::TellReported() {
+    const LineMemory& memory = session->Memory();
+    const Reported now = ReportedNow();
+    auto tell = [this](int state, const std::string& what) {
+        Log((state < kAlarmStates ? "alarm " : "") + LineStateName(state) + " " + what);
+    };
+    for (int s = 0; s < kFirstLinkState; ++s) {
+        const bool was = reported.on[static_cast<std::size_t>(s)];
+        const bool is = now.on[static_cast<std::size_t>(s)];
+        if (!now.known) {
+            // Blind: what was on is unknown from here, never off.
+            if (reported.known && was) {
+                tell(s, std::string("unknown (") + UnseenBecause(memory.Link()) + ")");
+            }
+        } else if (!reported.known) {
+            // Seen again (or for the first time): each state still on, gone, or new.
+            if (is || was) {
+                tell(s, is ? "on" : "off");
+            }
+        } else if (is != was) {
+            tell(s, is ? "on" : "off");
+        }
+    }
+    // The state the MUX starts in is told once it is known, even when nothing changes: a
+    // link that never sends would otherwise leave no line in the log after "watching".
+    if (!startTold) {
+        if (now.known) {
+            startTold = true;
+        } else if (memory.Link() == LineCondition::NoData) {
+            startTold = true;
+            if (session->State().noData.load() != 0) {
+                Log("No Data");
+            }
+        } else if (memory.Link() == LineCondition::NotConnected) {
+            startTold = true;
+            Log("MUX NOT CONNECTED");
+        }
+    }
+    reported = now;
 }
 
 void MuxHost::BerTexts(const std::array<std::string, 4>& texts) {
@@ -230,6 +293,20 @@ std::string MuxHost::StatusJson(bool closed) {
     json.Add("name", config.name).Add("device", config.device);
     // Open, or reconnecting while the device is gone (the port pane stays "PORT: OPENED").
     json.Add("link", LinkText(session->Link().state));
+    // What the journal says of the line: the LEDs below go dark while the line is unseen, but
+    // an alarm that was on is then unknown, not off.
+    const LineMemory& memory = session->Memory();
+    json.Open("line").Add("seen", !memory.UnseenSince());
+    if (const auto since = memory.UnseenSince()) {
+        json.Add("unknownSince", IsoUtc(*since));
+    }
+    json.Open(memory.UnseenSince() ? "unknown" : "on");
+    for (int s = 0; s < kFirstLinkState; ++s) {
+        if (memory.IsOn(s)) {
+            json.Add(JournalObjectName(s), true);
+        }
+    }
+    json.Close().Close();
     JsonSink sink(json);
     WriteStatusPicture(picture, sink);
     return json.Finish();

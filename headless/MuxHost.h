@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -50,6 +51,15 @@ public:
     void LinkStatusChanged(const LinkStatus& status) override;
 
 private:
+    // The line as the journal reports it: which line states are on, and whether they are seen.
+    struct Reported {
+        bool known = false;
+        std::bitset<kFirstLinkState> on;
+    };
+    Reported ReportedNow() const;
+    // Log lines for what the journal's report changed: alarms and tributaries on, off, or
+    // unknown while the monitor cannot see the line; and, once, the state it starts in.
+    void TellReported();
     void Log(const std::string& text) const;
     void LogLines(const std::string& message) const;
     void WriteStatus(bool closed);
@@ -60,6 +70,8 @@ private:
     std::mutex berMutex;  // held only to copy the texts, never while waiting
     std::array<std::string, 4> berTexts;
     PanelPicture shown;
+    Reported reported;
+    bool startTold = false;
     long long sequence = 0;
     bool statusFailureTold = false;
     LinkState linkShown = LinkState::Closed;

@@ -100,7 +100,7 @@ std::optional<std::string> ParseListenAddress(const std::string& text, std::stri
 
 std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes) {
     std::vector<MetricFamily> out;
-    out.reserve(14);
+    out.reserve(15);
     {
         MetricFamily& info = out.emplace_back();
         info.name = "kestrel_build_info";
@@ -114,11 +114,16 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
                   MetricType::Gauge);
     Family connected(out, "kestrel_mux_connected", "1 while the MUX counts as connected",
                      MetricType::Gauge);
+    Family dataValid(out, "kestrel_data_valid",
+                     "1 while frames show the line; 0 while the alarms are the last ones seen",
+                     MetricType::Gauge);
     Family frames(out, "kestrel_frames_total", "Parsing passes over status frames",
                   MetricType::Counter);
     Family resyncs(out, "kestrel_resync_total",
                    "Frames discarded undecoded by resynchronisation", MetricType::Counter);
-    Family alarm(out, "kestrel_alarm", "1 while the 34 Mbit/s alarm is on", MetricType::Gauge);
+    Family alarm(out, "kestrel_alarm",
+                 "1 while the 34 Mbit/s alarm is on (the last seen while kestrel_data_valid is 0)",
+                 MetricType::Gauge);
     Family tribNoSig(out, "kestrel_tributary_no_signal", "1 while the tributary has no signal",
                      MetricType::Gauge);
     Family tribCErr(out, "kestrel_tributary_code_errors",
@@ -141,6 +146,7 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
     for (const MuxFigures& f : muxes) {
         linkUp.Add(f.mux, {}, f.linkUp);
         connected.Add(f.mux, {}, f.connected);
+        dataValid.Add(f.mux, {}, f.dataValid);
         frames.Add(f.mux, {}, D(f.frames));
         resyncs.Add(f.mux, {}, D(f.resyncs));
         for (std::size_t end = 0; end < 2; ++end) {

@@ -14,10 +14,22 @@ MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mut
     f.connected = state.connected.load() != 0;
     f.frames = state.frameCount.load();
     f.resyncs = state.resyncCount.load();
-    f.alarms = AlarmFlagsOf(state);
-    for (int i = 0; i < kTribCount; ++i) {
-        f.tribNoSig[i] = state.tribNoSig[i].load() != 0;
-        f.tribCErr[i] = state.tribCErr[i].load() != 0;
+    if (memory != nullptr) {
+        f.dataValid = !memory->UnseenSince();
+        for (std::size_t a = 0; a < f.alarms.size(); ++a) {
+            f.alarms[a] = memory->IsOn(static_cast<int>(a));
+        }
+        for (int i = 0; i < kTribCount; ++i) {
+            f.tribNoSig[i] = memory->IsOn(kAlarmStates + 2 * i);
+            f.tribCErr[i] = memory->IsOn(kAlarmStates + 2 * i + 1);
+        }
+    } else {
+        f.dataValid = f.linkUp;
+        f.alarms = AlarmFlagsOf(state);
+        for (int i = 0; i < kTribCount; ++i) {
+            f.tribNoSig[i] = state.tribNoSig[i].load() != 0;
+            f.tribCErr[i] = state.tribCErr[i].load() != 0;
+        }
     }
     f.errors = {state.nearErrorsCumulative.load(), state.farErrorsCumulative.load()};
     {

@@ -23,6 +23,9 @@ struct MuxFigures {
     std::string mux;         // the MUX's name, the value of the "mux" label
     bool linkUp = false;     // port open and frames arriving
     bool connected = false;  // the MUX answers as connected
+    // Frames show the line now. While they do not, the alarms below are the last ones seen
+    // (unknown now), never cleared because the monitor went blind.
+    bool dataValid = false;
     std::int64_t frames = 0;
     std::int64_t resyncs = 0;
     AlarmFlags alarms{};  // local No Signal, AIS, LOF, RAI, then remote
@@ -35,7 +38,9 @@ struct MuxFigures {
 };
 
 // Takes frameMutex only to copy the BER figures; everything else is read from atomics or,
-// for the line memory, on the host's thread that owns it. `memory` may be null.
+// for the line memory, on the host's thread that owns it. With a line memory the alarms are
+// the journal's (the last seen while the line is unseen); without one, the panel's. `memory`
+// may be null.
 MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mutex& frameMutex,
                      bool portOpen, const LineMemory* memory);
 // The same for a session, with its line memory where it keeps one.

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QTemporaryDir>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -109,7 +110,7 @@ protected:
         env.sleep = [this](std::chrono::milliseconds ms) {
             steps.push_back("Sleep " + std::to_string(ms.count()));
         };
-        env.clock = [this] { return now; };
+        env.clock = [this] { return now.Now(); };
         env.wallClock = wallClock;
         env.trace = [this](const char* step) { steps.emplace_back(step); };
         env.runTimers = runTimers;
@@ -141,7 +142,14 @@ protected:
     CKestrelDoc document;
     ScriptedPrompts prompts;
     MonitorState state;
-    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    // The monotonic clock; the receive thread reads it too, to stamp arrivals.
+    struct SharedClock {
+        std::atomic<std::chrono::steady_clock::duration> since{std::chrono::hours(1)};
+        void operator+=(std::chrono::steady_clock::duration d) { since = since.load() + d; }
+        std::chrono::steady_clock::time_point Now() const {
+            return std::chrono::steady_clock::time_point(since.load());
+        }
+    } now;
     // Calendar time of the window's session; empty: the system clock.
     std::function<std::time_t()> wallClock;
     std::vector<std::string> steps;

@@ -348,5 +348,55 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
     }
 }
 
+// What the line did, not the ticks' cadence: a frame counts in the second its last character
+// arrived even when the parser decodes it a call later, "no data" runs from the last frame to
+// the first after a silence, and a wall clock stepped back loses no second.
+TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
+    StartConnected();
+    const std::time_t t0 = wall;
+    auto journal = [&] {
+        std::vector<std::string> seen;
+        for (const JournalEntry& e : session->Memory().JournalEntries()) {
+            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
+                           (e.end ? std::to_string(*e.end - t0) : "") + e.note);
+        }
+        return seen;
+    };
+    auto second = [&](const std::string& text) {
+        Tick();
+        Receive(text);
+        session->PanelRefresh();
+    };
+    // A damaged frame, then one the resynchronisation leaves for the next call, then another.
+    second(std::string(1, 'X').append(Clear()));
+    second(Clear());
+    second(Clear());
+    // Silence from the frame of second 3 until second 16; the ticks go on meanwhile.
+    for (int i = 0; i < 12; ++i) {
+        Tick();
+        session->PanelRefresh();
+        if (i % 3 == 2) {
+            session->LinkWatch();
+        }
+    }
+    second(Clear());
+    // The wall clock is set back a minute; the seconds go on being counted one by one.
+    wall -= 60;
+    for (int i = 0; i < 4; ++i) {
+        second(Clear());
+    }
+    for (int i = 0; i < 3; ++i) {
+        Tick();
+        session->PanelRefresh();
+    }
+    EXPECT_EQ(journal(), (std::vector<std::string>{"link:no-data 3..16",
+                                                   "clock:step 17..17clock stepped back 60 s",
+                                                   "link:no-data 20.."}));
+    const Figures near = session->Memory().Current(BinKind::Quarter).figures[kNearObject];
+    // Seconds 2, 3, 16 and 17 to 20; second 1 lost its frame to the damage.
+    EXPECT_EQ(near.available, 7);
+    EXPECT_EQ(near.available + near.notMeasured, 21 + t0 % 900);
+}
+
 }  // namespace
 }  // namespace kestrel::test

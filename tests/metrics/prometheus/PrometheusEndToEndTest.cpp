@@ -159,6 +159,26 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     const auto muxes = Json(HttpGet(port, "/api/v1/label/mux/values"))[u"data"].toArray();
     EXPECT_EQ(variable, u"label_values(kestrel_mux_connected, mux)");
     EXPECT_EQ(muxes.size(), 2);
+
+    // The MUX in AIS is unplugged: the monitor is blind, not the line better. The alarm keeps
+    // its last value, marked stale, and its alert keeps firing.
+    a.child.Kill();
+    ASSERT_FALSE(WaitForLog(std::regex("north: alarm local AIS unknown \\((no data|MUX not "
+                                       "connected)\\)")).empty())
+        << Log();
+    ASSERT_TRUE(Eventually(
+        [&] { return Query(R"(kestrel_data_valid{mux="north"} == 0)").size() == 1; }, 8s,
+        250ms));
+    std::this_thread::sleep_for(2s);  // two more evaluations
+    EXPECT_EQ(Query(R"(kestrel_alarm{alarm="ais",end="local",mux="north"} == 1)").size(), 1);
+    bool firing = false;
+    for (const auto& alert : Api("/api/v1/alerts")[u"data"][u"alerts"].toArray()) {
+        firing = firing || (alert[u"labels"][u"alertname"].toString() == u"KestrelLocalAIS" &&
+                            alert[u"labels"][u"mux"].toString() == u"north" &&
+                            alert[u"state"].toString() == u"firing");
+    }
+    EXPECT_TRUE(firing) << HttpGet(port, "/api/v1/alerts").value_or("(no answer)");
+    EXPECT_EQ(Log().find("north: alarm local AIS off"), std::string::npos) << Log();
 }
 
 }  // namespace
