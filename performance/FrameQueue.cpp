@@ -22,7 +22,8 @@ FrameSecond FrameSecondFrom(const PassReport& report, const MonitorState& s) {
     return f;
 }
 
-FrameQueue::FrameQueue(const MonitorState& s) : state(s) {}
+FrameQueue::FrameQueue(const MonitorState& s, std::chrono::milliseconds silence)
+    : state(s), silenceAfter(silence) {}
 
 void FrameQueue::Arrived(std::size_t size, TimePoint at) {
     if (size == 0)
@@ -33,6 +34,10 @@ void FrameQueue::Arrived(std::size_t size, TimePoint at) {
         chunks.pop_front();
     received += size;
     chunks.push_back({received, at});
+    std::lock_guard lock(mutex);
+    if (lastArrival && at - *lastArrival > silenceAfter)
+        silences.push_back({*lastArrival, at});
+    lastArrival = at;
 }
 
 void FrameQueue::OnPass(const PassReport& report) {
@@ -53,6 +58,18 @@ std::vector<StampedFrame> FrameQueue::Take() {
     std::lock_guard lock(mutex);
     out.swap(frames);
     return out;
+}
+
+std::vector<Silence> FrameQueue::TakeSilences() {
+    std::vector<Silence> out;
+    std::lock_guard lock(mutex);
+    out.swap(silences);
+    return out;
+}
+
+std::optional<FrameQueue::TimePoint> FrameQueue::LastArrival() {
+    std::lock_guard lock(mutex);
+    return lastArrival;
 }
 
 }  // namespace kestrel

@@ -26,13 +26,22 @@ struct StampedFrame {
     std::chrono::steady_clock::time_point arrived;
 };
 
+// A gap in what the line sent: nothing at all arrived between these two instants.
+struct Silence {
+    std::chrono::steady_clock::time_point from;  // the last characters before it
+    std::chrono::steady_clock::time_point to;    // the first characters after it
+};
+
 // Listens to the parser: each applied frame is stamped with the arrival time of its last
-// character and queued; the session takes the queue at its tick. Never blocks the receive
-// thread for longer than a vector append, and never on the database.
+// character and queued; the session takes the queue at its tick. Gaps between arrivals longer
+// than `silenceAfter` are queued as silences: a noisy line whose frames do not decode still
+// sends, and only a line that sends nothing is silent. Never blocks the receive thread for
+// longer than a vector append, and never on the database.
 class FrameQueue : public PassListener {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
-    explicit FrameQueue(const MonitorState& state);
+    explicit FrameQueue(const MonitorState& state,
+                        std::chrono::milliseconds silenceAfter = std::chrono::milliseconds(2500));
 
     // On the parser's thread, just before each parser call: that call brings `size`
     // characters, which arrived at `at`.
@@ -40,6 +49,9 @@ public:
     void OnPass(const PassReport& report) override;
     // Everything queued since the last call, oldest first.
     std::vector<StampedFrame> Take();
+    std::vector<Silence> TakeSilences();
+    // When characters last arrived; empty before the first.
+    std::optional<TimePoint> LastArrival();
 
 private:
     // The parser's calls whose characters it may still hold: where each call's text ends in
@@ -52,8 +64,11 @@ private:
     std::uint64_t received = 0;
 
     const MonitorState& state;
+    const std::chrono::milliseconds silenceAfter;
     std::mutex mutex;
     std::vector<StampedFrame> frames;
+    std::vector<Silence> silences;
+    std::optional<TimePoint> lastArrival;
 };
 
 }  // namespace kestrel

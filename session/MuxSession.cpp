@@ -57,7 +57,7 @@ MuxSession::MuxSession(SessionOptions opts)
                       [this] { TributaryStep(); },
                   }),
       memory(LineMemoryOptions{options.historyRetention}),
-      frameQueue(state) {
+      frameQueue(state, kNoDataAfter) {
     // The totals count from the start of this session; the elapsed time too.
     state.nearErrorsTotal = 0;
     state.farErrorsTotal = 0;
@@ -154,7 +154,9 @@ void MuxSession::ResumeIfOpen() {
 }
 
 void MuxSession::Listening() {
-    lastHeard = std::max(lastHeard, options.clock() + options.startupDelay);
+    listening = true;
+    listenedAt = options.clock();
+    lastHeard = std::max(lastHeard, listenedAt + options.startupDelay);
 }
 
 void MuxSession::SetClosing() {
@@ -289,6 +291,7 @@ void MuxSession::NoteStatistics() {
 void MuxSession::ClosePort() {
     // Marked closed first: a link watch from here on asks no closed device for its lines.
     portOpen = false;
+    listening = false;  // line memory
     openedDevice.reset();
     if (comm) {
         comm->SuspendThread();
@@ -358,6 +361,7 @@ void MuxSession::PollLink() {
     const bool failedOpen = now.state == LinkState::Closed && portOpen;
     if (failedOpen) {
         portOpen = false;
+        listening = false;
         openedDevice.reset();
         comm->SuspendThread();
     }
@@ -420,20 +424,42 @@ void MuxSession::UpdateMemory() {
 }
 
 void MuxSession::FeedMemory() {
-    for (const StampedFrame& f : frameQueue.Take()) {
-        const std::time_t second = lineClock.At(f.arrived);
-        if (memory.Link() == LineCondition::NoData) {
-            memory.OnLinkState(LineCondition::Up, second);
-            linkNotedAt = second;
-        } else if (memory.Link() == LineCondition::Up && f.arrived - lastHeard > kNoDataAfter) {
-            // A silence that ended before any tick looked.
-            memory.OnLinkState(LineCondition::NoData, std::max(lineClock.At(lastHeard), linkNotedAt));
-            memory.OnLinkState(LineCondition::Up, second);
-            linkNotedAt = second;
+    const std::vector<StampedFrame> frames = frameQueue.Take();
+    auto frame = frames.begin();
+    auto feedUntil = [&](std::chrono::steady_clock::time_point until) {
+        for (; frame != frames.end() && frame->arrived <= until; ++frame) {
+            const std::time_t second = lineClock.At(frame->arrived);
+            // Characters came back after a silence a tick saw: "no data" ends here.
+            if (memory.Link() == LineCondition::NoData) {
+                NoteLink(LineCondition::Up, second);
+            }
+            memory.OnFrameApplied(frame->frame, second);
         }
-        memory.OnFrameApplied(f.frame, second);
-        lastHeard = std::max(lastHeard, f.arrived);
+    };
+    for (const Silence& silence : frameQueue.TakeSilences()) {
+        feedUntil(silence.from);
+        // A silence from before the port was listened to belongs to the state it had then.
+        const auto from = std::max(silence.from, listenedAt);
+        if (silence.to - from <= kNoDataAfter) {
+            continue;
+        }
+        if (memory.Link() == LineCondition::Up) {
+            NoteLink(LineCondition::NoData, lineClock.At(from));  // no tick looked in time
+        }
+        if (memory.Link() == LineCondition::NoData) {
+            NoteLink(LineCondition::Up, lineClock.At(silence.to));
+        }
     }
+    feedUntil(std::chrono::steady_clock::time_point::max());
+    if (const auto last = frameQueue.LastArrival()) {
+        lastHeard = std::max(lastHeard, *last);
+    }
+}
+
+void MuxSession::NoteLink(LineCondition link, std::time_t at) {
+    at = std::max(at, linkNotedAt);
+    memory.OnLinkState(link, at);
+    linkNotedAt = at;
 }
 
 void MuxSession::NoteLinkState() {
@@ -446,19 +472,16 @@ void MuxSession::NoteLinkState() {
         link = LineCondition::PortClosed;
     } else if (watchesSinceOpen > 0 && state.connected.load() == 0) {
         link = LineCondition::NotConnected;
-    } else if (mono - lastHeard > kNoDataAfter) {
-        // Silent since the last frame: that is when the line was last seen.
+    } else if (listening && mono - lastHeard > kNoDataAfter) {
+        // Silent since the last characters: that is when the line was last heard.
         link = LineCondition::NoData;
         at = lineClock.At(lastHeard);
     } else if (memory.Link() == LineCondition::NoData) {
-        return;  // "no data" ends with a frame, not with a tick
+        return;  // "no data" ends when characters come, not with a tick
     }
-    if (link == memory.Link()) {
-        return;
+    if (link != memory.Link()) {
+        NoteLink(link, at);
     }
-    at = std::max(at, linkNotedAt);
-    memory.OnLinkState(link, at);
-    linkNotedAt = at;
 }
 
 void MuxSession::CloseMemory() {

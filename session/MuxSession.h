@@ -178,8 +178,9 @@ public:
 
     // --- Line memory: figures per second, bins and the alarm journal ---
     // Always on. Frames reach it at each PanelRefresh, each in the second its last character
-    // arrived; the link as the frames show it ("no data" from kNoDataAfter after the last
-    // frame, dated from that frame), the modem lines at each LinkWatch, port commands at once.
+    // arrived; the link as the line shows it ("no data" from kNoDataAfter after the last
+    // characters, dated from them; noise is not silence), the modem lines at each LinkWatch,
+    // port commands at once.
     // StopLink closes it. Read-only for views and metrics.
     static constexpr std::chrono::milliseconds kNoDataAfter{2500};
     const LineMemory& Memory() const { return memory; }
@@ -217,11 +218,14 @@ private:
     // --- Line memory ---
     // The frames since the last tick, the wall clock, the link, then the seconds that are over.
     void UpdateMemory();
-    // Hands the frames queued by the receive thread to the memory, each in its own second;
-    // a frame after a silence ends "no data" (and dates a silence no tick saw).
+    // Hands the frames queued by the receive thread to the memory, each in its own second, and
+    // the silences between them: characters after a silence end "no data" (and a silence no
+    // tick saw is dated all the same).
     void FeedMemory();
     // The link as the journal keeps it, after a tick or a port command.
     void NoteLinkState();
+    // A link state for the journal, never dated before the one it follows.
+    void NoteLink(LineCondition link, std::time_t at);
     void CloseMemory();
     // The receive thread starts (again) on an open port: silence counts from when it can
     // first hear the line.
@@ -246,8 +250,11 @@ private:
     LineMemory memory;
     LineClock lineClock;
     FrameQueue frameQueue;
-    // The last frame's arrival, or when the link could first be heard if later.
+    // The last characters' arrival, or when the link could first be heard if later.
     std::chrono::steady_clock::time_point lastHeard;
+    // The receive thread runs on an open port: only then is silence "no data".
+    bool listening = false;
+    std::chrono::steady_clock::time_point listenedAt;
     // When the journal's link state last changed (line second): a later state never starts
     // before it.
     std::time_t linkNotedAt = 0;

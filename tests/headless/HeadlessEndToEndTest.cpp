@@ -60,6 +60,8 @@ TEST_F(HeadlessEndToEnd, TwoMuxesRecordUntilSigterm) {
     // The frames the test reasons about come once both MUXes count as connected.
     ASSERT_TRUE(WaitFor("north", Connected, 8s));
     ASSERT_TRUE(WaitFor("south", Connected, 4s));
+    // A line that sends nothing is told as such, though nothing changed since the start.
+    ASSERT_FALSE(WaitForLog(std::regex("(north: No Data)")).empty()) << Log();
     ASSERT_TRUE(a.Resume() && b.Resume());
     ASSERT_TRUE(WaitFor(
         "north", [](const QJsonObject& s) { return AlarmLed(s, 1125) == u"y"; }, 6s));
