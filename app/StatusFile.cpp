@@ -12,6 +12,7 @@
 #include "display/CKestrelSettings.h"
 #include "frame/CMainFrame.h"
 #include "session/Indications.h"
+#include "session/MuxSession.h"
 #include "session/StatusPicture.h"
 #include "stats/StatisticsLog.h"
 
@@ -85,6 +86,7 @@ QByteArray StatusFile::Report(bool closed) {
         picture.ber[i] = panel ? panel->BerText(berIds[i]).toStdString() : std::string();
     }
     picture.statistics = frame.Statistics().IsEventLogOpen();
+    picture.line = LineReportOf(frame.Session().Memory());
 
     QJsonObject root;
     root[QStringLiteral("format")] = 1;

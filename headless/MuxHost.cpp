@@ -287,26 +287,13 @@ std::string MuxHost::StatusJson(bool closed) {
         picture.ber = berTexts;
     }
     picture.statistics = session->IsStatisticsOn();
+    picture.line = LineReportOf(session->Memory());
 
     JsonWriter json;
     json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
     json.Add("name", config.name).Add("device", config.device);
     // Open, or reconnecting while the device is gone (the port pane stays "PORT: OPENED").
     json.Add("link", LinkText(session->Link().state));
-    // What the journal says of the line: the LEDs below go dark while the line is unseen, but
-    // an alarm that was on is then unknown, not off.
-    const LineMemory& memory = session->Memory();
-    json.Open("line").Add("seen", !memory.UnseenSince());
-    if (const auto since = memory.UnseenSince()) {
-        json.Add("unknownSince", IsoUtc(*since));
-    }
-    json.Open(memory.UnseenSince() ? "unknown" : "on");
-    for (int s = 0; s < kFirstLinkState; ++s) {
-        if (memory.IsOn(s)) {
-            json.Add(JournalObjectName(s), true);
-        }
-    }
-    json.Close().Close();
     JsonSink sink(json);
     WriteStatusPicture(picture, sink);
     return json.Finish();

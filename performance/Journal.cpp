@@ -173,7 +173,7 @@ void Journal::EndAll(std::time_t t) {
         Set(s, false, t);
     }
     link = LineCondition::Up;
-    unseenSince.reset();
+    MarkUnseen(t);
 }
 
 void Journal::Note(int state, std::time_t t, std::string note) {

@@ -1,9 +1,22 @@
 // The members of the status pictures, in one order for the window and the headless monitor.
 #include "session/StatusPicture.h"
 
+#include "performance/LineMemory.h"
 #include "session/Indications.h"
 
 namespace kestrel {
+
+LineReport LineReportOf(const LineMemory& memory) {
+    LineReport r;
+    r.seen = !memory.UnseenSince();
+    r.unknownSince = memory.UnseenSince();
+    for (int s = 0; s < kFirstLinkState; ++s) {
+        if (memory.IsOn(s)) {
+            r.objects.push_back(JournalObjectName(s));
+        }
+    }
+    return r;
+}
 
 void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink) {
     sink.Open("panes");
@@ -34,6 +47,19 @@ void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink) {
     }
     sink.Close();
     sink.Flag("statistics", picture.statistics);
+    if (picture.line) {
+        sink.Open("line");
+        sink.Flag("seen", picture.line->seen);
+        if (picture.line->unknownSince) {
+            sink.Text("unknownSince", IsoUtc(*picture.line->unknownSince));
+        }
+        sink.Open(picture.line->seen ? "on" : "unknown");
+        for (const std::string& object : picture.line->objects) {
+            sink.Flag(object, true);
+        }
+        sink.Close();
+        sink.Close();
+    }
 }
 
 }  // namespace kestrel

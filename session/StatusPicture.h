@@ -2,12 +2,26 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "session/StatusTexts.h"
 
 namespace kestrel {
+
+class LineMemory;
+
+// What the journal says of the line, beside the LEDs: those go dark while the line is unseen,
+// but an alarm that was on is then unknown, not off.
+struct LineReport {
+    bool seen = true;
+    std::optional<std::time_t> unknownSince;  // while not seen
+    // Journal objects ("near:ais", ...) on, or last seen on while the line is unseen.
+    std::vector<std::string> objects;
+};
+LineReport LineReportOf(const LineMemory& memory);
 
 // What a status picture shows. The window fills it from its widgets, the headless monitor
 // from its session; both then write it through WriteStatusPicture, so the member names and
@@ -24,6 +38,7 @@ struct StatusPicture {
     // The four BER fields in the order of the BER texts.
     std::array<std::string, 4> ber;
     bool statistics = false;
+    std::optional<LineReport> line;
 };
 
 // One LED as a status picture shows it.
@@ -42,8 +57,9 @@ public:
     virtual void Flag(const std::string& key, bool value) = 0;
 };
 
-// "panes", "frameCount", "alarmLeds" (by LED id), "tributaryLeds", "ber", "statistics", in
-// that order; the caller writes the members before them.
+// "panes", "frameCount", "alarmLeds" (by LED id), "tributaryLeds", "ber", "statistics" and
+// "line" ("seen", "unknownSince" while not, and "on" or "unknown" with the objects), in that
+// order; the caller writes the members before them.
 void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink);
 
 }  // namespace kestrel

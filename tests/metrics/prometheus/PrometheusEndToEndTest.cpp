@@ -179,6 +179,9 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     }
     EXPECT_TRUE(firing) << HttpGet(port, "/api/v1/alerts").value_or("(no answer)");
     EXPECT_EQ(Log().find("north: alarm local AIS off"), std::string::npos) << Log();
+    const auto line = (*Status("north"))[u"line"].toObject();
+    EXPECT_FALSE(line[u"seen"].toBool());
+    EXPECT_TRUE(line[u"unknown"][u"near:ais"].toBool());
 }
 
 }  // namespace
