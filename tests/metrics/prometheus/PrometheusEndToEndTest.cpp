@@ -182,6 +182,9 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     const auto line = (*Status("north"))[u"line"].toObject();
     EXPECT_FALSE(line[u"seen"].toBool());
     EXPECT_TRUE(line[u"unknown"][u"near:ais"].toBool());
+    // The other MUX sent from the start: its journal has no link entry, not even at start-up.
+    EXPECT_EQ(test::Sqlite(Path("south.sqlite"), "SELECT object FROM journal"),
+              std::vector<std::string>{});
 }
 
 }  // namespace
