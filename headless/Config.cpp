@@ -89,6 +89,23 @@ fs::path FolderOf(const std::string& file) {
     return p.parent_path();
 }
 
+// The line without its comment: a '#' or ';' at the start or after whitespace begins one, as
+// operators write them after a value. Inside double quotes, and glued to a word ("port#2"),
+// both are part of the value.
+std::string WithoutComment(const std::string& line) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && (c == '#' || c == ';') &&
+                   (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+            return line.substr(0, i);
+        }
+    }
+    return line;
+}
+
 // One MUX group as read, with where each key came from for the messages.
 struct Group {
     std::string name;
@@ -113,8 +130,8 @@ public:
         std::set<std::string> seenGroups;
         while (std::getline(in, raw)) {
             ++number;
-            const std::string line = Trim(raw);
-            if (line.empty() || line[0] == '#' || line[0] == ';') {
+            const std::string line = Trim(WithoutComment(raw));
+            if (line.empty()) {
                 continue;
             }
             if (line.front() == '[') {

@@ -14,9 +14,12 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString();
     const std::string ini = d + "/k.ini";
-    std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464\nstate-dir=" << d
-                       << "\nstatus-dir = " << d << "\n\n[mux/north]\ndevice = COM3\nrecord=\"" << d
-                       << "/n.csv\"\n; comment\n[mux/south.2]\ndevice=/dev/null\n";
+    // Comments after values as operators write them; quoted or glued to a word, '#' and ';'
+    // are the value's own.
+    std::ofstream(ini) << "# two MUXes\n[general]\nmetrics = 9464   # a port alone\nstate-dir="
+                       << d << "\t; the line memories\nstatus-dir = " << d
+                       << "\n\n[mux/north]  # the first\ndevice = COM3\nrecord=\"" << d
+                       << "/n #1;2.csv\" ; quoted\n; comment\n[mux/south.2]\ndevice=/dev/null#x\n";
     // Accepted: the arguments, the status folder and the MUXes as "name path port record".
     struct Accepted {
         std::vector<std::string> args;
@@ -24,7 +27,9 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         std::vector<std::string> muxes;
     };
     const Accepted accepted[] = {
-        {{"--config", ini}, d, {"north /dev/ttyS2 3 " + d + "/n.csv", "south.2 /dev/null 1 "}},
+        {{"--config", ini},
+         d,
+         {"north /dev/ttyS2 3 " + d + "/n #1;2.csv", "south.2 /dev/null#x 1 "}},
         {{"--config=" + ini, "--status-dir", "/tmp"}, "/tmp", {}},
         {{"--device", "/dev/pts/7", "--record", d + "/x.csv"},
          "",
