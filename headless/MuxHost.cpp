@@ -45,19 +45,31 @@ MuxHost::~MuxHost() {
     session.reset();  // joins the receive thread before the observer's members go
 }
 
-void MuxHost::Log(const std::string& text) const {
+Priority PriorityOf(Severity severity) {
+    switch (severity) {
+        case Severity::Critical:
+            return Priority::Critical;
+        case Severity::Major:
+            return Priority::Error;
+        case Severity::Minor:
+            break;
+    }
+    return Priority::Warning;
+}
+
+void MuxHost::Log(Priority priority, const std::string& text) const {
     if (log) {
-        log(config.name + ": " + text);
+        log(priority, config.name + ": " + text);
     }
 }
 
 void MuxHost::Start() {
-    Log("watching " + config.device +
+    Log(Priority::Info, "watching " + config.device +
         (config.path != config.device ? " (" + config.path + ")" : ""));
     // The port is meant to be open from here on; the session reconnects by itself.
     session->StartLink(config.portNumber, true);
     if (session->Memory().Storing()) {
-        Log("line memory in " + session->Memory().StorePath());
+        Log(Priority::Info, "line memory in " + session->Memory().StorePath());
     }
     if (!config.record.empty()) {
         session->StatisticsOn(config.record);
@@ -73,19 +85,21 @@ void MuxHost::LinkStatusChanged(const LinkStatus& status) {
         status.detail.empty() ? std::string(std::strerror(status.error)) : status.detail;
     switch (status.state) {
         case LinkState::Open:
-            Log("PORT: OPENED");
+            Log(Priority::Notice, "PORT: OPENED");
             break;
         case LinkState::Connecting:
-            Log("connecting to " + status.path);
+            Log(Priority::Info, "connecting to " + status.path);
             break;
         case LinkState::Reconnecting:
             // Each new reason once, not every retry.
-            Log(linkShown == LinkState::Open
+            Log(Priority::Warning,
+                linkShown == LinkState::Open
                     ? "Link lost, reconnecting to " + status.path
                     : "cannot open " + status.path + " (" + why + "); trying again");
             break;
         case LinkState::Closed:
-            Log(status.error ? "cannot open " + status.path + " (" + why + ")" : "PORT: CLOSED");
+            Log(status.error ? Priority::Warning : Priority::Info,
+                status.error ? "cannot open " + status.path + " (" + why + ")" : "PORT: CLOSED");
             break;
     }
     linkShown = status.state;
@@ -164,8 +178,11 @@ MuxHost::Reported MuxHost::ReportedNow() const {
 void MuxHost::TellReported() {
     const LineMemory& memory = session->Memory();
     const Reported now = ReportedNow();
-    auto tell = [this](int state, const std::string& what) {
-        Log((state < kAlarmStates ? "alarm " : "") + LineStateName(state) + " " + what);
+    auto tell = [this](int state, Priority priority, const std::string& what) {
+        Log(priority, (state < kAlarmStates ? "alarm " : "") + LineStateName(state) + " " + what);
+    };
+    auto onOrOff = [&](int state, bool on) {
+        tell(state, on ? PriorityOf(JournalSeverity(state)) : Priority::Notice, on ? "on" : "off");
     };
     for (int s = 0; s < kFirstLinkState; ++s) {
         const bool was = reported.on[static_cast<std::size_t>(s)];
@@ -173,15 +190,16 @@ void MuxHost::TellReported() {
         if (!now.known) {
             // Blind: what was on is unknown from here, never off.
             if (reported.known && was) {
-                tell(s, std::string("unknown (") + UnseenBecause(memory.Link()) + ")");
+                tell(s, Priority::Warning,
+                     std::string("unknown (") + UnseenBecause(memory.Link()) + ")");
             }
         } else if (!reported.known) {
             // Seen again (or for the first time): each state still on, gone, or new.
             if (is || was) {
-                tell(s, is ? "on" : "off");
+                onOrOff(s, is);
             }
         } else if (is != was) {
-            tell(s, is ? "on" : "off");
+            onOrOff(s, is);
         }
     }
     // The state the MUX starts in is told once it is known, even when nothing changes: a
@@ -192,11 +210,11 @@ void MuxHost::TellReported() {
         } else if (memory.Link() == LineCondition::NoData) {
             startTold = true;
             if (session->State().noData.load() != 0) {
-                Log("No Data");
+                Log(Priority::Warning, "No Data");
             }
         } else if (memory.Link() == LineCondition::NotConnected) {
             startTold = true;
-            Log("MUX NOT CONNECTED");
+            Log(Priority::Warning, "MUX NOT CONNECTED");
         }
     }
     reported = now;
@@ -209,32 +227,33 @@ void MuxHost::BerTexts(const std::array<std::string, 4>& texts) {
 }
 
 void MuxHost::ConnectionChanged(bool connected) {
-    Log(connected ? "MUX CONNECTED" : "MUX NOT CONNECTED");
+    Log(connected ? Priority::Notice : Priority::Warning,
+        connected ? "MUX CONNECTED" : "MUX NOT CONNECTED");
 }
 
 void MuxHost::DataChanged(bool noData) {
-    Log(noData ? "No Data" : "data received");
+    Log(noData ? Priority::Warning : Priority::Notice, noData ? "No Data" : "data received");
 }
 
 void MuxHost::StatisticsChanged(bool on) {
     const StatisticsLog& s = session->Statistics();
-    Log(on ? "statistics on: " + s.logFileName() +
+    Log(Priority::Info, on ? "statistics on: " + s.logFileName() +
                  (s.IsG821LogOpen() ? " and " + s.g821LogName() : std::string())
            : "statistics off");
 }
 
 void MuxHost::StatisticsNotice(const std::string& message) {
-    LogLines(message);
+    LogLines(Priority::Error, message);
 }
 
 void MuxHost::HistoryProblem(const std::string& message) {
-    LogLines(message);
+    LogLines(Priority::Error, message);
 }
 
-void MuxHost::LogLines(const std::string& message) const {
+void MuxHost::LogLines(Priority priority, const std::string& message) const {
     std::istringstream lines(message);
     for (std::string line; std::getline(lines, line);) {
-        Log(line);
+        Log(priority, line);
     }
 }
 
@@ -308,7 +327,7 @@ void MuxHost::WriteStatus(bool closed) {
         statusFailureTold = false;
     } else if (!statusFailureTold) {
         statusFailureTold = true;
-        Log("cannot write the status file " + statusPath + ": " + error);
+        Log(Priority::Error, "cannot write the status file " + statusPath + ": " + error);
     }
 }
 

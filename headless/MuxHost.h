@@ -14,8 +14,19 @@
 
 namespace kestrel::headless {
 
+// How much a log line matters, as syslog ranks it: journald filters on it (`-p warning`).
+enum class Priority {
+    Critical = 2,  // a critical alarm
+    Error = 3,     // a major alarm; a file that cannot be written
+    Warning = 4,   // a minor alarm; the line lost, alarms unknown
+    Notice = 5,    // the line back; an alarm cleared
+    Info = 6,      // everything else
+};
+// The priority of a journal state coming on.
+Priority PriorityOf(Severity severity);
+
 // Every line goes out whole, prefixed with the MUX's name.
-using LogLine = std::function<void(const std::string& line)>;
+using LogLine = std::function<void(Priority priority, const std::string& line)>;
 
 // The headless host of one session. The monitor's timers call the ticks for every host; the
 // host turns the session's news into log lines and keeps the status picture up to date.
@@ -60,8 +71,8 @@ private:
     // Log lines for what the journal's report changed: alarms and tributaries on, off, or
     // unknown while the monitor cannot see the line; and, once, the state it starts in.
     void TellReported();
-    void Log(const std::string& text) const;
-    void LogLines(const std::string& message) const;
+    void Log(Priority priority, const std::string& text) const;
+    void LogLines(Priority priority, const std::string& message) const;
     void WriteStatus(bool closed);
 
     MuxConfig config;

@@ -1,6 +1,7 @@
 // kestrel-headless: watches MUXes without a window, driven by a QtCore event loop.
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -19,9 +21,27 @@ namespace {
 
 using kestrel::headless::MuxHost;
 
-void LogLine(const std::string& line) {
+using kestrel::headless::Priority;
+
+// Standard error goes to journald when systemd says so (JOURNAL_STREAM names the very stream):
+// only then do the lines carry their syslog priority, which journald takes off and keeps.
+bool ToJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (stream == nullptr || ::fstat(STDERR_FILENO, &st) != 0) {
+        return false;
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) == stream;
+}
+
+void LogLine(Priority priority, const std::string& line) {
+    static const bool journal = ToJournal();
     // One write per line, so lines of a busy moment never interleave in the journal.
-    const std::string text = line + "\n";
+    std::string text;
+    if (journal) {
+        text.append(1, '<').append(std::to_string(static_cast<int>(priority))).append(1, '>');
+    }
+    text.append(line).append(1, '\n');
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
@@ -97,7 +117,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!kestrel::headless::ParseHeadless(std::vector<std::string>(argv + 1, argv + argc), config,
                                           error)) {
-        LogLine("kestrel-headless: " + error);
+        LogLine(Priority::Error, "kestrel-headless: " + error);
         return 2;
     }
     if (config.help) {
@@ -133,17 +153,17 @@ int main(int argc, char** argv) {
     if (!config.metrics.empty()) {
         metrics = kestrel::MetricsExporter::Start(config.metrics, error);
         if (!metrics) {
-            LogLine("kestrel-headless: metrics: " + error);
+            LogLine(Priority::Error, "kestrel-headless: metrics: " + error);
             return 1;
         }
-        LogLine("kestrel-headless: metrics at http://" + metrics->Address() + "/metrics");
+        LogLine(Priority::Info, "kestrel-headless: metrics at http://" + metrics->Address() + "/metrics");
         monitor.PublishTo(*metrics);
     }
     QSocketNotifier notifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         signalfd_siginfo info{};
         if (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            LogLine(std::string("kestrel-headless: ") +
+            LogLine(Priority::Info, std::string("kestrel-headless: ") +
                     strsignal(static_cast<int>(info.ssi_signo)) + "; stopping");
         }
         notifier.setEnabled(false);

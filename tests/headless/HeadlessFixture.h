@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QJsonObject>
 #include <fstream>
@@ -28,15 +29,26 @@ protected:
         return dir.filePath(QString::fromStdString(name)).toStdString();
     }
 
-    bool StartHeadless(const std::string& config) {
+    // `journal`: standard error is announced as journald's stream, as systemd does.
+    bool StartHeadless(const std::string& config, bool journal = false) {
         std::ofstream(Path("kestrel.ini")) << config;
-        return RunHeadless({"--config", Path("kestrel.ini")});
+        return RunHeadless({"--config", Path("kestrel.ini")}, journal);
     }
-    bool RunHeadless(std::vector<std::string> args) {
+    bool RunHeadless(std::vector<std::string> args, bool journal = false) {
         args.insert(args.end(), {"--status-dir", dir.path().toStdString(), "--state-dir",
                                  dir.path().toStdString()});
+        std::vector<std::string> env{"LC_ALL=C"};
+        if (journal) {
+            std::ofstream(Path("headless.err"), std::ios::trunc).flush();
+            struct stat st {};
+            if (::stat(Path("headless.err").c_str(), &st) != 0) {
+                return false;
+            }
+            env.push_back("JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" +
+                          std::to_string(st.st_ino));
+        }
         return headless.Start(KESTREL_HEADLESS_PROGRAM, args, Path("headless.out"),
-                              Path("headless.err"), {"LC_ALL=C"});
+                              Path("headless.err"), env);
     }
 
     std::optional<QJsonObject> Status(const char* name) const {
