@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Kestrel needs (only those missing) and builds it into build/:
-# everything, or only the targets named as arguments.
+# Installs the Debian packages Kestrel needs (only those missing), the servers its end-to-end
+# tests run against included, and builds it into build/: everything, or only the targets named
+# as arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +9,8 @@ PACKAGES=(build-essential cmake ninja-build pkg-config
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 prometheus-cpp-dev
-          fontconfig fonts-dejavu-core xvfb xauth locales)
+          fontconfig fonts-dejavu-core xvfb xauth locales
+          prometheus prometheus-alertmanager ser2net dbus)
 if [ "${KESTREL_EXTRA_PACKAGES:-}" ]; then
     read -r -a extra <<<"$KESTREL_EXTRA_PACKAGES"
     PACKAGES+=("${extra[@]}")
