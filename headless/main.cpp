@@ -88,7 +88,8 @@ public:
             std::vector<kestrel::MuxFigures> figures;
             figures.reserve(hosts.size());
             for (auto& h : hosts) {
-                figures.push_back(kestrel::FiguresOf(h->Config().name, h->Session()));
+                figures.push_back(
+                    kestrel::FiguresOf(h->Config().name, h->Session(), h->Config().device));
             }
             exporter.Publish(std::move(figures));
         };

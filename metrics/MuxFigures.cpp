@@ -47,9 +47,12 @@ MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mut
     return f;
 }
 
-MuxFigures FiguresOf(const std::string& mux, MuxSession& session) {
-    return FiguresOf(mux, session.State(), session.FrameMutex(), session.IsPortOpen(),
-                     LineMemoryOf(session));
+MuxFigures FiguresOf(const std::string& mux, MuxSession& session, const std::string& device) {
+    MuxFigures f = FiguresOf(mux, session.State(), session.FrameMutex(), session.IsPortOpen(),
+                             LineMemoryOf(session));
+    f.device = device.empty() ? session.DevicePath() : device;
+    f.lastFrame = session.LastFrameTime();
+    return f;
 }
 
 // The G.821 totals come from the session's line memory, read on the host's thread as every

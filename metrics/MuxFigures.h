@@ -21,11 +21,14 @@ class MuxSession;
 // Plain values, so that the exposer's threads read a copy and never the live session.
 struct MuxFigures {
     std::string mux;         // the MUX's name, the value of the "mux" label
+    std::string device;      // what it is watched on (a path, tcp:// or rfc2217://)
     bool linkUp = false;     // port open and frames arriving
     bool connected = false;  // the MUX answers as connected
     // Frames show the line now. While they do not, the alarms below are the last ones seen
     // (unknown now), never cleared because the monitor went blind.
     bool dataValid = false;
+    // When the last frame was decoded (Unix time); empty before the first.
+    std::optional<double> lastFrame;
     std::int64_t frames = 0;
     std::int64_t resyncs = 0;
     AlarmFlags alarms{};  // local No Signal, AIS, LOF, RAI, then remote
@@ -44,7 +47,7 @@ struct MuxFigures {
 MuxFigures FiguresOf(const std::string& mux, const MonitorState& state, std::mutex& frameMutex,
                      bool portOpen, const LineMemory* memory);
 // The same for a session, with its line memory where it keeps one.
-MuxFigures FiguresOf(const std::string& mux, MuxSession& session);
+MuxFigures FiguresOf(const std::string& mux, MuxSession& session, const std::string& device = {});
 
 // Where the figures reach a session's line memory: null while the session keeps none.
 const LineMemory* LineMemoryOf(MuxSession& session);

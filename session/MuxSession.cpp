@@ -408,6 +408,20 @@ std::time_t MuxSession::WallNow() const {
     return options.wallClock ? options.wallClock() : std::time(nullptr);
 }
 
+std::optional<double> MuxSession::LastFrameTime() const {
+    if (!lastFrame) {
+        return std::nullopt;
+    }
+    const std::chrono::duration<double> ago = options.clock() - *lastFrame;
+    // To the fraction of a second where the wall clock is the system's.
+    const double wall = options.wallClock
+                            ? static_cast<double>(options.wallClock())
+                            : std::chrono::duration<double>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+    return wall - ago.count();
+}
+
 std::time_t MuxSession::LineNow() const {
     return lineClock.At(options.clock());
 }
@@ -434,6 +448,7 @@ void MuxSession::FeedMemory() {
                 NoteLink(LineCondition::Up, second);
             }
             memory.OnFrameApplied(frame->frame, second);
+            lastFrame = frame->arrived;
         }
     };
     for (const Silence& silence : frameQueue.TakeSilences()) {

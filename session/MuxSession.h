@@ -190,6 +190,9 @@ public:
     int AcknowledgeAll();
     // The wall clock acknowledgements are stamped with.
     std::time_t WallNow() const;
+    // When the last frame decoded arrived, on the wall clock (with its fraction); empty before
+    // the first. Up to date at the last tick.
+    std::optional<double> LastFrameTime() const;
     // The line second now: the memory's seconds, which a step of the wall clock does not move
     // back (see LineClock).
     std::time_t LineNow() const;
@@ -250,6 +253,8 @@ private:
     LineMemory memory;
     LineClock lineClock;
     FrameQueue frameQueue;
+    // The last decoded frame's arrival.
+    std::optional<std::chrono::steady_clock::time_point> lastFrame;
     // The last characters' arrival, or when the link could first be heard if later.
     std::chrono::steady_clock::time_point lastHeard;
     // The receive thread runs on an open port: only then is silence "no data".

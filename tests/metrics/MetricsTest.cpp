@@ -47,6 +47,8 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
     state.nearErrorsCumulative = 40;
     state.nearErrorsTotal = 0;  // a BER reset: the counter keeps the cumulative count
     MuxFigures f = FiguresOf("north", state, frameMutex, true, nullptr);
+    f.device = "rfc2217://ts-north:2001";
+    f.lastFrame = 1774746000.25;
     f.g821.emplace();
     (*f.g821)[kFarObject].ses = 3;
     (*f.g821)[kFirstRemoteTribObject + 15].uas = 10;
@@ -65,15 +67,25 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
              R"(kestrel_tributary_no_signal{mux="north",end="local",tributary="16"} 1)",
              R"(kestrel_tributary_no_signal{mux="north",end="remote",tributary="1"} 0)",
              R"(kestrel_tributary_code_errors{mux="north",end="remote",tributary="1"} 1)",
-             R"(kestrel_errors_total{mux="north",end="near"} 40)",
-             R"(kestrel_ber{mux="north",end="far",window="30s"} 0)",
-             R"(kestrel_severely_errored_seconds_total{mux="north",object="far"} 3)",
-             R"(kestrel_unavailable_seconds_total{mux="north",object="remote-trib-16"} 10)",
+             // One vocabulary: `end` local or remote in every family, `tributary` 1 to 16.
+             R"(kestrel_errors_total{mux="north",end="local"} 40)",
+             R"(kestrel_bit_error_ratio{mux="north",end="remote",window="30s"} 0)",
+             R"(kestrel_severely_errored_seconds_total{mux="north",end="remote"} 3)",
+             R"(kestrel_unavailable_seconds_total{mux="north",end="remote",tributary="16"} 10)",
+             R"(kestrel_mux_info{mux="north",device="rfc2217://ts-north:2001"} 1)",
+             R"(kestrel_last_frame_timestamp_seconds{mux="north"} 1774746000.25)",
              "# TYPE kestrel_errors_total counter",
-             "# TYPE kestrel_ber gauge",
+             "# TYPE kestrel_bit_error_ratio gauge",
+             "# TYPE process_cpu_seconds_total counter",
+             "# TYPE process_resident_memory_bytes gauge",
+             "# TYPE process_open_fds gauge",
+             "# TYPE process_start_time_seconds gauge",
          }) {
         EXPECT_TRUE(Has(text, line)) << line;
     }
+    EXPECT_EQ(text.find(R"(kestrel_last_frame_timestamp_seconds{mux="south")"), std::string::npos);
+    EXPECT_EQ(text.find("near"), std::string::npos);
+    EXPECT_EQ(text.find("object="), std::string::npos);
     EXPECT_EQ(text.find(R"(kestrel_errored_seconds_total{mux="south")"), std::string::npos)
         << "no G.821 samples for a MUX without line memory";
 }
@@ -122,7 +134,7 @@ TEST(MetricsExporter, ScrapesBesidePublishingSeeCountersHold) {
     const auto text = test::HttpGet(port, "/metrics");
     ASSERT_TRUE(text);
     EXPECT_TRUE(Has(*text, R"(kestrel_frames_total{mux="north"} 106)")) << *text;
-    EXPECT_TRUE(Has(*text, R"(kestrel_errored_seconds_total{mux="north",object="near"} 7)"));
+    EXPECT_TRUE(Has(*text, R"(kestrel_errored_seconds_total{mux="north",end="local"} 7)"));
     EXPECT_TRUE(Has(*text, R"(kestrel_link_up{mux="north"} 0)"));
     std::string taken;
     EXPECT_FALSE(MetricsExporter::Start(exporter->Address(), taken)) << "the port is in use";
