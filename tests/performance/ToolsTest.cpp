@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "PerformanceTestSupport.h"
@@ -64,6 +65,26 @@ TEST(ReplayPerformance, CompletedIntervalsThenJournal) {
                          R"("start":"2026-03-29T00:53:20Z","end":"2026-03-29T00:53:30Z"})");
     EXPECT_EQ(lines[35], R"({"object":"local-trib-3:no-signal","severity":"major",)"
                          R"("start":"2026-03-29T00:56:40Z","end":"2026-03-29T00:56:42Z"})");
+}
+
+TEST(IsoTime, OnlyDatesThatExistFrom1970To2200) {
+    const std::pair<const char*, std::optional<std::time_t>> cases[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2024-02-29T12:00:00Z", 1709208000},
+        {"2026-03-29T02:00+01:00", 1774746000},
+        {"2200-12-31T23:59:59Z", 7289654399},
+        {"0000-01-01T00:00:00Z", std::nullopt},
+        {"1900-01-01T00:00:00Z", std::nullopt},
+        {"1970-01-01T00:30:00+01:00", std::nullopt},
+        {"2201-01-01T00:00:00Z", std::nullopt},
+        {"2026-02-30T00:00:00Z", std::nullopt},
+        {"2025-02-29T00:00:00Z", std::nullopt},
+        {"2100-02-29T00:00:00Z", std::nullopt},
+        {"2026-04-31T00:00:00Z", std::nullopt},
+        {"2026-03-29T23:59:60Z", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseIsoTime(text), expected) << text;
 }
 
 struct HistoryCase {

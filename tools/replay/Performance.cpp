@@ -72,8 +72,10 @@ bool TakePerformanceArgs(int& argc, char** argv, PerformanceOptions& options, st
         }
         const auto t = ParseIsoTime(value);
         if (!t) {
-            error = "--start must be an ISO 8601 time with a zone, such as "
-                    "2026-03-29T00:50:00Z, not '" + std::string(value) + "'";
+            error =
+                "--start must be a date and time that exist, from 1970 to 2200, in ISO 8601 "
+                "with a zone, such as 2026-03-29T00:50:00Z, not '" +
+                std::string(value) + "'";
             return false;
         }
         options.start = *t;
