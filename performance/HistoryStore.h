@@ -88,6 +88,16 @@ public:
                                        std::time_t since) const;
     std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
 
+    // --- Replays ---
+    // The seconds the stored intervals hold from `from` on: the first of them and the second
+    // after the last; absent when they hold none. A completed interval holds all its seconds
+    // (not measured ones too), a current one those before its `through`.
+    struct HeldSeconds {
+        std::time_t first = 0;
+        std::time_t end = 0;
+    };
+    std::optional<HeldSeconds> HeldFrom(std::time_t from) const;
+
 private:
     bool Migrate();
     bool Exec(const char* sql);

@@ -1,8 +1,9 @@
-// kestrel-replay --performance: the capture's passes as seconds of the line memory.
+// kestrel-replay --performance: a capture's seconds through the line memory.
 #include "tools/replay/Performance.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -17,24 +18,15 @@ namespace kestrel {
 
 namespace {
 
-// Every pass is one second of the line, in the order the parser made them.
-class PassClock : public PassListener {
-public:
-    PassClock(const MonitorState& state, LineMemory& memory, std::time_t start)
-        : state(state), memory(memory), start(start) {}
-    void OnPass(const PassReport& report) override {
-        ++passes;
-        if (report.applied)
-            memory.OnFrameApplied(FrameSecondFrom(report, state), start + passes - 1);
-    }
-    std::time_t End() const { return start + passes; }
+using Clock = std::chrono::steady_clock;
 
-private:
-    const MonitorState& state;
-    LineMemory& memory;
-    std::time_t start;
-    long long passes = 0;
-};
+// The reader of a stdio stream.
+ByteReader FileReader(std::FILE* in) {
+    return [in](char* buffer, std::size_t size) -> long {
+        const std::size_t n = std::fread(buffer, 1, size, in);
+        return n == 0 && std::ferror(in) ? -1 : static_cast<long>(n);
+    };
+}
 
 }  // namespace
 
@@ -94,8 +86,87 @@ bool TakePerformanceArgs(int& argc, char** argv, PerformanceOptions& options, st
     return true;
 }
 
-int ReplayPerformance(std::FILE* in, const ReplayOptions& replay,
-                      const PerformanceOptions& options, std::ostream& out, std::ostream& err) {
+DecodedLine DecodeLine(const ByteReader& read, std::time_t start) {
+    DecodedLine line;
+    Decoder decoder;
+    FrameQueue queue(decoder.state);
+    decoder.parser.SetPassListener(&queue);
+    long long calls = 0;
+    // The queue tells each frame's call by the arrival time it was given; a call's number is
+    // its time in seconds from an arbitrary origin.
+    auto take = [&] {
+        queue.TakeSilences();  // a replay has no supervision to tell of them
+        for (const StampedFrame& f : queue.Take()) {
+            const auto n =
+                std::chrono::duration_cast<std::chrono::seconds>(f.arrived - Clock::time_point{});
+            line.frames.push_back({start + static_cast<std::time_t>(n.count()), f.frame});
+        }
+    };
+    auto call = [&](std::string_view text) {
+        queue.Arrived(text.size(), Clock::time_point{} + std::chrono::seconds(calls));
+        decoder.parser.Parse(text);
+        ++calls;
+        take();
+    };
+    CaptureReader capture(read);
+    if (!capture.Start()) {
+        line.error = capture.Error();
+        return line;
+    }
+    if (capture.Timed()) {
+        for (std::string second; capture.NextSecond(second);)
+            call(second);
+    } else {
+        std::string block(kReplayBlock - kReplayBlock % kFrameLength, '\0');
+        std::size_t held = 0;
+        for (long n; (n = capture.ReadPlain(block.data() + held, block.size() - held)) != 0;) {
+            if (n < 0) {
+                line.error = std::string("cannot read: ") + std::strerror(errno);
+                return line;
+            }
+            held += static_cast<std::size_t>(n);
+            std::size_t pos = 0;
+            for (; held - pos >= kFrameLength; pos += kFrameLength)
+                call(std::string_view(block.data() + pos, kFrameLength));
+            std::copy(block.begin() + static_cast<std::ptrdiff_t>(pos),
+                      block.begin() + static_cast<std::ptrdiff_t>(held), block.begin());
+            held -= pos;
+        }
+        if (held > 0)
+            call(std::string_view(block.data(), held));  // the last second, cut short
+    }
+    line.error = capture.Error();
+    line.end = start + calls;
+    // What a resynchronisation left over is decoded as the next second's call would; these
+    // calls bring nothing, so they are no seconds, and their frames keep the seconds their
+    // characters came in.
+    for (std::size_t before = decoder.parser.Buffered(); before >= kFrameLength;) {
+        decoder.parser.Parse({});
+        take();
+        const std::size_t after = decoder.parser.Buffered();
+        if (after >= before)
+            break;
+        before = after;
+    }
+    return line;
+}
+
+int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const PerformanceOptions& options,
+                      std::ostream& out, std::ostream& err) {
+    if (replay.chunkGiven && replay.chunk != kFrameLength) {
+        err << "kestrel-replay: --performance reads a plain capture as the line brought it, 45 "
+               "characters a second; --chunk "
+            << replay.chunk << " would make other seconds of it\n";
+        return 2;
+    }
+    const DecodedLine line = DecodeLine(FileReader(in), options.start);
+    if (!line.error.empty()) {
+        const bool standardInput = replay.file.empty() || replay.file == "-";
+        err << "kestrel-replay: " << (standardInput ? "standard input" : "'" + replay.file + "'")
+            << ": " << line.error << '\n';
+        return 2;
+    }
+
     LineMemoryOptions lineOptions;
     lineOptions.flushSeconds = 0;  // a capture needs no crash protection, only its result
     lineOptions.retention = {INT_MAX, INT_MAX};
@@ -109,30 +180,9 @@ int ReplayPerformance(std::FILE* in, const ReplayOptions& replay,
     } else {
         memory.Start(options.start);
     }
-    Decoder decoder;
-    PassClock clock(decoder.state, memory, options.start);
-    decoder.parser.SetPassListener(&clock);
-
-    // Blocks hold whole calls, so the passes are those of a plain replay with this chunk.
-    std::string block(replay.chunk * std::max<std::size_t>(1, 65536 / replay.chunk), '\0');
-    std::size_t n = 0;
-    while ((n = std::fread(block.data(), 1, block.size(), in)) > 0) {
-        for (std::size_t pos = 0; pos < n; pos += replay.chunk)
-            decoder.parser.Parse(std::string_view(block.data() + pos, std::min(replay.chunk, n - pos)));
-    }
-    if (std::ferror(in)) {
-        err << "kestrel-replay: cannot read the input: " << std::strerror(errno) << '\n';
-        return 2;
-    }
-    // What a resynchronisation left over is decoded as the next burst would.
-    for (std::size_t before = decoder.parser.Buffered(); before >= kFrameLength;) {
-        decoder.parser.Parse({});
-        const std::size_t after = decoder.parser.Buffered();
-        if (after >= before)
-            break;
-        before = after;
-    }
-    const std::time_t end = clock.End();
+    for (const DecodedLine::Frame& f : line.frames)
+        memory.OnFrameApplied(f.frame, f.second);
+    const std::time_t end = line.end;
     memory.Finish(end);
 
     std::string text;
