@@ -97,6 +97,14 @@ public:
         std::time_t end = 0;
     };
     std::optional<HeldSeconds> HeldFrom(std::time_t from) const;
+    // Makes room for a replay from `from` on, in one transaction: removes the intervals from
+    // the start of the 15-minute interval of `from` on, takes the day of that second back to
+    // where it was then, ends the journal entries open there and removes later ones, and
+    // forgets what carried over. Figures are stored per interval, so seconds before `from` in
+    // its 15-minute interval go with it: `notes` says when measured ones did, and when a day
+    // could not be taken back (its 15-minute intervals already pruned). False when the store
+    // failed (reported).
+    bool RemoveFrom(std::time_t from, std::vector<std::string>& notes);
 
 private:
     bool Migrate();

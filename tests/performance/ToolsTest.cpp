@@ -1,4 +1,4 @@
-// kestrel-replay --performance on generated captures, and kestrel-history's formats.
+// kestrel-replay --performance on generated captures and databases, and kestrel-history's formats.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
 #include "performance/LineMemory.h"
+#include "performance/Report.h"
 #include "tools/capture/Capture.h"
 #include "tools/history/History.h"
 
@@ -128,9 +129,11 @@ TEST(ReplayPerformance, CommandLineRefusals) {
         {start + plain, ""},
         {start + "--chunk 45 " + plain, ""},
         {start + "--chunk 320 " + plain, "--chunk 320"},
+        {start + "--replace " + plain, "--replace goes with --db"},
         {start + (folder / "cut.cap"), "damaged capture at byte 459 (second 10)"},
         {"--performance --start 2026-02-30T00:00:00Z " + plain, "'2026-02-30T00:00:00Z'"},
         {"--performance --start 1900-01-01T00:00:00Z " + plain, "from 1970 to 2200"},
+        {"--performance --start 2199-01-01T00:00:00Z " + plain, "is later than now"},
         {"--chunk 45 " + timed, "--chunk is for plain byte captures"},
     };
     for (const auto& [args, message] : cases) {
@@ -140,6 +143,72 @@ TEST(ReplayPerformance, CommandLineRefusals) {
     }
     // Without --performance a timed capture is decoded one call per second.
     EXPECT_EQ(Lines(RunReplay(timed).out).size(), 50u);
+}
+
+// What a database holds, as the history tool would print it.
+std::string Stored(const std::string& db) {
+    HistoryStore store;
+    std::string error, text;
+    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        for (const IntervalRow& row : store.Intervals(kind, std::nullopt, 0))
+            text += IntervalJson(row.object, row.span.start, row.figures) + '\n';
+    }
+    for (const JournalEntry& e : store.JournalEntries(0, false))
+        text += JournalJson(e, true) + '\n';
+    return text;
+}
+
+TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
+    test::TempDir folder;
+    const std::string file = folder / "capture.cap", db = folder / "line.sqlite";
+    std::ofstream(file, std::ios::binary) << Capture(true);
+    auto replay = [&](const char* start, const char* more) {
+        return RunReplay(std::string("--performance --start ") + start + " --db " + db + more +
+                         " " + file);
+    };
+    ASSERT_EQ(replay("2026-03-29T00:50:00Z", "").status, 0);
+    const std::string once = Stored(db);
+
+    const ReplayRun again = replay("2026-03-29T00:50:00Z", "");
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("already holds the seconds from 2026-03-29T00:50:00Z to "
+                             "2026-03-29T01:06:40Z"),
+              std::string::npos)
+        << again.err;
+    EXPECT_EQ(Stored(db), once);
+    EXPECT_EQ(replay("2026-03-29T00:50:00Z", " --replace").status, 0);
+    EXPECT_EQ(Stored(db), once);  // nothing counted twice
+
+    // Over part of a stored quarter: its seconds before the start cannot be kept apart.
+    const ReplayRun later = replay("2026-03-29T00:58:20Z", " --replace");
+    EXPECT_EQ(later.status, 0) << later.err;
+    EXPECT_NE(later.err.find("from 2026-03-29T00:45:00Z held at least 498 measured seconds"),
+              std::string::npos)
+        << later.err;
+    // The day goes back to where the quarter began, so it still adds up to its quarters.
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    for (int o = 0; o < kObjectCount; ++o) {
+        Figures sum;
+        for (const IntervalRow& q : store.Intervals(BinKind::Quarter, o, 0)) {
+            for (auto field :
+                 {&Figures::available, &Figures::unavailable, &Figures::notMeasured, &Figures::es,
+                  &Figures::ses, &Figures::dm, &Figures::minutes, &Figures::errors})
+                sum.*field += q.figures.*field;
+        }
+        const auto days = store.Intervals(BinKind::Day, o, 0);
+        ASSERT_EQ(days.size(), 1u);
+        sum.notMeasured += 45 * 60;  // the day's first 45 minutes have no quarter of their own
+        EXPECT_EQ(days[0].figures, sum) << ObjectName(o);
+    }
+    // Before what the database holds, nothing can be written, replaced or not.
+    const ReplayRun before = replay("2026-03-29T00:30:00Z", " --replace");
+    EXPECT_EQ(before.status, 2);
+    EXPECT_NE(before.err.find("beyond the capture's end at 2026-03-29T00:46:40Z"),
+              std::string::npos)
+        << before.err;
 }
 
 struct HistoryCase {

@@ -1,4 +1,4 @@
-// kestrel-replay --performance: a capture's seconds through the line memory.
+// kestrel-replay --performance: a capture's seconds through the line memory, and into a database.
 #include "tools/replay/Performance.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "performance/FrameQueue.h"
+#include "performance/HistoryStore.h"
 #include "performance/LineMemory.h"
 #include "performance/Report.h"
 
@@ -28,6 +29,46 @@ ByteReader FileReader(std::FILE* in) {
     };
 }
 
+// Refuses a capture that would write seconds into the database where it cannot: over seconds
+// it holds (unless told to replace them), or before them. Makes room when told to replace.
+// Returns the exit status: 0 to go on.
+int PrepareStore(const PerformanceOptions& options, std::time_t end, std::ostream& err) {
+    std::string problem;
+    HistoryStore store;
+    if (!store.Open(options.db, [&problem](const std::string& p) { problem = p; })) {
+        err << "kestrel-replay: " << problem << '\n';
+        return 1;
+    }
+    const auto held = store.HeldFrom(options.start);
+    if (!held)
+        return 0;
+    // The line memory goes on from what the database holds last, so it cannot go back to
+    // write seconds before those.
+    if (held->end > end) {
+        err << "kestrel-replay: the database holds the seconds from " << IsoUtc(held->first)
+            << " to " << IsoUtc(held->end) << ", beyond the capture's end at " << IsoUtc(end)
+            << ": a replay goes on from the last second the database holds, or with --replace "
+               "takes the place of its last seconds, and this one ends before them\n";
+        return 2;
+    }
+    if (!options.replace) {
+        err << "kestrel-replay: the database already holds the seconds from " << IsoUtc(held->first)
+            << " to " << IsoUtc(held->end)
+            << " of this capture; --replace removes them and their journal entries first\n";
+        return 2;
+    }
+    std::vector<std::string> notes;
+    if (!store.RemoveFrom(options.start, notes)) {
+        err << "kestrel-replay: " << problem << '\n';
+        return 1;
+    }
+    err << "kestrel-replay: replaced what the database held from " << IsoUtc(held->first) << " to "
+        << IsoUtc(held->end) << '\n';
+    for (const std::string& note : notes)
+        err << "kestrel-replay: " << note << '\n';
+    return 0;
+}
+
 }  // namespace
 
 bool TakePerformanceArgs(int& argc, char** argv, PerformanceOptions& options, std::string& error) {
@@ -41,6 +82,10 @@ bool TakePerformanceArgs(int& argc, char** argv, PerformanceOptions& options, st
         }
         if (arg == "--performance") {
             options.enabled = true;
+            continue;
+        }
+        if (arg == "--replace") {
+            options.replace = true;
             continue;
         }
         const bool isStart = arg == "--start" || arg.starts_with("--start=");
@@ -81,6 +126,10 @@ bool TakePerformanceArgs(int& argc, char** argv, PerformanceOptions& options, st
     }
     if (options.enabled && !options.haveStart) {
         error = "--performance needs --start TIME";
+        return false;
+    }
+    if (options.replace && options.db.empty()) {
+        error = "--replace goes with --db";
         return false;
     }
     return true;
@@ -152,7 +201,7 @@ DecodedLine DecodeLine(const ByteReader& read, std::time_t start) {
 }
 
 int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const PerformanceOptions& options,
-                      std::ostream& out, std::ostream& err) {
+                      std::ostream& out, std::ostream& err, std::time_t now) {
     if (replay.chunkGiven && replay.chunk != kFrameLength) {
         err << "kestrel-replay: --performance reads a plain capture as the line brought it, 45 "
                "characters a second; --chunk "
@@ -166,6 +215,17 @@ int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const Performa
             << ": " << line.error << '\n';
         return 2;
     }
+    if (now == 0)
+        now = std::time(nullptr);
+    if (line.end > now) {
+        err << "kestrel-replay: the capture's end, " << IsoUtc(line.end) << ", is later than now, "
+            << IsoUtc(now) << ": a replay cannot hold seconds still to come; check --start\n";
+        return 2;
+    }
+    if (!options.db.empty()) {
+        if (const int status = PrepareStore(options, line.end, err); status != 0)
+            return status;
+    }
 
     LineMemoryOptions lineOptions;
     lineOptions.flushSeconds = 0;  // a capture needs no crash protection, only its result
@@ -174,6 +234,8 @@ int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const Performa
     lineOptions.journalMemory = SIZE_MAX;
     LineMemory memory(lineOptions);
     if (!options.db.empty()) {
+        // Another monitor may have taken the database since it was looked at; then nothing
+        // is stored, and the status says so.
         memory.Open(options.db, options.start, [&err](const std::string& problem) {
             err << "kestrel-replay: " << problem << '\n';
         });
@@ -199,7 +261,7 @@ int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const Performa
         text += JournalJson(e, false) + '\n';
     out << text;
     out.flush();
-    return out ? 0 : 1;
+    return out && (options.db.empty() || memory.Storing()) ? 0 : 1;
 }
 
 }  // namespace kestrel

@@ -13,7 +13,7 @@
 namespace {
 constexpr const char* kUsage =
     "usage: kestrel-replay [--chunk N] [--interval S] [--] [FILE]\n"
-    "       kestrel-replay --performance --start TIME [--db DB] [--] [FILE]\n"
+    "       kestrel-replay --performance --start TIME [--db DB [--replace]] [--] [FILE]\n"
     "Decodes the capture FILE (standard input when absent or '-') and prints the monitor\n"
     "state as one line of JSON after each call of the frame parser. A timed capture (as\n"
     "kestrel-mux-sim --capture writes it) is decoded one second per call; plain bytes in calls\n"
@@ -22,10 +22,11 @@ constexpr const char* kUsage =
     "With --performance it prints instead the completed 15-minute intervals and the alarm\n"
     "journal. The capture's first second is TIME (ISO 8601 with a zone, from 1970 to 2200);\n"
     "a timed capture keeps its seconds, plain bytes are read as the line brings them, 45 a\n"
-    "second. Each frame counts in the second its last character came in. --db DB also\n"
-    "stores the figures and the journal in DB.\n"
-    "Exit status: 0 on success, 1 when the output cannot be written, 2 on a bad option or an\n"
-    "input that cannot be read or used.\n";
+    "second. Each frame counts in the second its last character came in. The capture must\n"
+    "end by now. --db DB also stores the figures and the journal in DB, after what it holds;\n"
+    "seconds DB already holds are refused unless --replace removes them first.\n"
+    "Exit status: 0 on success, 1 when the output or DB cannot be written, 2 on a bad option\n"
+    "or an input that cannot be read or used.\n";
 }
 
 int main(int argc, char** argv) {
