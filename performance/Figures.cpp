@@ -125,10 +125,17 @@ std::optional<std::time_t> ParseIsoTime(std::string_view s) {
     int second = 0;
     if (pos < s.size() && s[pos] == ':') {
         second = Digits(s, pos + 1, 2);
-        if (second < 0 || second > 60)
+        // Unix time has no leap second: 23:59:60 would silently be the next day's first.
+        if (second < 0 || second > 59)
             return std::nullopt;
         pos += 3;
     }
+    // timegm would quietly move 30 February to 2 March; a date that does not exist is a
+    // mistake to be told. Years outside these are mistakes too, not times of a line.
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || year > 2200 || day > kDays[month - 1] + (month == 2 && leap ? 1 : 0))
+        return std::nullopt;
     if (pos >= s.size())
         return std::nullopt;  // a time without a zone means nothing to a log
     long offset = 0;
@@ -162,7 +169,10 @@ std::optional<std::time_t> ParseIsoTime(std::string_view s) {
     tm.tm_hour = hour;
     tm.tm_min = minute;
     tm.tm_sec = second;
-    return timegm(&tm) - offset;
+    const std::time_t t = timegm(&tm) - offset;
+    if (t < 0)
+        return std::nullopt;  // 1970-01-01T00:30+01:00 is still 1969
+    return t;
 }
 
 }  // namespace kestrel

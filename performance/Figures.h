@@ -91,7 +91,8 @@ BinSpan BinOf(BinKind kind, std::time_t t);
 
 // ISO 8601 in UTC: 2026-03-29T00:45:00Z.
 std::string IsoUtc(std::time_t t);
-// ISO 8601 with a zone (Z or +hh:mm / +hhmm / +hh), seconds optional; nullopt when malformed.
+// ISO 8601 with a zone (Z or +hh:mm / +hhmm / +hh), seconds optional; nullopt when malformed,
+// for a date or time that does not exist (30 February, 23:59:60) and outside 1970 to 2200.
 std::optional<std::time_t> ParseIsoTime(std::string_view text);
 
 }  // namespace kestrel

@@ -88,6 +88,24 @@ public:
                                        std::time_t since) const;
     std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
 
+    // --- Replays ---
+    // The seconds the stored intervals hold from `from` on: the first of them and the second
+    // after the last; absent when they hold none. A completed interval holds all its seconds
+    // (not measured ones too), a current one those before its `through`.
+    struct HeldSeconds {
+        std::time_t first = 0;
+        std::time_t end = 0;
+    };
+    std::optional<HeldSeconds> HeldFrom(std::time_t from) const;
+    // Makes room for a replay from `from` on, in one transaction: removes the intervals from
+    // the start of the 15-minute interval of `from` on, takes the day of that second back to
+    // where it was then, ends the journal entries open there and removes later ones, and
+    // forgets what carried over. Figures are stored per interval, so seconds before `from` in
+    // its 15-minute interval go with it: `notes` says when measured ones did, and when a day
+    // could not be taken back (its 15-minute intervals already pruned). False when the store
+    // failed (reported).
+    bool RemoveFrom(std::time_t from, std::vector<std::string>& notes);
+
 private:
     bool Migrate();
     bool Exec(const char* sql);

@@ -117,9 +117,10 @@ $q repeat 1200
 $q repeat 4970
 00 0003 00 00 00 00 00 0000 00 00 00 00 repeat 300
 SCRIPT
-"$sim" --script "$work/day.script" --capture "$work/day.bin" 2>/dev/null
-# One 45-character pass per second: the day ends at the second before the window opens.
-passes=$(($(stat -c %s "$work/day.bin") / 45))
+"$sim" --script "$work/day.script" --capture "$work/day.bin" 2>"$work/capture.log"
+# The simulator says how many seconds it captured: the day ends at the second before the window
+# opens.
+passes=$(sed -n 's/^kestrel-mux-sim: captured \([0-9]*\) seconds.*/\1/p' "$work/capture.log")
 start=$(date -u -d "@$(($(date +%s) - passes - 5))" +%Y-%m-%dT%H:%M:%SZ)
 mkdir -p "$XDG_DATA_HOME/kestrel"
 rm -f "$XDG_DATA_HOME/kestrel/COM1.sqlite"*  # what the first picture's run remembered

@@ -1,13 +1,17 @@
-// kestrel-replay --performance on a generated capture, and kestrel-history's three formats.
+// kestrel-replay --performance on generated captures and databases, and kestrel-history's formats.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
 #include "performance/LineMemory.h"
+#include "performance/Report.h"
+#include "tools/capture/Capture.h"
 #include "tools/history/History.h"
 
 namespace kestrel {
@@ -15,55 +19,196 @@ namespace {
 
 using test::Lines;
 
-// 1000 passes from 00:50:00: pass 100 is noise, 200..209 lose the local signal, 300 and 301
+// The seconds of a line from 00:50:00: seconds 100 and 150 bring noise, the second with an
+// 'R' that makes the parser fall a frame behind; 200..209 lose the local signal, 300 and 301
 // carry far-end errors (20 and 5), 400..401 lose local tributary 3.
-std::string Capture() {
-    std::string out;
-    for (int p = 0; p < 1000; ++p) {
-        if (p == 100) {
-            out += std::string(kStatusFrameLength, ' ');
-            continue;
-        }
+std::vector<std::string> Seconds(int count = 1000) {
+    std::vector<std::string> seconds;
+    for (int p = 0; p < count; ++p) {
         StatusFrame f;
         f.localStatus = (p >= 200 && p < 210) ? kStatusNoInputSignal : 0;
         f.farCount = p == 300 ? 20 : p == 301 ? 5 : 0;
         f.SetTributary(2, p == 400 || p == 401, false);
-        out += WriteFrame(f);
+        seconds.push_back(p == 100   ? std::string(45, ' ')
+                          : p == 150 ? std::string(20, ' ') + 'R' + std::string(24, ' ')
+                                     : WriteFrame(f));
+    }
+    return seconds;
+}
+
+// The same line as a plain byte stream or a timed capture, where the noisy seconds are silent.
+std::string Capture(bool timed, int count = 1000) {
+    std::string out = timed ? CaptureHeader() : std::string();
+    int p = 0;
+    for (const std::string& second : Seconds(count)) {
+        if (timed)
+            AppendCaptureSecond(out, p == 100 || p == 150 ? std::string() : second);
+        else
+            out += second;
+        ++p;
     }
     return out;
 }
 
-TEST(ReplayPerformance, CompletedIntervalsThenJournal) {
+struct ReplayRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// kestrel-replay with these arguments, in UTC so that days are the same everywhere.
+ReplayRun RunReplay(const std::string& args) {
+    test::TempDir dir;
+    const std::string command = std::string("TZ=UTC ") + KESTREL_REPLAY_EXE + " " + args + " >" +
+                                (dir / "out") + " 2>" + (dir / "err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(dir / "out"),
+            test::ReadFile(dir / "err")};
+}
+
+class ReplayForms : public ::testing::TestWithParam<bool> {};
+
+// Each frame counts in the second its last character came in, whatever the parser's passes:
+// the frame of second 151 is decoded a call late and still measured there, nothing after the
+// noise moves, and the alarm starts at second 200.
+TEST_P(ReplayForms, CompletedIntervalsThenJournal) {
     test::TempDir folder;
     const std::string file = folder / "capture.bin";
-    std::ofstream(file, std::ios::binary) << Capture();
-    const std::string command = std::string(KESTREL_REPLAY_EXE) +
-                                " --performance --start 2026-03-29T00:50:00Z --chunk 45 " + file;
-    std::string text;
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-        text.append(buf, n);
-    ASSERT_EQ(pclose(p), 0);
-    const auto lines = Lines(text);
-    ASSERT_EQ(lines.size(), 36u) << text;  // one completed interval, two journal entries
+    std::ofstream(file, std::ios::binary) << Capture(GetParam());
+    const ReplayRun run = RunReplay("--performance --start 2026-03-29T00:50:00Z " + file);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 36u) << run.out;  // one completed interval, two journal entries
     const std::string head = R"({"object":"near","start":"2026-03-29T00:45:00Z",)";
-    EXPECT_EQ(lines[0], head + R"("available":589,"unavailable":10,"notMeasured":301,)"
+    EXPECT_EQ(lines[0], head + R"("available":588,"unavailable":10,"notMeasured":302,)"
                                R"("es":0,"ses":0,"dm":0,"errors":0})");
-    EXPECT_EQ(lines[1], R"({"object":"far","start":"2026-03-29T00:45:00Z","available":599,)"
-                        R"("unavailable":0,"notMeasured":301,"es":2,"ses":1,"dm":1,"errors":25})");
+    EXPECT_EQ(lines[1], R"({"object":"far","start":"2026-03-29T00:45:00Z","available":598,)"
+                        R"("unavailable":0,"notMeasured":302,"es":2,"ses":1,"dm":1,"errors":25})");
     EXPECT_EQ(lines[4], R"({"object":"local-trib-3","start":"2026-03-29T00:45:00Z",)"
-                        R"("available":599,"unavailable":0,"notMeasured":301,"es":2,"ses":2,)"
+                        R"("available":598,"unavailable":0,"notMeasured":302,"es":2,"ses":2,)"
                         R"("dm":null,"errors":null})");
     // The far end and the local tributaries are measured under the local loss of signal, the
     // remote tributaries are not.
     EXPECT_NE(lines[18].find(R"("object":"remote-trib-1")"), std::string::npos);
-    EXPECT_NE(lines[18].find(R"("notMeasured":311)"), std::string::npos);
+    EXPECT_NE(lines[18].find(R"("notMeasured":312)"), std::string::npos);
     EXPECT_EQ(lines[34], R"({"object":"near:no-signal","severity":"critical",)"
                          R"("start":"2026-03-29T00:53:20Z","end":"2026-03-29T00:53:30Z"})");
     EXPECT_EQ(lines[35], R"({"object":"local-trib-3:no-signal","severity":"major",)"
                          R"("start":"2026-03-29T00:56:40Z","end":"2026-03-29T00:56:42Z"})");
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTimed, ReplayForms, ::testing::Bool());
+
+TEST(IsoTime, OnlyDatesThatExistFrom1970To2200) {
+    const std::pair<const char*, std::optional<std::time_t>> cases[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2024-02-29T12:00:00Z", 1709208000},
+        {"2026-03-29T02:00+01:00", 1774746000},
+        {"2200-12-31T23:59:59Z", 7289654399},
+        {"0000-01-01T00:00:00Z", std::nullopt},
+        {"1900-01-01T00:00:00Z", std::nullopt},
+        {"1970-01-01T00:30:00+01:00", std::nullopt},
+        {"2201-01-01T00:00:00Z", std::nullopt},
+        {"2026-02-30T00:00:00Z", std::nullopt},
+        {"2025-02-29T00:00:00Z", std::nullopt},
+        {"2100-02-29T00:00:00Z", std::nullopt},
+        {"2026-04-31T00:00:00Z", std::nullopt},
+        {"2026-03-29T23:59:60Z", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseIsoTime(text), expected) << text;
+}
+
+TEST(ReplayPerformance, CommandLineRefusals) {
+    test::TempDir folder;
+    const std::string plain = folder / "plain.bin", timed = folder / "timed.cap";
+    std::ofstream(plain, std::ios::binary) << Capture(false, 50);
+    std::ofstream(timed, std::ios::binary) << Capture(true, 50);
+    std::ofstream(folder / "cut.cap", std::ios::binary) << Capture(true, 50).substr(0, 500);
+    const std::string start = " --performance --start 2026-03-29T00:50:00Z ";
+    const std::pair<std::string, const char*> cases[] = {
+        {start + plain, ""},
+        {start + "--chunk 45 " + plain, ""},
+        {start + "--chunk 320 " + plain, "--chunk 320"},
+        {start + "--replace " + plain, "--replace goes with --db"},
+        {start + (folder / "cut.cap"), "damaged capture at byte 459 (second 10)"},
+        {"--performance --start 2026-02-30T00:00:00Z " + plain, "'2026-02-30T00:00:00Z'"},
+        {"--performance --start 1900-01-01T00:00:00Z " + plain, "from 1970 to 2200"},
+        {"--performance --start 2199-01-01T00:00:00Z " + plain, "is later than now"},
+        {"--chunk 45 " + timed, "--chunk is for plain byte captures"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ReplayRun run = RunReplay(args);
+        EXPECT_EQ(run.status, *message ? 2 : 0) << args << '\n' << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << args << '\n' << run.err;
+    }
+    // Without --performance a timed capture is decoded one call per second.
+    EXPECT_EQ(Lines(RunReplay(timed).out).size(), 50u);
+}
+
+// What a database holds, as the history tool would print it.
+std::string Stored(const std::string& db) {
+    HistoryStore store;
+    std::string error, text;
+    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        for (const IntervalRow& row : store.Intervals(kind, std::nullopt, 0))
+            text += IntervalJson(row.object, row.span.start, row.figures) + '\n';
+    }
+    for (const JournalEntry& e : store.JournalEntries(0, false))
+        text += JournalJson(e, true) + '\n';
+    return text;
+}
+
+TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
+    test::TempDir folder;
+    const std::string file = folder / "capture.cap", db = folder / "line.sqlite";
+    std::ofstream(file, std::ios::binary) << Capture(true);
+    auto replay = [&](const char* start, const char* more) {
+        return RunReplay(std::string("--performance --start ") + start + " --db " + db + more +
+                         " " + file);
+    };
+    ASSERT_EQ(replay("2026-03-29T00:50:00Z", "").status, 0);
+    const std::string once = Stored(db);
+
+    const ReplayRun again = replay("2026-03-29T00:50:00Z", "");
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("already holds the seconds from 2026-03-29T00:50:00Z to "
+                             "2026-03-29T01:06:40Z"),
+              std::string::npos)
+        << again.err;
+    EXPECT_EQ(Stored(db), once);
+    EXPECT_EQ(replay("2026-03-29T00:50:00Z", " --replace").status, 0);
+    EXPECT_EQ(Stored(db), once);  // nothing counted twice
+
+    // Over part of a stored quarter: its seconds before the start cannot be kept apart.
+    const ReplayRun later = replay("2026-03-29T00:58:20Z", " --replace");
+    EXPECT_EQ(later.status, 0) << later.err;
+    EXPECT_NE(later.err.find("from 2026-03-29T00:45:00Z held at least 498 measured seconds"),
+              std::string::npos)
+        << later.err;
+    // The day goes back to where the quarter began, so it still adds up to its quarters.
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    for (int o = 0; o < kObjectCount; ++o) {
+        Figures sum;
+        for (const IntervalRow& q : store.Intervals(BinKind::Quarter, o, 0)) {
+            for (auto field :
+                 {&Figures::available, &Figures::unavailable, &Figures::notMeasured, &Figures::es,
+                  &Figures::ses, &Figures::dm, &Figures::minutes, &Figures::errors})
+                sum.*field += q.figures.*field;
+        }
+        const auto days = store.Intervals(BinKind::Day, o, 0);
+        ASSERT_EQ(days.size(), 1u);
+        sum.notMeasured += 45 * 60;  // the day's first 45 minutes have no quarter of their own
+        EXPECT_EQ(days[0].figures, sum) << ObjectName(o);
+    }
+    // Before what the database holds, nothing can be written, replaced or not.
+    const ReplayRun before = replay("2026-03-29T00:30:00Z", " --replace");
+    EXPECT_EQ(before.status, 2);
+    EXPECT_NE(before.err.find("beyond the capture's end at 2026-03-29T00:46:40Z"),
+              std::string::npos)
+        << before.err;
 }
 
 struct HistoryCase {

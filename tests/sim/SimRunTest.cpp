@@ -1,5 +1,5 @@
-// The simulator program run for real: into a device, into a full line, and its exits. On its own
-// pseudo-terminal and to the stop signals it is run by the end-to-end tests.
+// The simulator program run for real: into a device, into a full line, into a capture, and its
+// exits. On its own pseudo-terminal and to the stop signals it is run by the end-to-end tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -10,12 +10,16 @@
 #include <cstdio>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/ChildProcess.h"
 #include "tests/TestFiles.h"
 #include "tests/monitor/TestFrames.h"
+#include "tools/capture/Capture.h"
+#include "tools/replay/Performance.h"
 #include "tools/replay/Replay.h"
 
 namespace kestrel {
@@ -118,6 +122,59 @@ TEST(SimRunTest, FullLineDropsFramesAndCarriesOn) {
     Decoder d;
     d.parser.Parse(got.substr(fill.size()));
     EXPECT_EQ(d.state.frameCount, 2);
+}
+
+// A noisy line brings more or fewer than 45 characters in a second. The capture keeps its
+// seconds apart, and the replay gives 900 seconds for 900, each frame measured in the second
+// its last character came in.
+TEST(SimRunTest, CaptureKeepsTheSecondsOfANoisyLine) {
+    test::TempDir dir;
+    const SimRun run =
+        RunSim({"--scenario", "noise", "--seconds", "900", "--capture", dir / "noise.cap"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("captured 900 seconds"), std::string::npos) << run.err;
+    const std::string file = test::ReadFile(dir / "noise.cap");
+    auto reader = [&file, pos = std::size_t{0}](char* buffer, std::size_t size) mutable {
+        const std::size_t n = std::min(size, file.size() - pos);
+        std::copy_n(file.data() + pos, n, buffer);
+        pos += n;
+        return static_cast<long>(n);
+    };
+    CaptureReader capture(reader);
+    ASSERT_TRUE(capture.Start());
+    long long characters = 0, uneven = 0;
+    for (std::string second; capture.NextSecond(second);) {
+        characters += static_cast<long long>(second.size());
+        uneven += second.size() != kStatusFrameLength;
+    }
+    EXPECT_EQ(capture.Error(), "");
+    EXPECT_EQ(capture.Seconds(), 900u);
+    EXPECT_EQ(characters, run.bytes);
+    EXPECT_GT(uneven, 100);
+
+    const std::time_t start = 1774742400;  // 2026-03-29T00:00:00Z
+    const DecodedLine line = DecodeLine(reader, start);
+    EXPECT_EQ(line.end, start + 900);
+    std::set<std::time_t> framed;
+    for (const DecodedLine::Frame& f : line.frames)
+        framed.insert(f.second);
+    std::FILE* in = fmemopen(const_cast<char*>(file.data()), file.size(), "rb");
+    ReplayOptions replay;
+    PerformanceOptions options;
+    options.enabled = options.haveStart = true;
+    options.start = start;
+    std::ostringstream out, err;
+    EXPECT_EQ(ReplayPerformance(in, replay, options, out, err), 0) << err.str();
+    std::fclose(in);
+    // The one 15-minute interval, its near end first.
+    std::smatch m;
+    const std::string first = out.str().substr(0, out.str().find('\n'));
+    ASSERT_TRUE(std::regex_search(first, m,
+                                  std::regex(R"("available":(\d+),"unavailable":(\d+),)"
+                                             R"("notMeasured":(\d+))")))
+        << out.str();
+    EXPECT_EQ(std::stoll(m[1]) + std::stoll(m[2]), static_cast<long long>(framed.size()));
+    EXPECT_EQ(std::stoll(m[1]) + std::stoll(m[2]) + std::stoll(m[3]), 900);
 }
 
 TEST(SimRunTest, CommandLineOutcomes) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -40,8 +39,12 @@ inline std::time_t FillDatabase(const TempDir& folder, const std::string& script
                                startText + " --chunk 45 --db " + (folder / "line.sqlite") + " " +
                                capture + " >/dev/null";
     EXPECT_EQ(std::system(replay.c_str()), 0) << replay;
-    return start + static_cast<std::time_t>(std::filesystem::file_size(capture) /
-                                            kStatusFrameLength);
+    // The capture is timed, so its size does not tell its seconds; the database does.
+    HistoryStore store;
+    std::string error;
+    EXPECT_TRUE(store.OpenReadOnly(folder / "line.sqlite", error)) << error;
+    const auto held = store.HeldFrom(start);
+    return held ? held->end : start;
 }
 
 // A memory opened over the database at `now`, with a clock the test moves, as the window's

@@ -80,8 +80,10 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
             } else if (name == "--since") {
                 const auto t = ParseIsoTime(value);
                 if (!t) {
-                    error = "--since must be an ISO 8601 time with a zone, not '" +
-                            std::string(value) + "'";
+                    error =
+                        "--since must be a date and time that exist, from 1970 to 2200, in ISO "
+                        "8601 with a zone, not '" +
+                        std::string(value) + "'";
                     return false;
                 }
                 a.since = *t;

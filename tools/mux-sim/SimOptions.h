@@ -27,7 +27,7 @@ inline double TickSeconds(std::size_t bytes, double rate) {
 struct SimOptions {
     std::string device;  // empty: a new pseudo-terminal
     std::string link;    // a symbolic link to the pseudo-terminal, made here, removed at exit
-    std::string capture;  // write the line to this file at once, one second per 45 bytes
+    std::string capture;  // write the line to this file at once, a timed capture
     double rate = 1.0;
     std::string scenario = "tour";
     std::string script;

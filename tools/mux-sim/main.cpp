@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/capture/Capture.h"
 #include "tools/mux-sim/MuxScript.h"
 #include "tools/mux-sim/Scenario.h"
 #include "tools/mux-sim/SimLine.h"
@@ -236,12 +237,16 @@ void RemoveLink(const std::string& link, const std::string& target) {
     }
 }
 
-// The line without its pacing: one tick a second, each padded to one 45-character pass.
+// The line without its pacing, in the timed capture format: each tick is one second and
+// holds what the line brought in it, however long (noise) or empty (silence).
 int Capture(const SimOptions& options, kestrel::sim::FrameSource& source) {
     std::ofstream out(options.capture, std::ios::binary | std::ios::trunc);
+    out << kestrel::CaptureHeader();
     Totals totals;
+    long long captured = 0;
+    std::string record;
     const double seconds = options.seconds.value_or(-1);
-    for (long long tick = 0; out && (seconds < 0 || tick < seconds); ++tick) {
+    for (; out && (seconds < 0 || captured < seconds); ++captured) {
         if (options.frames && totals.framesSent >= *options.frames) {
             break;
         }
@@ -249,10 +254,9 @@ int Capture(const SimOptions& options, kestrel::sim::FrameSource& source) {
         if (!source.Next(e)) {
             break;
         }
-        if (e.bytes.size() < kestrel::kStatusFrameLength) {
-            e.bytes.resize(kestrel::kStatusFrameLength, ' ');
-        }
-        out << e.bytes;
+        record.clear();
+        kestrel::AppendCaptureSecond(record, e.bytes);
+        out << record;
         totals.framesSent += e.frames;
         totals.damagedSent += e.damaged;
         totals.bytesWritten += static_cast<long long>(e.bytes.size());
@@ -264,6 +268,8 @@ int Capture(const SimOptions& options, kestrel::sim::FrameSource& source) {
         return 1;
     }
     PrintSummary(totals);
+    std::fprintf(stderr, "kestrel-mux-sim: captured %lld seconds into %s\n", captured,
+                 options.capture.c_str());
     return 0;
 }
 

@@ -51,6 +51,44 @@ bool ParseNumber(std::string_view text, long long& value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// Calls are cut every `chunk` bytes of the input, however the reads happen to split it; only
+// the bytes of a call not yet complete are carried from one read to the next, so an endless
+// input needs no more memory than this one block. False when reading or writing failed.
+template <typename Call>
+bool ReplayPlain(CaptureReader& capture, const ReplayOptions& options, const Call& call,
+                 std::ostream& out, ReplayResult& result) {
+    std::vector<char> block(std::max<std::size_t>(kReplayBlock, options.chunk));
+    std::size_t held = 0;
+    bool any = false;
+    for (;;) {
+        // Whatever is decoded is out before waiting for more: a live pipe shows each call.
+        out.flush();
+        if (!out)
+            return false;
+        const long n = capture.ReadPlain(block.data() + held, block.size() - held);
+        if (n < 0) {
+            result.readError = errno;
+            return false;
+        }
+        if (n == 0)
+            break;
+        any = true;
+        held += static_cast<std::size_t>(n);
+        std::size_t pos = 0;
+        for (; held - pos >= options.chunk; pos += options.chunk) {
+            call(std::string_view(block.data() + pos, options.chunk));
+        }
+        std::copy(block.begin() + static_cast<std::ptrdiff_t>(pos),
+                  block.begin() + static_cast<std::ptrdiff_t>(held), block.begin());
+        held -= pos;
+    }
+    // The short last call, or the one call of an empty input.
+    if (held > 0 || !any) {
+        call(std::string_view(block.data(), held));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string StateJson(const Decoder& d, long long call) {
@@ -135,6 +173,7 @@ bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string&
                     return false;
                 }
                 options.chunk = static_cast<std::size_t>(n);
+                options.chunkGiven = true;
             } else {
                 if (!ParseNumber(value, n) || (n != 1 && n != 3 && n != 10 && n != 30)) {
                     error = "--interval must be 1, 3, 10 or 30 seconds, not '" +
@@ -169,37 +208,35 @@ ReplayResult Replay(const ByteReader& read, const ReplayOptions& options, std::o
         decoder.parser.Parse(piece);
         out << StateJson(decoder, ++result.calls) << '\n';
     };
-    // Calls are cut every `chunk` bytes of the input, however the reads happen to split it;
-    // only the bytes of a call not yet complete are carried from one read to the next, so an
-    // endless input needs no more memory than this one block.
-    std::vector<char> block(std::max<std::size_t>(kReplayBlock, options.chunk));
-    std::size_t held = 0;
-    bool any = false;
-    for (;;) {
-        // Whatever is decoded is out before waiting for more: a live pipe shows each call.
-        out.flush();
-        if (!out)
-            return result;
-        const long n = read(block.data() + held, block.size() - held);
-        if (n < 0) {
-            result.readError = errno;
+    CaptureReader capture(read);
+    // A read error is told as errno, like one of a plain stream; damage in words.
+    auto failed = [&] {
+        result.readError = capture.ReadErrno();
+        if (result.readError == 0)
+            result.error = capture.Error();
+        return result;
+    };
+    if (!capture.Start())
+        return failed();
+    if (capture.Timed()) {
+        if (options.chunkGiven) {
+            result.error =
+                "a timed capture is decoded one second per call; --chunk is for plain "
+                "byte captures";
             return result;
         }
-        if (n == 0)
-            break;
-        any = true;
-        held += static_cast<std::size_t>(n);
-        std::size_t pos = 0;
-        for (; held - pos >= options.chunk; pos += options.chunk) {
-            call(std::string_view(block.data() + pos, options.chunk));
+        for (std::string second;;) {
+            out.flush();
+            if (!out)
+                return result;
+            if (!capture.NextSecond(second))
+                break;
+            call(second);
         }
-        std::copy(block.begin() + static_cast<std::ptrdiff_t>(pos),
-                  block.begin() + static_cast<std::ptrdiff_t>(held), block.begin());
-        held -= pos;
-    }
-    // The short last call, or the one call of an empty input.
-    if (held > 0 || !any) {
-        call(std::string_view(block.data(), held));
+        if (!capture.Error().empty())
+            return failed();
+    } else if (!ReplayPlain(capture, options, call, out, result)) {
+        return result;
     }
     // A resynchronisation ends a call and leaves what follows for the next one. On a live
     // line that call comes with the next burst; at the end of a capture we make it ourselves,

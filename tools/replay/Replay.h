@@ -12,6 +12,7 @@
 #include "monitor/BerMeter.h"
 #include "monitor/FrameParser.h"
 #include "monitor/MonitorState.h"
+#include "tools/capture/Capture.h"
 
 namespace kestrel {
 
@@ -36,6 +37,7 @@ std::string StateJson(const Decoder& decoder, long long call);
 
 struct ReplayOptions {
     std::size_t chunk = 320;
+    bool chunkGiven = false;  // said on the command line, not the default
     int intervalSeconds = 10;
     std::string file;  // empty or "-" for standard input
     bool help = false;
@@ -46,11 +48,8 @@ struct ReplayResult {
     long long calls = 0;
     std::uint64_t dropped = 0;  // characters lost to the noise bound
     int readError = 0;          // errno of a failed read; 0 when the input was read to its end
+    std::string error;          // why a timed capture could not be read to its end
 };
-
-// Fills up to `size` bytes of `buffer` and returns how many: 0 at the end of the input, -1 on
-// a read error (with errno set). It may return fewer bytes than asked for at any time.
-using ByteReader = std::function<long(char* buffer, std::size_t size)>;
 
 // The most input the replay holds at a time (or one call's bytes when --chunk is larger).
 inline constexpr std::size_t kReplayBlock = 65536;
@@ -59,7 +58,8 @@ inline constexpr std::size_t kReplayBlock = 65536;
 bool ParseReplayArgs(int argc, char** argv, ReplayOptions& options, std::string& error);
 
 // Feeds the input in calls of `chunk` bytes, as it arrives, and writes one JSON line per call
-// to `out`, flushing it before each read. Stops at the first read error.
+// to `out`, flushing it before each read; a timed capture is fed one call per second. Stops
+// at the first read error or damage.
 ReplayResult Replay(const ByteReader& read, const ReplayOptions& options, std::ostream& out);
 ReplayResult Replay(std::string_view input, const ReplayOptions& options, std::ostream& out);
 

@@ -13,11 +13,20 @@
 namespace {
 constexpr const char* kUsage =
     "usage: kestrel-replay [--chunk N] [--interval S] [--] [FILE]\n"
-    "Decodes the raw bytes of FILE (standard input when absent or '-') in calls of N bytes\n"
-    "(1..4096, default 320) with a BER interval of S seconds (1, 3, 10 or 30; default 10)\n"
-    "and prints the monitor state as one line of JSON after each call.\n"
-    "With --performance --start TIME [--db FILE] it prints instead the completed 15-minute\n"
-    "intervals and the alarm journal, pass n of the parser being the second TIME + n - 1.\n";
+    "       kestrel-replay --performance --start TIME [--db DB [--replace]] [--] [FILE]\n"
+    "Decodes the capture FILE (standard input when absent or '-') and prints the monitor\n"
+    "state as one line of JSON after each call of the frame parser. A timed capture (as\n"
+    "kestrel-mux-sim --capture writes it) is decoded one second per call; plain bytes in calls\n"
+    "of N bytes (1..4096, default 320). S is the BER interval in seconds (1, 3, 10 or 30;\n"
+    "default 10).\n"
+    "With --performance it prints instead the completed 15-minute intervals and the alarm\n"
+    "journal. The capture's first second is TIME (ISO 8601 with a zone, from 1970 to 2200);\n"
+    "a timed capture keeps its seconds, plain bytes are read as the line brings them, 45 a\n"
+    "second. Each frame counts in the second its last character came in. The capture must\n"
+    "end by now. --db DB also stores the figures and the journal in DB, after what it holds;\n"
+    "seconds DB already holds are refused unless --replace removes them first.\n"
+    "Exit status: 0 on success, 1 when the output or DB cannot be written, 2 on a bad option\n"
+    "or an input that cannot be read or used.\n";
 }
 
 int main(int argc, char** argv) {
@@ -47,7 +56,8 @@ int main(int argc, char** argv) {
     if (performance.enabled) {
         std::FILE* in = ::fdopen(fd, "rb");
         if (in == nullptr) {
-            std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno) << '\n';
+            std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(errno)
+                      << '\n';
             return 2;
         }
         return kestrel::ReplayPerformance(in, options, performance, std::cout, std::cerr);
@@ -64,10 +74,15 @@ int main(int argc, char** argv) {
             return static_cast<long>(n);
         },
         options, std::cout);
+    if (!result.error.empty()) {
+        std::cout.flush();
+        std::cerr << "kestrel-replay: " << name << ": " << result.error << '\n';
+        return 2;
+    }
     if (result.readError != 0) {
         std::cout.flush();
-        std::cerr << "kestrel-replay: cannot read " << name << ": " << std::strerror(result.readError)
-                  << '\n';
+        std::cerr << "kestrel-replay: cannot read " << name << ": "
+                  << std::strerror(result.readError) << '\n';
         return 2;
     }
     if (!fromStdin) {
