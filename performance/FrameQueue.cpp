@@ -53,6 +53,26 @@ void FrameQueue::OnPass(const PassReport& report) {
     frames.push_back(stamped);
 }
 
+void FrameQueue::Parsed(std::size_t buffered) {
+    std::optional<TimePoint> held;
+    if (buffered > 0 && buffered <= received) {
+        const std::uint64_t first = received - buffered;  // the first character held
+        for (const Chunk& c : chunks) {
+            if (c.end > first) {
+                held = c.at;
+                break;
+            }
+        }
+    }
+    std::lock_guard lock(mutex);
+    heldSince = held;
+}
+
+std::optional<FrameQueue::TimePoint> FrameQueue::HeldSince() {
+    std::lock_guard lock(mutex);
+    return heldSince;
+}
+
 std::vector<StampedFrame> FrameQueue::Take() {
     std::vector<StampedFrame> out;
     std::lock_guard lock(mutex);

@@ -47,6 +47,12 @@ public:
     // characters, which arrived at `at`.
     void Arrived(std::size_t size, TimePoint at);
     void OnPass(const PassReport& report) override;
+    // On the parser's thread, just after each parser call: the parser still holds `buffered`
+    // characters undecoded (a resynchronisation leaves frames for the next call).
+    void Parsed(std::size_t buffered);
+    // When the oldest characters the parser still holds arrived: a frame decoded from them
+    // later measures a second from then on. Empty while it holds none.
+    std::optional<TimePoint> HeldSince();
     // Everything queued since the last call, oldest first.
     std::vector<StampedFrame> Take();
     std::vector<Silence> TakeSilences();
@@ -69,6 +75,7 @@ private:
     std::vector<StampedFrame> frames;
     std::vector<Silence> silences;
     std::optional<TimePoint> lastArrival;
+    std::optional<TimePoint> heldSince;
 };
 
 }  // namespace kestrel

@@ -123,6 +123,7 @@ bool MuxSession::StartLink(int number, bool open) {
         [this](std::string_view text) {
             frameQueue.Arrived(text.size(), options.clock());
             parser.Parse(text);
+            frameQueue.Parsed(parser.Buffered());
         },
         std::move(options.devices), options.resolver);
     comm->SetStartupDelay(options.startupDelay);
@@ -434,7 +435,14 @@ void MuxSession::UpdateMemory() {
         memory.ClockStepped(step->seconds, before, lineClock.At(mono));
     }
     NoteLinkState();
-    memory.Tick(lineClock.At(mono));
+    // Seconds whose characters the parser still holds stay open: a frame decoded from them a
+    // call or more later still measures its own second. A line that went silent on a held
+    // remnant is not waited for beyond kHeldWait.
+    auto until = mono;
+    if (const auto held = frameQueue.HeldSince(); held && mono - *held < kHeldWait) {
+        until = std::min(until, *held);
+    }
+    memory.Tick(lineClock.At(until));
 }
 
 void MuxSession::FeedMemory() {

@@ -183,6 +183,8 @@ public:
     // port commands at once.
     // StopLink closes it. Read-only for views and metrics.
     static constexpr std::chrono::milliseconds kNoDataAfter{2500};
+    // How long the memory keeps seconds open for characters the parser still holds.
+    static constexpr std::chrono::seconds kHeldWait{30};
     const LineMemory& Memory() const { return memory; }
     // Acknowledges journal entries (by their ids, in one write) or every open
     // acknowledgement, now; returns how many were acknowledged.
