@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "performance/HistoryStatement.h"
 
@@ -86,6 +89,65 @@ const Migration kMigrations[] = {
      "ALTER TABLE journal ADD COLUMN note TEXT;"},
 };
 
+// The database files this process holds, by device and inode. Closing any descriptor of a
+// file drops every POSIX lock the process has on it, SQLite's among them; without its shared
+// lock on the database, the next reader to close elsewhere takes the WAL with it. So a store
+// refused here never closes its descriptor of a file another store holds: it is parked with
+// the holder and closed after it.
+struct HeldFiles {
+    std::mutex mutex;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<int>> parked;
+};
+
+HeldFiles& Held() {
+    static HeldFiles held;
+    return held;
+}
+
+// Opens (or creates) the file and locks it for this store; -1 with errno set when it cannot,
+// EWOULDBLOCK when another store or program holds it. Nothing is written through it: SQLite
+// has descriptors of its own.
+int HoldFile(const std::string& file, std::pair<std::uint64_t, std::uint64_t>& id) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
+        return -1;
+    }
+    id = {st.st_dev, st.st_ino};
+    HeldFiles& held = Held();
+    std::lock_guard<std::mutex> hold(held.mutex);
+    if (const auto it = held.parked.find(id); it != held.parked.end()) {
+        it->second.push_back(fd);
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    // Not held in this process, so no lock of ours goes with this descriptor.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    held.parked[id] = {};
+    return fd;
+}
+
+// Called once the connection to the file is closed.
+void LetGoOfFile(int fd, std::pair<std::uint64_t, std::uint64_t> id) {
+    HeldFiles& held = Held();
+    std::lock_guard<std::mutex> hold(held.mutex);
+    if (const auto it = held.parked.find(id); it != held.parked.end()) {
+        for (const int parked : it->second)
+            ::close(parked);
+        held.parked.erase(it);
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 const char* HistoryMigrationSql(int version) {
@@ -118,13 +180,71 @@ std::string DefaultHistoryPath(const std::string& name) {
 HistoryStore::HistoryStore() = default;
 
 HistoryStore::~HistoryStore() {
-    for (sqlite3_stmt* s : {insertInterval, updateInterval, updateIntervalById, insertJournal,
-                            updateJournal, insertCarry, begin, commit})
-        sqlite3_finalize(s);
+    Release();
+}
+
+// The connection first: closing the file drops the locks SQLite holds on it.
+void HistoryStore::Release() {
+    for (sqlite3_stmt** s : {&insertInterval, &updateInterval, &updateIntervalById, &insertJournal,
+                             &updateJournal, &insertCarry, &begin, &commit}) {
+        sqlite3_finalize(*s);
+        *s = nullptr;
+    }
     if (db != nullptr)
         sqlite3_close(db);
-    if (lockFd >= 0)
-        ::close(lockFd);
+    db = nullptr;
+    if (fileFd >= 0)
+        LetGoOfFile(fileFd, {fileId.dev, fileId.ino});
+    fileFd = -1;
+    for (const int fd : lockFiles)
+        ::close(fd);
+    lockFiles.clear();
+}
+
+// A second monitor on the same line must not mix its figures into ours, whatever name it came
+// by, so the database file itself is locked (flock: it goes with the process, and a killed
+// monitor never leaves it behind). SQLite's locks cannot say this: they let any number of
+// connections write in turn, and an exclusive locking mode would shut out every reader.
+// Monitors of earlier releases lock "<name>.lock" instead, so that is locked too, beside the
+// name given and beside the file's real name.
+bool HistoryStore::TakeFile() {
+    std::pair<std::uint64_t, std::uint64_t> id;
+    fileFd = HoldFile(path, id);
+    fileId = {id.first, id.second};
+    bool inUse = fileFd < 0 && errno == EWOULDBLOCK;
+    if (fileFd < 0 && !inUse) {
+        Report("History database " + path + " cannot be created (" + std::strerror(errno) +
+               "); the line's figures and journal are kept in memory only.");
+        return false;
+    }
+    std::error_code ec;
+    const std::string real = std::filesystem::canonical(path, ec).string();
+    for (const std::string& name : {path + ".lock", ec ? std::string() : real + ".lock"}) {
+        if (inUse || name.empty())
+            continue;
+        // One that cannot be made or locked at all is passed over: an earlier release could
+        // not take it either.
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        struct stat mine {};
+        struct stat first {};
+        if (fd >= 0 && !lockFiles.empty() && ::fstat(fd, &mine) == 0 &&
+            ::fstat(lockFiles[0], &first) == 0 && mine.st_dev == first.st_dev &&
+            mine.st_ino == first.st_ino) {
+            ::close(fd);  // the same file by both names
+            continue;
+        }
+        if (fd >= 0)
+            lockFiles.push_back(fd);
+        inUse = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    }
+    if (inUse) {
+        Release();
+        Report("History database " + path +
+               " is in use by another monitor; the line's figures and journal are kept in "
+               "memory only.");
+        return false;
+    }
+    return true;
 }
 
 void HistoryStore::Report(const std::string& message) {
@@ -178,22 +298,8 @@ bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
     const auto folder = std::filesystem::path(file).parent_path();
     if (!folder.empty())
         std::filesystem::create_directories(folder, ec);
-    // A second monitor on the same line must not mix its figures into ours; the lock goes
-    // with the process, so a killed monitor never leaves it behind.
-    lockFd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) {
-        Report("History database " + file + " cannot be created (" + std::strerror(errno) +
-               "); the line's figures and journal are kept in memory only.");
+    if (!TakeFile())
         return false;
-    }
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        lockFd = -1;
-        Report("History database " + file +
-               " is in use by another monitor; the line's figures and journal are kept in "
-               "memory only.");
-        return false;
-    }
     if (!Check(sqlite3_open_v2(file.c_str(), &db,
                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                nullptr),

@@ -61,8 +61,9 @@ public:
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
-    // Opens or creates the database for this monitor alone. False when it cannot be used:
-    // another monitor holds it, it is corrupt, from a newer version, or cannot be created.
+    // Opens or creates the database for this monitor alone, whatever name another monitor
+    // reaches the file by. False when it cannot be used: another monitor holds it, it is
+    // corrupt, from a newer version, or cannot be created.
     bool Open(const std::string& path, ProblemSink sink);
     // Opens an existing database for reading only (the history tool); false with `error`.
     bool OpenReadOnly(const std::string& path, std::string& error);
@@ -107,6 +108,15 @@ public:
     bool RemoveFrom(std::time_t from, std::vector<std::string>& notes);
 
 private:
+    // A file by device and inode, whatever name leads to it.
+    struct FileId {
+        std::uint64_t dev = 0;
+        std::uint64_t ino = 0;
+        bool operator==(const FileId&) const = default;
+    };
+
+    bool TakeFile();
+    void Release();
     bool Migrate();
     bool Exec(const char* sql);
     bool Begin();
@@ -121,7 +131,9 @@ private:
                          std::time_t through);
 
     sqlite3* db = nullptr;
-    int lockFd = -1;
+    int fileFd = -1;  // the database file, locked; open as long as the connection is
+    FileId fileId;
+    std::vector<int> lockFiles;  // "<name>.lock" of earlier releases, locked
     bool broken = false;    // corrupt or otherwise not to be written again
     bool reported = false;  // the current problem was told
     std::string path;

@@ -1,12 +1,15 @@
 // The database: a restart goes on with the interval, the journal survives, a locked or
 // damaged file is reported once and left alone, and a killed monitor loses no journal entry.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "PerformanceTestSupport.h"
@@ -69,34 +72,63 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
     ExpectIntact(db);
 }
 
+// Whatever name a second monitor comes by, it is refused; so is one beside a monitor of an
+// earlier release, which locks only "<name>.lock". Readers that come and go meanwhile must
+// not take the first monitor's WAL with them.
 TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
     test::ZoneGuard zone("UTC");
     test::TempDir folder;
-    const std::string db = folder / "COM2.sqlite";
+    std::filesystem::create_directory(folder / "real");
+    const std::string db = folder / "real/COM2.sqlite";
+    const std::string earlier = folder / "real/COM8.sqlite";
     LineMemory first;
     ASSERT_TRUE(first.Open(db, kStart, nullptr));
+    const int earlierLock = open((earlier + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(flock(earlierLock, LOCK_EX), 0);
+    std::filesystem::create_directory_symlink(folder / "real", folder / "linked");
+    std::filesystem::create_symlink(db, folder / "alias.sqlite");
+    std::filesystem::create_hard_link(db, folder / "hard.sqlite");
+    std::filesystem::create_symlink(earlier, folder / "alias8.sqlite");
 
-    std::vector<std::string> problems;
-    LineMemory second;
-    EXPECT_FALSE(second.Open(db, kStart, [&](const std::string& p) { problems.push_back(p); }));
-    for (int i = 0; i < 30; ++i) {
-        second.OnFrameApplied(NearSecond(i % 2 ? 'D' : '.'), kStart + i);
-        second.Tick(kStart + i + 1);
+    for (const std::string& name : {db, folder / "linked/COM2.sqlite", folder / "alias.sqlite",
+                                    folder / "hard.sqlite", earlier, folder / "alias8.sqlite"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> problems;
+        LineMemory second;
+        EXPECT_FALSE(
+            second.Open(name, kStart, [&](const std::string& p) { problems.push_back(p); }));
+        for (int i = 0; i < 30; ++i) {
+            second.OnFrameApplied(NearSecond(i % 2 ? 'D' : '.'), kStart + i);
+            second.Tick(kStart + i + 1);
+        }
+        second.Close(kStart + 30);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find("in use by another monitor"), std::string::npos) << problems[0];
+        EXPECT_EQ(second.JournalEntries().size(), 15u);  // monitoring went on in memory
+        test::Sqlite(db, "SELECT COUNT(*) FROM journal");
     }
-    second.Close(kStart + 30);
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("another monitor"), std::string::npos) << problems[0];
-    EXPECT_EQ(second.JournalEntries().size(), 15u);  // monitoring went on in memory
+    close(earlierLock);
+    // And a monitor of an earlier release is refused beside the first one.
+    const int earlierBeside = open((db + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_NE(flock(earlierBeside, LOCK_EX | LOCK_NB), 0);
+    close(earlierBeside);
+    for (int i = 0; i < 25; ++i) {
+        first.OnFrameApplied(NearSecond('.'), kStart + i);
+        first.Tick(kStart + i + 1);
+    }
+    EXPECT_EQ(test::Sqlite(
+                  db, "SELECT available FROM intervals WHERE kind = '15min' AND object = 'near'"),
+              std::vector<std::string>{"20"});
     first.Close(kStart + 30);
     ExpectIntact(db);
 
+    std::vector<std::string> problems;
     const std::string damaged = folder / "COM3.sqlite";
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "SQLite format 3" << std::string(4000, '\x5a');
     }
     const std::string before = test::ReadFile(damaged);
-    problems.clear();
     LineMemory third;
     EXPECT_FALSE(third.Open(damaged, kStart, [&](const std::string& p) { problems.push_back(p); }));
     third.OnFrameApplied(NearSecond('D'), kStart);
