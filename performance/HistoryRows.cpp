@@ -164,9 +164,11 @@ bool HistoryStore::Commit(bool ok) {
     if (!ok) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         currentRows = {};  // row ids handed out in the transaction may be handed out again
+        Stamp();
         return false;
     }
     reported = false;  // a later problem is news again
+    Stamp();
     return true;
 }
 
@@ -296,7 +298,9 @@ bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
     sqlite3_bind_int64(s.s, 1, quarterBefore);
     sqlite3_bind_int64(s.s, 2, dayBefore);
     sqlite3_bind_int64(j.s, 1, journalBefore);
-    return Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+    const bool ok = Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+    Stamp();
+    return ok;
 }
 
 std::vector<IntervalRow> HistoryStore::Intervals(BinKind kind, std::optional<int> object,

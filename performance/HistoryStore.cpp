@@ -177,6 +177,9 @@ std::string DefaultHistoryPath(const std::string& name) {
     return (base / "kestrel" / (file + ".sqlite")).string();
 }
 
+// The files SQLite keeps beside the database in WAL mode.
+constexpr const char* kCompanions[] = {"-wal", "-shm"};
+
 HistoryStore::HistoryStore() = default;
 
 HistoryStore::~HistoryStore() {
@@ -186,7 +189,7 @@ HistoryStore::~HistoryStore() {
 // The connection first: closing the file drops the locks SQLite holds on it.
 void HistoryStore::Release() {
     for (sqlite3_stmt** s : {&insertInterval, &updateInterval, &updateIntervalById, &insertJournal,
-                             &updateJournal, &insertCarry, &begin, &commit}) {
+                             &updateJournal, &insertCarry, &begin, &commit, &dataVersion}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -294,6 +297,11 @@ sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
 bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
     path = file;
     sink = std::move(problemSink);
+    return Start();
+}
+
+bool HistoryStore::Start() {
+    const std::string& file = path;
     std::error_code ec;
     const auto folder = std::filesystem::path(file).parent_path();
     if (!folder.empty())
@@ -357,14 +365,109 @@ bool HistoryStore::Open(const std::string& file, ProblemSink problemSink) {
     insertCarry = Prepare(
         "INSERT OR REPLACE INTO line_state(object, unavailable, dm_seconds, dm_count) "
         "VALUES(?1, ?2, ?3, ?4)");
+    dataVersion = Prepare("PRAGMA data_version");
     if (!insertInterval || !updateInterval || !updateIntervalById || !insertJournal ||
-        !updateJournal || !insertCarry || !begin || !commit) {
+        !updateJournal || !insertCarry || !begin || !commit || !dataVersion) {
         broken = true;
         Report("History database " + file + " has an unexpected layout (" +
                sqlite3_errmsg(db) + "); nothing is stored. Monitoring goes on.");
         return false;
     }
+    // The WAL and shared memory exist from the first read on; known by identity, they are
+    // never mistaken for another database's once the name changes hands.
+    for (std::size_t i = 0; i < companions.size(); ++i) {
+        struct stat st {};
+        companions[i].reset();
+        if (::stat((file + kCompanions[i]).c_str(), &st) == 0)
+            companions[i] = FileId{st.st_dev, st.st_ino};
+    }
+    Stamp();
     return true;
+}
+
+void HistoryStore::Stamp() {
+    struct stat own {};
+    if (fileFd < 0 || ::fstat(fileFd, &own) != 0)
+        return;
+    stamp.size = own.st_size;
+    stamp.time = own.st_mtim.tv_sec * 1000000000LL + own.st_mtim.tv_nsec;
+    stamp.version =
+        sqlite3_step(dataVersion) == SQLITE_ROW ? sqlite3_column_int64(dataVersion, 0) : -1;
+    sqlite3_reset(dataVersion);  // else its read transaction would stay open
+}
+
+bool HistoryStore::FollowPath() {
+    if (!displaced && (fileFd < 0 || broken))
+        return false;  // nothing held to follow
+    struct stat named {};
+    const bool hasName = ::stat(path.c_str(), &named) == 0;
+    // A name that cannot be looked up for another reason than its absence tells nothing yet.
+    if (!hasName && errno != ENOENT && errno != ENOTDIR)
+        return false;
+    if (displaced) {
+        displaced = hasName;
+        return !displaced && Renew();
+    }
+    struct stat own {};
+    if (::fstat(fileFd, &own) != 0)
+        return false;
+    const bool same = hasName && named.st_dev == own.st_dev && named.st_ino == own.st_ino;
+    if (same) {
+        // Only SQLite writes the file: our own writes (stamped) and commits of other
+        // connections (which PRAGMA data_version counts). Anything else wrote over it.
+        const Stamped before = stamp;
+        Stamp();
+        if ((stamp.size == before.size && stamp.time == before.time) ||
+            (stamp.version >= 0 && stamp.version != before.version))
+            return false;
+    }
+    const std::string told = "History database " + path;
+    const std::string kept =
+        " is left as it is, and the line's figures and journal are kept in memory until it is "
+        "removed, when a new database is started there with them. Monitoring goes on.";
+    const std::string anew =
+        " a new one is started there with the figures and journal entries the monitor still "
+        "holds. Monitoring goes on.";
+    std::string message;
+    if (same)
+        message = told + " was overwritten by another program; the file" + kept;
+    else if (hasName)
+        message = told + " was replaced by another file; that file" + kept;
+    else if (own.st_nlink > 0)
+        message = told + " was moved or renamed; the moved file keeps what was stored, and" + anew;
+    else
+        message = told + " was removed;" + anew;
+    // A file moved away is brought up to date; nothing is ever written into one overwritten.
+    if (!hasName && own.st_nlink > 0)
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    LetGo();
+    if (sink)
+        sink(message);
+    displaced = hasName;
+    return !displaced && Renew();
+}
+
+// Closing as the last connection, SQLite would checkpoint into the file and delete the WAL and
+// shared memory by their names, which may be another database's by now: it does neither.
+// Ours, where the names still lead to them, go, or they would pass for the next database's.
+void HistoryStore::LetGo() {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    Release();
+    for (std::size_t i = 0; i < companions.size(); ++i) {
+        struct stat st {};
+        const std::string name = path + kCompanions[i];
+        if (companions[i] && ::stat(name.c_str(), &st) == 0 &&
+            *companions[i] == FileId{st.st_dev, st.st_ino})
+            ::unlink(name.c_str());
+    }
+}
+
+bool HistoryStore::Renew() {
+    broken = false;
+    reported = false;
+    currentRows = {};
+    writtenCarry = {};
+    return Start();
 }
 
 bool HistoryStore::Migrate() {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "PerformanceTestSupport.h"
 #include "performance/LineMemory.h"
@@ -188,6 +189,80 @@ TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
     EXPECT_TRUE(memory.Open(db, static_cast<std::time_t>(last[0]) + 60, nullptr));
     for (const JournalEntry& e : memory.JournalEntries())
         EXPECT_TRUE(e.end.has_value()) << e.id;
+}
+
+// The database taken from under the monitor. Gone from its name (removed, moved away): told
+// once, and a new database there holds all that memory has. Another file at the name
+// (replaced, overwritten in place): told once and left as it is until it is removed.
+TEST(Store, DatabaseTakenAwayIsToldOnceAndMemoryStoredAgain) {
+    namespace fs = std::filesystem;
+    test::ZoneGuard zone("UTC");
+    const auto removeAll = [](const std::string& db) {
+        for (const char* suffix : {"", "-wal", "-shm", ".lock"})
+            fs::remove(db + suffix);
+    };
+    const struct {
+        const char* told;
+        std::function<void(const std::string&)> takeAway;
+        bool strangerLeft;
+    } cases[] = {
+        {"was removed", removeAll, false},
+        {"was removed", [](const std::string& db) { fs::remove(db); }, false},
+        {"was moved", [](const std::string& db) { fs::rename(db, db + ".old"); }, false},
+        {"was replaced by another file",
+         [](const std::string& db) {
+             std::ofstream(db + ".new") << "kept";
+             fs::rename(db + ".new", db);
+         },
+         true},
+        {"was overwritten by another program",
+         [](const std::string& db) { std::ofstream(db) << "kept"; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        test::TempDir folder;
+        const std::string db = folder / "COM6.sqlite";
+        std::vector<std::string> problems;
+        LineMemory memory;
+        ASSERT_TRUE(
+            memory.Open(db, kStart - 30, [&](const std::string& p) { problems.push_back(p); }));
+        const auto run = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                memory.OnFrameApplied(NearSecond((i + 100) % 20 < 3 ? 'D' : '.'), kStart + i);
+                memory.Tick(kStart + i + 1);
+            }
+        };
+        run(-30, 20);  // a completed quarter and the current one, journal entries
+        c.takeAway(db);
+        run(20, 40);
+        if (c.strangerLeft) {
+            EXPECT_TRUE(test::ReadFile(db) == "kept") << "written over";
+            EXPECT_FALSE(fs::exists(db + "-wal"));  // ours would pass for the other file's
+            fs::remove(db);
+            run(40, 60);
+        }
+        memory.Close(kStart + 60);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find(c.told), std::string::npos) << problems[0];
+
+        HistoryStore stored;
+        std::string error;
+        ASSERT_TRUE(stored.OpenReadOnly(db, error)) << error;
+        EXPECT_EQ(stored.JournalEntries(0, false), memory.JournalEntries());
+        for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+            std::deque<Interval> held = memory.Completed(kind);
+            held.push_back(memory.Current(kind));
+            std::vector<Figures> want, got;
+            for (const Interval& i : held)
+                want.insert(want.end(), i.figures.begin(), i.figures.end());
+            for (const IntervalRow& r : stored.Intervals(kind, std::nullopt, 0))
+                got.push_back(r.figures);
+            EXPECT_EQ(got, want);
+        }
+        EXPECT_EQ(test::Sqlite(db, "SELECT COUNT(*) FROM line_state"),
+                  std::vector<std::string>{"34"});
+        ExpectIntact(db);
+    }
 }
 
 // A database of the first release opens with its rows, and the current intervals go on in it.
