@@ -316,7 +316,12 @@ bool HistoryStore::Start() {
         return false;
     }
     sqlite3_busy_timeout(db, 100);
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL")) {
+    // The WAL is checkpointed after every write of the intervals, so it holds a few pages;
+    // left to itself it would grow to SQLite's checkpoint size (4 MB) and stay that big, and
+    // on a small disk that is the space the closing write needs. After a burst (a new
+    // database with everything in memory) it is cut back to this size.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
+        !Exec("PRAGMA journal_size_limit=131072")) {
         broken = true;
         return false;
     }

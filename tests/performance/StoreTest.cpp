@@ -265,6 +265,81 @@ TEST(Store, DatabaseTakenAwayIsToldOnceAndMemoryStoredAgain) {
     }
 }
 
+// A small disk holds an hour of writes beside the database: the WAL is checkpointed after each
+// write and kept small. When the disk fills all the same, the closing write fails, and the
+// next start ends what it left open, unseen, at the last second stored.
+TEST(Store, SmallDiskHoldsAnHourAndAFailedCloseIsEndedAtTheNextStart) {
+    test::TempDir folder;
+    std::filesystem::create_directory(folder / "disk");
+    const std::string db = folder / "disk/COM7.sqlite";
+    const bool mounted = test::OnSmallDisk(folder / "disk", 1 << 20, [&] {
+        std::ofstream out(folder / "told");  // beside the small disk, for the test to read
+        std::vector<std::string> problems;
+        std::uintmax_t walPeak = 0;
+        {
+            LineMemory memory;
+            memory.Open(db, kStart, [&](const std::string& p) { problems.push_back(p); });
+            // The near end loses its signal for a minute every quarter and at the end.
+            for (int i = 0; i < 3600; ++i) {
+                memory.OnFrameApplied(NearSecond(i % 900 < 60 || i >= 3570 ? 'D' : '.'),
+                                      kStart + i);
+                memory.Tick(kStart + i + 1);
+                std::error_code ec;
+                const std::uintmax_t wal = std::filesystem::file_size(db + "-wal", ec);
+                walPeak = ec ? walPeak : std::max(walPeak, wal);
+            }
+            out << walPeak << "\nproblems in the hour: " << problems.size() << "\n";
+            {
+                std::ofstream filler(folder / "disk/filler", std::ios::binary);
+                for (const std::string block(4096, 'x'); filler.write(block.data(), 4096);) {
+                }
+            }
+            for (int i = 3600; i < 3630; ++i) {  // the tributaries flap on a full disk
+                FrameSecond f = NearSecond('D');
+                f.tribCErr = i % 2 ? ~0u : 0u;
+                memory.OnFrameApplied(f, kStart + i);
+                memory.Tick(kStart + i + 1);
+            }
+            memory.Close(kStart + 3630);
+        }
+        for (const std::string& p : problems)
+            out << (p.find("the disk is full") != std::string::npos ? "disk full\n" : p);
+        std::filesystem::remove(folder / "disk/filler");
+        StoredLine left;
+        {
+            HistoryStore store;
+            store.Open(db, nullptr);
+            left = store.Load({}, 10000);
+        }
+        LineMemory memory;
+        memory.Open(db, kStart + 4000, nullptr);
+        for (const JournalEntry& e : left.journal) {
+            if (e.Object() == "near:no-signal" && !e.end) {
+                const JournalEntry now = memory.JournalEntries(e.start).at(0);
+                out << "near:no-signal left open, ended " << *now.end - left.through
+                    << " s after the last second stored" << (now.endedUnseen ? ", unseen" : "")
+                    << "\n";
+            }
+        }
+        for (const JournalEntry& e : memory.JournalEntries())
+            out << (e.end ? "" : e.Object() + " still open\n");
+        memory.Close(kStart + 4000);
+        for (const std::string& verdict : test::Sqlite(db, "PRAGMA integrity_check"))
+            out << "integrity " << verdict << "\n";
+    });
+    if (!mounted)
+        GTEST_SKIP() << "no file system can be mounted here";
+    const std::string told = test::ReadFile(folder / "told");
+    const std::size_t peakEnd = told.find('\n');
+    RecordProperty("wal_peak_bytes", told.substr(0, peakEnd));
+    EXPECT_LT(std::stoull(told.substr(0, peakEnd)), 256u << 10);
+    EXPECT_EQ(told.substr(peakEnd + 1),
+              "problems in the hour: 0\n"
+              "disk full\n"
+              "near:no-signal left open, ended 0 s after the last second stored, unseen\n"
+              "integrity ok\n");
+}
+
 // A database of the first release opens with its rows, and the current intervals go on in it.
 TEST(Store, FirstReleaseDatabaseIsMigratedWithItsRows) {
     test::ZoneGuard zone("UTC");
