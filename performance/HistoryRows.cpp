@@ -164,9 +164,11 @@ bool HistoryStore::Commit(bool ok) {
     if (!ok) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         currentRows = {};  // row ids handed out in the transaction may be handed out again
+        Stamp();
         return false;
     }
     reported = false;  // a later problem is news again
+    Stamp();
     return true;
 }
 
@@ -280,6 +282,11 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
         return false;
     for (int o = 0; o < kObjectCount; ++o)
         writtenCarry[o] = carry[o];
+    // Passive: a reader in the middle of a query is never waited for; the next write begins
+    // the WAL again from its start once it is all in the database. A checkpoint that fails
+    // (a full disk) leaves the WAL to grow until a commit fails, which is reported then.
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    Stamp();
     return true;
 }
 
@@ -296,7 +303,9 @@ bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
     sqlite3_bind_int64(s.s, 1, quarterBefore);
     sqlite3_bind_int64(s.s, 2, dayBefore);
     sqlite3_bind_int64(j.s, 1, journalBefore);
-    return Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+    const bool ok = Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+    Stamp();
+    return ok;
 }
 
 std::vector<IntervalRow> HistoryStore::Intervals(BinKind kind, std::optional<int> object,

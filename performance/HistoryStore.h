@@ -61,8 +61,9 @@ public:
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
-    // Opens or creates the database for this monitor alone. False when it cannot be used:
-    // another monitor holds it, it is corrupt, from a newer version, or cannot be created.
+    // Opens or creates the database for this monitor alone, whatever name another monitor
+    // reaches the file by. False when it cannot be used: another monitor holds it, it is
+    // corrupt, from a newer version, or cannot be created.
     bool Open(const std::string& path, ProblemSink sink);
     // Opens an existing database for reading only (the history tool); false with `error`.
     bool OpenReadOnly(const std::string& path, std::string& error);
@@ -82,6 +83,13 @@ public:
     // Removes completed intervals that started before the given times and journal entries
     // that ended before `journalBefore`.
     bool Prune(std::time_t quarterBefore, std::time_t dayBefore, std::time_t journalBefore);
+    // Before each write: whether the database is still the file its path leads to, as the
+    // statistics files check theirs. A file that lost its name (removed, or moved away) is let
+    // go of, and a new database is started at the path: true, and the caller writes all it
+    // holds into it. A file that another took the name of (replaced, or overwritten by another
+    // program) is left as it is, and nothing is stored until the name is free again, when the
+    // same happens. Each loss is told once.
+    bool FollowPath();
 
     // Queries for the history tool; `object` empty means all.
     std::vector<IntervalRow> Intervals(BinKind kind, std::optional<int> object,
@@ -107,6 +115,20 @@ public:
     bool RemoveFrom(std::time_t from, std::vector<std::string>& notes);
 
 private:
+    // A file by device and inode, whatever name leads to it.
+    struct FileId {
+        std::uint64_t dev = 0;
+        std::uint64_t ino = 0;
+        bool operator==(const FileId&) const = default;
+    };
+
+    bool Start();
+    bool TakeFile();
+    void Release();
+    void LetGo();
+    bool Renew();
+    // Notes the file as our last write left it.
+    void Stamp();
     bool Migrate();
     bool Exec(const char* sql);
     bool Begin();
@@ -121,7 +143,9 @@ private:
                          std::time_t through);
 
     sqlite3* db = nullptr;
-    int lockFd = -1;
+    int fileFd = -1;  // the database file, locked; open as long as the connection is
+    FileId fileId;
+    std::vector<int> lockFiles;  // "<name>.lock" of earlier releases, locked
     bool broken = false;    // corrupt or otherwise not to be written again
     bool reported = false;  // the current problem was told
     std::string path;
@@ -134,6 +158,17 @@ private:
     sqlite3_stmt* insertCarry = nullptr;
     sqlite3_stmt* begin = nullptr;
     sqlite3_stmt* commit = nullptr;
+    sqlite3_stmt* dataVersion = nullptr;
+    // The database file's size and modification time after our last write, and the count of
+    // other connections' commits then.
+    struct Stamped {
+        std::int64_t size = -1;
+        std::int64_t time = 0;
+        std::int64_t version = -1;
+    };
+    Stamped stamp;
+    std::array<std::optional<FileId>, 2> companions;  // the WAL and shared memory, once seen
+    bool displaced = false;  // another file took the name: nothing is stored until it goes
     // The row ids of the interval last written of each kind, by object; start -1: unknown.
     struct RowIds {
         std::time_t start = -1;

@@ -164,6 +164,10 @@ bool LineMemory::AfterAdvance() {
 void LineMemory::WriteJournal() {
     if (!journal.HasUnwritten())
         return;
+    if (store.FollowPath()) {
+        Flush(true);
+        return;
+    }
     const std::vector<JournalEntry> entries = journal.Unwritten();
     // Without a database the entries live in memory only; with one they stay marked until
     // a write succeeds.
@@ -171,22 +175,26 @@ void LineMemory::WriteJournal() {
         journal.MarkWritten(entries);
 }
 
-void LineMemory::Flush() {
+void LineMemory::Flush(bool everything) {
     lastFlush = classifier.Cursor();
     const std::time_t quarter = classifier.Current(BinKind::Quarter).span.start;
     const bool completed = quarter != quarterSeen;
     quarterSeen = quarter;
+    // A database started anew (the old one lost its name) gets all that memory holds.
+    everything = store.FollowPath() || everything;
     if (!store.Usable()) {
-        WriteJournal();
+        journal.MarkWritten(journal.Unwritten());  // kept in memory only
         return;
     }
-    const std::vector<JournalEntry> entries = journal.Unwritten();
+    const std::vector<JournalEntry> entries =
+        everything ? std::vector<JournalEntry>(journal.All().begin(), journal.All().end())
+                   : journal.Unwritten();
     std::vector<const Interval*> quarters, days;
     std::vector<Interval*> written;
     for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
         auto& list = kind == BinKind::Quarter ? quarters : days;
         for (Interval& i : classifier.Completed(kind)) {
-            if (i.dirty) {
+            if (i.dirty || everything) {
                 list.push_back(&i);
                 written.push_back(&i);
             }

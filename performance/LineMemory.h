@@ -106,7 +106,9 @@ private:
     // Writes the intervals when due; true when it did.
     bool AfterAdvance();
     void WriteJournal();
-    void Flush();
+    // Writes the current intervals with the journal entries and completed intervals not yet
+    // stored; `everything` writes all that memory holds (a new database).
+    void Flush(bool everything = false);
 
     LineMemoryOptions options;
     Classifier classifier;

@@ -1,9 +1,15 @@
-// Helpers of the line memory tests: time zones and frames from letters.
+// Helpers of the line memory tests: time zones, frames from letters and a small disk.
 #pragma once
 
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "performance/Figures.h"
@@ -41,6 +47,37 @@ inline FrameSecond NearSecond(char c) {
     f.alarms = c == 'D' ? 1 : 0;
     f.remoteTribsDecoded = c != 'D';
     return f;
+}
+
+// Runs `body` in a child process with a file system of `bytes` mounted at `disk` for it alone (a
+// mount namespace of its own, so nothing stays mounted whatever happens). False where none can
+// be mounted, neither as root nor in a user namespace.
+inline bool OnSmallDisk(const std::string& disk, std::size_t bytes,
+                        const std::function<void()>& body) {
+    const std::string uid = "0 " + std::to_string(getuid()) + " 1";
+    const std::string gid = "0 " + std::to_string(getgid()) + " 1";
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto put = [](const char* file, const std::string& text) {
+            std::ofstream f(file);
+            f << text;
+            f.close();
+            return !f.fail();
+        };
+        const bool alone =
+            unshare(CLONE_NEWNS) == 0 ||
+            (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && put("/proc/self/setgroups", "deny") &&
+             put("/proc/self/uid_map", uid) && put("/proc/self/gid_map", gid));
+        const std::string size = "size=" + std::to_string(bytes);
+        if (!alone || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            _exit(77);
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child &&
+           !(WIFEXITED(status) && WEXITSTATUS(status) == 77);
 }
 
 }  // namespace kestrel::test

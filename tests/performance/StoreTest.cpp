@@ -1,13 +1,17 @@
 // The database: a restart goes on with the interval, the journal survives, a locked or
 // damaged file is reported once and left alone, and a killed monitor loses no journal entry.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "PerformanceTestSupport.h"
 #include "performance/LineMemory.h"
@@ -69,34 +73,63 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
     ExpectIntact(db);
 }
 
+// Whatever name a second monitor comes by, it is refused; so is one beside a monitor of an
+// earlier release, which locks only "<name>.lock". Readers that come and go meanwhile must
+// not take the first monitor's WAL with them.
 TEST(Store, LockedOrDamagedDatabaseIsReportedOnceAndLeftAlone) {
     test::ZoneGuard zone("UTC");
     test::TempDir folder;
-    const std::string db = folder / "COM2.sqlite";
+    std::filesystem::create_directory(folder / "real");
+    const std::string db = folder / "real/COM2.sqlite";
+    const std::string earlier = folder / "real/COM8.sqlite";
     LineMemory first;
     ASSERT_TRUE(first.Open(db, kStart, nullptr));
+    const int earlierLock = open((earlier + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(flock(earlierLock, LOCK_EX), 0);
+    std::filesystem::create_directory_symlink(folder / "real", folder / "linked");
+    std::filesystem::create_symlink(db, folder / "alias.sqlite");
+    std::filesystem::create_hard_link(db, folder / "hard.sqlite");
+    std::filesystem::create_symlink(earlier, folder / "alias8.sqlite");
 
-    std::vector<std::string> problems;
-    LineMemory second;
-    EXPECT_FALSE(second.Open(db, kStart, [&](const std::string& p) { problems.push_back(p); }));
-    for (int i = 0; i < 30; ++i) {
-        second.OnFrameApplied(NearSecond(i % 2 ? 'D' : '.'), kStart + i);
-        second.Tick(kStart + i + 1);
+    for (const std::string& name : {db, folder / "linked/COM2.sqlite", folder / "alias.sqlite",
+                                    folder / "hard.sqlite", earlier, folder / "alias8.sqlite"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> problems;
+        LineMemory second;
+        EXPECT_FALSE(
+            second.Open(name, kStart, [&](const std::string& p) { problems.push_back(p); }));
+        for (int i = 0; i < 30; ++i) {
+            second.OnFrameApplied(NearSecond(i % 2 ? 'D' : '.'), kStart + i);
+            second.Tick(kStart + i + 1);
+        }
+        second.Close(kStart + 30);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find("in use by another monitor"), std::string::npos) << problems[0];
+        EXPECT_EQ(second.JournalEntries().size(), 15u);  // monitoring went on in memory
+        test::Sqlite(db, "SELECT COUNT(*) FROM journal");
     }
-    second.Close(kStart + 30);
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("another monitor"), std::string::npos) << problems[0];
-    EXPECT_EQ(second.JournalEntries().size(), 15u);  // monitoring went on in memory
+    close(earlierLock);
+    // And a monitor of an earlier release is refused beside the first one.
+    const int earlierBeside = open((db + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_NE(flock(earlierBeside, LOCK_EX | LOCK_NB), 0);
+    close(earlierBeside);
+    for (int i = 0; i < 25; ++i) {
+        first.OnFrameApplied(NearSecond('.'), kStart + i);
+        first.Tick(kStart + i + 1);
+    }
+    EXPECT_EQ(test::Sqlite(
+                  db, "SELECT available FROM intervals WHERE kind = '15min' AND object = 'near'"),
+              std::vector<std::string>{"20"});
     first.Close(kStart + 30);
     ExpectIntact(db);
 
+    std::vector<std::string> problems;
     const std::string damaged = folder / "COM3.sqlite";
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "SQLite format 3" << std::string(4000, '\x5a');
     }
     const std::string before = test::ReadFile(damaged);
-    problems.clear();
     LineMemory third;
     EXPECT_FALSE(third.Open(damaged, kStart, [&](const std::string& p) { problems.push_back(p); }));
     third.OnFrameApplied(NearSecond('D'), kStart);
@@ -156,6 +189,155 @@ TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
     EXPECT_TRUE(memory.Open(db, static_cast<std::time_t>(last[0]) + 60, nullptr));
     for (const JournalEntry& e : memory.JournalEntries())
         EXPECT_TRUE(e.end.has_value()) << e.id;
+}
+
+// The database taken from under the monitor. Gone from its name (removed, moved away): told
+// once, and a new database there holds all that memory has. Another file at the name
+// (replaced, overwritten in place): told once and left as it is until it is removed.
+TEST(Store, DatabaseTakenAwayIsToldOnceAndMemoryStoredAgain) {
+    namespace fs = std::filesystem;
+    test::ZoneGuard zone("UTC");
+    const auto removeAll = [](const std::string& db) {
+        for (const char* suffix : {"", "-wal", "-shm", ".lock"})
+            fs::remove(db + suffix);
+    };
+    const struct {
+        const char* told;
+        std::function<void(const std::string&)> takeAway;
+        bool strangerLeft;
+    } cases[] = {
+        {"was removed", removeAll, false},
+        {"was removed", [](const std::string& db) { fs::remove(db); }, false},
+        {"was moved", [](const std::string& db) { fs::rename(db, db + ".old"); }, false},
+        {"was replaced by another file",
+         [](const std::string& db) {
+             std::ofstream(db + ".new") << "kept";
+             fs::rename(db + ".new", db);
+         },
+         true},
+        {"was overwritten by another program",
+         [](const std::string& db) { std::ofstream(db) << "kept"; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        test::TempDir folder;
+        const std::string db = folder / "COM6.sqlite";
+        std::vector<std::string> problems;
+        LineMemory memory;
+        ASSERT_TRUE(
+            memory.Open(db, kStart - 30, [&](const std::string& p) { problems.push_back(p); }));
+        const auto run = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                memory.OnFrameApplied(NearSecond((i + 100) % 20 < 3 ? 'D' : '.'), kStart + i);
+                memory.Tick(kStart + i + 1);
+            }
+        };
+        run(-30, 20);  // a completed quarter and the current one, journal entries
+        c.takeAway(db);
+        run(20, 40);
+        if (c.strangerLeft) {
+            EXPECT_TRUE(test::ReadFile(db) == "kept") << "written over";
+            EXPECT_FALSE(fs::exists(db + "-wal"));  // ours would pass for the other file's
+            fs::remove(db);
+            run(40, 60);
+        }
+        memory.Close(kStart + 60);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find(c.told), std::string::npos) << problems[0];
+
+        HistoryStore stored;
+        std::string error;
+        ASSERT_TRUE(stored.OpenReadOnly(db, error)) << error;
+        EXPECT_EQ(stored.JournalEntries(0, false), memory.JournalEntries());
+        for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+            std::deque<Interval> held = memory.Completed(kind);
+            held.push_back(memory.Current(kind));
+            std::vector<Figures> want, got;
+            for (const Interval& i : held)
+                want.insert(want.end(), i.figures.begin(), i.figures.end());
+            for (const IntervalRow& r : stored.Intervals(kind, std::nullopt, 0))
+                got.push_back(r.figures);
+            EXPECT_EQ(got, want);
+        }
+        EXPECT_EQ(test::Sqlite(db, "SELECT COUNT(*) FROM line_state"),
+                  std::vector<std::string>{"34"});
+        ExpectIntact(db);
+    }
+}
+
+// A small disk holds an hour of writes beside the database: the WAL is checkpointed after each
+// write and kept small. When the disk fills all the same, the closing write fails, and the
+// next start ends what it left open, unseen, at the last second stored.
+TEST(Store, SmallDiskHoldsAnHourAndAFailedCloseIsEndedAtTheNextStart) {
+    test::TempDir folder;
+    std::filesystem::create_directory(folder / "disk");
+    const std::string db = folder / "disk/COM7.sqlite";
+    const bool mounted = test::OnSmallDisk(folder / "disk", 1 << 20, [&] {
+        std::ofstream out(folder / "told");  // beside the small disk, for the test to read
+        std::vector<std::string> problems;
+        std::uintmax_t walPeak = 0;
+        {
+            LineMemory memory;
+            memory.Open(db, kStart, [&](const std::string& p) { problems.push_back(p); });
+            // The near end loses its signal for a minute every quarter and at the end.
+            for (int i = 0; i < 3600; ++i) {
+                memory.OnFrameApplied(NearSecond(i % 900 < 60 || i >= 3570 ? 'D' : '.'),
+                                      kStart + i);
+                memory.Tick(kStart + i + 1);
+                std::error_code ec;
+                const std::uintmax_t wal = std::filesystem::file_size(db + "-wal", ec);
+                walPeak = ec ? walPeak : std::max(walPeak, wal);
+            }
+            out << walPeak << "\nproblems in the hour: " << problems.size() << "\n";
+            {
+                std::ofstream filler(folder / "disk/filler", std::ios::binary);
+                for (const std::string block(4096, 'x'); filler.write(block.data(), 4096);) {
+                }
+            }
+            for (int i = 3600; i < 3630; ++i) {  // the tributaries flap on a full disk
+                FrameSecond f = NearSecond('D');
+                f.tribCErr = i % 2 ? ~0u : 0u;
+                memory.OnFrameApplied(f, kStart + i);
+                memory.Tick(kStart + i + 1);
+            }
+            memory.Close(kStart + 3630);
+        }
+        for (const std::string& p : problems)
+            out << (p.find("the disk is full") != std::string::npos ? "disk full\n" : p);
+        std::filesystem::remove(folder / "disk/filler");
+        StoredLine left;
+        {
+            HistoryStore store;
+            store.Open(db, nullptr);
+            left = store.Load({}, 10000);
+        }
+        LineMemory memory;
+        memory.Open(db, kStart + 4000, nullptr);
+        for (const JournalEntry& e : left.journal) {
+            if (e.Object() == "near:no-signal" && !e.end) {
+                const JournalEntry now = memory.JournalEntries(e.start).at(0);
+                out << "near:no-signal left open, ended " << *now.end - left.through
+                    << " s after the last second stored" << (now.endedUnseen ? ", unseen" : "")
+                    << "\n";
+            }
+        }
+        for (const JournalEntry& e : memory.JournalEntries())
+            out << (e.end ? "" : e.Object() + " still open\n");
+        memory.Close(kStart + 4000);
+        for (const std::string& verdict : test::Sqlite(db, "PRAGMA integrity_check"))
+            out << "integrity " << verdict << "\n";
+    });
+    if (!mounted)
+        GTEST_SKIP() << "no file system can be mounted here";
+    const std::string told = test::ReadFile(folder / "told");
+    const std::size_t peakEnd = told.find('\n');
+    RecordProperty("wal_peak_bytes", told.substr(0, peakEnd));
+    EXPECT_LT(std::stoull(told.substr(0, peakEnd)), 256u << 10);
+    EXPECT_EQ(told.substr(peakEnd + 1),
+              "problems in the hour: 0\n"
+              "disk full\n"
+              "near:no-signal left open, ended 0 s after the last second stored, unseen\n"
+              "integrity ok\n");
 }
 
 // A database of the first release opens with its rows, and the current intervals go on in it.
