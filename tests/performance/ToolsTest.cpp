@@ -224,12 +224,26 @@ protected:
         LineMemory memory;
         const std::time_t start = *ParseIsoTime("2026-03-29T00:59:50Z");
         memory.Open((*folder) / "line.sqlite", start, nullptr);
-        for (int i = 0; i < 20; ++i) {
-            FrameSecond f = test::NearSecond(i == 3 ? 'e' : '.');
+        // Ten severely errored seconds (unavailable) end the 00:45 quarter. The far end's
+        // AIS goes while no data comes (20, 21): it ended unseen. Its LOF is on when the port
+        // closes at 30, left unknown in a database a running monitor holds.
+        for (int i = 0; i < 30; ++i) {
+            if (i == 20)
+                memory.OnLinkState(LineCondition::NoData, start + i);
+            if (i == 20 || i == 21)
+                continue;
+            if (i == 22)
+                memory.OnLinkState(LineCondition::Up, start + i);
+            FrameSecond f = test::NearSecond(i < 10 ? 'S' : '.');
             f.tribCErr = i == 5 ? 1u << 16 : 0u;
+            f.alarms = i == 18 || i == 19 ? 0x20 : i >= 27 ? 0x40 : 0;
+            f.farDefect = f.alarms != 0;
             memory.OnFrameApplied(f, start + i);
+            if (i == 28)
+                memory.NoteEvent(kClockStepState, start + i, "clock stepped back 60 s");
         }
-        memory.Close(start + 20);
+        memory.OnLinkState(LineCondition::PortClosed, start + 30);
+        memory.Finish(start + 30);
     }
     static void TearDownTestSuite() { delete folder; }
     static test::TempDir* folder;
@@ -252,21 +266,28 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
+    // Shares of time are of the elapsed time and add up to 100 %: the quarter's ten
+    // unavailable seconds are 1.1111 % of it, not all of the 10 s measured.
     HistoryCase{{"intervals", "--object", "near", "--format", "json"},
-        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":10,"unavailable":0,)"
-         R"("notMeasured":890,"es":1,"ses":0,"dm":0,"errors":1})",
-         R"({"object":"near","start":"2026-03-29T01:00:00Z","available":10,"unavailable":0,)"
-         R"("notMeasured":0,"es":0,"ses":0,"dm":0,"errors":0})"}},
+        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":0,"unavailable":10,)"
+         R"("notMeasured":890,"es":0,"ses":0,"dm":0,"errors":160,"availablePercent":0.0000,)"
+         R"("unavailablePercent":1.1111,"notMeasuredPercent":98.8889,"esPercent":null,)"
+         R"("sesPercent":null,"dmPercent":null})",
+         R"({"object":"near","start":"2026-03-29T01:00:00Z","available":18,"unavailable":0,)"
+         R"("notMeasured":2,"es":0,"ses":0,"dm":0,"errors":0,"availablePercent":90.0000,)"
+         R"("unavailablePercent":0.0000,"notMeasuredPercent":10.0000,"esPercent":0.0000,)"
+         R"("sesPercent":0.0000,"dmPercent":null})"}},
     HistoryCase{{"intervals", "--since", "2026-03-29T01:00:00Z", "--object=remote-trib-1",
                  "--format", "csv"},
         {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-         "unavailablePercent,esPercent,sesPercent,dmPercent",
-         "remote-trib-1,2026-03-29T01:00:00Z,0,10,0,0,0,0,,,0.0000,0.0000,0.0000,"}},
+         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
+         "remote-trib-1,2026-03-29T01:00:00Z,0,18,0,2,0,0,,,0.0000,0.0000,0.0000,,90.0000,"
+         "10.0000"}},
     HistoryCase{{"intervals", "--24h", "--object", "near"},
         {"object        start (UTC)           avail unavail not meas    ES   SES   DM   errors"
-         "     UAS%      ES%     SES%      DM%",
-         "near          2026-03-29T00:00:00Z*    20       0     3590     1     0    0        1"
-         "      0%       5%       0%        - "}},
+         "     UAS%      ES%     SES%      DM%   avail% not meas%",
+         "near          2026-03-29T00:00:00Z*    18      10     3592     0     0    0      160"
+         "   0.28%       0%       0%        -     0.5%    99.23% "}},
     HistoryCase{{"journal", "--format", "json"},
         {R"({"object":"remote-trib-1:code-errors","severity":"minor",)"
          R"("start":"2026-03-29T00:59:55Z","end":"2026-03-29T00:59:56Z","acknowledged":null})"}},

@@ -77,6 +77,9 @@ struct PerformanceWindowTest : ::testing::Test {
     QTableWidget* table = nullptr;
 };
 
+// Available, unavailable and not measured are shares of the interval's elapsed time and add up
+// to 100 %; ES, SES and DM are of the available time and the minutes counted, as the headers
+// say.
 TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const QString t = "2026-03-29 ";
     const QString cur = "15 min, current|" + t + "01:15|01:30|120|0|0|0|0|";
@@ -87,22 +90,22 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const std::vector<std::pair<int, QStringList>> cases{
         {kNearObject,
          {cur + "0|" + clean + "0.00%",
-          day + "1548|12|3060|73|10|2|99.23%|0.77%|66.23%|4.72%|0.65% fails|8.00%",
+          day + "1548|12|3060|73|10|2|33.51%|0.26%|66.23%|4.72%|0.65% fails|8.00%",
           "15 min" + q1 + "900|0|0|3|0|1|100.00%|0.00%|0.00%|0.33%|0.00%|6.67%",
           "15 min, worst" + q0 +
-              "528|12|360|70|10|1|97.78%|2.22%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
+              "528|12|360|70|10|1|58.67%|1.33%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
         // Clean: no interval is the worst.
         {kFarObject,
          {cur + "0|" + clean + "0.00%",
-          day + "1560|0|3060|0|0|0|100.00%|0.00%|66.23%|0.00%|0.00%|0.00%",
+          day + "1560|0|3060|0|0|0|33.77%|0.00%|66.23%|0.00%|0.00%|0.00%",
           "15 min" + q1 + "900|0|0|0|0|0|" + clean + "0.00%",
-          "15 min" + q0 + "540|0|360|0|0|0|100.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
+          "15 min" + q0 + "540|0|360|0|0|0|60.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
         // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
         {kRemoteTrib7,
          {cur + "n/a|" + clean + "n/a",
-          day + "1495|60|3065|0|0|n/a|96.14%|3.86%|66.34%|0.00%|0.00%|n/a",
+          day + "1495|60|3065|0|0|n/a|32.36%|1.30%|66.34%|0.00%|0.00%|n/a",
           "15 min" + q1 + "900|0|0|0|0|n/a|" + clean + "n/a",
-          "15 min, worst" + q0 + "475|60|365|0|0|n/a|88.79%|11.21%|40.56%|0.00%|0.00%|n/a"}},
+          "15 min, worst" + q0 + "475|60|365|0|0|n/a|52.78%|6.67%|40.56%|0.00%|0.00%|n/a"}},
     };
     auto* chooser = window->findChild<QComboBox*>("performanceObject");
     for (const auto& [object, rows] : cases) {
@@ -116,6 +119,13 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     // Failing shares are coloured as well as marked.
     window->SetObject(kNearObject);
     EXPECT_NE(table->item(3, 12)->foreground(), table->item(3, 11)->foreground());
+    for (int c = 9; c < 15; ++c) {
+        EXPECT_TRUE(table->horizontalHeaderItem(c)->toolTip().contains(c < 12 ? "elapsed time"
+                                                                       : c < 14
+                                                                           ? "available seconds"
+                                                                           : "minutes counted"))
+            << c;
+    }
 }
 
 TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
@@ -132,7 +142,9 @@ TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
     line->memory.Tick(line->now = kScriptStart + 40 * 60 + 5);
     window->Refresh();
     for (int c = 0; c < table->columnCount(); ++c)
-        EXPECT_GE(table->columnWidth(c), static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c)) << c;
+        EXPECT_GE(table->columnWidth(c),
+                  static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c))
+            << c;
 }
 
 TEST(WorstRow, MostUnavailableAndSesThenEsNewestOfEqualsWithinADay) {
@@ -274,7 +286,7 @@ TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuilds
     window->show();
     // The current quarter is now the worst; the old worst one is plain again.
     EXPECT_EQ(Row(0).toStdString(),
-              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|5|24|24|0|100.00%|0.00%|"
+              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|5|24|24|0|96.71%|0.00%|"
               "3.29%|16.33% fails|16.33% fails|0.00%");
     EXPECT_TRUE(Row(3).startsWith("15 min|"));
     EXPECT_EQ(table->item(3, 0), kept);
