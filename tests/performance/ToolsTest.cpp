@@ -288,12 +288,47 @@ INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
          "     UAS%      ES%     SES%      DM%   avail% not meas%",
          "near          2026-03-29T00:00:00Z*    18      10     3592     0     0    0      160"
          "   0.28%       0%       0%        -     0.5%    99.23% "}},
+    // An alarm that went while no data came ended unseen; one on when the port closed is
+    // unknown since; a clock step says what it was.
     HistoryCase{{"journal", "--format", "json"},
         {R"({"object":"remote-trib-1:code-errors","severity":"minor",)"
-         R"("start":"2026-03-29T00:59:55Z","end":"2026-03-29T00:59:56Z","acknowledged":null})"}},
+         R"("start":"2026-03-29T00:59:55Z","end":"2026-03-29T00:59:56Z","acknowledged":null,)"
+         R"("unknownSince":null,"endedUnseen":false,"note":null})",
+         R"({"object":"far:ais","severity":"major","start":"2026-03-29T01:00:08Z",)"
+         R"("end":"2026-03-29T01:00:10Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":true,"note":null})",
+         R"({"object":"link:no-data","severity":"minor","start":"2026-03-29T01:00:10Z",)"
+         R"("end":"2026-03-29T01:00:12Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":false,"note":null})",
+         R"({"object":"far:lof","severity":"major","start":"2026-03-29T01:00:17Z","end":null,)"
+         R"("acknowledged":null,"unknownSince":"2026-03-29T01:00:20Z","endedUnseen":false,)"
+         R"("note":null})",
+         R"({"object":"clock:step","severity":"minor","start":"2026-03-29T01:00:18Z",)"
+         R"("end":"2026-03-29T01:00:18Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":false,"note":"clock stepped back 60 s"})"}},
     HistoryCase{{"journal", "--unacknowledged", "--format", "csv"},
-        {"id,object,severity,start,end,acknowledged",
-         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,"}}));
+        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
+         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,,,0,",
+         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,",
+         "3,link:no-data,minor,2026-03-29T01:00:10Z,2026-03-29T01:00:12Z,,,0,",
+         "4,far:lof,major,2026-03-29T01:00:17Z,,,2026-03-29T01:00:20Z,0,",
+         "5,clock:step,minor,2026-03-29T01:00:18Z,2026-03-29T01:00:18Z,,,0,"
+         "clock stepped back 60 s"}},
+    HistoryCase{{"journal"},
+        {"     id  object                     severity start (UTC)          end (UTC)            "
+         "acknowledged         unknown since (UTC)  note",
+         "      1  remote-trib-1:code-errors  minor    2026-03-29T00:59:55Z 2026-03-29T00:59:56Z "
+         "no                   -",
+         "      2  far:ais                    major    2026-03-29T01:00:08Z 2026-03-29T01:00:10Z "
+         "no                   -                    ended unseen, at or after the end shown",
+         "      3  link:no-data               minor    2026-03-29T01:00:10Z 2026-03-29T01:00:12Z "
+         "no                   -",
+         "      4  far:lof                    major    2026-03-29T01:00:17Z (unknown)            "
+         "no                   2026-03-29T01:00:20Z",
+         "      5  clock:step                 minor    2026-03-29T01:00:18Z 2026-03-29T01:00:18Z "
+         "no                   -                    clock stepped back 60 s",
+         "      6  link:port-closed           minor    2026-03-29T01:00:20Z (active)             "
+         "no                   -"}}));
 // clang-format on
 
 TEST(History, RejectsWhatItCannotRead) {

@@ -199,6 +199,48 @@ TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
               "Local 34M RAI: 1970-01-01 00:25:00 to active, 0:08:20");
 }
 
+// An alarm the monitor lost sight of is hatched from then on, not lit, and told as unknown;
+// one that went while unseen says so. The strip follows an entry that turns unknown, or is
+// seen again, without a new entry to tell it.
+TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
+    std::deque<JournalEntry> entries{
+        {1, 5, 100, 300, {}, 300, true, {}},  // far AIS, gone while unseen
+        {2, 6, 400, {}, {}, {}, false, {}},   // far LOF, on
+    };
+    TimelineStrip strip(kFarObject);
+    strip.resize(strip.sizeHint());
+    strip.SetEntries(entries, 0, 1000);
+    entries[1].unknownSince = 700;
+    strip.SetEntries(entries, 0, 1001);
+    EXPECT_EQ(strip.Bands()[1].spans, std::vector<TimelineSpan>({{100, 300, false, {}, true}}));
+    EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1001, true, 700}}));
+    const QString told = strip.accessibleDescription();
+    for (const char* line :
+         {"Remote 34M AIS: 1970-01-01 00:01:40 to ended unseen after 1970-01-01 00:05:00, at "
+          "least 0:03:20",
+          "Remote 34M LOF: 1970-01-01 00:06:40 to unknown since 1970-01-01 00:11:40, at least "
+          "0:05:00"}) {
+        EXPECT_TRUE(told.contains(line)) << told.toStdString();
+    }
+    // Lit in the alarm's colour while seen; after, hatched: some of its colour, none solid
+    // and none of the plain ground.
+    const QImage image = strip.grab().toImage();
+    const QColor lit = SeverityColour(Severity::Major);
+    EXPECT_EQ(image.pixelColor(strip.PointAt(2, 550)), lit);
+    int hatch = 0, between = 0;
+    for (int x = strip.PointAt(2, 750).x(); x < strip.PointAt(2, 950).x(); ++x) {
+        const QColor c = image.pixelColor(x, strip.PointAt(2, 0).y());
+        EXPECT_NE(c, strip.palette().color(QPalette::Base)) << x;
+        ++(c == lit ? hatch : between);
+    }
+    EXPECT_GT(hatch, 0);
+    EXPECT_GT(between, 0);
+    // Seen again with frames: on, as ever.
+    entries[1].unknownSince.reset();
+    strip.SetEntries(entries, 0, 1002);
+    EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1002, true}}));
+}
+
 TEST_F(PerformanceWindowTest, TimelineFromTheJournalHoverAndKeys) {
     window->SetObject(kRemoteTrib7);
     const TimelineSpan ais{kScriptStart + 360, kScriptStart + 365, false};

@@ -214,25 +214,81 @@ void PrintIntervals(const std::vector<IntervalRow>& rows, Format format, std::os
                "available time, DM% of the minutes counted\n";
 }
 
+// A note as a JSON string; notes are the monitor's own words, but a quote or a backslash in
+// one must not break the line.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// A note as a CSV field: quoted, quotes doubled, when it holds a separator or a quote.
+std::string CsvText(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (const char c : text) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    return out + "\"";
+}
+
+// Since when an open entry is unknown: the monitor lost sight of the line while it held.
+// An entry that ended unseen says so instead; its end is when the monitor lost sight.
+std::optional<std::time_t> UnknownSince(const JournalEntry& e) {
+    return e.end ? std::nullopt : e.unknownSince;
+}
+
 void PrintJournal(const std::vector<JournalEntry>& entries, Format format, std::ostream& out) {
+    // What the monitor could not see comes after the columns that were there before it.
     if (format == Format::Csv) {
-        out << "id,object,severity,start,end,acknowledged\n";
+        out << "id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note\n";
     } else if (format == Format::Table) {
         out << Pad("id", 7) << "  " << Pad("object", 27, true) << Pad("severity", 9, true)
-            << Pad("start (UTC)", 21, true) << Pad("end (UTC)", 21, true) << "acknowledged\n";
+            << Pad("start (UTC)", 21, true) << Pad("end (UTC)", 21, true)
+            << Pad("acknowledged", 21, true) << Pad("unknown since (UTC)", 21, true) << "note\n";
     }
     for (const JournalEntry& e : entries) {
         if (format == Format::Json) {
-            out << JournalJson(e, true) << '\n';
+            std::string json = JournalJson(e, true);
+            json.pop_back();  // the closing brace, after which the new keys go
+            const std::optional<std::time_t> unknown = UnknownSince(e);
+            out << json << ",\"unknownSince\":"
+                << (unknown ? "\"" + IsoUtc(*unknown) + "\"" : std::string("null"))
+                << ",\"endedUnseen\":" << (e.endedUnseen ? "true" : "false")
+                << ",\"note\":" << (e.note.empty() ? "null" : JsonString(e.note)) << "}\n";
         } else if (format == Format::Csv) {
             out << e.id << ',' << e.Object() << ',' << SeverityName(e.GetSeverity()) << ','
                 << IsoUtc(e.start) << ',' << OptionalIso(e.end, "") << ','
-                << OptionalIso(e.acknowledged, "") << '\n';
+                << OptionalIso(e.acknowledged, "") << ',' << OptionalIso(UnknownSince(e), "") << ','
+                << (e.endedUnseen ? 1 : 0) << ',' << CsvText(e.note) << '\n';
         } else {
-            out << Pad(Number(e.id), 7) << "  " << Pad(e.Object(), 27, true)
-                << Pad(SeverityName(e.GetSeverity()), 9, true) << Pad(IsoUtc(e.start), 21, true)
-                << Pad(OptionalIso(e.end, "(active)"), 21, true)
-                << OptionalIso(e.acknowledged, "no") << '\n';
+            // The end of an entry the monitor cannot see is not known; one that ended unseen
+            // went at some time after the end shown.
+            const std::string note =
+                e.endedUnseen ? "ended unseen, at or after the end shown" : e.note;
+            std::string line =
+                Pad(Number(e.id), 7) + "  " + Pad(e.Object(), 27, true) +
+                Pad(SeverityName(e.GetSeverity()), 9, true) + Pad(IsoUtc(e.start), 21, true) +
+                Pad(OptionalIso(e.end, UnknownSince(e) ? "(unknown)" : "(active)"), 21, true) +
+                Pad(OptionalIso(e.acknowledged, "no"), 21, true) +
+                Pad(OptionalIso(UnknownSince(e), "-"), 21, true) + note;
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            out << line << '\n';
         }
     }
 }
