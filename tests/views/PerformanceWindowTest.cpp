@@ -78,8 +78,7 @@ struct PerformanceWindowTest : ::testing::Test {
 };
 
 // Available, unavailable and not measured are shares of the interval's elapsed time and add up
-// to 100 %; ES, SES and DM are of the available time and the minutes counted, as the headers
-// say.
+// to 100 %; ES, SES and DM are of the available time and the minutes counted.
 TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const QString t = "2026-03-29 ";
     const QString cur = "15 min, current|" + t + "01:15|01:30|120|0|0|0|0|";
@@ -119,13 +118,6 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     // Failing shares are coloured as well as marked.
     window->SetObject(kNearObject);
     EXPECT_NE(table->item(3, 12)->foreground(), table->item(3, 11)->foreground());
-    for (int c = 9; c < 15; ++c) {
-        EXPECT_TRUE(table->horizontalHeaderItem(c)->toolTip().contains(c < 12 ? "elapsed time"
-                                                                       : c < 14
-                                                                           ? "available seconds"
-                                                                           : "minutes counted"))
-            << c;
-    }
 }
 
 TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
@@ -199,31 +191,20 @@ TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
               "Local 34M RAI: 1970-01-01 00:25:00 to active, 0:08:20");
 }
 
-// An alarm the monitor lost sight of is hatched from then on, not lit, and told as unknown;
-// one that went while unseen says so. The strip follows an entry that turns unknown, or is
-// seen again, without a new entry to tell it.
+// An alarm the monitor lost sight of is hatched from then on, not lit, and told as unknown.
+// The strip follows an entry that turns unknown, or is seen again, with no new entry to tell.
 TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
-    std::deque<JournalEntry> entries{
-        {1, 5, 100, 300, {}, 300, true, {}},  // far AIS, gone while unseen
-        {2, 6, 400, {}, {}, {}, false, {}},   // far LOF, on
-    };
+    std::deque<JournalEntry> entries{{2, 6, 400, {}, {}, {}, false, {}}};  // far LOF, on
     TimelineStrip strip(kFarObject);
     strip.resize(strip.sizeHint());
     strip.SetEntries(entries, 0, 1000);
-    entries[1].unknownSince = 700;
+    entries[0].unknownSince = 700;
     strip.SetEntries(entries, 0, 1001);
-    EXPECT_EQ(strip.Bands()[1].spans, std::vector<TimelineSpan>({{100, 300, false, {}, true}}));
     EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1001, true, 700}}));
-    const QString told = strip.accessibleDescription();
-    for (const char* line :
-         {"Remote 34M AIS: 1970-01-01 00:01:40 to ended unseen after 1970-01-01 00:05:00, at "
-          "least 0:03:20",
-          "Remote 34M LOF: 1970-01-01 00:06:40 to unknown since 1970-01-01 00:11:40, at least "
-          "0:05:00"}) {
-        EXPECT_TRUE(told.contains(line)) << told.toStdString();
-    }
-    // Lit in the alarm's colour while seen; after, hatched: some of its colour, none solid
-    // and none of the plain ground.
+    EXPECT_TRUE(strip.accessibleDescription().contains(
+        "Remote 34M LOF: 1970-01-01 00:06:40 to unknown since 1970-01-01 00:11:40, at least "
+        "0:05:00"));
+    // Lit while seen; after, hatched: some of its colour, some not, none of the plain ground.
     const QImage image = strip.grab().toImage();
     const QColor lit = SeverityColour(Severity::Major);
     EXPECT_EQ(image.pixelColor(strip.PointAt(2, 550)), lit);
@@ -233,10 +214,8 @@ TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
         EXPECT_NE(c, strip.palette().color(QPalette::Base)) << x;
         ++(c == lit ? hatch : between);
     }
-    EXPECT_GT(hatch, 0);
-    EXPECT_GT(between, 0);
-    // Seen again with frames: on, as ever.
-    entries[1].unknownSince.reset();
+    EXPECT_TRUE(hatch > 0 && between > 0);
+    entries[0].unknownSince.reset();  // seen again with frames
     strip.SetEntries(entries, 0, 1002);
     EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1002, true}}));
 }
