@@ -55,7 +55,9 @@ LineSource LineViews::Source() const {
         return session->Acknowledge(ids);
     };
     source.acknowledgeAll = [session] { return session->AcknowledgeAll(); };
-    source.now = [session] { return session->WallNow(); };
+    // The memory's own seconds, so that durations and the timeline's end agree with its
+    // entries after a step of the wall clock; acknowledgements keep the wall clock.
+    source.now = [session] { return session->LineNow(); };
     return source;
 }
 
@@ -94,10 +96,10 @@ void LineViews::Bind(CommandMenus& menus) {
     // --- Notifications ---
     // What the memory holds as the window opens is not news. Ticked unless the user chose
     // otherwise; the delay comes from the settings, within reason.
-    const int delay = parts.settings ? parts.settings->ReadViewNumber(
-                                           "NotifyDelaySeconds",
-                                           NotificationRule::kDefaultDelaySeconds)
-                                     : NotificationRule::kDefaultDelaySeconds;
+    const int delay = parts.settings
+                          ? parts.settings->ReadViewNumber("NotifyDelaySeconds",
+                                                           NotificationRule::kDefaultDelaySeconds)
+                          : NotificationRule::kDefaultDelaySeconds;
     notifier = std::make_unique<DesktopNotifier>();
     notifications = std::make_unique<NotificationRule>(Source(), *notifier, delay,
                                                        ReadFlag("Notifications", true));

@@ -59,7 +59,12 @@ std::optional<int> ObjectIndex(std::string_view name) {
 
 Percentages PercentagesOf(const Figures& f) {
     Percentages p;
-    p.unavailable = Share(f.unavailable, f.available + f.unavailable);
+    // One base for the three shares of time: a quarter half of which was not measured reads
+    // 50 % not measured, not 100 % available.
+    const std::int64_t elapsed = f.available + f.unavailable + f.notMeasured;
+    p.available = Share(f.available, elapsed);
+    p.unavailable = Share(f.unavailable, elapsed);
+    p.notMeasured = Share(f.notMeasured, elapsed);
     p.es = Share(f.es, f.available);
     p.ses = Share(f.ses, f.available);
     p.dm = Share(f.dm, f.minutes);

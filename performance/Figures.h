@@ -21,7 +21,9 @@ inline constexpr int kFirstRemoteTribObject = 18;
 const std::string& ObjectName(int object);
 // The index of a name above; nullopt for anything else.
 std::optional<int> ObjectIndex(std::string_view name);
-inline bool IsLineEnd(int object) { return object < kFirstLocalTribObject; }
+inline bool IsLineEnd(int object) {
+    return object < kFirstLocalTribObject;
+}
 
 // One applied frame as the line memory needs it. Tributary bit i follows MonitorState's
 // indexing (0..15 local tributaries 1..16, 16..31 remote tributaries 1..16).
@@ -42,7 +44,9 @@ struct FrameSecond {
 inline constexpr double kBerScale = 11.44;
 inline constexpr double kBerDivisor = 179000.0;
 // A second whose count gives a ratio of at least 1e-3 is severely errored (count >= 15.65).
-inline bool SevereCount(double count) { return count * kBerScale / kBerDivisor >= 1e-3; }
+inline bool SevereCount(double count) {
+    return count * kBerScale / kBerDivisor >= 1e-3;
+}
 // A block of 60 seconds whose ratio is worse than 1e-6 is a degraded minute.
 inline bool DegradedBlock(double countSum) {
     return countSum * kBerScale / (kBerDivisor * 60.0) > 1e-6;
@@ -62,9 +66,13 @@ struct Figures {
     bool operator==(const Figures&) const = default;
 };
 
-// Shares in percent; nullopt when the denominator is 0.
+// Shares in percent; nullopt when the base is 0. The interval's time is shared out of its
+// elapsed seconds (available + unavailable + not measured), so those three add up to 100 %;
+// the error ratios are of the available time, as G.821 defines them.
 struct Percentages {
-    std::optional<double> unavailable;  // of measured seconds
+    std::optional<double> available;    // of elapsed seconds
+    std::optional<double> unavailable;  // of elapsed seconds
+    std::optional<double> notMeasured;  // of elapsed seconds
     std::optional<double> es;           // of available seconds
     std::optional<double> ses;          // of available seconds
     std::optional<double> dm;           // of the minutes counted

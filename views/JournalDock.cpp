@@ -121,7 +121,7 @@ JournalDock::JournalDock(LineSource source, std::function<void(int state)> highl
     const QFontMetrics metrics(bold);
     const int icon = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
     const char* const widest[] = {"Critical", "Remote trib 16 code errors", "2026-12-31 23:59:59",
-                                  "2026-12-31 23:59:59"};
+                                  "ended unseen after 2026-12-31 23:59:59"};
     for (int c = 0; c < 4; ++c) {
         table->setColumnWidth(c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) +
                                      (c < 2 ? icon : 0) + metrics.height() * 2);
@@ -275,14 +275,19 @@ void JournalDock::AcknowledgeAll() {
 }
 
 QByteArray JournalDock::ShownCsv() const {
-    QByteArray csv = CsvLine({QStringLiteral("Severity"), QStringLiteral("Object"),
-                              QStringLiteral("Start"), QStringLiteral("End"),
-                              QStringLiteral("Duration (s)"), QStringLiteral("Acknowledged")});
+    // What the monitor could not see goes in columns of its own after the first six, so that
+    // a sheet made for those still reads them where they were. The duration is what was seen.
+    QByteArray csv = CsvLine(
+        {QStringLiteral("Severity"), QStringLiteral("Object"), QStringLiteral("Start"),
+         QStringLiteral("End"), QStringLiteral("Duration (s)"), QStringLiteral("Acknowledged"),
+         QStringLiteral("Unknown since"), QStringLiteral("Ended unseen"), QStringLiteral("Note")});
     for (int row = 0; row < filter.rowCount(); ++row) {
         const JournalEntry& e = filter.Entry(row);
         csv += CsvLine({SeverityText(e.GetSeverity()), JournalStateText(e.state), IsoText(e.start),
-                        IsoText(e.end), QString::number(e.end.value_or(model.Now()) - e.start),
-                        IsoText(e.acknowledged)});
+                        IsoText(e.end), QString::number(KnownDuration(e, model.Now())),
+                        IsoText(e.acknowledged), IsoText(e.end ? std::nullopt : e.unknownSince),
+                        e.endedUnseen ? QStringLiteral("yes") : QStringLiteral("no"),
+                        QString::fromStdString(e.note)});
     }
     return csv;
 }

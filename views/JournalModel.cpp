@@ -57,13 +57,13 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
                 case SeverityColumn:
                     return SeverityText(e.GetSeverity());
                 case ObjectColumn:
-                    return JournalStateText(e.state);
+                    return JournalEntryText(e);
                 case StartColumn:
                     return LocalTimeText(e.start);
                 case EndColumn:
-                    return e.end ? LocalTimeText(*e.end) : QStringLiteral("active");
+                    return JournalEndText(e);
                 case DurationColumn:
-                    return DurationText(e.end.value_or(now) - e.start);
+                    return JournalDurationText(e, now);
                 default:
                     return {};
             }
@@ -84,6 +84,19 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
             return {};
         case Qt::ToolTipRole:
         case Qt::AccessibleDescriptionRole:
+            // An end the monitor did not see, explained where it is shown.
+            if (column == EndColumn && !e.end && e.unknownSince) {
+                return QStringLiteral(
+                           "On when the monitor lost sight of the line at %1 (no data, MUX not "
+                           "connected or port closed); whether it still is, is not known")
+                    .arg(LocalTimeText(*e.unknownSince));
+            }
+            if (column == EndColumn && e.endedUnseen) {
+                return QStringLiteral(
+                           "Gone when the monitor saw the line again: it ended after %1, while "
+                           "the monitor could not see the line")
+                    .arg(LocalTimeText(*e.end));
+            }
             // The bold type and the icon, in words.
             return e.acknowledged
                        ? QStringLiteral("Acknowledged %1").arg(LocalTimeText(*e.acknowledged))
@@ -123,7 +136,7 @@ void JournalModel::Refresh() {
         if (!(entries[i] == fresh[i])) {
             entries[i] = fresh[i];
             changed.push_back(RowOf(i));
-        } else if (!entries[i].end && now != before) {
+        } else if (!entries[i].end && !entries[i].unknownSince && now != before) {
             changed.push_back(RowOf(i));
         }
     }

@@ -28,7 +28,8 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Reads the memory's entries again; an active entry's duration runs to the source's now.
+    // Reads the memory's entries again; an active entry's duration runs to the source's now,
+    // an unknown one's stops where the monitor lost sight of it.
     void Refresh();
     const JournalEntry& Entry(int row) const;
     // The time active durations run to, as of the last refresh.

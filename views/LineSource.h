@@ -19,7 +19,8 @@ struct LineSource {
     // many entries they acknowledged.
     std::function<int(const std::vector<std::int64_t>& ids)> acknowledge;
     std::function<int()> acknowledgeAll;
-    // The wall clock the memory's seconds are stamped with.
+    // The line second now: the memory's seconds, counted on a clock the wall clock's steps
+    // do not move.
     std::function<std::time_t()> now;
 };
 

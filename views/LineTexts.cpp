@@ -1,3 +1,4 @@
+// The words the views use for states, entries, objects, times and durations.
 #include "views/LineTexts.h"
 
 #include <QDateTime>
@@ -27,9 +28,47 @@ QString JournalStateText(int state) {
             return QStringLiteral("Link: MUX not connected");
         case 2:
             return QStringLiteral("Link: no data");
+        case 3:
+            return QStringLiteral("Clock step");
         default:
             return QStringLiteral("Unknown state %1").arg(state);
     }
+}
+
+QString JournalEntryText(const JournalEntry& e) {
+    if (e.note.empty()) {
+        return JournalStateText(e.state);
+    }
+    QString note = QString::fromStdString(e.note);
+    note[0] = note[0].toUpper();
+    return note;
+}
+
+QString EndText(const std::optional<std::time_t>& end,
+                const std::optional<std::time_t>& unknownSince, bool endedUnseen) {
+    if (end && endedUnseen) {
+        return QStringLiteral("ended unseen after %1").arg(LocalTimeText(*end));
+    }
+    if (end) {
+        return LocalTimeText(*end);
+    }
+    return unknownSince ? QStringLiteral("unknown since %1").arg(LocalTimeText(*unknownSince))
+                        : QStringLiteral("active");
+}
+
+QString JournalEndText(const JournalEntry& e) {
+    return EndText(e.end, e.unknownSince, e.endedUnseen);
+}
+
+std::int64_t KnownDuration(const JournalEntry& e, std::time_t now) {
+    return (e.end ? *e.end : e.unknownSince.value_or(now)) - e.start;
+}
+
+QString JournalDurationText(const JournalEntry& e, std::time_t now) {
+    const QString known = DurationText(KnownDuration(e, now));
+    // The monitor saw it for this long; it may have lasted longer.
+    return e.endedUnseen || (!e.end && e.unknownSince) ? QStringLiteral("at least %1").arg(known)
+                                                       : known;
 }
 
 QString SeverityText(Severity severity) {

@@ -70,6 +70,30 @@ const QStringList& Headers() {
     return headers;
 }
 
+// What each share is a share of, on its header: the time shares add up to the interval's
+// elapsed time, the error ratios are of the available time as G.821 defines them.
+QString HeaderTip(int column) {
+    const QString elapsed = QStringLiteral(
+        "Share of the interval's elapsed time (available + unavailable + not "
+        "measured); the three add up to 100%");
+    switch (column) {
+        case kAvailableShare:
+        case kUnavailableShare:
+        case kNotMeasuredShare:
+            return elapsed;
+        case kEsShare:
+            return QStringLiteral("Share of the available seconds; 8% or more fails");
+        case kSesShare:
+            return QStringLiteral("Share of the available seconds; 0.2% or more fails");
+        case kDmShare:
+            return QStringLiteral(
+                "Share of the minutes counted (60 available seconds without SES); 10% or more "
+                "fails");
+        default:
+            return {};
+    }
+}
+
 const QString& Fails() {
     static const QString word = QStringLiteral(" fails");
     return word;
@@ -175,15 +199,9 @@ QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool wors
     texts[kEs] = QString::number(f.es);
     texts[kSes] = QString::number(f.ses);
     texts[kDm] = line ? QString::number(f.dm) : Absent();
-    // Available of the measured seconds, as unavailable is; not measured of the interval's
-    // seconds so far.
-    const std::int64_t measured = f.available + f.unavailable;
-    texts[kAvailableShare] =
-        ShareText(p.unavailable ? std::optional(100.0 * f.available / measured) : std::nullopt);
+    texts[kAvailableShare] = ShareText(p.available);
     texts[kUnavailableShare] = ShareText(p.unavailable);
-    const std::int64_t elapsed = measured + f.notMeasured;
-    texts[kNotMeasuredShare] =
-        ShareText(elapsed > 0 ? std::optional(100.0 * f.notMeasured / elapsed) : std::nullopt);
+    texts[kNotMeasuredShare] = ShareText(p.notMeasured);
     texts[kEsShare] = ShareText(p.es, p.esFailing);
     texts[kSesShare] = ShareText(p.ses, p.sesFailing);
     texts[kDmShare] = line ? ShareText(p.dm, p.dmFailing) : Absent();
@@ -209,6 +227,9 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     table =
         Named(new QTableWidget(0, kColumns, this), "performanceTable", QStringLiteral("Intervals"));
     table->setHorizontalHeaderLabels(Headers());
+    for (int c = kAvailableShare; c <= kDmShare; ++c) {
+        table->horizontalHeaderItem(c)->setToolTip(HeaderTip(c));
+    }
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setTabKeyNavigation(false);

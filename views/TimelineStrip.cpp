@@ -21,7 +21,8 @@ constexpr int kAxisHours = 3;
 
 bool SameButOpenEnds(const std::vector<TimelineBand>& a, const std::vector<TimelineBand>& b) {
     auto same = [](const TimelineSpan& x, const TimelineSpan& y) {
-        return x.start == y.start && x.open == y.open && (x.open || x.end == y.end);
+        return x.start == y.start && x.open == y.open && (x.open || x.end == y.end) &&
+               x.unknownFrom == y.unknownFrom && x.endedUnseen == y.endedUnseen;
     };
     return std::equal(
         a.begin(), a.end(), b.begin(), b.end(), [&](const TimelineBand& x, const TimelineBand& y) {
@@ -57,7 +58,7 @@ const JournalEntry* FindEntry(const std::deque<JournalEntry>& entries, std::int6
 // What bands were built from, to tell later whether the entries changed for them.
 struct BuiltFrom {
     std::int64_t oldestShown = 0;
-    std::vector<std::int64_t> openIds;
+    std::vector<std::pair<std::int64_t, std::optional<std::time_t>>> openEntries;
 };
 
 std::vector<TimelineBand> BuildBands(const std::deque<JournalEntry>& entries,
@@ -79,13 +80,19 @@ std::vector<TimelineBand> BuildBands(const std::deque<JournalEntry>& entries,
         if (end <= start) {
             continue;
         }
-        bands[static_cast<std::size_t>(band - states.begin())].spans.push_back({start, end, open});
+        TimelineSpan span{start, end, open};
+        if (e.endedUnseen) {
+            span.endedUnseen = true;
+        } else if (!e.end && e.unknownSince) {
+            span.unknownFrom = std::clamp(*e.unknownSince, start, end);
+        }
+        bands[static_cast<std::size_t>(band - states.begin())].spans.push_back(span);
         if (builtFrom) {
             if (builtFrom->oldestShown == 0) {
                 builtFrom->oldestShown = e.id;
             }
             if (open) {
-                builtFrom->openIds.push_back(e.id);
+                builtFrom->openEntries.emplace_back(e.id, e.unknownSince);
             }
         }
     }
@@ -105,10 +112,14 @@ std::vector<TimelineBand> TimelineBands(const std::deque<JournalEntry>& entries,
 }
 
 QString TimelineSpanText(int state, const TimelineSpan& span) {
+    const bool unseen = span.endedUnseen || span.unknownFrom;
+    const std::time_t seenTo = span.unknownFrom.value_or(span.end);
+    const QString seen = DurationText(seenTo - span.start);
     return QStringLiteral("%1: %2 to %3, %4")
         .arg(JournalStateText(state), LocalTimeText(span.start),
-             span.open ? QStringLiteral("active") : LocalTimeText(span.end),
-             DurationText(span.end - span.start));
+             EndText(span.open ? std::nullopt : std::optional(span.end), span.unknownFrom,
+                     span.endedUnseen),
+             unseen ? QStringLiteral("at least %1").arg(seen) : seen);
 }
 
 TimelineStrip::TimelineStrip(int object, QWidget* parent)
@@ -149,9 +160,10 @@ bool TimelineStrip::EntriesChanged(const std::deque<JournalEntry>& entries,
             return true;
         }
     }
-    return std::any_of(openIds.begin(), openIds.end(), [&](std::int64_t id) {
-        const JournalEntry* e = FindEntry(entries, id);
-        return !e || (e->end && *e->end <= newTo);
+    // An open entry that ended, or that the monitor lost sight of or saw again.
+    return std::any_of(openEntries.begin(), openEntries.end(), [&](const auto& open) {
+        const JournalEntry* e = FindEntry(entries, open.first);
+        return !e || (e->end && *e->end <= newTo) || e->unknownSince != open.second;
     });
 }
 
@@ -167,6 +179,9 @@ std::vector<TimelineBand> TimelineStrip::Advanced(std::time_t newFrom, std::time
             if (s.open) {
                 s.end = newTo;
             }
+            if (s.unknownFrom) {
+                s.unknownFrom = std::max(*s.unknownFrom, s.start);
+            }
         }
     }
     return moved;
@@ -181,7 +196,7 @@ void TimelineStrip::SetEntries(const std::deque<JournalEntry>& entries, std::tim
         built = true;
         seenThrough = entries.empty() ? 0 : entries.back().id;
         oldestShown = builtFrom.oldestShown;
-        openIds = std::move(builtFrom.openIds);
+        openEntries = std::move(builtFrom.openEntries);
     } else {
         newBands = Advanced(newFrom, newTo);
         // The entries since were looked at and concern other strips: not again.
@@ -321,9 +336,10 @@ void TimelineStrip::Describe() {
             lines << QStringLiteral("%1: off").arg(JournalStateText(b.state));
         }
         for (const TimelineSpan& span : b.spans) {
-            lines << (span.open ? QStringLiteral("%1: %2 to active")
-                                      .arg(JournalStateText(b.state), LocalTimeText(span.start))
-                                : TimelineSpanText(b.state, span));
+            lines << (span.open && !span.unknownFrom
+                          ? QStringLiteral("%1: %2 to active")
+                                .arg(JournalStateText(b.state), LocalTimeText(span.start))
+                          : TimelineSpanText(b.state, span));
         }
     }
     setAccessibleDescription(lines.join(QStringLiteral("\n")));
@@ -413,7 +429,18 @@ void TimelineStrip::paintEvent(QPaintEvent*) {
             const TimelineSpan& span = b.spans[static_cast<std::size_t>(s)];
             const int x0 = XOf(span.start);
             const QRect lit(x0, r.top(), std::max(1, XOf(span.end) - x0), r.height());
-            p.fillRect(lit, colour);
+            // Unknown is not on: from where the monitor lost sight of the line, the band is
+            // hatched in the alarm's colour over a pale wash of it.
+            const int xUnknown = span.unknownFrom ? XOf(*span.unknownFrom) : lit.right() + 1;
+            p.fillRect(QRect(x0, r.top(), std::max(0, xUnknown - x0), r.height()), colour);
+            if (span.unknownFrom) {
+                const QRect unknown(xUnknown, r.top(), std::max(1, lit.right() + 1 - xUnknown),
+                                    r.height());
+                QColor wash = colour;
+                wash.setAlpha(60);
+                p.fillRect(unknown, wash);
+                p.fillRect(unknown, QBrush(colour, Qt::FDiagPattern));
+            }
             if (i == keyBand && s == keySpan && hasFocus()) {
                 p.setPen(QPen(pal.color(QPalette::Highlight), 2));
                 p.drawRect(lit.adjusted(-2, 0, 2, 0));

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "performance/Journal.h"
@@ -22,7 +23,12 @@ std::vector<int> TimelineStates(int object);
 struct TimelineSpan {
     std::time_t start = 0;
     std::time_t end = 0;
-    bool open = false;  // still on at the strip's end
+    bool open = false;  // still on, or unknown, at the strip's end
+    // From here to the end the monitor could not see the line: the state was on when it was
+    // last seen, and is not known to be since.
+    std::optional<std::time_t> unknownFrom{};
+    // It was gone when the line was seen again: it ended at some time after `end`.
+    bool endedUnseen = false;
     bool operator==(const TimelineSpan&) const = default;
 };
 
@@ -33,13 +39,15 @@ struct TimelineBand {
 };
 
 // One band per state, the entries' times clipped to [from, to); an entry still open lasts
-// to `to`. Entries of other states are ignored.
+// to `to`, unknown from when the monitor lost sight of it. Entries of other states are
+// ignored.
 std::vector<TimelineBand> TimelineBands(const std::deque<JournalEntry>& entries,
                                         const std::vector<int>& states, std::time_t from,
                                         std::time_t to);
 
 // "Local 34M AIS: 2026-03-29 00:51:00 to 2026-03-29 00:52:00, 0:01:00"; the end reads
-// "active" while the state holds.
+// "active" while the state holds, "unknown since ..." or "ended unseen after ..." where the
+// monitor could not see it (with the duration it was seen, "at least ...").
 QString TimelineSpanText(int state, const TimelineSpan& span);
 
 class TimelineStrip : public QWidget {
@@ -53,10 +61,10 @@ public:
     int Object() const { return object; }
     // The journal's entries (in id order, as memory holds them) and the strip's time;
     // repaints only when the bands changed. The entries are read again only when they
-    // changed for this strip (a new entry of its states, one of its open entries ended, or
-    // one of its entries forgotten); else the spans just follow the time. Before
-    // `memoryStart` the journal's memory may lack entries, which only the database (when
-    // `stored`) still has: that part is painted and told as not in memory instead of as
+    // changed for this strip (a new entry of its states, one of its open entries ended, turned
+    // unknown or was seen again, or one of its entries forgotten); else the spans just follow the
+    // time. Before `memoryStart` the journal's memory may lack entries, which only the database
+    // (when `stored`) still has: that part is painted and told as not in memory instead of as
     // quiet. 0 when memory holds everything the strip covers.
     void SetEntries(const std::deque<JournalEntry>& entries, std::time_t from, std::time_t to,
                     std::time_t memoryStart = 0, bool stored = false);
@@ -103,11 +111,12 @@ private:
     int keyBand = -1;
     int keySpan = -1;
     // What the bands stand on: the entries up to `seenThrough` looked at, the oldest entry
-    // with a span, and the entries whose spans were open. Built afresh when `built` is unset.
+    // with a span, and the entries whose spans were open, with since when they were unknown.
+    // Built afresh when `built` is unset.
     bool built = false;
     std::int64_t seenThrough = 0;
     std::int64_t oldestShown = 0;
-    std::vector<std::int64_t> openIds;
+    std::vector<std::pair<std::int64_t, std::optional<std::time_t>>> openEntries;
 };
 
 }  // namespace kestrel

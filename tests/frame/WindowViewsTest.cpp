@@ -1,5 +1,5 @@
-// What the window shows besides the pane texts: the G.821 line, the line that tells how to
-// start, and a window that fits the screen at large fonts.
+// What the window shows besides the pane texts: the G.821 line, the journal on the line's
+// clock, the line that tells how to start, and a window that fits the screen at large fonts.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -104,8 +104,9 @@ TEST_F(FrameFixture, G821LineShowsTheNearEndsDaySoFar) {
     EXPECT_TRUE(f.Action(cmd::kViewG821Figures)->isChecked());
     EXPECT_EQ(Setting(QStringLiteral("View/G821Figures")), u"1");
     lineShown(true);
-    // Unavailable 20 of 600 s, 1 of 9 minutes degraded, SES 1 and ES 7 of 580 available s.
-    const QStringList day{"3.33%", "11.11%", "0.17%", "1.21%"};
+    // Unavailable 20 s of the day so far (not measured before noon), 1 of 9 minutes degraded,
+    // SES 1 and ES 7 of 580 available s.
+    const QStringList day{"0.05%", "11.11%", "0.17%", "1.21%"};
     for (int pane = 0; pane < 4; ++pane) {
         EXPECT_EQ(texts(pane), day) << pane;
     }
@@ -124,6 +125,29 @@ TEST_F(FrameFixture, G821LineShowsTheNearEndsDaySoFar) {
     frame->Action(cmd::kViewG821Figures)->trigger();
     lineShown(false);
     EXPECT_EQ(Setting(QStringLiteral("View/G821Figures")), u"0");
+}
+
+// The views count in the memory's seconds: when the wall clock is set back a minute, the
+// journal's active entry goes on lasting, and the step is there in words.
+TEST_F(FrameFixture, JournalRunsOnTheLineClockAcrossAStepOfTheWallClock) {
+    const std::time_t start = LocalNoon();
+    auto wall = std::make_shared<std::time_t>(start);
+    wallClock = [wall] { return *wall; };
+    CMainFrame& f = Create();
+    f.show();
+    f.Action(cmd::kViewAlarmJournal)->trigger();
+    f.PanelRefresh();
+    const QAbstractItemModel* rows = f.findChild<QTableView*>("journalTable")->model();
+    auto cell = [rows](int row, int column) { return rows->index(row, column).data().toString(); };
+    ASSERT_EQ(cell(0, 1), "Link: port closed");
+    now += std::chrono::seconds(10);
+    *wall = start + 10 - 60;
+    // The views refresh before the memory takes in the step: the second refresh shows it.
+    f.PanelRefresh();
+    f.PanelRefresh();
+    EXPECT_EQ(cell(0, 1), "Clock stepped back 60 s");
+    EXPECT_EQ(cell(1, 1), "Link: port closed");
+    EXPECT_EQ(cell(1, 4), "0:00:10");
 }
 
 // The line that tells how to start stands above the panes from the start until a port opens,

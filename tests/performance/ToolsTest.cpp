@@ -224,12 +224,26 @@ protected:
         LineMemory memory;
         const std::time_t start = *ParseIsoTime("2026-03-29T00:59:50Z");
         memory.Open((*folder) / "line.sqlite", start, nullptr);
-        for (int i = 0; i < 20; ++i) {
-            FrameSecond f = test::NearSecond(i == 3 ? 'e' : '.');
+        // Ten severely errored seconds (unavailable) end the 00:45 quarter. The far end's
+        // AIS goes while no data comes (20, 21): it ended unseen. Its LOF is on when the port
+        // closes at 30, left unknown in a database a running monitor holds.
+        for (int i = 0; i < 30; ++i) {
+            if (i == 20)
+                memory.OnLinkState(LineCondition::NoData, start + i);
+            if (i == 20 || i == 21)
+                continue;
+            if (i == 22)
+                memory.OnLinkState(LineCondition::Up, start + i);
+            FrameSecond f = test::NearSecond(i < 10 ? 'S' : '.');
             f.tribCErr = i == 5 ? 1u << 16 : 0u;
+            f.alarms = i == 18 || i == 19 ? 0x20 : i >= 27 ? 0x40 : 0;
+            f.farDefect = f.alarms != 0;
             memory.OnFrameApplied(f, start + i);
+            if (i == 28)
+                memory.NoteEvent(kClockStepState, start + i, "clock stepped back 60 s");
         }
-        memory.Close(start + 20);
+        memory.OnLinkState(LineCondition::PortClosed, start + 30);
+        memory.Finish(start + 30);
     }
     static void TearDownTestSuite() { delete folder; }
     static test::TempDir* folder;
@@ -252,27 +266,56 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
+    // Shares of time are of the elapsed time and add up to 100 %: the quarter's ten
+    // unavailable seconds are 1.1111 % of it, not all of the 10 s measured.
     HistoryCase{{"intervals", "--object", "near", "--format", "json"},
-        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":10,"unavailable":0,)"
-         R"("notMeasured":890,"es":1,"ses":0,"dm":0,"errors":1})",
-         R"({"object":"near","start":"2026-03-29T01:00:00Z","available":10,"unavailable":0,)"
-         R"("notMeasured":0,"es":0,"ses":0,"dm":0,"errors":0})"}},
+        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":0,"unavailable":10,)"
+         R"("notMeasured":890,"es":0,"ses":0,"dm":0,"errors":160,"availablePercent":0.0000,)"
+         R"("unavailablePercent":1.1111,"notMeasuredPercent":98.8889,"esPercent":null,)"
+         R"("sesPercent":null,"dmPercent":null})"}},
     HistoryCase{{"intervals", "--since", "2026-03-29T01:00:00Z", "--object=remote-trib-1",
                  "--format", "csv"},
         {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-         "unavailablePercent,esPercent,sesPercent,dmPercent",
-         "remote-trib-1,2026-03-29T01:00:00Z,0,10,0,0,0,0,,,0.0000,0.0000,0.0000,"}},
+         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
+         "remote-trib-1,2026-03-29T01:00:00Z,0,18,0,2,0,0,,,0.0000,0.0000,0.0000,,90.0000,"
+         "10.0000"}},
     HistoryCase{{"intervals", "--24h", "--object", "near"},
         {"object        start (UTC)           avail unavail not meas    ES   SES   DM   errors"
-         "     UAS%      ES%     SES%      DM%",
-         "near          2026-03-29T00:00:00Z*    20       0     3590     1     0    0        1"
-         "      0%       5%       0%        - "}},
-    HistoryCase{{"journal", "--format", "json"},
-        {R"({"object":"remote-trib-1:code-errors","severity":"minor",)"
-         R"("start":"2026-03-29T00:59:55Z","end":"2026-03-29T00:59:56Z","acknowledged":null})"}},
+         "     UAS%      ES%     SES%      DM%   avail% not meas%",
+         "near          2026-03-29T00:00:00Z*    18      10     3592     0     0    0      160"
+         "   0.28%       0%       0%        -     0.5%    99.23% "}},
+    // An alarm that went while no data came ended unseen; one on when the port closed is
+    // unknown since; a clock step says what it was.
+    HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z", "--format", "json"},
+        {R"({"object":"far:ais","severity":"major","start":"2026-03-29T01:00:08Z",)"
+         R"("end":"2026-03-29T01:00:10Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":true,"note":null})",
+         R"({"object":"link:no-data","severity":"minor","start":"2026-03-29T01:00:10Z",)"
+         R"("end":"2026-03-29T01:00:12Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":false,"note":null})",
+         R"({"object":"far:lof","severity":"major","start":"2026-03-29T01:00:17Z","end":null,)"
+         R"("acknowledged":null,"unknownSince":"2026-03-29T01:00:20Z","endedUnseen":false,)"
+         R"("note":null})",
+         R"({"object":"clock:step","severity":"minor","start":"2026-03-29T01:00:18Z",)"
+         R"("end":"2026-03-29T01:00:18Z","acknowledged":null,"unknownSince":null,)"
+         R"("endedUnseen":false,"note":"clock stepped back 60 s"})"}},
     HistoryCase{{"journal", "--unacknowledged", "--format", "csv"},
-        {"id,object,severity,start,end,acknowledged",
-         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,"}}));
+        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
+         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,,,0,",
+         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,",
+         "3,link:no-data,minor,2026-03-29T01:00:10Z,2026-03-29T01:00:12Z,,,0,",
+         "4,far:lof,major,2026-03-29T01:00:17Z,,,2026-03-29T01:00:20Z,0,",
+         "5,clock:step,minor,2026-03-29T01:00:18Z,2026-03-29T01:00:18Z,,,0,"
+         "clock stepped back 60 s"}},
+    HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z"},
+        {"     id  object                     severity start (UTC)          end (UTC)            "
+         "acknowledged         unknown since (UTC)  note",
+         "      2  far:ais                    major    2026-03-29T01:00:08Z 2026-03-29T01:00:10Z "
+         "no                   -                    ended unseen, at or after the end shown",
+         "      3  link:no-data               minor    2026-03-29T01:00:10Z 2026-03-29T01:00:12Z "
+         "no                   -",
+         "      4  far:lof                    major    2026-03-29T01:00:17Z (unknown)            "
+         "no                   2026-03-29T01:00:20Z"}}));
 // clang-format on
 
 TEST(History, RejectsWhatItCannotRead) {

@@ -21,7 +21,8 @@ namespace kestrel::test {
 namespace {
 
 // Local AIS for 5 s and remote tributary 7 without signal twice for 10 s, recorded by the
-// engine; then the window's memory goes on with the link giving no data.
+// engine, which stopped with the second spell on: the memory reading it back does not know
+// when that ended. Then the window's memory goes on with the link giving no data.
 constexpr const char* kScript =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n"
     "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
@@ -96,8 +97,8 @@ TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
     }
     const std::vector<QStringList> expected{
         {"Minor", "Link: no data", "2026-03-29 00:50:52", "active", "0:00:10"},
-        {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:40", "2026-03-29 00:50:50",
-         "0:00:10"},
+        {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:40",
+         "ended unseen after 2026-03-29 00:50:50", "at least 0:00:10"},
         {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:20", "2026-03-29 00:50:30",
          "0:00:10"},
         {"Critical", "Local 34M AIS", "2026-03-29 00:50:10", "2026-03-29 00:50:15", "0:00:05"},
@@ -157,6 +158,43 @@ TEST_F(JournalDockTest, FiltersNarrowTheRows) {
     EXPECT_EQ(Objects(), QStringList());
 }
 
+// The line seen again with the remote AIS, a step of the clock, then the port closed with
+// the AIS on: the AIS is unknown, not over, and still counts as active; the clock step says
+// what it was, under the link.
+TEST_F(JournalDockTest, UnknownAndEventEntriesInWords) {
+    const std::time_t back = line.now + 1;
+    line.memory.OnLinkState(LineCondition::Up, back);
+    for (std::time_t t = back; t < back + 3; ++t) {
+        line.memory.OnFrameApplied(FrameSecond{.alarms = 0x20}, t);
+    }
+    line.memory.NoteEvent(kClockStepState, back + 3, "clock stepped back 60 s");
+    line.memory.OnLinkState(LineCondition::PortClosed, back + 4);
+    line.now = back + 30;
+    dock->Refresh();
+    const std::vector<QStringList> newest{
+        {"Minor", "Clock stepped back 60 s", LocalTimeText(back + 3), LocalTimeText(back + 3),
+         "0:00:00"},
+        {"Major", "Remote 34M AIS", LocalTimeText(back), "unknown since " + LocalTimeText(back + 4),
+         "at least 0:00:04"},
+    };
+    for (int row = 1; row < 3; ++row) {
+        QStringList texts;
+        for (int column = 0; column < JournalModel::Columns; ++column) {
+            texts << Cell(row, column);
+        }
+        EXPECT_EQ(texts, newest[static_cast<std::size_t>(row - 1)]) << row;
+    }
+    dock->Filter().SetCriteria({true, false, Severity::Minor, ObjectKind::All});
+    EXPECT_EQ(Objects(), QStringList({"Link: port closed", "Remote 34M AIS"}));
+    dock->Filter().SetCriteria({false, false, Severity::Minor, ObjectKind::Link});
+    EXPECT_EQ(Objects().mid(0, 2), QStringList({"Link: port closed", "Clock stepped back 60 s"}));
+    // The export says the same in its own columns, the duration being what was seen.
+    dock->Filter().SetCriteria({false, false, Severity::Major, ObjectKind::Line});
+    EXPECT_TRUE(dock->ShownCsv().contains(QString("Major,Remote 34M AIS,%1,,4,,%2,no,\r\n")
+                                              .arg(IsoUtc(back).c_str(), IsoUtc(back + 4).c_str())
+                                              .toUtf8()));
+}
+
 TEST_F(JournalDockTest, KeysAcknowledgeIntoTheDatabase) {
     QTableView* table = dock->Table();
     dock->activateWindow();
@@ -195,10 +233,11 @@ TEST_F(JournalDockTest, KeysAcknowledgeIntoTheDatabase) {
 TEST_F(JournalDockTest, ExportWritesTheShownRows) {
     line.memory.Acknowledge({line.memory.JournalEntries().front().id}, kScriptStart + 100);
     dock->Refresh();
-    const std::string header = "Severity,Object,Start,End,Duration (s),Acknowledged\r\n";
+    const std::string header =
+        "Severity,Object,Start,End,Duration (s),Acknowledged,Unknown since,Ended unseen,Note\r\n";
     const std::string ais =
         "Critical,Local 34M AIS,2026-03-29T00:50:10Z,2026-03-29T00:50:15Z,5,"
-        "2026-03-29T00:51:40Z\r\n";
+        "2026-03-29T00:51:40Z,,no,\r\n";
     struct Case {
         JournalFilter::Criteria criteria;
         std::string file;  // empty: the user cancels
@@ -210,9 +249,11 @@ TEST_F(JournalDockTest, ExportWritesTheShownRows) {
          "all.csv",
          true,
          header +
-             "Minor,Link: no data,2026-03-29T00:50:52Z,,10,\r\n"
-             "Major,Remote trib 7 no signal,2026-03-29T00:50:40Z,2026-03-29T00:50:50Z,10,\r\n"
-             "Major,Remote trib 7 no signal,2026-03-29T00:50:20Z,2026-03-29T00:50:30Z,10,\r\n" +
+             "Minor,Link: no data,2026-03-29T00:50:52Z,,10,,,no,\r\n"
+             "Major,Remote trib 7 no signal,2026-03-29T00:50:40Z,2026-03-29T00:50:50Z,10,,,yes,"
+             "\r\n"
+             "Major,Remote trib 7 no signal,2026-03-29T00:50:20Z,2026-03-29T00:50:30Z,10,,,no,"
+             "\r\n" +
              ais},
         {{false, false, Severity::Critical, ObjectKind::All}, "critical.csv", true, header + ais},
         {{}, "", false, ""},

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QVariantMap>
+#include <deque>
 #include <fstream>
 #include <optional>
 
@@ -42,12 +43,15 @@ struct FakeNotifier : Notifier {
 };
 
 // From `from`, the line shows `alarms` (the eight 34 Mbit/s indications) and `tribsLost`
-// (local tributaries without signal) until the next step.
+// (local tributaries without signal) until the next step; while `link` is not Up no frame
+// comes.
 struct Step {
     int from;
     std::uint8_t alarms;
     std::uint32_t tribsLost = 0;
+    LineCondition link = LineCondition::Up;
 };
+constexpr LineCondition kNoData = LineCondition::NoData, kClosed = LineCondition::PortClosed;
 constexpr std::uint8_t kLocalAis = 0x02, kLocalLof = 0x04, kLocalRai = 0x08, kRemoteAis = 0x20,
                        kRemoteRai = 0x80;
 
@@ -59,9 +63,10 @@ struct RuleCase {
     int opens = 0;                                       // the second the window opens
     int delay = NotificationRule::kDefaultDelaySeconds;  // as the settings ask
     int acknowledges = -1;                               // the second the user acknowledges
+    int lag = 0;  // frames reach the memory this many seconds after the second they are in
 };
 
-// The database ends with the local AIS on; the memory reading it back ends that entry.
+// The database ends with the local AIS on; the memory reading it back ends that entry, unseen.
 const char* const kHistory =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
     "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n";
@@ -69,6 +74,8 @@ const char* const kHistory =
 constexpr std::time_t kOpened = kScriptStart + 15;
 constexpr int kSeconds = 30;
 
+// An alarm is judged once the memory has closed the seconds up to its start + delay, so
+// notifications come a second after the delay, later by as much as frames are late.
 TEST(NotificationRule, TellsNewSeriousAlarmsThatLastSummarisedOnceEach) {
     using U = Notifier::Urgency;
     const QString lofSince = "Critical alarm since 2026-03-29 00:50:17";
@@ -77,44 +84,44 @@ TEST(NotificationRule, TellsNewSeriousAlarmsThatLastSummarisedOnceEach) {
         {"on before the window opened", {{0, 0}, {1, kLocalLof}}, {}, {}, 3},
         {"still on as the memory reads it back: a new entry",
          {{0, kLocalAis}},
-         {{5, "Local 34M AIS", "Critical alarm since 2026-03-29 00:50:15"}}},
+         {{6, "Local 34M AIS", "Critical alarm since 2026-03-29 00:50:15"}}},
         {"not before the delay, then once",
          {{0, 0}, {2, kLocalLof}},
-         {{7, "Local 34M LOF", lofSince}}},
+         {{8, "Local 34M LOF", lofSince}}},
         {"a flap of four seconds", {{0, 0}, {2, kLocalLof}, {6, 0}, {9, kLocalLof}, {13, 0}}, {}},
         {"five seconds and over at the due second", {{0, 0}, {2, kLocalLof}, {7, 0}}, {}},
         {"over after the due second, told all the same",
          {{0, 0}, {2, kLocalLof}, {8, 0}},
-         {{7, "Local 34M LOF", lofSince}}},
+         {{8, "Local 34M LOF", lofSince}}},
         {"two together, one notification",
          {{0, 0}, {2, kLocalLof | kRemoteAis}},
-         {{7, "2 new alarms",
+         {{8, "2 new alarms",
            "Local 34M LOF, Remote 34M AIS; the first since 2026-03-29 00:50:17"}}},
         {"many together, listed in part, major",
          {{0, 0}, {3, 0, 0x3F}},
-         {{8, "6 new alarms",
+         {{9, "6 new alarms",
            "Local trib 1 no signal, Local trib 2 no signal, Local trib 3 no signal, "
            "Local trib 4 no signal, and 2 more; the first since 2026-03-29 00:50:18",
            U::Normal}}},
         {"one after the other, one each",
          {{0, 0}, {2, kLocalLof}, {4, kLocalLof | kRemoteAis}},
-         {{7, "Local 34M LOF", lofSince},
-          {9, "Remote 34M AIS", "Major alarm since 2026-03-29 00:50:19", U::Normal}}},
+         {{8, "Local 34M LOF", lofSince},
+          {10, "Remote 34M AIS", "Major alarm since 2026-03-29 00:50:19", U::Normal}}},
         {"minor ones never", {{0, 0}, {2, kLocalRai | kRemoteRai}}, {}},
         {"off then on tells nothing of the past",
          {{0, 0}, {2, kLocalLof}, {6, kLocalLof | kRemoteAis}, {14, kLocalLof | kRemoteAis, 1}},
-         {{19, "Local trib 1 no signal", "Major alarm since 2026-03-29 00:50:29", U::Normal}},
+         {{20, "Local trib 1 no signal", "Major alarm since 2026-03-29 00:50:29", U::Normal}},
          {{4, false}, {10, true}}},
         {"due while off, never told", {{0, 0}, {2, kLocalLof}}, {}, {{6, false}, {8, true}}},
         {"a delay of its own",
          {{0, 0}, {2, kLocalLof}},
-         {{12, "Local 34M LOF", lofSince}},
+         {{13, "Local 34M LOF", lofSince}},
          {},
          0,
          10},
         {"no delay is one second",
          {{0, 0}, {2, kLocalLof}},
-         {{3, "Local 34M LOF", lofSince}},
+         {{4, "Local 34M LOF", lofSince}},
          {},
          0,
          0},
@@ -125,6 +132,36 @@ TEST(NotificationRule, TellsNewSeriousAlarmsThatLastSummarisedOnceEach) {
          0,
          NotificationRule::kDefaultDelaySeconds,
          5},
+        // Frames two seconds late, within the memory's grace: a far-end AIS of four frames was
+        // over before its delay ran out; one of six was not.
+        {.name = "four frames of AIS, late",
+         .steps = {{0, 0}, {2, kRemoteAis}, {6, 0}},
+         .told = {},
+         .lag = 2},
+        {.name = "six frames of AIS, late",
+         .steps = {{0, 0}, {2, kRemoteAis}, {8, 0}},
+         .told = {{10, "Remote 34M AIS", "Major alarm since 2026-03-29 00:50:17", U::Normal}},
+         .lag = 2},
+        // The line lost while serious alarms are on is told once, for what it is, once it has
+        // lasted the delay; the alarms are unknown, and nothing says they are over.
+        {"lost with an alarm on, back without it",
+         {{0, 0}, {2, kLocalLof}, {12, 0, 0, kNoData}, {25, 0}},
+         {{8, "Local 34M LOF", lofSince},
+          {20, "Line unseen: no data",
+           "Local 34M LOF was on and is unknown since 2026-03-29 00:50:27"}}},
+        {"lost before the alarm was due: only the loss",
+         {{0, 0}, {2, kLocalLof}, {4, 0, 0, kNoData}},
+         {{12, "Line unseen: no data",
+           "Local 34M LOF was on and is unknown since 2026-03-29 00:50:19"}}},
+        {"a blip of no data",
+         {{0, 0}, {2, kLocalLof}, {12, 0, 0, kNoData}, {14, kLocalLof}},
+         {{8, "Local 34M LOF", lofSince}}},
+        {"no data, then the port closed: one loss, as it is now",
+         {{0, 0}, {2, kRemoteAis | kLocalLof}, {12, 0, 0, kNoData}, {14, 0, 0, kClosed}},
+         {{8, "2 new alarms", "Local 34M LOF, Remote 34M AIS; the first since 2026-03-29 00:50:17"},
+          {20, "Line unseen: port closed",
+           "Local 34M LOF, Remote 34M AIS were on and are unknown since 2026-03-29 00:50:27"}}},
+        {"lost with minor alarms only", {{0, 0}, {2, kLocalRai}, {6, 0, 0, kNoData}}, {}},
     };
     for (const RuleCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,6 +172,8 @@ TEST(NotificationRule, TellsNewSeriousAlarmsThatLastSummarisedOnceEach) {
         std::optional<NotificationRule> rule;
         auto step = c.steps.begin();
         auto turn = c.switches.begin();
+        LineCondition link = LineCondition::Up;
+        std::deque<std::pair<std::time_t, FrameSecond>> late;  // frames not handed over yet
         for (int s = 0; s < kSeconds; ++s) {
             while (std::next(step) != c.steps.end() && std::next(step)->from <= s) {
                 ++step;
@@ -147,8 +186,17 @@ TEST(NotificationRule, TellsNewSeriousAlarmsThatLastSummarisedOnceEach) {
             if (turn != c.switches.end() && turn->first == s) {
                 rule->SetEnabled((turn++)->second);
             }
-            line.memory.OnFrameApplied(
-                FrameSecond{.tribNoSig = step->tribsLost, .alarms = step->alarms}, line.now);
+            if (step->link != link) {
+                line.memory.OnLinkState(link = step->link, line.now);
+            }
+            if (link == LineCondition::Up) {
+                late.emplace_back(
+                    line.now, FrameSecond{.tribNoSig = step->tribsLost, .alarms = step->alarms});
+            }
+            while (!late.empty() && late.front().first <= line.now - c.lag) {
+                line.memory.OnFrameApplied(late.front().second, late.front().first);
+                late.pop_front();
+            }
             line.memory.Tick(line.now);
             if (s == c.acknowledges) {
                 line.memory.AcknowledgeAll(line.now);

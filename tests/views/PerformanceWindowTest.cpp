@@ -77,6 +77,8 @@ struct PerformanceWindowTest : ::testing::Test {
     QTableWidget* table = nullptr;
 };
 
+// Available, unavailable and not measured are shares of the interval's elapsed time and add up
+// to 100 %; ES, SES and DM are of the available time and the minutes counted.
 TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const QString t = "2026-03-29 ";
     const QString cur = "15 min, current|" + t + "01:15|01:30|120|0|0|0|0|";
@@ -87,22 +89,22 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
     const std::vector<std::pair<int, QStringList>> cases{
         {kNearObject,
          {cur + "0|" + clean + "0.00%",
-          day + "1548|12|3060|73|10|2|99.23%|0.77%|66.23%|4.72%|0.65% fails|8.00%",
+          day + "1548|12|3060|73|10|2|33.51%|0.26%|66.23%|4.72%|0.65% fails|8.00%",
           "15 min" + q1 + "900|0|0|3|0|1|100.00%|0.00%|0.00%|0.33%|0.00%|6.67%",
           "15 min, worst" + q0 +
-              "528|12|360|70|10|1|97.78%|2.22%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
+              "528|12|360|70|10|1|58.67%|1.33%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
         // Clean: no interval is the worst.
         {kFarObject,
          {cur + "0|" + clean + "0.00%",
-          day + "1560|0|3060|0|0|0|100.00%|0.00%|66.23%|0.00%|0.00%|0.00%",
+          day + "1560|0|3060|0|0|0|33.77%|0.00%|66.23%|0.00%|0.00%|0.00%",
           "15 min" + q1 + "900|0|0|0|0|0|" + clean + "0.00%",
-          "15 min" + q0 + "540|0|360|0|0|0|100.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
+          "15 min" + q0 + "540|0|360|0|0|0|60.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
         // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
         {kRemoteTrib7,
          {cur + "n/a|" + clean + "n/a",
-          day + "1495|60|3065|0|0|n/a|96.14%|3.86%|66.34%|0.00%|0.00%|n/a",
+          day + "1495|60|3065|0|0|n/a|32.36%|1.30%|66.34%|0.00%|0.00%|n/a",
           "15 min" + q1 + "900|0|0|0|0|n/a|" + clean + "n/a",
-          "15 min, worst" + q0 + "475|60|365|0|0|n/a|88.79%|11.21%|40.56%|0.00%|0.00%|n/a"}},
+          "15 min, worst" + q0 + "475|60|365|0|0|n/a|52.78%|6.67%|40.56%|0.00%|0.00%|n/a"}},
     };
     auto* chooser = window->findChild<QComboBox*>("performanceObject");
     for (const auto& [object, rows] : cases) {
@@ -132,7 +134,9 @@ TEST_F(PerformanceWindowTest, DefaultSizeShowsEveryColumnWithinTheScreen) {
     line->memory.Tick(line->now = kScriptStart + 40 * 60 + 5);
     window->Refresh();
     for (int c = 0; c < table->columnCount(); ++c)
-        EXPECT_GE(table->columnWidth(c), static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c)) << c;
+        EXPECT_GE(table->columnWidth(c),
+                  static_cast<QAbstractItemView*>(table)->sizeHintForColumn(c))
+            << c;
 }
 
 TEST(WorstRow, MostUnavailableAndSesThenEsNewestOfEqualsWithinADay) {
@@ -185,6 +189,35 @@ TEST(TimelineBands, ClippedOrderedOpenToTheEnd) {
     EXPECT_EQ(TimelineStates(kFirstLocalTribObject + 2), (std::vector<int>{12, 13}));
     EXPECT_EQ(TimelineSpanText(3, {1500, 2000, true}),
               "Local 34M RAI: 1970-01-01 00:25:00 to active, 0:08:20");
+}
+
+// An alarm the monitor lost sight of is hatched from then on, not lit, and told as unknown.
+// The strip follows an entry that turns unknown, or is seen again, with no new entry to tell.
+TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
+    std::deque<JournalEntry> entries{{2, 6, 400, {}, {}, {}, false, {}}};  // far LOF, on
+    TimelineStrip strip(kFarObject);
+    strip.resize(strip.sizeHint());
+    strip.SetEntries(entries, 0, 1000);
+    entries[0].unknownSince = 700;
+    strip.SetEntries(entries, 0, 1001);
+    EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1001, true, 700}}));
+    EXPECT_TRUE(strip.accessibleDescription().contains(
+        "Remote 34M LOF: 1970-01-01 00:06:40 to unknown since 1970-01-01 00:11:40, at least "
+        "0:05:00"));
+    // Lit while seen; after, hatched: some of its colour, some not, none of the plain ground.
+    const QImage image = strip.grab().toImage();
+    const QColor lit = SeverityColour(Severity::Major);
+    EXPECT_EQ(image.pixelColor(strip.PointAt(2, 550)), lit);
+    int hatch = 0, between = 0;
+    for (int x = strip.PointAt(2, 750).x(); x < strip.PointAt(2, 950).x(); ++x) {
+        const QColor c = image.pixelColor(x, strip.PointAt(2, 0).y());
+        EXPECT_NE(c, strip.palette().color(QPalette::Base)) << x;
+        ++(c == lit ? hatch : between);
+    }
+    EXPECT_TRUE(hatch > 0 && between > 0);
+    entries[0].unknownSince.reset();  // seen again with frames
+    strip.SetEntries(entries, 0, 1002);
+    EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1002, true}}));
 }
 
 TEST_F(PerformanceWindowTest, TimelineFromTheJournalHoverAndKeys) {
@@ -274,7 +307,7 @@ TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuilds
     window->show();
     // The current quarter is now the worst; the old worst one is plain again.
     EXPECT_EQ(Row(0).toStdString(),
-              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|5|24|24|0|100.00%|0.00%|"
+              "15 min, current, worst|2026-03-29 01:15|01:30|147|0|5|24|24|0|96.71%|0.00%|"
               "3.29%|16.33% fails|16.33% fails|0.00%");
     EXPECT_TRUE(Row(3).startsWith("15 min|"));
     EXPECT_EQ(table->item(3, 0), kept);

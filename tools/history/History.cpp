@@ -152,64 +152,143 @@ std::string Marked(const std::optional<double>& share, bool failing) {
     return PercentText(share) + (failing ? "!" : " ");
 }
 
+// The interval's line as kestrel-replay prints it, with the shares after it.
+std::string IntervalWithShares(const IntervalRow& r, const Percentages& p) {
+    std::string json = IntervalJson(r.object, r.span.start, r.figures);
+    json.pop_back();  // the closing brace, after which the shares go
+    const bool end = IsLineEnd(r.object);
+    const std::pair<const char*, std::optional<double>> shares[] = {
+        {"availablePercent", p.available},
+        {"unavailablePercent", p.unavailable},
+        {"notMeasuredPercent", p.notMeasured},
+        {"esPercent", p.es},
+        {"sesPercent", p.ses},
+        {"dmPercent", end ? p.dm : std::nullopt}};
+    for (const auto& [name, share] : shares) {
+        const std::string value = CsvShare(share);
+        json += std::string(",\"") + name + "\":" + (value.empty() ? "null" : value);
+    }
+    return json + "}";
+}
+
 void PrintIntervals(const std::vector<IntervalRow>& rows, Format format, std::ostream& out) {
     if (format == Format::Csv) {
         out << "object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-               "unavailablePercent,esPercent,sesPercent,dmPercent\n";
+               "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,"
+               "notMeasuredPercent\n";
     } else if (format == Format::Table) {
         out << Pad("object", 14, true) << Pad("start (UTC)", 21, true) << Pad("avail", 6)
             << Pad("unavail", 8) << Pad("not meas", 9) << Pad("ES", 6) << Pad("SES", 6)
-            << Pad("DM", 5) << Pad("errors", 9) << Pad("UAS%", 9) << Pad("ES%", 9)
-            << Pad("SES%", 9) << Pad("DM%", 9) << '\n';
+            << Pad("DM", 5) << Pad("errors", 9) << Pad("UAS%", 9) << Pad("ES%", 9) << Pad("SES%", 9)
+            << Pad("DM%", 9) << Pad("avail%", 9) << Pad("not meas%", 10) << '\n';
     }
     for (const IntervalRow& r : rows) {
         const Figures& f = r.figures;
         const bool end = IsLineEnd(r.object);
         const Percentages p = PercentagesOf(f);
         if (format == Format::Json) {
-            out << IntervalJson(r.object, r.span.start, f) << '\n';
+            out << IntervalWithShares(r, p) << '\n';
         } else if (format == Format::Csv) {
             out << ObjectName(r.object) << ',' << IsoUtc(r.span.start) << ','
                 << (r.complete ? 1 : 0) << ',' << f.available << ',' << f.unavailable << ','
-                << f.notMeasured << ',' << f.es << ',' << f.ses << ','
-                << (end ? Number(f.dm) : "") << ',' << (end ? Number(f.errors) : "") << ','
-                << CsvShare(p.unavailable) << ',' << CsvShare(p.es) << ',' << CsvShare(p.ses)
-                << ',' << (end ? CsvShare(p.dm) : "") << '\n';
+                << f.notMeasured << ',' << f.es << ',' << f.ses << ',' << (end ? Number(f.dm) : "")
+                << ',' << (end ? Number(f.errors) : "") << ',' << CsvShare(p.unavailable) << ','
+                << CsvShare(p.es) << ',' << CsvShare(p.ses) << ',' << (end ? CsvShare(p.dm) : "")
+                << ',' << CsvShare(p.available) << ',' << CsvShare(p.notMeasured) << '\n';
         } else {
             out << Pad(ObjectName(r.object), 14, true)
                 << Pad(IsoUtc(r.span.start) + (r.complete ? "" : "*"), 21, true)
                 << Pad(Number(f.available), 6) << Pad(Number(f.unavailable), 8)
-                << Pad(Number(f.notMeasured), 9) << Pad(Number(f.es), 6)
-                << Pad(Number(f.ses), 6) << Pad(end ? Number(f.dm) : "-", 5)
-                << Pad(end ? Number(f.errors) : "-", 9)
+                << Pad(Number(f.notMeasured), 9) << Pad(Number(f.es), 6) << Pad(Number(f.ses), 6)
+                << Pad(end ? Number(f.dm) : "-", 5) << Pad(end ? Number(f.errors) : "-", 9)
                 << Pad(Marked(p.unavailable, false), 9) << Pad(Marked(p.es, p.esFailing), 9)
                 << Pad(Marked(p.ses, p.sesFailing), 9)
-                << Pad(end ? Marked(p.dm, p.dmFailing) : "- ", 9) << '\n';
+                << Pad(end ? Marked(p.dm, p.dmFailing) : "- ", 9)
+                << Pad(Marked(p.available, false), 9) << Pad(Marked(p.notMeasured, false), 10)
+                << '\n';
         }
     }
     if (format == Format::Table)
-        out << "* still running; ! fails its objective (ES >= 8%, SES >= 0.2%, DM >= 10%)\n";
+        out << "* still running; ! fails its objective (ES >= 8%, SES >= 0.2%, DM >= 10%)\n"
+               "UAS%, avail% and not meas% are of the elapsed time, ES% and SES% of the "
+               "available time, DM% of the minutes counted\n";
+}
+
+// A note as a JSON string; notes are the monitor's own words, but a quote or a backslash in
+// one must not break the line.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// A note as a CSV field: quoted, quotes doubled, when it holds a separator or a quote.
+std::string CsvText(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (const char c : text) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    return out + "\"";
+}
+
+// Since when an open entry is unknown: the monitor lost sight of the line while it held.
+// An entry that ended unseen says so instead; its end is when the monitor lost sight.
+std::optional<std::time_t> UnknownSince(const JournalEntry& e) {
+    return e.end ? std::nullopt : e.unknownSince;
 }
 
 void PrintJournal(const std::vector<JournalEntry>& entries, Format format, std::ostream& out) {
+    // What the monitor could not see comes after the columns that were there before it.
     if (format == Format::Csv) {
-        out << "id,object,severity,start,end,acknowledged\n";
+        out << "id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note\n";
     } else if (format == Format::Table) {
         out << Pad("id", 7) << "  " << Pad("object", 27, true) << Pad("severity", 9, true)
-            << Pad("start (UTC)", 21, true) << Pad("end (UTC)", 21, true) << "acknowledged\n";
+            << Pad("start (UTC)", 21, true) << Pad("end (UTC)", 21, true)
+            << Pad("acknowledged", 21, true) << Pad("unknown since (UTC)", 21, true) << "note\n";
     }
     for (const JournalEntry& e : entries) {
         if (format == Format::Json) {
-            out << JournalJson(e, true) << '\n';
+            std::string json = JournalJson(e, true);
+            json.pop_back();  // the closing brace, after which the new keys go
+            const std::optional<std::time_t> unknown = UnknownSince(e);
+            out << json << ",\"unknownSince\":"
+                << (unknown ? "\"" + IsoUtc(*unknown) + "\"" : std::string("null"))
+                << ",\"endedUnseen\":" << (e.endedUnseen ? "true" : "false")
+                << ",\"note\":" << (e.note.empty() ? "null" : JsonString(e.note)) << "}\n";
         } else if (format == Format::Csv) {
             out << e.id << ',' << e.Object() << ',' << SeverityName(e.GetSeverity()) << ','
                 << IsoUtc(e.start) << ',' << OptionalIso(e.end, "") << ','
-                << OptionalIso(e.acknowledged, "") << '\n';
+                << OptionalIso(e.acknowledged, "") << ',' << OptionalIso(UnknownSince(e), "") << ','
+                << (e.endedUnseen ? 1 : 0) << ',' << CsvText(e.note) << '\n';
         } else {
-            out << Pad(Number(e.id), 7) << "  " << Pad(e.Object(), 27, true)
-                << Pad(SeverityName(e.GetSeverity()), 9, true) << Pad(IsoUtc(e.start), 21, true)
-                << Pad(OptionalIso(e.end, "(active)"), 21, true)
-                << OptionalIso(e.acknowledged, "no") << '\n';
+            // The end of an entry the monitor cannot see is not known; one that ended unseen
+            // went at some time after the end shown.
+            const std::string note =
+                e.endedUnseen ? "ended unseen, at or after the end shown" : e.note;
+            std::string line =
+                Pad(Number(e.id), 7) + "  " + Pad(e.Object(), 27, true) +
+                Pad(SeverityName(e.GetSeverity()), 9, true) + Pad(IsoUtc(e.start), 21, true) +
+                Pad(OptionalIso(e.end, UnknownSince(e) ? "(unknown)" : "(active)"), 21, true) +
+                Pad(OptionalIso(e.acknowledged, "no"), 21, true) +
+                Pad(OptionalIso(UnknownSince(e), "-"), 21, true) + note;
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            out << line << '\n';
         }
     }
 }
