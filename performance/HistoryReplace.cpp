@@ -148,16 +148,22 @@ bool HistoryStore::RemoveFrom(std::time_t from, std::vector<std::string>& notes)
                         " could be told from; they count as not measured now");
     // Entries that held at the cut end there as monitoring ends: line states unseen from then
     // (or from when they became unknown), link states at the cut.
-    const char* statements[] = {
-        "DELETE FROM interval_rows WHERE start_unix >= ?1",
-        "DELETE FROM journal WHERE start_unix >= ?1",
+    // Each statement is one string of its own: adjacent literals in a list are a missing comma
+    // waiting to happen, and Clang says so.
+    static constexpr const char kEndLineStates[] =
         "UPDATE journal SET unknown_since_unix = CASE WHEN unknown_since_unix <= ?1 THEN "
         "unknown_since_unix ELSE ?1 END, end_unix = MAX(start_unix, CASE WHEN "
         "unknown_since_unix <= ?1 THEN unknown_since_unix ELSE ?1 END), ended_unseen = 1 "
         "WHERE start_unix < ?1 AND (end_unix IS NULL OR end_unix > ?1) AND object NOT LIKE "
-        "'link:%' AND object NOT LIKE 'clock:%'",
+        "'link:%' AND object NOT LIKE 'clock:%'";
+    static constexpr const char kEndLinkStates[] =
         "UPDATE journal SET end_unix = ?1, ended_unseen = 0, unknown_since_unix = NULL "
-        "WHERE start_unix < ?1 AND (end_unix IS NULL OR end_unix > ?1) AND object LIKE 'link:%'",
+        "WHERE start_unix < ?1 AND (end_unix IS NULL OR end_unix > ?1) AND object LIKE 'link:%'";
+    const char* statements[] = {
+        "DELETE FROM interval_rows WHERE start_unix >= ?1",
+        "DELETE FROM journal WHERE start_unix >= ?1",
+        kEndLineStates,
+        kEndLinkStates,
         // What carried over (unavailability, a degraded-minute block) is not known at the cut.
         "DELETE FROM line_state",
     };
