@@ -309,10 +309,12 @@ bool MuxSession::OpenPort() {
     const CComm::OpenStart start = comm->OpenKeepingOpen(false);
     portOpen = start != CComm::OpenStart::Failed;
     if (portOpen) {
-        comm->ResumeThread();
-        watchesSinceOpen = 0;  // line memory: the next link watch tells what the line is
+        // Line memory first: once the thread runs, a network link's failure may come at once,
+        // and the news below must find it as it always did.
+        watchesSinceOpen = 0;  // the next link watch tells what the line is
         Listening();
         NoteLinkState();
+        comm->ResumeThread();
     }
     PollLink();
     return portOpen;
