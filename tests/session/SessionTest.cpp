@@ -403,5 +403,43 @@ TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
     EXPECT_EQ(near.available + near.notMeasured, 25 + t0 % 900);
 }
 
+// A database holding seconds later than the clock (set back over a restart, or a replay into
+// the future): the monitor says so once and its own seconds go on after the stored ones.
+TEST_F(SessionTest, StoredSecondsLaterThanTheClockAreNeverWrittenOver) {
+    const std::string path = dir / "ahead.sqlite";
+    MakeSession(path);
+    StartConnected();
+    for (int i = 0; i < 12; ++i) {
+        Tick();
+        Receive(Clear());
+        session->PanelRefresh();
+    }
+    session->Close();
+    const std::time_t through = session->Memory().Cursor();
+    wall -= 3600;  // the clock set back an hour before the restart
+    MakeSession(path);
+    const auto told = recorder.Take();
+    ASSERT_EQ(std::count_if(told.begin(), told.end(),
+                            [](const std::string& e) { return e.rfind("history: ", 0) == 0; }),
+              1);
+    EXPECT_NE(told.back().find("later than this machine's clock"), std::string::npos);
+    StartConnected();
+    for (int i = 0; i < 5; ++i) {
+        Tick();
+        Receive(Clear());
+        session->PanelRefresh();
+    }
+    EXPECT_GE(session->LineNow(), through + 5);
+    const JournalEntry& note = session->Memory().JournalInMemory().back();
+    EXPECT_EQ(note.note, "clock stepped back " + std::to_string(through - (wall - 5)) + " s");
+    // Every stored second stays, and the new ones come after them.
+    const Figures near = session->Memory().Current(BinKind::Quarter).figures[kNearObject];
+    EXPECT_GT(near.available, 12);
+    EXPECT_LE(near.available, 12 + 5);
+    EXPECT_EQ(near.notMeasured + near.available, session->Memory().Cursor() -
+                                                     session->Memory().Current(BinKind::Quarter)
+                                                         .span.start);
+}
+
 }  // namespace
 }  // namespace kestrel::test
