@@ -55,9 +55,14 @@ protected:
 
 TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     // One monitor of two MUXes, as the packaged service runs, on a port of its own choosing.
-    ASSERT_TRUE(a.StartScript(dirA, kAisScript, 2)) << a.Stderr();
+    // North is found at a link its simulator removes as it ends, so that the monitor cannot
+    // open another program's terminal of the same number after it.
+    const std::string north = dirA.filePath(QStringLiteral("line")).toStdString();
+    std::ofstream(north + ".script") << kAisScript;
+    ASSERT_TRUE(a.Start(dirA, {"--script", north + ".script", "--rate", "2", "--link", north}))
+        << a.Stderr();
     ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2)) << b.Stderr();
-    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\n[mux/north]\ndevice=" + a.Path() +
+    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\n[mux/north]\ndevice=" + north +
                               "\n[mux/south]\ndevice=" + b.Path() + "\n"));
     const std::string exporter =
         WaitForLog(std::regex("metrics at http://(127\\.0\\.0\\.1:[0-9]+)/metrics"));
@@ -162,13 +167,14 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
 
     // The MUX in AIS is unplugged: the monitor is blind, not the line better. The alarm keeps
     // its last value, marked stale, and its alert keeps firing.
-    a.child.Kill();
+    ASSERT_TRUE(a.child.Signal(SIGTERM));
+    ASSERT_TRUE(a.child.WaitExit(5s));
     ASSERT_FALSE(WaitForLog(std::regex("north: alarm local AIS unknown \\((no data|MUX not "
-                                       "connected)\\)")).empty())
+                                       "connected)\\)"))
+                     .empty())
         << Log();
     ASSERT_TRUE(Eventually(
-        [&] { return Query(R"(kestrel_data_valid{mux="north"} == 0)").size() == 1; }, 8s,
-        250ms));
+        [&] { return Query(R"(kestrel_data_valid{mux="north"} == 0)").size() == 1; }, 8s, 250ms));
     std::this_thread::sleep_for(2s);  // two more evaluations
     EXPECT_EQ(Query(R"(kestrel_alarm{alarm="ais",end="local",mux="north"} == 1)").size(), 1);
     bool firing = false;
