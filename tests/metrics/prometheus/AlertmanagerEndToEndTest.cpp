@@ -1,6 +1,6 @@
 // What an operations centre is told: two kestrel-headless on three simulators, a real Prometheus
 // and a real Alertmanager with the packaged files, and a webhook receiver in this test. A local
-// AIS is told once and its end once; a MUX whose simulator dies is told unseen, its AIS never
+// AIS is told once and its end once; a MUX whose simulator dies is told unreachable, its AIS never
 // resolved; a tributary storm is one notification; a stopped monitor is told down and nothing
 // of its MUXes resolves.
 #include <gtest/gtest.h>
@@ -255,11 +255,12 @@ TEST_F(AlertmanagerEndToEnd, EachTroubleToldOnceAndNothingResolvedUnseen) {
                     .ends_with("/usr/share/doc/kestrel/runbook.md#kestrellocalais"));
     EXPECT_EQ(Text(east[1][u"status"]), "resolved");
 
-    // West: unseen, told once; its AIS is not resolved but held back behind it.
+    // West: unreachable, told once; its AIS is not resolved but held back behind it.
     EXPECT_EQ(Notified("KestrelLocalAIS", "west").size(), 1u);
     const auto unseen = Notified("KestrelMuxUnreachable", "west");
     ASSERT_EQ(unseen.size(), 1u);
-    EXPECT_TRUE(Summary(unseen[0]).starts_with("MUX west unseen since 20")) << Summary(unseen[0]);
+    EXPECT_TRUE(Summary(unseen[0]).starts_with("MUX west unreachable since 20"))
+        << Summary(unseen[0]);
     EXPECT_EQ(StateInAlertmanager("KestrelLocalAIS", "west"), "suppressed");
 
     // Storm: the six tributaries in one notification of one alert per end, in number order.
