@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "tests/headless/HeadlessFixture.h"
@@ -55,9 +56,14 @@ protected:
 
 TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     // One monitor of two MUXes, as the packaged service runs, on a port of its own choosing.
-    ASSERT_TRUE(a.StartScript(dirA, kAisScript, 2)) << a.Stderr();
+    // North is found at a link its simulator removes as it ends, so that the monitor cannot
+    // open another program's terminal of the same number after it.
+    const std::string north = dirA.filePath(QStringLiteral("line")).toStdString();
+    std::ofstream(north + ".script") << kAisScript;
+    ASSERT_TRUE(a.Start(dirA, {"--script", north + ".script", "--rate", "2", "--link", north}))
+        << a.Stderr();
     ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2)) << b.Stderr();
-    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\n[mux/north]\ndevice=" + a.Path() +
+    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\n[mux/north]\ndevice=" + north +
                               "\n[mux/south]\ndevice=" + b.Path() + "\n"));
     const std::string exporter =
         WaitForLog(std::regex("metrics at http://(127\\.0\\.0\\.1:[0-9]+)/metrics"));
@@ -145,6 +151,7 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
             for (const char* variable : {"$__rate_interval", "$__interval", "$__range"}) {
                 expr.replace(QLatin1String(variable), QLatin1String("1m"));
             }
+            expr.replace(QLatin1String("$instance"), QLatin1String(".*"));  // All monitors
             expr.replace(QLatin1String("$mux"), QLatin1String("north"));
             const std::string name = family.match(expr).captured(0).toStdString();
             if (text->find("\n" + name + "{") == std::string::npos) {
@@ -155,20 +162,38 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
         }
     }
     EXPECT_GE(queries, 10);
-    const auto variable = dashboard[u"templating"][u"list"][1][u"query"][u"query"].toString();
-    const auto muxes = Json(HttpGet(port, "/api/v1/label/mux/values"))[u"data"].toArray();
-    EXPECT_EQ(variable, u"label_values(kestrel_mux_connected, mux)");
-    EXPECT_EQ(muxes.size(), 2);
+    // The variables, asked as Grafana asks them: the monitor (all of them by default), then the
+    // MUXes of the monitor chosen.
+    std::map<std::string, std::vector<std::string>> values;
+    static const QRegularExpression labelValues(QStringLiteral("^label_values\\((.+), (\\w+)\\)$"));
+    for (const auto& variable : dashboard[u"templating"][u"list"].toArray()) {
+        const auto m = labelValues.match(variable[u"query"][u"query"].toString());
+        if (!m.hasMatch()) {
+            continue;
+        }
+        const QString match =
+            m.captured(1).replace(QLatin1String("$instance"), QLatin1String(".*"));
+        const auto answer =
+            Json(HttpGet(port, "/api/v1/label/" + m.captured(2).toStdString() + "/values?match[]=" +
+                                   QUrl::toPercentEncoding(match).toStdString()));
+        for (const auto& v : answer[u"data"].toArray()) {
+            values[variable[u"name"].toString().toStdString()].push_back(
+                v.toString().toStdString());
+        }
+    }
+    EXPECT_EQ(values["instance"], std::vector<std::string>{exporter});
+    EXPECT_EQ(values["mux"], (std::vector<std::string>{"north", "south"}));
 
     // The MUX in AIS is unplugged: the monitor is blind, not the line better. The alarm keeps
     // its last value, marked stale, and its alert keeps firing.
-    a.child.Kill();
+    ASSERT_TRUE(a.child.Signal(SIGTERM));
+    ASSERT_TRUE(a.child.WaitExit(5s));
     ASSERT_FALSE(WaitForLog(std::regex("north: alarm local AIS unknown \\((no data|MUX not "
-                                       "connected)\\)")).empty())
+                                       "connected)\\)"))
+                     .empty())
         << Log();
     ASSERT_TRUE(Eventually(
-        [&] { return Query(R"(kestrel_data_valid{mux="north"} == 0)").size() == 1; }, 8s,
-        250ms));
+        [&] { return Query(R"(kestrel_data_valid{mux="north"} == 0)").size() == 1; }, 8s, 250ms));
     std::this_thread::sleep_for(2s);  // two more evaluations
     EXPECT_EQ(Query(R"(kestrel_alarm{alarm="ais",end="local",mux="north"} == 1)").size(), 1);
     bool firing = false;
