@@ -206,7 +206,9 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
                 es.Add(f.mux, labels, D(t.es));
                 ses.Add(f.mux, labels, D(t.ses));
                 uas.Add(f.mux, labels, D(t.uas));
-                dm.Add(f.mux, labels, D(t.dm));
+                if (IsLineEnd(object)) {
+                    dm.Add(f.mux, labels, D(t.dm));  // tributaries have no degraded minutes
+                }
             }
         }
     }
