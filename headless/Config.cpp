@@ -176,9 +176,9 @@ public:
                 }
                 (key == "metrics" ? metrics : key == "state-dir" ? stateDir : statusDir) = value;
             } else if (current) {
-                if (key != "device" && key != "record") {
+                if (key != "device" && key != "record" && key != "capture") {
                     return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
-                                            "' (device, record)");
+                                            "' (device, record, capture)");
                 }
                 if (!current->keys.emplace(key, std::make_pair(value, number)).second) {
                     return Fail(number, "[mux/" + current->name + "]: " + key + " given twice");
@@ -220,7 +220,8 @@ std::string DefaultStateDir() {
 std::string HeadlessUsage() {
     return "Usage: kestrel-headless --config FILE [--status-dir DIR]\n"
            "                        [--metrics [ADDRESS:]PORT]\n"
-           "       kestrel-headless --device PATH [--record FILE.csv] [--name NAME]\n"
+           "       kestrel-headless --device PATH [--record FILE.csv] [--capture FILE]\n"
+           "                        [--name NAME] [--state-dir DIR]\n"
            "                        [--status-dir DIR] [--metrics [ADDRESS:]PORT]\n"
            "Watches one or more 34 Mbit/s multiplexers without a window: decodes their status\n"
            "frames, records statistics files as the window's \"On\" does, and logs every change\n"
@@ -231,12 +232,16 @@ std::string HeadlessUsage() {
            "                       [mux/NAME]\n"
            "                       device=PATH, COMn, tcp://HOST:PORT or rfc2217://HOST:PORT\n"
            "                       record=FILE.csv      (optional)\n"
+           "                       capture=FILE         (optional)\n"
            "                     and optionally [general] with status-dir=DIR,\n"
            "                     state-dir=DIR and metrics=[ADDRESS:]PORT\n"
            "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>, or a\n"
            "                     terminal server: tcp://HOST:PORT raw, rfc2217://HOST:PORT)\n"
            "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
            "                     G.821 counts beside it\n"
+           "  --capture FILE     with --device: record the line's characters second by second\n"
+           "                     in FILE, for kestrel-replay (FILE.1 holds the one before once\n"
+           "                     FILE reaches 64 MB)\n"
            "  --name NAME        with --device: the name in log lines (default: the device's\n"
            "                     file name, or HOST-PORT)\n"
            "  --status-dir DIR   write DIR/NAME.json, a picture of each MUX, at every tick\n"
@@ -257,7 +262,8 @@ std::string HeadlessUsage() {
 }
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
-    std::optional<std::string> configFile, device, record, name, statusDir, stateDir, metrics;
+    std::optional<std::string> configFile, device, record, capture, name, statusDir, stateDir,
+        metrics;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -277,6 +283,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         std::optional<std::string>* target = option == "--config"       ? &configFile
                                              : option == "--device"     ? &device
                                              : option == "--record"     ? &record
+                                             : option == "--capture"    ? &capture
                                              : option == "--name"       ? &name
                                              : option == "--status-dir" ? &statusDir
                                              : option == "--state-dir"  ? &stateDir
@@ -311,8 +318,8 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
     std::string fileStatusDir, fileStateDir, fileMetrics;
     std::string where;  // names the origin of the MUXes in messages
     if (configFile) {
-        if (device || record || name) {
-            error = "--config cannot be combined with --device, --record or --name";
+        if (device || record || capture || name) {
+            error = "--config cannot be combined with --device, --record, --capture or --name";
             return false;
         }
         if (!Reader(*configFile, error).Read(groups, fileStatusDir, fileMetrics, fileStateDir)) {
@@ -334,9 +341,12 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         if (record) {
             g.keys["record"] = {*record, 0};
         }
+        if (capture) {
+            g.keys["capture"] = {*capture, 0};
+        }
         groups.push_back(std::move(g));
     } else {
-        error = record || name ? "--record and --name need --device"
+        error = record || capture || name ? "--record, --capture and --name need --device"
                                : "nothing to watch: give --config FILE or --device PATH";
         return false;
     }
@@ -377,7 +387,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             const auto it = g.keys.find(key);
             const int line = it == g.keys.end() ? g.line : it->second.second;
             return configFile ? *configFile + ":" + std::to_string(line) + ": " + label + " " + key
-                              : std::string(key == std::string("record") ? "--record" : "--device");
+                              : "--" + std::string(key);
         };
         MuxConfig mux;
         mux.name = g.name;
@@ -425,6 +435,17 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                     error = at("record") + ": " + file + " is also recorded into by " + it->second;
                     return false;
                 }
+            }
+        }
+        if (const auto cap = g.keys.find("capture"); cap != g.keys.end()) {
+            mux.capture = cap->second.first;
+            if (const std::string fault = FolderFault(FolderOf(mux.capture)); !fault.empty()) {
+                error = at("capture") + ": " + fault;
+                return false;
+            }
+            if (const auto [it, fresh] = files.emplace(Canonical(mux.capture), g.name); !fresh) {
+                error = at("capture") + ": " + mux.capture + " is also written by " + it->second;
+                return false;
             }
         }
         config.muxes.push_back(std::move(mux));

@@ -13,6 +13,8 @@ struct MuxConfig {
     int portNumber = 1;  // n of "COMn"; 1 for a plain path
     std::string path;    // the device path the port number resolves to
     std::string record;  // the statistics file chosen for "On"; empty: no recording
+    // A timed capture of the line's characters, for kestrel-replay; empty: none.
+    std::string capture;
     std::string history;  // the line memory's database: STATE-DIR/NAME.sqlite
 };
 

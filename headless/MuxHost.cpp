@@ -38,6 +38,18 @@ MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, S
     base.observer = this;
     base.resolver.SetPath(config.portNumber, config.path);
     base.historyPath = config.history;
+    clock = base.clock ? base.clock : [] { return std::chrono::steady_clock::now(); };
+    if (!config.capture.empty()) {
+        capture = std::make_unique<LineCapture>(
+            config.capture, clock(), base.wallClock ? base.wallClock() : std::time(nullptr),
+            [this](bool problem, const std::string& line) {
+                Log(problem ? Priority::Error : Priority::Info, line);
+            });
+        base.tap = [c = capture.get()](std::string_view text,
+                                       std::chrono::steady_clock::time_point at) {
+            c->Arrived(text, at);
+        };
+    }
     session = std::make_unique<MuxSession>(std::move(base));
 }
 
@@ -107,6 +119,9 @@ void MuxHost::LinkStatusChanged(const LinkStatus& status) {
 
 void MuxHost::PanelTick() {
     session->PanelRefresh();
+    if (capture) {
+        capture->Tick(clock());
+    }
     TellReported();
     WriteStatus(false);
 }
@@ -125,6 +140,9 @@ void MuxHost::FlushTick() {
 
 void MuxHost::Close() {
     session->Close();
+    if (capture) {
+        capture->Close(clock());  // the thread has stopped: everything it brought is here
+    }
     WriteStatus(true);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "headless/Config.h"
+#include "headless/LineCapture.h"
 #include "session/MuxSession.h"
 
 namespace kestrel::headless {
@@ -86,6 +87,8 @@ private:
     long long sequence = 0;
     bool statusFailureTold = false;
     LinkState linkShown = LinkState::Closed;
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    std::unique_ptr<LineCapture> capture;  // before the session, whose thread feeds it
     std::unique_ptr<MuxSession> session;
 };
 

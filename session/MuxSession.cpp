@@ -121,7 +121,11 @@ bool MuxSession::StartLink(int number, bool open) {
     comm = std::make_unique<CComm>(
         state, frameMutex,
         [this](std::string_view text) {
-            frameQueue.Arrived(text.size(), options.clock());
+            const auto at = options.clock();
+            if (options.tap && !text.empty()) {
+                options.tap(text, at);
+            }
+            frameQueue.Arrived(text.size(), at);
             parser.Parse(text);
             frameQueue.Parsed(parser.Buffered());
         },

@@ -73,6 +73,9 @@ struct SessionOptions {
     // must not block nor call into the session. A host that wants the news at once queues a
     // call of PollLink() to its own thread here; without it they come at the next tick.
     std::function<void()> linkNews;
+    // Called on the receive thread with every text handed to the parser and when it arrived
+    // (the monotonic clock above), while the frame mutex is held: it must copy and return.
+    std::function<void(std::string_view text, std::chrono::steady_clock::time_point at)> tap;
 };
 
 // The engine for one MUX, without any Qt. Its host (the window, the headless monitor, a test)

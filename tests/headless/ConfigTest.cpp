@@ -67,7 +67,11 @@ TEST(HeadlessConfig, CommandLineAndFile) {
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--device", "tcp://ts-north", "--name", "n"}, "tcp://HOST:PORT or rfc2217://"},
         {{}, "nothing to watch"},
-        {{"--record", "x.csv"}, "--record and --name need --device"},
+        {{"--record", "x.csv"}, "--record, --capture and --name need --device"},
+        {{"--device", "/dev/null", "--capture", d + "/none/l.cap"}, "--capture: the folder"},
+        {{"--config", file("[mux/a]\ndevice=/dev/null\ncapture=" + d + "/l.cap\n[mux/b]\n" +
+                           "device=/dev/zero\nrecord=" + d + "/l.cap\n")},
+         ":6: [mux/b] record: " + d + "/l.cap is also"},
         {{"--config", ini, "--device", "/dev/null"}, "cannot be combined"},
         {{"--device", "COM0"}, "--device: COM0 names no port"},
         {{"--device", "/dev/null", "--name", ".hidden"}, "--name '.hidden'"},
