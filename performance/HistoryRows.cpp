@@ -339,21 +339,54 @@ std::vector<IntervalRow> HistoryStore::Intervals(BinKind kind, std::optional<int
 
 std::vector<JournalEntry> HistoryStore::JournalEntries(std::time_t since,
                                                        bool unacknowledgedOnly) const {
+    JournalQuery query;
+    query.since = since;
+    query.unacknowledgedOnly = unacknowledgedOnly;
+    return JournalEntries(query);
+}
+
+std::vector<JournalEntry> HistoryStore::JournalEntries(const JournalQuery& q) const {
     std::vector<JournalEntry> out;
-    std::string sql =
-        "SELECT " KESTREL_JOURNAL_COLUMNS " FROM journal"
-        " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
-    if (unacknowledgedOnly)
+    if (q.objects && q.objects->empty())
+        return out;
+    std::string sql = "SELECT " KESTREL_JOURNAL_COLUMNS
+                      " FROM journal"
+                      " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
+    if (q.until)
+        sql += " AND start_unix < ?2";
+    if (q.openOnly)
+        sql += " AND end_unix IS NULL";
+    if (q.unacknowledgedOnly)
         sql += " AND acknowledged_unix IS NULL";
-    sql += " ORDER BY id";
+    if (q.objects) {
+        // The names are bound from ?3 on.
+        sql += " AND object IN (";
+        for (std::size_t i = 0; i < q.objects->size(); ++i)
+            sql += (i == 0 ? "?" : ", ?") + std::to_string(3 + i);
+        sql += ")";
+    }
+    if (!q.ids.empty()) {
+        sql += " AND id IN (";
+        for (std::size_t i = 0; i < q.ids.size(); ++i)
+            sql += (i == 0 ? "" : ", ") + std::to_string(q.ids[i]);
+        sql += ")";
+    }
+    // The newest are found from the end and put back in order.
+    sql += q.newest ? " ORDER BY id DESC LIMIT " + std::to_string(*q.newest) : " ORDER BY id";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr)
         return out;
-    sqlite3_bind_int64(s.s, 1, since);
+    sqlite3_bind_int64(s.s, 1, q.since);
+    if (q.until)
+        sqlite3_bind_int64(s.s, 2, *q.until);
+    for (std::size_t i = 0; q.objects && i < q.objects->size(); ++i)
+        sqlite3_bind_text(s.s, static_cast<int>(3 + i), (*q.objects)[i].c_str(), -1, SQLITE_STATIC);
     while (sqlite3_step(s.s) == SQLITE_ROW) {
         if (auto e = JournalRow(s.s))
             out.push_back(std::move(*e));
     }
+    if (q.newest)
+        std::reverse(out.begin(), out.end());
     return out;
 }
 

@@ -51,6 +51,18 @@ struct IntervalRow {
     bool complete = false;
 };
 
+// The journal entries the history tool lists or acknowledges.
+struct JournalQuery {
+    std::time_t since = 0;             // active at or after
+    std::optional<std::time_t> until;  // began before
+    // Only these journal objects ("near:ais", ...); absent: all.
+    std::optional<std::vector<std::string>> objects;
+    std::vector<std::int64_t> ids;  // only these entries; empty: any
+    bool openOnly = false;          // still open, unknown ones too
+    bool unacknowledgedOnly = false;
+    std::optional<std::size_t> newest;  // only the newest so many
+};
+
 class HistoryStore {
 public:
     // Told once about a problem that stops or interrupts writing; monitoring goes on.
@@ -95,6 +107,8 @@ public:
     std::vector<IntervalRow> Intervals(BinKind kind, std::optional<int> object,
                                        std::time_t since) const;
     std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
+    // In id order.
+    std::vector<JournalEntry> JournalEntries(const JournalQuery& query) const;
 
     // --- Replays ---
     // The seconds the stored intervals hold from `from` on: the first of them and the second

@@ -13,6 +13,7 @@
 #include "performance/Report.h"
 #include "tools/capture/Capture.h"
 #include "tools/history/History.h"
+#include "tools/history/TimeArgument.h"
 
 namespace kestrel {
 namespace {
@@ -118,6 +119,61 @@ TEST(IsoTime, OnlyDatesThatExistFrom1970To2200) {
         EXPECT_EQ(ParseIsoTime(text), expected) << text;
 }
 
+// Times as an operator types them, in a zone with daylight saving (without the zone files):
+// the clocks go forward on 29 March 2026 at 02:00 and back on 25 October at 03:00.
+TEST(TimeArgument, LocalRelativeAndIsoTimesAndWhatDoesNotExist) {
+    test::ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::time_t now = *ParseIsoTime("2026-03-29T10:00:00Z");  // 12:00 local
+    struct Case {
+        const char* text;
+        const char* utc;    // the time, or
+        const char* error;  // what the refusal says
+    };
+    const Case cases[] = {
+        {"2026-03-29T00:45:00Z", "2026-03-29T00:45:00Z", nullptr},
+        {"2026-03-29T06:00+02:00", "2026-03-29T04:00:00Z", nullptr},
+        {"2026-03-29", "2026-03-28T23:00:00Z", nullptr},
+        {"2026-03-29 06:00", "2026-03-29T04:00:00Z", nullptr},
+        {"2026-03-29T01:59:59", "2026-03-29T00:59:59Z", nullptr},
+        {"2026-10-25 03:00", "2026-10-25T02:00:00Z", nullptr},
+        {"06:00", "2026-03-29T04:00:00Z", nullptr},
+        {"now", "2026-03-29T10:00:00Z", nullptr},
+        {"today", "2026-03-28T23:00:00Z", nullptr},
+        {"yesterday", "2026-03-27T23:00:00Z", nullptr},
+        {"tomorrow", "2026-03-29T22:00:00Z", nullptr},
+        {"-2h", "2026-03-29T08:00:00Z", nullptr},
+        {"-30min", "2026-03-29T09:30:00Z", nullptr},
+        {"-1d", "2026-03-28T10:00:00Z", nullptr},
+        {"+1h 30min", "2026-03-29T11:30:00Z", nullptr},
+        {"2 days ago", "2026-03-27T10:00:00Z", nullptr},
+        {"2026-02-30", nullptr, "'2026-02-30' is not a date"},
+        {"2026-03-29 02:30", nullptr, "does not exist in local time: the clocks went forward"},
+        {"2026-10-25 02:30", nullptr,
+         "happens twice in local time; say which: 2026-10-25T02:30:00+02:00 or "
+         "2026-10-25T02:30:00+01:00"},
+        {"2026-03-29 24:00", nullptr, "is not a time of day"},
+        {"23:59:60", nullptr, "is not a time of day"},
+        {"1969-12-31", nullptr, "outside 1970 to 2200"},
+        {"2201-01-01T00:00:00Z", nullptr, "outside 1970 to 2200"},
+        {"-100000d", nullptr, "outside 1970 to 2200"},
+        {"2026-03-29T06:00+25:00", nullptr, "not a time with a zone"},
+        {"last week", nullptr, "is not a time: give a date"},
+        {"-2 fortnights", nullptr, "is not a time"},
+        {"", nullptr, "is not a time"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto t = ParseTimeArgument(c.text, now, error);
+        if (c.utc) {
+            ASSERT_TRUE(t) << c.text << ": " << error;
+            EXPECT_EQ(IsoUtc(*t), c.utc) << c.text;
+        } else {
+            EXPECT_FALSE(t) << c.text;
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
+        }
+    }
+}
+
 TEST(ReplayPerformance, CommandLineRefusals) {
     test::TempDir folder;
     const std::string plain = folder / "plain.bin", timed = folder / "timed.cap";
@@ -211,9 +267,26 @@ TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
         << before.err;
 }
 
+struct HistoryRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// kestrel-history with these arguments, at 01:00:30 UTC of the line below unless told.
+HistoryRun RunTool(std::vector<std::string> args, std::time_t now = 1774746030) {
+    args.insert(args.begin(), "kestrel-history");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    std::ostringstream out, err;
+    const int status = RunHistory(static_cast<int>(argv.size()), argv.data(), out, err, now);
+    return {status, out.str(), err.str()};
+}
+
 struct HistoryCase {
     std::vector<std::string> args;
     std::vector<std::string> expected;  // the first lines of the output
+    std::size_t lines = 0;              // all of them, when the case counts them
 };
 
 class HistoryFormats : public ::testing::TestWithParam<HistoryCase> {
@@ -251,15 +324,16 @@ protected:
 test::TempDir* HistoryFormats::folder = nullptr;
 
 TEST_P(HistoryFormats, PrintsTheStoredRows) {
-    std::vector<std::string> args{"kestrel-history", "--db", (*folder) / "line.sqlite"};
+    test::ZoneGuard zone("UTC");
+    std::vector<std::string> args{"--db", (*folder) / "line.sqlite"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    std::ostringstream out, err;
-    EXPECT_EQ(RunHistory(static_cast<int>(argv.size()), argv.data(), out, err), 0) << err.str();
-    const auto lines = Lines(out.str());
-    ASSERT_GE(lines.size(), GetParam().expected.size()) << out.str();
+    const HistoryRun run = RunTool(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), GetParam().expected.size()) << run.out;
+    if (GetParam().lines > 0) {
+        EXPECT_EQ(lines.size(), GetParam().lines) << run.out;
+    }
     for (std::size_t i = 0; i < GetParam().expected.size(); ++i)
         EXPECT_EQ(lines[i], GetParam().expected[i]);
 }
@@ -307,6 +381,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
          "4,far:lof,major,2026-03-29T01:00:17Z,,,2026-03-29T01:00:20Z,0,",
          "5,clock:step,minor,2026-03-29T01:00:18Z,2026-03-29T01:00:18Z,,,0,"
          "clock stepped back 60 s"}},
+    // Local and relative times: what began in the ten seconds before 01:00:10.
+    HistoryCase{{"journal", "--since=-30s", "--until", "2026-03-29 01:00:10", "--format", "csv"},
+        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
+         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,"}, 2},
+    HistoryCase{{"intervals", "--until", "01:00", "--object", "far", "--format", "csv"},
+        {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
+         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
+         "far,2026-03-29T00:45:00Z,1,10,0,890,0,0,0,0,0.0000,0.0000,0.0000,,1.1111,98.8889"}, 2},
     HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z"},
         {"     id  object                     severity start (UTC)          end (UTC)            "
          "acknowledged         unknown since (UTC)  note",
@@ -319,14 +401,19 @@ INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
 // clang-format on
 
 TEST(History, RejectsWhatItCannotRead) {
-    std::ostringstream out, err;
-    std::string a0 = "kestrel-history", a1 = "intervals", a2 = "--object", a3 = "trib-99";
-    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data()};
-    EXPECT_EQ(RunHistory(4, argv, out, err), 2);
-    EXPECT_NE(err.str().find("unknown object 'trib-99'"), std::string::npos);
-    std::string db = "--db=/nonexistent/x.sqlite";
-    char* argv2[] = {a0.data(), db.data(), a1.data()};
-    EXPECT_EQ(RunHistory(3, argv2, out, err), 1);
+    test::ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::pair<std::vector<std::string>, const char*> usage[] = {
+        {{"intervals", "--object", "trib-99"}, "unknown object 'trib-99'"},
+        {{"journal", "--since", "2026-02-30"}, "--since: '2026-02-30' is not a date"},
+        {{"journal", "--until", "2026-03-29 02:30"}, "--until: '2026-03-29 02:30' does not"},
+        {{"intervals", "--since", "-1h", "--until", "-2h"}, "must be later than --since"},
+    };
+    for (const auto& [args, message] : usage) {
+        const HistoryRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2) << args[1];
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(RunTool({"--db=/nonexistent/x.sqlite", "intervals"}).status, 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "performance/HistoryStore.h"
 #include "performance/Report.h"
+#include "tools/history/TimeArgument.h"
 
 namespace kestrel {
 
@@ -16,12 +17,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kestrel-history [--db FILE] intervals [--15min|--24h] [--object OBJECT]\n"
-    "                       [--since TIME] [--format table|csv|json]\n"
-    "       kestrel-history [--db FILE] journal [--since TIME] [--unacknowledged]\n"
-    "                       [--format table|csv|json]\n"
+    "                       [--since TIME] [--until TIME] [--format table|csv|json]\n"
+    "       kestrel-history [--db FILE] journal [--since TIME] [--until TIME]\n"
+    "                       [--unacknowledged] [--format table|csv|json]\n"
     "OBJECT is near, far, local-trib-N, remote-trib-N (N = 1..16) or all (the default).\n"
-    "TIME is ISO 8601 with a zone, such as 2026-03-29T00:45:00Z. Without --db, the one\n"
-    "database in $XDG_DATA_HOME/kestrel (~/.local/share/kestrel) is read.\n";
+    "TIME is a date (2026-03-29), a local time (2026-03-29 06:00, 06:00), ISO 8601 with a\n"
+    "zone (2026-03-29T00:45:00Z), now, today, yesterday, or from now (-2h, -30min, -1d).\n"
+    "--since takes what is at or after it, --until what began before it. Without --db,\n"
+    "the one database in $XDG_DATA_HOME/kestrel (~/.local/share/kestrel) is read.\n";
 
 enum class Format { Table, Csv, Json };
 
@@ -31,13 +34,14 @@ struct Args {
     BinKind kind = BinKind::Quarter;
     std::optional<int> object;
     std::time_t since = 0;
+    std::optional<std::time_t> until;
     bool unacknowledged = false;
     Format format = Format::Table;
     bool help = false;
     bool version = false;
 };
 
-bool Parse(int argc, char** argv, Args& a, std::string& error) {
+bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view value;
@@ -65,7 +69,7 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
             a.kind = BinKind::Day;
         } else if (arg == "--unacknowledged") {
             a.unacknowledged = true;
-        } else if (name == "--db" || name == "--object" || name == "--since" ||
+        } else if (name == "--db" || name == "--object" || name == "--since" || name == "--until" ||
                    name == "--format") {
             if (!needValue())
                 return false;
@@ -77,16 +81,16 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
                     error = "unknown object '" + std::string(value) + "'";
                     return false;
                 }
-            } else if (name == "--since") {
-                const auto t = ParseIsoTime(value);
+            } else if (name == "--since" || name == "--until") {
+                const auto t = ParseTimeArgument(value, now, error);
                 if (!t) {
-                    error =
-                        "--since must be a date and time that exist, from 1970 to 2200, in ISO "
-                        "8601 with a zone, not '" +
-                        std::string(value) + "'";
+                    error = std::string(name) + ": " + error;
                     return false;
                 }
-                a.since = *t;
+                if (name == "--since")
+                    a.since = *t;
+                else
+                    a.until = *t;
             } else if (value == "table" || value == "csv" || value == "json") {
                 a.format = value == "table" ? Format::Table
                            : value == "csv" ? Format::Csv
@@ -107,6 +111,11 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
     }
     if (!a.help && !a.version && a.command.empty()) {
         error = "say intervals or journal";
+        return false;
+    }
+    if (a.until && *a.until <= a.since) {
+        error = "--until (" + IsoUtc(*a.until) + ") must be later than --since (" +
+                IsoUtc(a.since) + ")";
         return false;
     }
     return true;
@@ -295,10 +304,11 @@ void PrintJournal(const std::vector<JournalEntry>& entries, Format format, std::
 
 }  // namespace
 
-int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err,
+               std::optional<std::time_t> now) {
     Args args;
     std::string error;
-    if (!Parse(argc, argv, args, error)) {
+    if (!Parse(argc, argv, now ? *now : std::time(nullptr), args, error)) {
         err << "kestrel-history: " << error << " (see --help)\n";
         return 2;
     }
@@ -317,10 +327,18 @@ int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << "kestrel-history: " << (args.db.empty() ? "" : args.db + ": ") << error << '\n';
         return 1;
     }
-    if (args.command == "intervals")
-        PrintIntervals(store.Intervals(args.kind, args.object, args.since), args.format, out);
-    else
-        PrintJournal(store.JournalEntries(args.since, args.unacknowledged), args.format, out);
+    if (args.command == "intervals") {
+        std::vector<IntervalRow> rows = store.Intervals(args.kind, args.object, args.since);
+        std::erase_if(
+            rows, [&](const IntervalRow& r) { return args.until && r.span.start >= *args.until; });
+        PrintIntervals(rows, args.format, out);
+    } else {
+        JournalQuery query;
+        query.since = args.since;
+        query.until = args.until;
+        query.unacknowledgedOnly = args.unacknowledged;
+        PrintJournal(store.JournalEntries(query), args.format, out);
+    }
     out.flush();
     return out ? 0 : 1;
 }
