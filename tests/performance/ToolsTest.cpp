@@ -289,7 +289,10 @@ struct HistoryCase {
     std::size_t lines = 0;              // all of them, when the case counts them
 };
 
-class HistoryFormats : public ::testing::TestWithParam<HistoryCase> {
+// A line's database that a running monitor holds: its journal has entries 1 (remote-trib-1
+// code errors), 2 (far AIS, ended unseen), 3 (no data), 4 (far LOF, open and unknown),
+// 5 (clock step) and 6 (port closed, open).
+class HistoryDatabase : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         test::ZoneGuard zone("UTC");
@@ -321,7 +324,9 @@ protected:
     static void TearDownTestSuite() { delete folder; }
     static test::TempDir* folder;
 };
-test::TempDir* HistoryFormats::folder = nullptr;
+test::TempDir* HistoryDatabase::folder = nullptr;
+
+class HistoryFormats : public HistoryDatabase, public ::testing::WithParamInterface<HistoryCase> {};
 
 TEST_P(HistoryFormats, PrintsTheStoredRows) {
     test::ZoneGuard zone("UTC");
@@ -336,6 +341,49 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
     }
     for (std::size_t i = 0; i < GetParam().expected.size(); ++i)
         EXPECT_EQ(lines[i], GetParam().expected[i]);
+}
+
+// The first field of each CSV line but the header, and the second too with `two`.
+std::string Keys(const std::string& csv, bool two = false) {
+    std::string keys;
+    const auto lines = Lines(csv);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto comma = lines[i].find(',');
+        const auto end = two ? lines[i].find(',', comma + 1) : comma;
+        if (!keys.empty())
+            keys += ' ';
+        keys += lines[i].substr(0, end);
+    }
+    return keys;
+}
+
+TEST_F(HistoryDatabase, FiltersTakeWhatIsAskedNewestLast) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"journal", "--severity", "major"}, "2 4"},
+        {{"journal", "--severity", "critical"}, ""},
+        {{"journal", "--severity", "minor..minor"}, "1 3 5 6"},
+        {{"journal", "--object", "far"}, "2 4"},
+        {{"journal", "--object", "far:lof"}, "4"},
+        {{"journal", "--object", "link:*", "--object", "remote-trib-?"}, "1 3 6"},
+        {{"journal", "--active"}, "4 6"},
+        {{"journal", "--active", "--severity=major"}, "4"},
+        {{"journal", "-n", "2"}, "5 6"},
+        {{"journal", "-n2", "--reverse"}, "6 5"},
+        {{"journal", "--lines=3", "--object", "far"}, "2 4"},
+        {{"journal", "--reverse", "--until", "01:00:10"}, "2 1"},
+        {{"intervals", "--object", "*-trib-1", "-n", "2", "--reverse"},
+         "remote-trib-1,2026-03-29T01:00:00Z local-trib-1,2026-03-29T01:00:00Z"},
+        {{"intervals", "--object", "near", "--object", "far", "--since", "01:00"},
+         "near,2026-03-29T01:00:00Z far,2026-03-29T01:00:00Z"},
+    };
+    test::ZoneGuard zone("UTC");
+    for (const auto& [args, expected] : cases) {
+        std::vector<std::string> all{"--db", (*folder) / "line.sqlite", "--format", "csv"};
+        all.insert(all.end(), args.begin(), args.end());
+        const HistoryRun run = RunTool(all);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Keys(run.out, args[0] == "intervals"), expected) << args[1] << ' ' << args[2];
+    }
 }
 
 // clang-format off
@@ -407,6 +455,11 @@ TEST(History, RejectsWhatItCannotRead) {
         {{"journal", "--since", "2026-02-30"}, "--since: '2026-02-30' is not a date"},
         {{"journal", "--until", "2026-03-29 02:30"}, "--until: '2026-03-29 02:30' does not"},
         {{"intervals", "--since", "-1h", "--until", "-2h"}, "must be later than --since"},
+        {{"journal", "--object", "near:xx"}, "unknown object 'near:xx'"},
+        {{"journal", "--severity", "warning"}, "--severity must be minor, major or critical"},
+        {{"intervals", "--severity", "major"}, "--severity does not go with intervals"},
+        {{"journal", "--24h"}, "--24h does not go with journal"},
+        {{"journal", "-n", "ten"}, "--lines must be a number of lines, not 'ten'"},
     };
     for (const auto& [args, message] : usage) {
         const HistoryRun run = RunTool(args);

@@ -1,6 +1,10 @@
 // kestrel-history: intervals and journal entries as tables, CSV or JSON lines.
 #include "tools/history/History.h"
 
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -16,11 +20,18 @@ namespace kestrel {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel-history [--db FILE] intervals [--15min|--24h] [--object OBJECT]\n"
-    "                       [--since TIME] [--until TIME] [--format table|csv|json]\n"
-    "       kestrel-history [--db FILE] journal [--since TIME] [--until TIME]\n"
-    "                       [--unacknowledged] [--format table|csv|json]\n"
-    "OBJECT is near, far, local-trib-N, remote-trib-N (N = 1..16) or all (the default).\n"
+    "usage: kestrel-history [--db FILE] intervals [--15min|--24h] [--object OBJECT]...\n"
+    "                       [--since TIME] [--until TIME] [-n N] [--reverse]\n"
+    "                       [--format table|csv|json]\n"
+    "       kestrel-history [--db FILE] journal [--object OBJECT]... [--severity LEVEL]\n"
+    "                       [--active] [--unacknowledged] [--since TIME] [--until TIME]\n"
+    "                       [-n N] [--reverse] [--format table|csv|json]\n"
+    "Intervals: OBJECT is near, far, local-trib-N, remote-trib-N (N = 1..16), a pattern such\n"
+    "as 'remote-trib-*', or all (the default). Journal: OBJECT is a journal object such as\n"
+    "near:ais or link:no-data, a pattern such as 'remote-trib-*', or an interval object, which\n"
+    "takes all its entries. LEVEL is minor, major or critical, and takes that and worse; or a\n"
+    "range such as minor..major. --active: entries still open (unknown ones too).\n"
+    "-n, --lines N: only the newest N lines. --reverse: newest first.\n"
     "TIME is a date (2026-03-29), a local time (2026-03-29 06:00, 06:00), ISO 8601 with a\n"
     "zone (2026-03-29T00:45:00Z), now, today, yesterday, or from now (-2h, -30min, -1d).\n"
     "--since takes what is at or after it, --until what began before it. Without --db,\n"
@@ -28,18 +39,121 @@ constexpr const char* kUsage =
 
 enum class Format { Table, Csv, Json };
 
+// The commands, as bits: which take an option.
+enum : unsigned { kIntervals = 1, kJournal = 2 };
+
+struct OptionUse {
+    std::string_view name;
+    unsigned commands;
+};
+constexpr OptionUse kOptionUses[] = {
+    {"--15min", kIntervals},
+    {"--24h", kIntervals},
+    {"--object", kIntervals | kJournal},
+    {"--since", kIntervals | kJournal},
+    {"--until", kIntervals | kJournal},
+    {"--lines", kIntervals | kJournal},
+    {"--reverse", kIntervals | kJournal},
+    {"--format", kIntervals | kJournal},
+    {"--severity", kJournal},
+    {"--active", kJournal},
+    {"--unacknowledged", kJournal},
+};
+
 struct Args {
     std::string db;
     std::string command;
+    std::vector<std::string_view> given;  // the options given, by their long names
     BinKind kind = BinKind::Quarter;
-    std::optional<int> object;
+    std::vector<std::string> objects;  // patterns
+    // The severities taken, most severe first: Critical .. Minor.
+    Severity worst = Severity::Critical;
+    Severity mildest = Severity::Minor;
     std::time_t since = 0;
     std::optional<std::time_t> until;
+    bool active = false;
     bool unacknowledged = false;
+    std::optional<std::size_t> lines;
+    bool reverse = false;
     Format format = Format::Table;
     bool help = false;
     bool version = false;
+    // What the object patterns and severities take.
+    std::vector<bool> intervalObjects;
+    std::optional<std::vector<std::string>> journalObjects;
 };
+
+std::optional<Severity> SeverityNamed(std::string_view name) {
+    for (const Severity s : {Severity::Critical, Severity::Major, Severity::Minor}) {
+        if (name == SeverityName(s))
+            return s;
+    }
+    return std::nullopt;
+}
+
+// "major" takes major and critical; "minor..major" the two.
+bool ParseSeverity(std::string_view text, Args& a) {
+    const auto dots = text.find("..");
+    const auto first = SeverityNamed(text.substr(0, dots));
+    const auto second =
+        dots == std::string_view::npos ? Severity::Critical : SeverityNamed(text.substr(dots + 2));
+    if (!first || !second)
+        return false;
+    a.worst = std::min(*first, *second);
+    a.mildest = std::max(*first, *second);
+    return true;
+}
+
+// Whether a pattern takes a name: the whole name, as the shell matches file names.
+bool Matches(const std::string& pattern, const std::string& name) {
+    return pattern == "all" || ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+}
+
+// The interval objects the patterns take, by index; false with `error` for a pattern that
+// takes none, which is a mistake rather than a wish for nothing.
+bool IntervalObjects(const Args& a, std::vector<bool>& taken, std::string& error) {
+    taken.assign(kObjectCount, a.objects.empty());
+    for (const std::string& pattern : a.objects) {
+        bool any = false;
+        for (int o = 0; o < kObjectCount; ++o) {
+            if (Matches(pattern, ObjectName(o)))
+                taken[static_cast<std::size_t>(o)] = any = true;
+        }
+        if (!any) {
+            error = "unknown object '" + pattern + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The journal objects the patterns and severities take; absent when neither narrows. An
+// interval object's name ("near", "remote-trib-3") takes all its entries.
+bool JournalObjects(const Args& a, std::optional<std::vector<std::string>>& taken,
+                    std::string& error) {
+    std::vector<bool> byPattern(kJournalStates, a.objects.empty());
+    for (const std::string& pattern : a.objects) {
+        bool any = false;
+        for (int s = 0; s < kJournalStates; ++s) {
+            const std::string& name = JournalObjectName(s);
+            if (Matches(pattern, name) || Matches(pattern, name.substr(0, name.find(':'))))
+                byPattern[static_cast<std::size_t>(s)] = any = true;
+        }
+        if (!any) {
+            error = "unknown object '" + pattern + "'";
+            return false;
+        }
+    }
+    if (a.objects.empty() && a.worst == Severity::Critical && a.mildest == Severity::Minor)
+        return true;
+    taken.emplace();
+    for (int s = 0; s < kJournalStates; ++s) {
+        const Severity severity = JournalSeverity(s);
+        if (byPattern[static_cast<std::size_t>(s)] && severity >= a.worst && severity <= a.mildest)
+            taken->push_back(JournalObjectName(s));
+    }
+    return true;
+}
 
 bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -58,7 +172,18 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
             value = argv[++i];
             return true;
         };
+        // -n5 and -n 5 are --lines 5.
+        if (arg == "-n") {
+            arg = "--lines";
+        } else if (arg.starts_with("-n")) {
+            value = arg.substr(2);
+            arg = "--lines";
+        }
         const std::string_view name = arg.substr(0, arg.find('='));
+        const auto use = std::find_if(std::begin(kOptionUses), std::end(kOptionUses),
+                                      [&](const OptionUse& o) { return o.name == name; });
+        if (use != std::end(kOptionUses))
+            a.given.push_back(use->name);
         if (arg == "--help" || arg == "-h") {
             a.help = true;
         } else if (arg == "--version" || arg == "-v") {
@@ -67,18 +192,27 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
             a.kind = BinKind::Quarter;
         } else if (arg == "--24h") {
             a.kind = BinKind::Day;
+        } else if (arg == "--active") {
+            a.active = true;
         } else if (arg == "--unacknowledged") {
             a.unacknowledged = true;
-        } else if (name == "--db" || name == "--object" || name == "--since" || name == "--until" ||
+        } else if (arg == "--reverse") {
+            a.reverse = true;
+        } else if (name == "--db" || name == "--object" || name == "--severity" ||
+                   name == "--since" || name == "--until" || name == "--lines" ||
                    name == "--format") {
-            if (!needValue())
+            if (value.empty() && !needValue())
                 return false;
             if (name == "--db") {
                 a.db = std::string(value);
             } else if (name == "--object") {
-                a.object = ObjectIndex(value);
-                if (!a.object && value != "all") {
-                    error = "unknown object '" + std::string(value) + "'";
+                a.objects.emplace_back(value);
+            } else if (name == "--severity") {
+                if (!ParseSeverity(value, a)) {
+                    error =
+                        "--severity must be minor, major or critical, or a range such as "
+                        "minor..major, not '" +
+                        std::string(value) + "'";
                     return false;
                 }
             } else if (name == "--since" || name == "--until") {
@@ -91,6 +225,15 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
                     a.since = *t;
                 else
                     a.until = *t;
+            } else if (name == "--lines") {
+                std::size_t n = 0;
+                const auto [end, ec] =
+                    std::from_chars(value.data(), value.data() + value.size(), n);
+                if (ec != std::errc() || end != value.data() + value.size()) {
+                    error = "--lines must be a number of lines, not '" + std::string(value) + "'";
+                    return false;
+                }
+                a.lines = n;
             } else if (value == "table" || value == "csv" || value == "json") {
                 a.format = value == "table" ? Format::Table
                            : value == "csv" ? Format::Csv
@@ -109,16 +252,28 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
             return false;
         }
     }
-    if (!a.help && !a.version && a.command.empty()) {
+    if (a.help || a.version)
+        return true;
+    if (a.command.empty()) {
         error = "say intervals or journal";
         return false;
+    }
+    const unsigned command = a.command == "intervals" ? kIntervals : kJournal;
+    for (const std::string_view option : a.given) {
+        const auto use = std::find_if(std::begin(kOptionUses), std::end(kOptionUses),
+                                      [&](const OptionUse& o) { return o.name == option; });
+        if ((use->commands & command) == 0) {
+            error = std::string(option) + " does not go with " + a.command;
+            return false;
+        }
     }
     if (a.until && *a.until <= a.since) {
         error = "--until (" + IsoUtc(*a.until) + ") must be later than --since (" +
                 IsoUtc(a.since) + ")";
         return false;
     }
-    return true;
+    return command == kIntervals ? IntervalObjects(a, a.intervalObjects, error)
+                                 : JournalObjects(a, a.journalObjects, error);
 }
 
 // The single database in the default folder, or an explanation.
@@ -328,16 +483,28 @@ int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err,
         return 1;
     }
     if (args.command == "intervals") {
-        std::vector<IntervalRow> rows = store.Intervals(args.kind, args.object, args.since);
-        std::erase_if(
-            rows, [&](const IntervalRow& r) { return args.until && r.span.start >= *args.until; });
+        std::vector<IntervalRow> rows = store.Intervals(args.kind, std::nullopt, args.since);
+        std::erase_if(rows, [&](const IntervalRow& r) {
+            return !args.intervalObjects[static_cast<std::size_t>(r.object)] ||
+                   (args.until && r.span.start >= *args.until);
+        });
+        if (args.lines && *args.lines < rows.size())
+            rows.erase(rows.begin(), rows.end() - static_cast<std::ptrdiff_t>(*args.lines));
+        if (args.reverse)
+            std::reverse(rows.begin(), rows.end());
         PrintIntervals(rows, args.format, out);
     } else {
         JournalQuery query;
+        query.objects = args.journalObjects;
         query.since = args.since;
         query.until = args.until;
+        query.openOnly = args.active;
         query.unacknowledgedOnly = args.unacknowledged;
-        PrintJournal(store.JournalEntries(query), args.format, out);
+        query.newest = args.lines;
+        std::vector<JournalEntry> entries = store.JournalEntries(query);
+        if (args.reverse)
+            std::reverse(entries.begin(), entries.end());
+        PrintJournal(entries, args.format, out);
     }
     out.flush();
     return out ? 0 : 1;
