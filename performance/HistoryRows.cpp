@@ -57,8 +57,9 @@ IntervalRow ReadIntervalRow(sqlite3_stmt* s, BinKind kind, std::time_t* through)
     row.object = ObjectIndex(name ? name : "").value_or(-1);
     row.span = {static_cast<std::time_t>(sqlite3_column_int64(s, 1)), sqlite3_column_int(s, 2)};
     row.complete = sqlite3_column_int(s, 3) != 0;
+    row.through = static_cast<std::time_t>(sqlite3_column_int64(s, 4));
     if (through != nullptr)
-        *through = static_cast<std::time_t>(sqlite3_column_int64(s, 4));
+        *through = row.through;
     Figures& f = row.figures;
     f.available = sqlite3_column_int64(s, 5);
     f.unavailable = sqlite3_column_int64(s, 6);

@@ -49,6 +49,7 @@ struct IntervalRow {
     BinSpan span;
     Figures figures;
     bool complete = false;
+    std::time_t through = 0;  // the figures count the seconds before this
 };
 
 // The journal entries the history tool lists or acknowledges.

@@ -343,16 +343,28 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
         EXPECT_EQ(lines[i], GetParam().expected[i]);
 }
 
-// The first field of each CSV line but the header, and the second too with `two`.
-std::string Keys(const std::string& csv, bool two = false) {
-    std::string keys;
+// The fields of these columns in each CSV line but the header, joined by '@'.
+std::string Keys(const std::string& csv, const std::vector<std::string>& columns) {
+    auto split = [](const std::string& line) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string f; std::getline(in, f, ',');)
+            fields.push_back(f);
+        return fields;
+    };
     const auto lines = Lines(csv);
+    const auto header = lines.empty() ? std::vector<std::string>{} : split(lines[0]);
+    std::string keys;
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const auto comma = lines[i].find(',');
-        const auto end = two ? lines[i].find(',', comma + 1) : comma;
+        const auto fields = split(lines[i]);
         if (!keys.empty())
             keys += ' ';
-        keys += lines[i].substr(0, end);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const auto at = std::find(header.begin(), header.end(), columns[c]) - header.begin();
+            if (c > 0)
+                keys += '@';
+            keys += fields.at(static_cast<std::size_t>(at));
+        }
     }
     return keys;
 }
@@ -371,10 +383,14 @@ TEST_F(HistoryDatabase, FiltersTakeWhatIsAskedNewestLast) {
         {{"journal", "-n2", "--reverse"}, "6 5"},
         {{"journal", "--lines=3", "--object", "far"}, "2 4"},
         {{"journal", "--reverse", "--until", "01:00:10"}, "2 1"},
+        // Local and relative times: what was active in the half minute before 01:00:30 and
+        // began before 01:00:10.
+        {{"journal", "--since=-30s", "--until", "2026-03-29 01:00:10"}, "2"},
+        {{"intervals", "--until", "01:00", "--object", "far"}, "far@2026-03-29T00:45:00Z"},
         {{"intervals", "--object", "*-trib-1", "-n", "2", "--reverse"},
-         "remote-trib-1,2026-03-29T01:00:00Z local-trib-1,2026-03-29T01:00:00Z"},
+         "remote-trib-1@2026-03-29T01:00:00Z local-trib-1@2026-03-29T01:00:00Z"},
         {{"intervals", "--object", "near", "--object", "far", "--since", "01:00"},
-         "near,2026-03-29T01:00:00Z far,2026-03-29T01:00:00Z"},
+         "near@2026-03-29T01:00:00Z far@2026-03-29T01:00:00Z"},
     };
     test::ZoneGuard zone("UTC");
     for (const auto& [args, expected] : cases) {
@@ -382,61 +398,56 @@ TEST_F(HistoryDatabase, FiltersTakeWhatIsAskedNewestLast) {
         all.insert(all.end(), args.begin(), args.end());
         const HistoryRun run = RunTool(all);
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(Keys(run.out, args[0] == "intervals"), expected) << args[1] << ' ' << args[2];
+        const auto columns = args[0] == "intervals"
+                                 ? std::vector<std::string>{"object", "start_utc"}
+                                 : std::vector<std::string>{"id"};
+        EXPECT_EQ(Keys(run.out, columns), expected) << args[1] << ' ' << args[2];
     }
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
-    // Shares of time are of the elapsed time and add up to 100 %: the quarter's ten
-    // unavailable seconds are 1.1111 % of it, not all of the 10 s measured.
+    // Keys are the database's columns. Shares of time are of the elapsed time and add up to
+    // 100 %: the quarter's ten unavailable seconds are 1.11 % of it, not all of the 10 s
+    // measured. A tributary has no figures of the line ends.
     HistoryCase{{"intervals", "--object", "near", "--format", "json"},
-        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":0,"unavailable":10,)"
-         R"("notMeasured":890,"es":0,"ses":0,"dm":0,"errors":160,"availablePercent":0.0000,)"
-         R"("unavailablePercent":1.1111,"notMeasuredPercent":98.8889,"esPercent":null,)"
-         R"("sesPercent":null,"dmPercent":null})"}},
+        {R"({"kind":"15min","object":"near","start_unix":1774745100,)"
+         R"("start_utc":"2026-03-29T00:45:00Z","length_s":900,"complete":true,)"
+         R"("through_unix":1774746000,"available":0,"unavailable":10,"not_measured":890,"es":0,)"
+         R"("ses":0,"dm":0,"minutes":0,"errors":160,"available_percent":0.00,)"
+         R"("unavailable_percent":1.11,"not_measured_percent":98.89,"es_percent":null,)"
+         R"("ses_percent":null,"dm_percent":null})"}},
     HistoryCase{{"intervals", "--since", "2026-03-29T01:00:00Z", "--object=remote-trib-1",
                  "--format", "csv"},
-        {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
-         "remote-trib-1,2026-03-29T01:00:00Z,0,18,0,2,0,0,,,0.0000,0.0000,0.0000,,90.0000,"
-         "10.0000"}},
+        {"kind,object,start_unix,start_utc,length_s,complete,through_unix,available,"
+         "unavailable,not_measured,es,ses,dm,minutes,errors,available_percent,"
+         "unavailable_percent,not_measured_percent,es_percent,ses_percent,dm_percent",
+         "15min,remote-trib-1,1774746000,2026-03-29T01:00:00Z,900,0,1774746020,18,0,2,0,0,,,,"
+         "90.00,0.00,10.00,0.00,0.00,"}, 2},
     HistoryCase{{"intervals", "--24h", "--object", "near"},
         {"object        start (UTC)           avail unavail not meas    ES   SES   DM   errors"
          "     UAS%      ES%     SES%      DM%   avail% not meas%",
          "near          2026-03-29T00:00:00Z*    18      10     3592     0     0    0      160"
-         "   0.28%       0%       0%        -     0.5%    99.23% "}},
-    // An alarm that went while no data came ended unseen; one on when the port closed is
-    // unknown since; a clock step says what it was.
-    HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z", "--format", "json"},
-        {R"({"object":"far:ais","severity":"major","start":"2026-03-29T01:00:08Z",)"
-         R"("end":"2026-03-29T01:00:10Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":true,"note":null})",
-         R"({"object":"link:no-data","severity":"minor","start":"2026-03-29T01:00:10Z",)"
-         R"("end":"2026-03-29T01:00:12Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":false,"note":null})",
-         R"({"object":"far:lof","severity":"major","start":"2026-03-29T01:00:17Z","end":null,)"
-         R"("acknowledged":null,"unknownSince":"2026-03-29T01:00:20Z","endedUnseen":false,)"
-         R"("note":null})",
-         R"({"object":"clock:step","severity":"minor","start":"2026-03-29T01:00:18Z",)"
-         R"("end":"2026-03-29T01:00:18Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":false,"note":"clock stepped back 60 s"})"}},
+         "   0.28%    0.00%    0.00%        -    0.50%    99.23% "}},
+    // One on when the port closed is unknown since; a clock step says what it was.
+    HistoryCase{{"journal", "--object", "far:lof", "--object", "clock:*", "--format", "json"},
+        {R"({"id":4,"object":"far:lof","severity":"major","start_unix":1774746017,)"
+         R"("start_utc":"2026-03-29T01:00:17Z","end_unix":null,"end_utc":null,)"
+         R"("acknowledged_unix":null,"acknowledged_utc":null,"unknown_since_unix":1774746020,)"
+         R"("unknown_since_utc":"2026-03-29T01:00:20Z","ended_unseen":false,"note":null})",
+         R"({"id":5,"object":"clock:step","severity":"minor","start_unix":1774746018,)"
+         R"("start_utc":"2026-03-29T01:00:18Z","end_unix":1774746018,)"
+         R"("end_utc":"2026-03-29T01:00:18Z","acknowledged_unix":null,"acknowledged_utc":null,)"
+         R"("unknown_since_unix":null,"unknown_since_utc":null,"ended_unseen":false,)"
+         R"("note":"clock stepped back 60 s"})"}, 2},
+    // An alarm that went while no data came ended unseen.
     HistoryCase{{"journal", "--unacknowledged", "--format", "csv"},
-        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
-         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,,,0,",
-         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,",
-         "3,link:no-data,minor,2026-03-29T01:00:10Z,2026-03-29T01:00:12Z,,,0,",
-         "4,far:lof,major,2026-03-29T01:00:17Z,,,2026-03-29T01:00:20Z,0,",
-         "5,clock:step,minor,2026-03-29T01:00:18Z,2026-03-29T01:00:18Z,,,0,"
-         "clock stepped back 60 s"}},
-    // Local and relative times: what began in the ten seconds before 01:00:10.
-    HistoryCase{{"journal", "--since=-30s", "--until", "2026-03-29 01:00:10", "--format", "csv"},
-        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
-         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,"}, 2},
-    HistoryCase{{"intervals", "--until", "01:00", "--object", "far", "--format", "csv"},
-        {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
-         "far,2026-03-29T00:45:00Z,1,10,0,890,0,0,0,0,0.0000,0.0000,0.0000,,1.1111,98.8889"}, 2},
+        {"id,object,severity,start_unix,start_utc,end_unix,end_utc,acknowledged_unix,"
+         "acknowledged_utc,unknown_since_unix,unknown_since_utc,ended_unseen,note",
+         "1,remote-trib-1:code-errors,minor,1774745995,2026-03-29T00:59:55Z,1774745996,"
+         "2026-03-29T00:59:56Z,,,,,0,",
+         "2,far:ais,major,1774746008,2026-03-29T01:00:08Z,1774746010,2026-03-29T01:00:10Z,,,,,"
+         "1,"}},
     HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z"},
         {"     id  object                     severity start (UTC)          end (UTC)            "
          "acknowledged         unknown since (UTC)  note",
