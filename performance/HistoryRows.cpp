@@ -391,4 +391,36 @@ std::vector<JournalEntry> HistoryStore::JournalEntries(const JournalQuery& q) co
     return out;
 }
 
+bool HistoryStore::AcknowledgeJournal(const std::vector<std::int64_t>& ids, std::time_t now,
+                                      std::vector<std::int64_t>& acknowledged, std::string& error) {
+    // The monitor waits 100 ms for the lock; five hundred updates by key take a millisecond.
+    constexpr std::size_t kBatch = 500;
+    Statement update{Prepare(
+        "UPDATE journal SET acknowledged_unix = ?2 WHERE id = ?1 AND acknowledged_unix IS NULL")};
+    if (update.s == nullptr) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    for (std::size_t from = 0; from < ids.size(); from += kBatch) {
+        bool ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        std::vector<std::int64_t> done;
+        for (std::size_t i = from; ok && i < std::min(ids.size(), from + kBatch); ++i) {
+            sqlite3_reset(update.s);
+            sqlite3_bind_int64(update.s, 1, ids[i]);
+            sqlite3_bind_int64(update.s, 2, now);
+            ok = sqlite3_step(update.s) == SQLITE_DONE;
+            if (ok && sqlite3_changes(db) > 0)
+                done.push_back(ids[i]);
+        }
+        ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!ok) {
+            error = sqlite3_errmsg(db);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+        acknowledged.insert(acknowledged.end(), done.begin(), done.end());
+    }
+    return true;
+}
+
 }  // namespace kestrel

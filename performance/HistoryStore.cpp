@@ -510,8 +510,28 @@ bool HistoryStore::Migrate() {
 }
 
 bool HistoryStore::OpenReadOnly(const std::string& file, std::string& error) {
+    return OpenExisting(file, SQLITE_OPEN_READONLY, error);
+}
+
+bool HistoryStore::OpenForAcknowledging(const std::string& file, std::string& error) {
+    if (!OpenExisting(file, SQLITE_OPEN_READWRITE, error))
+        return false;
+    // SQLite opens a file it may not write for reading, and would say so only at the write.
+    if (sqlite3_db_readonly(db, "main") != 0) {
+        error = "cannot be written by this user; acknowledge as the monitor's user";
+        return false;
+    }
+    // The monitor waits 100 ms for the lock before it calls the database locked: a commit
+    // here must not wait for the disk while it holds the lock. In WAL mode this keeps every
+    // commit whole; the disk has it at the monitor's next checkpoint, within seconds.
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    return true;
+}
+
+bool HistoryStore::OpenExisting(const std::string& file, int flags, std::string& error) {
     path = file;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "cannot open";
         return false;
     }

@@ -80,6 +80,9 @@ public:
     bool Open(const std::string& path, ProblemSink sink);
     // Opens an existing database for reading only (the history tool); false with `error`.
     bool OpenReadOnly(const std::string& path, std::string& error);
+    // Opens an existing database to acknowledge journal entries, also while a monitor writes
+    // it (the history tool); false with `error`.
+    bool OpenForAcknowledging(const std::string& path, std::string& error);
     bool Usable() const { return db != nullptr && !broken; }
     const std::string& Path() const { return path; }
 
@@ -110,6 +113,11 @@ public:
     std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
     // In id order.
     std::vector<JournalEntry> JournalEntries(const JournalQuery& query) const;
+    // Acknowledges at `now` those of these entries that nobody has acknowledged, a few
+    // hundred to a transaction, so that a monitor writing beside it never waits long. Appends
+    // the ids it acknowledged as it goes; false with `error` when a write failed.
+    bool AcknowledgeJournal(const std::vector<std::int64_t>& ids, std::time_t now,
+                            std::vector<std::int64_t>& acknowledged, std::string& error);
 
     // --- Replays ---
     // The seconds the stored intervals hold from `from` on: the first of them and the second
@@ -137,6 +145,7 @@ private:
         bool operator==(const FileId&) const = default;
     };
 
+    bool OpenExisting(const std::string& file, int flags, std::string& error);
     bool Start();
     bool TakeFile();
     void Release();

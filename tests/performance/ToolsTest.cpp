@@ -459,6 +459,59 @@ INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
          "no                   2026-03-29T01:00:20Z"}}));
 // clang-format on
 
+// A line whose far end flaps: far AIS entries 1, 2, 3, 5 and 6 begin every other second from
+// `start`; near LOF (entry 4, critical) holds for its sixth second.
+void Flap(LineMemory& memory, std::time_t start, int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+        FrameSecond f = test::NearSecond('.');
+        f.alarms = (i % 2 == 0 ? 0x20 : 0) | (i == 5 ? 0x04 : 0);
+        memory.OnFrameApplied(f, start + i);
+        memory.Tick(start + i + 1);
+    }
+}
+
+TEST(HistoryAck, AcknowledgesByIdOrAllThatNobodyHas) {
+    test::TempDir folder;
+    const std::string db = folder / "line.sqlite";
+    const std::time_t start = *ParseIsoTime("2026-03-29T01:00:00Z");
+    {
+        LineMemory memory;
+        memory.Open(db, start, nullptr);
+        Flap(memory, start, 10);
+        memory.Close(start + 10);
+    }
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        const char* out;
+        const char* err;             // a part of what is told, or nothing
+        const char* unacknowledged;  // ids after it
+    };
+    const Step steps[] = {
+        {{"1", "2"}, 0, "acknowledged 2 entries\n", "", "3 4 5 6"},
+        {{"2", "99"},
+         1,
+         "acknowledged 0 entries\n",
+         "entry 2 was acknowledged at 2026-03-29T01:01:40Z\nkestrel-history: no entry 99 in the "
+         "journal",
+         "3 4 5 6"},
+        {{"--all", "--severity", "critical"}, 0, "acknowledged 1 entry\n", "", "3 5 6"},
+        {{"--all", "--before", "2026-03-29T01:00:06Z"}, 0, "acknowledged 1 entry\n", "", "5 6"},
+        {{"--all", "--object", "far"}, 0, "acknowledged 2 entries\n", "", ""},
+    };
+    for (const Step& step : steps) {
+        std::vector<std::string> args{"--db", db, "ack"};
+        args.insert(args.end(), step.args.begin(), step.args.end());
+        const HistoryRun run = RunTool(args, start + 100);
+        EXPECT_EQ(run.status, step.status) << step.args[0];
+        EXPECT_EQ(run.out, step.out) << step.args[0];
+        EXPECT_NE(run.err.find(step.err), std::string::npos) << run.err;
+        const HistoryRun left =
+            RunTool({"--db", db, "journal", "--unacknowledged", "--format=csv"});
+        EXPECT_EQ(Keys(left.out, {"id"}), step.unacknowledged) << step.args[0];
+    }
+}
+
 TEST(History, RejectsWhatItCannotRead) {
     test::ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
     const std::pair<std::vector<std::string>, const char*> usage[] = {
@@ -471,6 +524,12 @@ TEST(History, RejectsWhatItCannotRead) {
         {{"intervals", "--severity", "major"}, "--severity does not go with intervals"},
         {{"journal", "--24h"}, "--24h does not go with journal"},
         {{"journal", "-n", "ten"}, "--lines must be a number of lines, not 'ten'"},
+        {{"ack"}, "say which entries to acknowledge: their ids, or --all"},
+        {{"ack", "1", "--all"}, "ack takes ids or --all, not both"},
+        {{"ack", "--before", "-1h", "3"}, "--before goes with ack --all"},
+        {{"ack", "x"}, "a journal entry is named by its id, a number, not 'x'"},
+        {{"ack", "--all", "--format", "csv"}, "--format does not go with ack"},
+        {{"journal", "--all"}, "--all does not go with journal"},
     };
     for (const auto& [args, message] : usage) {
         const HistoryRun run = RunTool(args);

@@ -26,6 +26,9 @@ constexpr const char* kUsage =
     "       kestrel-history [--db FILE] journal [--object OBJECT]... [--severity LEVEL]\n"
     "                       [--active] [--unacknowledged] [--since TIME] [--until TIME]\n"
     "                       [-n N] [--reverse] [--format table|csv|json]\n"
+    "       kestrel-history [--db FILE] ack ID...\n"
+    "       kestrel-history [--db FILE] ack --all [--before TIME] [--object OBJECT]...\n"
+    "                       [--severity LEVEL]\n"
     "Intervals: OBJECT is near, far, local-trib-N, remote-trib-N (N = 1..16), a pattern such\n"
     "as 'remote-trib-*', or all (the default). Journal: OBJECT is a journal object such as\n"
     "near:ais or link:no-data, a pattern such as 'remote-trib-*', or an interval object, which\n"
@@ -34,13 +37,15 @@ constexpr const char* kUsage =
     "-n, --lines N: only the newest N lines. --reverse: newest first.\n"
     "TIME is a date (2026-03-29), a local time (2026-03-29 06:00, 06:00), ISO 8601 with a\n"
     "zone (2026-03-29T00:45:00Z), now, today, yesterday, or from now (-2h, -30min, -1d).\n"
-    "--since takes what is at or after it, --until what began before it. Without --db,\n"
-    "the one database in $XDG_DATA_HOME/kestrel (~/.local/share/kestrel) is read.\n";
+    "--since takes what is at or after it, --until and --before what began before it.\n"
+    "ack acknowledges journal entries by their ids, or all that nobody has, also while a\n"
+    "monitor runs on the database. Without --db, the one database in\n"
+    "$XDG_DATA_HOME/kestrel (~/.local/share/kestrel) is used.\n";
 
 enum class Format { Table, Csv, Json };
 
 // The commands, as bits: which take an option.
-enum : unsigned { kIntervals = 1, kJournal = 2 };
+enum : unsigned { kIntervals = 1, kJournal = 2, kAck = 4 };
 
 struct OptionUse {
     std::string_view name;
@@ -49,15 +54,17 @@ struct OptionUse {
 constexpr OptionUse kOptionUses[] = {
     {"--15min", kIntervals},
     {"--24h", kIntervals},
-    {"--object", kIntervals | kJournal},
+    {"--object", kIntervals | kJournal | kAck},
     {"--since", kIntervals | kJournal},
     {"--until", kIntervals | kJournal},
     {"--lines", kIntervals | kJournal},
     {"--reverse", kIntervals | kJournal},
     {"--format", kIntervals | kJournal},
-    {"--severity", kJournal},
+    {"--severity", kJournal | kAck},
     {"--active", kJournal},
     {"--unacknowledged", kJournal},
+    {"--all", kAck},
+    {"--before", kAck},
 };
 
 struct Args {
@@ -71,6 +78,9 @@ struct Args {
     Severity mildest = Severity::Minor;
     std::time_t since = 0;
     std::optional<std::time_t> until;
+    std::optional<std::time_t> before;
+    std::vector<std::int64_t> ids;
+    bool all = false;
     bool active = false;
     bool unacknowledged = false;
     std::optional<std::size_t> lines;
@@ -198,9 +208,11 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
             a.unacknowledged = true;
         } else if (arg == "--reverse") {
             a.reverse = true;
+        } else if (arg == "--all") {
+            a.all = true;
         } else if (name == "--db" || name == "--object" || name == "--severity" ||
-                   name == "--since" || name == "--until" || name == "--lines" ||
-                   name == "--format") {
+                   name == "--since" || name == "--until" || name == "--before" ||
+                   name == "--lines" || name == "--format") {
             if (value.empty() && !needValue())
                 return false;
             if (name == "--db") {
@@ -215,7 +227,7 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
                         std::string(value) + "'";
                     return false;
                 }
-            } else if (name == "--since" || name == "--until") {
+            } else if (name == "--since" || name == "--until" || name == "--before") {
                 const auto t = ParseTimeArgument(value, now, error);
                 if (!t) {
                     error = std::string(name) + ": " + error;
@@ -224,7 +236,7 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
                 if (name == "--since")
                     a.since = *t;
                 else
-                    a.until = *t;
+                    (name == "--until" ? a.until : a.before) = *t;
             } else if (name == "--lines") {
                 std::size_t n = 0;
                 const auto [end, ec] =
@@ -245,8 +257,17 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
         } else if (arg.starts_with("-")) {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
-        } else if (a.command.empty() && (arg == "intervals" || arg == "journal")) {
+        } else if (a.command.empty() && (arg == "intervals" || arg == "journal" || arg == "ack")) {
             a.command = std::string(arg);
+        } else if (a.command == "ack") {
+            std::int64_t id = 0;
+            const auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), id);
+            if (ec != std::errc() || end != arg.data() + arg.size() || id <= 0) {
+                error =
+                    "a journal entry is named by its id, a number, not '" + std::string(arg) + "'";
+                return false;
+            }
+            a.ids.push_back(id);
         } else {
             error = "unexpected argument '" + std::string(arg) + "'";
             return false;
@@ -255,10 +276,12 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
     if (a.help || a.version)
         return true;
     if (a.command.empty()) {
-        error = "say intervals or journal";
+        error = "say intervals, journal or ack";
         return false;
     }
-    const unsigned command = a.command == "intervals" ? kIntervals : kJournal;
+    const unsigned command = a.command == "intervals" ? kIntervals
+                             : a.command == "journal" ? kJournal
+                                                      : kAck;
     for (const std::string_view option : a.given) {
         const auto use = std::find_if(std::begin(kOptionUses), std::end(kOptionUses),
                                       [&](const OptionUse& o) { return o.name == option; });
@@ -266,6 +289,15 @@ bool Parse(int argc, char** argv, std::time_t now, Args& a, std::string& error) 
             error = std::string(option) + " does not go with " + a.command;
             return false;
         }
+        if (command == kAck && !a.all) {
+            error = std::string(option) + " goes with ack --all";
+            return false;
+        }
+    }
+    if (command == kAck && a.all == !a.ids.empty()) {
+        error = a.all ? "ack takes ids or --all, not both"
+                      : "say which entries to acknowledge: their ids, or --all";
+        return false;
     }
     if (a.until && *a.until <= a.since) {
         error = "--until (" + IsoUtc(*a.until) + ") must be later than --since (" +
@@ -503,13 +535,54 @@ void PrintJournal(const std::vector<JournalEntry>& entries, Format format, std::
     }
 }
 
+// Acknowledges the entries named, or all that nobody has; tells how many, and for each id
+// named what kept it from being acknowledged now.
+int Acknowledge(HistoryStore& store, const Args& args, std::time_t now, std::ostream& out,
+                std::ostream& err) {
+    JournalQuery query;
+    query.ids = args.ids;
+    if (args.all) {
+        query.objects = args.journalObjects;
+        query.until = args.before;
+        query.unacknowledgedOnly = true;
+    }
+    const std::vector<JournalEntry> found = store.JournalEntries(query);
+    int status = 0;
+    for (const std::int64_t id : args.ids) {
+        const auto e = std::find_if(found.begin(), found.end(),
+                                    [id](const JournalEntry& f) { return f.id == id; });
+        if (e == found.end()) {
+            err << "kestrel-history: no entry " << id << " in the journal\n";
+            status = 1;
+        } else if (e->acknowledged) {
+            err << "kestrel-history: entry " << id << " was acknowledged at "
+                << IsoUtc(*e->acknowledged) << '\n';
+        }
+    }
+    std::vector<std::int64_t> wanted, done;
+    for (const JournalEntry& e : found) {
+        if (!e.acknowledged)
+            wanted.push_back(e.id);
+    }
+    std::string error;
+    const bool ok = store.AcknowledgeJournal(wanted, now, done, error);
+    out << "acknowledged " << done.size() << (done.size() == 1 ? " entry\n" : " entries\n");
+    if (!ok) {
+        err << "kestrel-history: " << store.Path() << ": " << error << '\n';
+        return 1;
+    }
+    return status;
+}
+
 }  // namespace
 
 int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err,
                std::optional<std::time_t> now) {
     Args args;
     std::string error;
-    if (!Parse(argc, argv, now ? *now : std::time(nullptr), args, error)) {
+    if (!now)
+        now = std::time(nullptr);
+    if (!Parse(argc, argv, *now, args, error)) {
         err << "kestrel-history: " << error << " (see --help)\n";
         return 2;
     }
@@ -524,11 +597,14 @@ int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err,
     if (args.db.empty())
         args.db = DefaultDatabase(error);
     HistoryStore store;
-    if (args.db.empty() || !store.OpenReadOnly(args.db, error)) {
+    if (args.db.empty() || !(args.command == "ack" ? store.OpenForAcknowledging(args.db, error)
+                                                   : store.OpenReadOnly(args.db, error))) {
         err << "kestrel-history: " << (args.db.empty() ? "" : args.db + ": ") << error << '\n';
         return 1;
     }
-    if (args.command == "intervals") {
+    if (args.command == "ack") {
+        return Acknowledge(store, args, *now, out, err);
+    } else if (args.command == "intervals") {
         std::vector<IntervalRow> rows = store.Intervals(args.kind, std::nullopt, args.since);
         std::erase_if(rows, [&](const IntervalRow& r) {
             return !args.intervalObjects[static_cast<std::size_t>(r.object)] ||
