@@ -291,6 +291,31 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
     return true;
 }
 
+std::vector<std::pair<std::int64_t, std::time_t>> HistoryStore::AcknowledgedElsewhere(
+    std::int64_t fromId) {
+    std::vector<std::pair<std::int64_t, std::time_t>> out;
+    if (!Usable())
+        return out;
+    // Read before the query: a commit made while it runs is looked at again next time.
+    const std::int64_t version =
+        sqlite3_step(dataVersion) == SQLITE_ROW ? sqlite3_column_int64(dataVersion, 0) : -1;
+    sqlite3_reset(dataVersion);
+    if (version < 0 || version == acknowledgedVersion)
+        return out;
+    Statement s{
+        Prepare("SELECT id, acknowledged_unix FROM journal "
+                "WHERE id >= ?1 AND acknowledged_unix IS NOT NULL")};
+    if (s.s == nullptr)
+        return out;
+    sqlite3_bind_int64(s.s, 1, fromId);
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
+        out.emplace_back(sqlite3_column_int64(s.s, 0), sqlite3_column_int64(s.s, 1));
+    if (rc == SQLITE_DONE)
+        acknowledgedVersion = version;
+    return out;
+}
+
 bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
                          std::time_t journalBefore) {
     if (!Usable())

@@ -360,17 +360,20 @@ bool HistoryStore::Start() {
     insertJournal = Prepare(
         "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix, "
         "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    // An entry that ends or is acknowledged changes in place, its start index untouched.
+    // An entry that ends or is acknowledged changes in place, its start index untouched. An
+    // acknowledgement stored by another program (kestrel-history ack) stays, whatever memory
+    // held when it was written: memory learns of it at the next tick.
     updateJournal = Prepare(
         "UPDATE journal SET object = ?2, severity = ?3, start_unix = ?4, end_unix = ?5, "
-        "acknowledged_unix = ?6, unknown_since_unix = ?7, ended_unseen = ?8, note = ?9 "
-        "WHERE id = ?1");
+        "acknowledged_unix = COALESCE(acknowledged_unix, ?6), unknown_since_unix = ?7, "
+        "ended_unseen = ?8, note = ?9 WHERE id = ?1");
     begin = Prepare("BEGIN IMMEDIATE");
     commit = Prepare("COMMIT");
     insertCarry = Prepare(
         "INSERT OR REPLACE INTO line_state(object, unavailable, dm_seconds, dm_count) "
         "VALUES(?1, ?2, ?3, ?4)");
     dataVersion = Prepare("PRAGMA data_version");
+    acknowledgedVersion = -1;
     if (!insertInterval || !updateInterval || !updateIntervalById || !insertJournal ||
         !updateJournal || !insertCarry || !begin || !commit || !dataVersion) {
         broken = true;

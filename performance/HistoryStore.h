@@ -96,6 +96,10 @@ public:
                         const std::vector<const Interval*>& days, std::time_t through,
                         const std::array<ObjectCarry, kObjectCount>& carry,
                         const std::vector<JournalEntry>& journal = {});
+    // Acknowledgements another program stored (kestrel-history ack) of the entries from
+    // `fromId` on, by id. Costs one PRAGMA, and nothing is read, while no other connection
+    // has written since the last call.
+    std::vector<std::pair<std::int64_t, std::time_t>> AcknowledgedElsewhere(std::int64_t fromId);
     // Removes completed intervals that started before the given times and journal entries
     // that ended before `journalBefore`.
     bool Prune(std::time_t quarterBefore, std::time_t dayBefore, std::time_t journalBefore);
@@ -191,6 +195,7 @@ private:
         std::int64_t version = -1;
     };
     Stamped stamp;
+    std::int64_t acknowledgedVersion = -1;            // other connections' commits at the last look
     std::array<std::optional<FileId>, 2> companions;  // the WAL and shared memory, once seen
     bool displaced = false;  // another file took the name: nothing is stored until it goes
     // The row ids of the interval last written of each kind, by object; start -1: unknown.

@@ -1,11 +1,15 @@
 // kestrel-replay --performance on generated captures and databases, and kestrel-history's formats.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
@@ -510,6 +514,70 @@ TEST(HistoryAck, AcknowledgesByIdOrAllThatNobodyHas) {
             RunTool({"--db", db, "journal", "--unacknowledged", "--format=csv"});
         EXPECT_EQ(Keys(left.out, {"id"}), step.unacknowledged) << step.args[0];
     }
+}
+
+// The acknowledgements a database holds, by id.
+std::map<std::int64_t, std::optional<std::time_t>> StoredAcknowledgements(const std::string& db) {
+    HistoryStore store;
+    std::string error;
+    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    std::map<std::int64_t, std::optional<std::time_t>> acknowledged;
+    for (const JournalEntry& e : store.JournalEntries(0, false))
+        acknowledged[e.id] = e.acknowledged;
+    return acknowledged;
+}
+
+// A headless monitor keeps its journal in memory and rewrites the entries that change: an
+// acknowledgement the tool stored stays when the monitor writes the entry again, and its
+// memory (the window) has it at the next tick.
+TEST(HistoryAck, StaysThroughTheMonitorsWritesAndReachesItsMemory) {
+    test::TempDir folder;
+    const std::string db = folder / "line.sqlite";
+    const std::time_t start = *ParseIsoTime("2026-03-29T01:00:00Z");
+    std::vector<std::string> problems;
+    LineMemory memory;
+    memory.Open(db, start, [&](const std::string& p) { problems.push_back(p); });
+    Flap(memory, start, 1);  // far AIS on: entry 1
+    EXPECT_EQ(RunTool({"--db", db, "ack", "1"}, start + 5).out, "acknowledged 1 entry\n");
+    // Written again before a tick: the line is lost, so the entry is unknown from now.
+    memory.OnLinkState(LineCondition::NoData, start + 6);
+    EXPECT_EQ(StoredAcknowledgements(db)[1], start + 5);
+    EXPECT_FALSE(memory.JournalInMemory().front().acknowledged);
+    memory.Tick(start + 7);
+    EXPECT_EQ(memory.JournalInMemory().front().acknowledged, start + 5);
+
+    // The tool acknowledges all, again and again, while the line flaps and the monitor
+    // writes each second; between them the tool runs at least once every ten seconds.
+    std::atomic<int> runs{0};
+    std::atomic<bool> done{false};
+    std::atomic<int> told{0};  // entries the tool says it acknowledged
+    std::thread tool([&] {
+        while (!done.load()) {
+            const HistoryRun run =
+                RunTool({"--db", db, "ack", "--all"}, start + 1000 + runs.load());
+            told += std::atoi(run.out.c_str() + std::strlen("acknowledged "));
+            ++runs;
+        }
+    });
+    for (int block = 0; block < 30; ++block) {
+        const int before = runs.load();
+        Flap(memory, start + 10 + 10 * block, 10);
+        while (runs.load() == before)
+            std::this_thread::yield();
+    }
+    done = true;
+    tool.join();
+    memory.Tick(start + 400);
+    const auto stored = StoredAcknowledgements(db);
+    // Not one acknowledgement was undone: each the tool told of is there, and none twice.
+    int acknowledged = 0;
+    for (const auto& [id, at] : stored)
+        acknowledged += at && *at >= start + 1000 ? 1 : 0;
+    EXPECT_EQ(acknowledged, told.load());
+    EXPECT_GT(told.load(), 100);
+    for (const JournalEntry& e : memory.JournalInMemory())
+        EXPECT_EQ(e.acknowledged, stored.at(e.id)) << e.id;
+    EXPECT_TRUE(problems.empty()) << problems.front();
 }
 
 TEST(History, RejectsWhatItCannotRead) {
