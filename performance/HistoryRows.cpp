@@ -57,8 +57,9 @@ IntervalRow ReadIntervalRow(sqlite3_stmt* s, BinKind kind, std::time_t* through)
     row.object = ObjectIndex(name ? name : "").value_or(-1);
     row.span = {static_cast<std::time_t>(sqlite3_column_int64(s, 1)), sqlite3_column_int(s, 2)};
     row.complete = sqlite3_column_int(s, 3) != 0;
+    row.through = static_cast<std::time_t>(sqlite3_column_int64(s, 4));
     if (through != nullptr)
-        *through = static_cast<std::time_t>(sqlite3_column_int64(s, 4));
+        *through = row.through;
     Figures& f = row.figures;
     f.available = sqlite3_column_int64(s, 5);
     f.unavailable = sqlite3_column_int64(s, 6);
@@ -290,6 +291,31 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
     return true;
 }
 
+std::vector<std::pair<std::int64_t, std::time_t>> HistoryStore::AcknowledgedElsewhere(
+    std::int64_t fromId) {
+    std::vector<std::pair<std::int64_t, std::time_t>> out;
+    if (!Usable())
+        return out;
+    // Read before the query: a commit made while it runs is looked at again next time.
+    const std::int64_t version =
+        sqlite3_step(dataVersion) == SQLITE_ROW ? sqlite3_column_int64(dataVersion, 0) : -1;
+    sqlite3_reset(dataVersion);
+    if (version < 0 || version == acknowledgedVersion)
+        return out;
+    Statement s{
+        Prepare("SELECT id, acknowledged_unix FROM journal "
+                "WHERE id >= ?1 AND acknowledged_unix IS NOT NULL")};
+    if (s.s == nullptr)
+        return out;
+    sqlite3_bind_int64(s.s, 1, fromId);
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
+        out.emplace_back(sqlite3_column_int64(s.s, 0), sqlite3_column_int64(s.s, 1));
+    if (rc == SQLITE_DONE)
+        acknowledgedVersion = version;
+    return out;
+}
+
 bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
                          std::time_t journalBefore) {
     if (!Usable())
@@ -339,22 +365,87 @@ std::vector<IntervalRow> HistoryStore::Intervals(BinKind kind, std::optional<int
 
 std::vector<JournalEntry> HistoryStore::JournalEntries(std::time_t since,
                                                        bool unacknowledgedOnly) const {
+    JournalQuery query;
+    query.since = since;
+    query.unacknowledgedOnly = unacknowledgedOnly;
+    return JournalEntries(query);
+}
+
+std::vector<JournalEntry> HistoryStore::JournalEntries(const JournalQuery& q) const {
     std::vector<JournalEntry> out;
-    std::string sql =
-        "SELECT " KESTREL_JOURNAL_COLUMNS " FROM journal"
-        " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
-    if (unacknowledgedOnly)
+    if (q.objects && q.objects->empty())
+        return out;
+    std::string sql = "SELECT " KESTREL_JOURNAL_COLUMNS
+                      " FROM journal"
+                      " WHERE (start_unix >= ?1 OR end_unix IS NULL OR end_unix >= ?1)";
+    if (q.until)
+        sql += " AND start_unix < ?2";
+    if (q.openOnly)
+        sql += " AND end_unix IS NULL";
+    if (q.unacknowledgedOnly)
         sql += " AND acknowledged_unix IS NULL";
-    sql += " ORDER BY id";
+    if (q.objects) {
+        // The names are bound from ?3 on.
+        sql += " AND object IN (";
+        for (std::size_t i = 0; i < q.objects->size(); ++i)
+            sql += (i == 0 ? "?" : ", ?") + std::to_string(3 + i);
+        sql += ")";
+    }
+    if (!q.ids.empty()) {
+        sql += " AND id IN (";
+        for (std::size_t i = 0; i < q.ids.size(); ++i)
+            sql += (i == 0 ? "" : ", ") + std::to_string(q.ids[i]);
+        sql += ")";
+    }
+    // The newest are found from the end and put back in order.
+    sql += q.newest ? " ORDER BY id DESC LIMIT " + std::to_string(*q.newest) : " ORDER BY id";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr)
         return out;
-    sqlite3_bind_int64(s.s, 1, since);
+    sqlite3_bind_int64(s.s, 1, q.since);
+    if (q.until)
+        sqlite3_bind_int64(s.s, 2, *q.until);
+    for (std::size_t i = 0; q.objects && i < q.objects->size(); ++i)
+        sqlite3_bind_text(s.s, static_cast<int>(3 + i), (*q.objects)[i].c_str(), -1, SQLITE_STATIC);
     while (sqlite3_step(s.s) == SQLITE_ROW) {
         if (auto e = JournalRow(s.s))
             out.push_back(std::move(*e));
     }
+    if (q.newest)
+        std::reverse(out.begin(), out.end());
     return out;
+}
+
+bool HistoryStore::AcknowledgeJournal(const std::vector<std::int64_t>& ids, std::time_t now,
+                                      std::vector<std::int64_t>& acknowledged, std::string& error) {
+    // The monitor waits 100 ms for the lock; five hundred updates by key take a millisecond.
+    constexpr std::size_t kBatch = 500;
+    Statement update{Prepare(
+        "UPDATE journal SET acknowledged_unix = ?2 WHERE id = ?1 AND acknowledged_unix IS NULL")};
+    if (update.s == nullptr) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    for (std::size_t from = 0; from < ids.size(); from += kBatch) {
+        bool ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        std::vector<std::int64_t> done;
+        for (std::size_t i = from; ok && i < std::min(ids.size(), from + kBatch); ++i) {
+            sqlite3_reset(update.s);
+            sqlite3_bind_int64(update.s, 1, ids[i]);
+            sqlite3_bind_int64(update.s, 2, now);
+            ok = sqlite3_step(update.s) == SQLITE_DONE;
+            if (ok && sqlite3_changes(db) > 0)
+                done.push_back(ids[i]);
+        }
+        ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!ok) {
+            error = sqlite3_errmsg(db);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+        acknowledged.insert(acknowledged.end(), done.begin(), done.end());
+    }
+    return true;
 }
 
 }  // namespace kestrel

@@ -360,17 +360,20 @@ bool HistoryStore::Start() {
     insertJournal = Prepare(
         "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix, "
         "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    // An entry that ends or is acknowledged changes in place, its start index untouched.
+    // An entry that ends or is acknowledged changes in place, its start index untouched. An
+    // acknowledgement stored by another program (kestrel-history ack) stays, whatever memory
+    // held when it was written: memory learns of it at the next tick.
     updateJournal = Prepare(
         "UPDATE journal SET object = ?2, severity = ?3, start_unix = ?4, end_unix = ?5, "
-        "acknowledged_unix = ?6, unknown_since_unix = ?7, ended_unseen = ?8, note = ?9 "
-        "WHERE id = ?1");
+        "acknowledged_unix = COALESCE(acknowledged_unix, ?6), unknown_since_unix = ?7, "
+        "ended_unseen = ?8, note = ?9 WHERE id = ?1");
     begin = Prepare("BEGIN IMMEDIATE");
     commit = Prepare("COMMIT");
     insertCarry = Prepare(
         "INSERT OR REPLACE INTO line_state(object, unavailable, dm_seconds, dm_count) "
         "VALUES(?1, ?2, ?3, ?4)");
     dataVersion = Prepare("PRAGMA data_version");
+    acknowledgedVersion = -1;
     if (!insertInterval || !updateInterval || !updateIntervalById || !insertJournal ||
         !updateJournal || !insertCarry || !begin || !commit || !dataVersion) {
         broken = true;
@@ -510,8 +513,28 @@ bool HistoryStore::Migrate() {
 }
 
 bool HistoryStore::OpenReadOnly(const std::string& file, std::string& error) {
+    return OpenExisting(file, SQLITE_OPEN_READONLY, error);
+}
+
+bool HistoryStore::OpenForAcknowledging(const std::string& file, std::string& error) {
+    if (!OpenExisting(file, SQLITE_OPEN_READWRITE, error))
+        return false;
+    // SQLite opens a file it may not write for reading, and would say so only at the write.
+    if (sqlite3_db_readonly(db, "main") != 0) {
+        error = "cannot be written by this user; acknowledge as the monitor's user";
+        return false;
+    }
+    // The monitor waits 100 ms for the lock before it calls the database locked: a commit
+    // here must not wait for the disk while it holds the lock. In WAL mode this keeps every
+    // commit whole; the disk has it at the monitor's next checkpoint, within seconds.
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    return true;
+}
+
+bool HistoryStore::OpenExisting(const std::string& file, int flags, std::string& error) {
     path = file;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "cannot open";
         return false;
     }

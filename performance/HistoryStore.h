@@ -49,6 +49,19 @@ struct IntervalRow {
     BinSpan span;
     Figures figures;
     bool complete = false;
+    std::time_t through = 0;  // the figures count the seconds before this
+};
+
+// The journal entries the history tool lists or acknowledges.
+struct JournalQuery {
+    std::time_t since = 0;             // active at or after
+    std::optional<std::time_t> until;  // began before
+    // Only these journal objects ("near:ais", ...); absent: all.
+    std::optional<std::vector<std::string>> objects;
+    std::vector<std::int64_t> ids;  // only these entries; empty: any
+    bool openOnly = false;          // still open, unknown ones too
+    bool unacknowledgedOnly = false;
+    std::optional<std::size_t> newest;  // only the newest so many
 };
 
 class HistoryStore {
@@ -67,6 +80,9 @@ public:
     bool Open(const std::string& path, ProblemSink sink);
     // Opens an existing database for reading only (the history tool); false with `error`.
     bool OpenReadOnly(const std::string& path, std::string& error);
+    // Opens an existing database to acknowledge journal entries, also while a monitor writes
+    // it (the history tool); false with `error`.
+    bool OpenForAcknowledging(const std::string& path, std::string& error);
     bool Usable() const { return db != nullptr && !broken; }
     const std::string& Path() const { return path; }
 
@@ -80,6 +96,10 @@ public:
                         const std::vector<const Interval*>& days, std::time_t through,
                         const std::array<ObjectCarry, kObjectCount>& carry,
                         const std::vector<JournalEntry>& journal = {});
+    // Acknowledgements another program stored (kestrel-history ack) of the entries from
+    // `fromId` on, by id. Costs one PRAGMA, and nothing is read, while no other connection
+    // has written since the last call.
+    std::vector<std::pair<std::int64_t, std::time_t>> AcknowledgedElsewhere(std::int64_t fromId);
     // Removes completed intervals that started before the given times and journal entries
     // that ended before `journalBefore`.
     bool Prune(std::time_t quarterBefore, std::time_t dayBefore, std::time_t journalBefore);
@@ -95,6 +115,13 @@ public:
     std::vector<IntervalRow> Intervals(BinKind kind, std::optional<int> object,
                                        std::time_t since) const;
     std::vector<JournalEntry> JournalEntries(std::time_t since, bool unacknowledgedOnly) const;
+    // In id order.
+    std::vector<JournalEntry> JournalEntries(const JournalQuery& query) const;
+    // Acknowledges at `now` those of these entries that nobody has acknowledged, a few
+    // hundred to a transaction, so that a monitor writing beside it never waits long. Appends
+    // the ids it acknowledged as it goes; false with `error` when a write failed.
+    bool AcknowledgeJournal(const std::vector<std::int64_t>& ids, std::time_t now,
+                            std::vector<std::int64_t>& acknowledged, std::string& error);
 
     // --- Replays ---
     // The seconds the stored intervals hold from `from` on: the first of them and the second
@@ -122,6 +149,7 @@ private:
         bool operator==(const FileId&) const = default;
     };
 
+    bool OpenExisting(const std::string& file, int flags, std::string& error);
     bool Start();
     bool TakeFile();
     void Release();
@@ -167,6 +195,7 @@ private:
         std::int64_t version = -1;
     };
     Stamped stamp;
+    std::int64_t acknowledgedVersion = -1;            // other connections' commits at the last look
     std::array<std::optional<FileId>, 2> companions;  // the WAL and shared memory, once seen
     bool displaced = false;  // another file took the name: nothing is stored until it goes
     // The row ids of the interval last written of each kind, by object; start -1: unknown.

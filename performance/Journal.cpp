@@ -204,6 +204,11 @@ int Journal::AcknowledgeAll(std::time_t t) {
     return n;
 }
 
+void Journal::TakeAcknowledged(std::int64_t id, std::time_t t) {
+    if (JournalEntry* e = Find(id))
+        e->acknowledged = t;
+}
+
 std::vector<JournalEntry> Journal::Entries(std::time_t since, bool unacknowledgedOnly) const {
     std::vector<JournalEntry> out;
     for (const JournalEntry& e : entries) {

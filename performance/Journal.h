@@ -90,6 +90,8 @@ public:
 
     bool Acknowledge(std::int64_t id, std::time_t t);
     int AcknowledgeAll(std::time_t t);
+    // An acknowledgement another program stored: taken as stored, not written again.
+    void TakeAcknowledged(std::int64_t id, std::time_t t);
 
     // Entries in memory that were active at or after `since`, in id order.
     std::vector<JournalEntry> Entries(std::time_t since, bool unacknowledgedOnly) const;

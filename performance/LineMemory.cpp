@@ -74,6 +74,7 @@ void LineMemory::Tick(std::time_t now) {
     if (closed)
         return;
     Start(now);
+    TakeAcknowledgements();
     const std::time_t horizon = now - kGraceSeconds;
     if (openSecond && *openSecond < horizon)
         CloseOpenSecond();
@@ -132,6 +133,7 @@ void LineMemory::Finish(std::time_t end) {
 }
 
 int LineMemory::Acknowledge(const std::vector<std::int64_t>& ids, std::time_t now) {
+    TakeAcknowledgements();  // an entry acknowledged elsewhere keeps that time
     int n = 0;
     for (std::int64_t id : ids)
         n += journal.Acknowledge(id, now) ? 1 : 0;
@@ -140,9 +142,21 @@ int LineMemory::Acknowledge(const std::vector<std::int64_t>& ids, std::time_t no
 }
 
 int LineMemory::AcknowledgeAll(std::time_t now) {
+    TakeAcknowledgements();
     const int n = journal.AcknowledgeAll(now);
     WriteJournal();
     return n;
+}
+
+void LineMemory::TakeAcknowledgements() {
+    // Entries before the first one not acknowledged have nothing to learn.
+    const auto& entries = journal.All();
+    const auto first = std::find_if(entries.begin(), entries.end(),
+                                    [](const JournalEntry& e) { return !e.acknowledged; });
+    if (first == entries.end())
+        return;
+    for (const auto& [id, at] : store.AcknowledgedElsewhere(first->id))
+        journal.TakeAcknowledged(id, at);
 }
 
 void LineMemory::CloseOpenSecond() {

@@ -86,7 +86,8 @@ public:
     // How many entries memory keeps at most; a journal that size may have let older ones go.
     std::size_t JournalMemoryLimit() const { return options.journalMemory; }
     // Acknowledges the entries with these ids that are not yet acknowledged, in one write;
-    // returns how many it acknowledged.
+    // returns how many it acknowledged. Acknowledgements stored by another program
+    // (kestrel-history ack) reach memory at the next tick.
     int Acknowledge(const std::vector<std::int64_t>& ids, std::time_t now);
     int AcknowledgeAll(std::time_t now);
 
@@ -102,6 +103,8 @@ public:
     std::time_t Cursor() const { return classifier.Cursor(); }
 
 private:
+    // Takes the acknowledgements another program stored of the entries memory holds.
+    void TakeAcknowledgements();
     void CloseOpenSecond();
     // Writes the intervals when due; true when it did.
     bool AfterAdvance();

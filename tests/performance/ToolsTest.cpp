@@ -1,11 +1,15 @@
 // kestrel-replay --performance on generated captures and databases, and kestrel-history's formats.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "PerformanceTestSupport.h"
 #include "monitor/FrameWriter.h"
@@ -13,6 +17,7 @@
 #include "performance/Report.h"
 #include "tools/capture/Capture.h"
 #include "tools/history/History.h"
+#include "tools/history/TimeArgument.h"
 
 namespace kestrel {
 namespace {
@@ -118,6 +123,61 @@ TEST(IsoTime, OnlyDatesThatExistFrom1970To2200) {
         EXPECT_EQ(ParseIsoTime(text), expected) << text;
 }
 
+// Times as an operator types them, in a zone with daylight saving (without the zone files):
+// the clocks go forward on 29 March 2026 at 02:00 and back on 25 October at 03:00.
+TEST(TimeArgument, LocalRelativeAndIsoTimesAndWhatDoesNotExist) {
+    test::ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::time_t now = *ParseIsoTime("2026-03-29T10:00:00Z");  // 12:00 local
+    struct Case {
+        const char* text;
+        const char* utc;    // the time, or
+        const char* error;  // what the refusal says
+    };
+    const Case cases[] = {
+        {"2026-03-29T00:45:00Z", "2026-03-29T00:45:00Z", nullptr},
+        {"2026-03-29T06:00+02:00", "2026-03-29T04:00:00Z", nullptr},
+        {"2026-03-29", "2026-03-28T23:00:00Z", nullptr},
+        {"2026-03-29 06:00", "2026-03-29T04:00:00Z", nullptr},
+        {"2026-03-29T01:59:59", "2026-03-29T00:59:59Z", nullptr},
+        {"2026-10-25 03:00", "2026-10-25T02:00:00Z", nullptr},
+        {"06:00", "2026-03-29T04:00:00Z", nullptr},
+        {"now", "2026-03-29T10:00:00Z", nullptr},
+        {"today", "2026-03-28T23:00:00Z", nullptr},
+        {"yesterday", "2026-03-27T23:00:00Z", nullptr},
+        {"tomorrow", "2026-03-29T22:00:00Z", nullptr},
+        {"-2h", "2026-03-29T08:00:00Z", nullptr},
+        {"-30min", "2026-03-29T09:30:00Z", nullptr},
+        {"-1d", "2026-03-28T10:00:00Z", nullptr},
+        {"+1h 30min", "2026-03-29T11:30:00Z", nullptr},
+        {"2 days ago", "2026-03-27T10:00:00Z", nullptr},
+        {"2026-02-30", nullptr, "'2026-02-30' is not a date"},
+        {"2026-03-29 02:30", nullptr, "does not exist in local time: the clocks went forward"},
+        {"2026-10-25 02:30", nullptr,
+         "happens twice in local time; say which: 2026-10-25T02:30:00+02:00 or "
+         "2026-10-25T02:30:00+01:00"},
+        {"2026-03-29 24:00", nullptr, "is not a time of day"},
+        {"23:59:60", nullptr, "is not a time of day"},
+        {"1969-12-31", nullptr, "outside 1970 to 2200"},
+        {"2201-01-01T00:00:00Z", nullptr, "outside 1970 to 2200"},
+        {"-100000d", nullptr, "outside 1970 to 2200"},
+        {"2026-03-29T06:00+25:00", nullptr, "not a time with a zone"},
+        {"last week", nullptr, "is not a time: give a date"},
+        {"-2 fortnights", nullptr, "is not a time"},
+        {"", nullptr, "is not a time"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto t = ParseTimeArgument(c.text, now, error);
+        if (c.utc) {
+            ASSERT_TRUE(t) << c.text << ": " << error;
+            EXPECT_EQ(IsoUtc(*t), c.utc) << c.text;
+        } else {
+            EXPECT_FALSE(t) << c.text;
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
+        }
+    }
+}
+
 TEST(ReplayPerformance, CommandLineRefusals) {
     test::TempDir folder;
     const std::string plain = folder / "plain.bin", timed = folder / "timed.cap";
@@ -211,12 +271,32 @@ TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
         << before.err;
 }
 
+struct HistoryRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// kestrel-history with these arguments, at 01:00:30 UTC of the line below unless told.
+HistoryRun RunTool(std::vector<std::string> args, std::time_t now = 1774746030) {
+    args.insert(args.begin(), "kestrel-history");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    std::ostringstream out, err;
+    const int status = RunHistory(static_cast<int>(argv.size()), argv.data(), out, err, now);
+    return {status, out.str(), err.str()};
+}
+
 struct HistoryCase {
     std::vector<std::string> args;
     std::vector<std::string> expected;  // the first lines of the output
+    std::size_t lines = 0;              // all of them, when the case counts them
 };
 
-class HistoryFormats : public ::testing::TestWithParam<HistoryCase> {
+// A line's database that a running monitor holds: its journal has entries 1 (remote-trib-1
+// code errors), 2 (far AIS, ended unseen), 3 (no data), 4 (far LOF, open and unknown),
+// 5 (clock step) and 6 (port closed, open).
+class HistoryDatabase : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         test::ZoneGuard zone("UTC");
@@ -248,65 +328,130 @@ protected:
     static void TearDownTestSuite() { delete folder; }
     static test::TempDir* folder;
 };
-test::TempDir* HistoryFormats::folder = nullptr;
+test::TempDir* HistoryDatabase::folder = nullptr;
+
+class HistoryFormats : public HistoryDatabase, public ::testing::WithParamInterface<HistoryCase> {};
 
 TEST_P(HistoryFormats, PrintsTheStoredRows) {
-    std::vector<std::string> args{"kestrel-history", "--db", (*folder) / "line.sqlite"};
+    test::ZoneGuard zone("UTC");
+    std::vector<std::string> args{"--db", (*folder) / "line.sqlite"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    std::ostringstream out, err;
-    EXPECT_EQ(RunHistory(static_cast<int>(argv.size()), argv.data(), out, err), 0) << err.str();
-    const auto lines = Lines(out.str());
-    ASSERT_GE(lines.size(), GetParam().expected.size()) << out.str();
+    const HistoryRun run = RunTool(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), GetParam().expected.size()) << run.out;
+    if (GetParam().lines > 0) {
+        EXPECT_EQ(lines.size(), GetParam().lines) << run.out;
+    }
     for (std::size_t i = 0; i < GetParam().expected.size(); ++i)
         EXPECT_EQ(lines[i], GetParam().expected[i]);
 }
 
+// The fields of these columns in each CSV line but the header, joined by '@'.
+std::string Keys(const std::string& csv, const std::vector<std::string>& columns) {
+    auto split = [](const std::string& line) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string f; std::getline(in, f, ',');)
+            fields.push_back(f);
+        return fields;
+    };
+    const auto lines = Lines(csv);
+    const auto header = lines.empty() ? std::vector<std::string>{} : split(lines[0]);
+    std::string keys;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto fields = split(lines[i]);
+        if (!keys.empty())
+            keys += ' ';
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const auto at = std::find(header.begin(), header.end(), columns[c]) - header.begin();
+            if (c > 0)
+                keys += '@';
+            keys += fields.at(static_cast<std::size_t>(at));
+        }
+    }
+    return keys;
+}
+
+TEST_F(HistoryDatabase, FiltersTakeWhatIsAskedNewestLast) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"journal", "--severity", "major"}, "2 4"},
+        {{"journal", "--severity", "critical"}, ""},
+        {{"journal", "--severity", "minor..minor"}, "1 3 5 6"},
+        {{"journal", "--object", "far"}, "2 4"},
+        {{"journal", "--object", "far:lof"}, "4"},
+        {{"journal", "--object", "link:*", "--object", "remote-trib-?"}, "1 3 6"},
+        {{"journal", "--active"}, "4 6"},
+        {{"journal", "--active", "--severity=major"}, "4"},
+        {{"journal", "-n", "2"}, "5 6"},
+        {{"journal", "-n2", "--reverse"}, "6 5"},
+        {{"journal", "--lines=3", "--object", "far"}, "2 4"},
+        {{"journal", "--reverse", "--until", "01:00:10"}, "2 1"},
+        // Local and relative times: what was active in the half minute before 01:00:30 and
+        // began before 01:00:10.
+        {{"journal", "--since=-30s", "--until", "2026-03-29 01:00:10"}, "2"},
+        {{"intervals", "--until", "01:00", "--object", "far"}, "far@2026-03-29T00:45:00Z"},
+        {{"intervals", "--object", "*-trib-1", "-n", "2", "--reverse"},
+         "remote-trib-1@2026-03-29T01:00:00Z local-trib-1@2026-03-29T01:00:00Z"},
+        {{"intervals", "--object", "near", "--object", "far", "--since", "01:00"},
+         "near@2026-03-29T01:00:00Z far@2026-03-29T01:00:00Z"},
+    };
+    test::ZoneGuard zone("UTC");
+    for (const auto& [args, expected] : cases) {
+        std::vector<std::string> all{"--db", (*folder) / "line.sqlite", "--format", "csv"};
+        all.insert(all.end(), args.begin(), args.end());
+        const HistoryRun run = RunTool(all);
+        EXPECT_EQ(run.status, 0) << run.err;
+        const auto columns = args[0] == "intervals"
+                                 ? std::vector<std::string>{"object", "start_utc"}
+                                 : std::vector<std::string>{"id"};
+        EXPECT_EQ(Keys(run.out, columns), expected) << args[1] << ' ' << args[2];
+    }
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
-    // Shares of time are of the elapsed time and add up to 100 %: the quarter's ten
-    // unavailable seconds are 1.1111 % of it, not all of the 10 s measured.
+    // Keys are the database's columns. Shares of time are of the elapsed time and add up to
+    // 100 %: the quarter's ten unavailable seconds are 1.11 % of it, not all of the 10 s
+    // measured. A tributary has no figures of the line ends.
     HistoryCase{{"intervals", "--object", "near", "--format", "json"},
-        {R"({"object":"near","start":"2026-03-29T00:45:00Z","available":0,"unavailable":10,)"
-         R"("notMeasured":890,"es":0,"ses":0,"dm":0,"errors":160,"availablePercent":0.0000,)"
-         R"("unavailablePercent":1.1111,"notMeasuredPercent":98.8889,"esPercent":null,)"
-         R"("sesPercent":null,"dmPercent":null})"}},
+        {R"({"kind":"15min","object":"near","start_unix":1774745100,)"
+         R"("start_utc":"2026-03-29T00:45:00Z","length_s":900,"complete":true,)"
+         R"("through_unix":1774746000,"available":0,"unavailable":10,"not_measured":890,"es":0,)"
+         R"("ses":0,"dm":0,"minutes":0,"errors":160,"available_percent":0.00,)"
+         R"("unavailable_percent":1.11,"not_measured_percent":98.89,"es_percent":null,)"
+         R"("ses_percent":null,"dm_percent":null})"}},
     HistoryCase{{"intervals", "--since", "2026-03-29T01:00:00Z", "--object=remote-trib-1",
                  "--format", "csv"},
-        {"object,start,complete,available,unavailable,notMeasured,es,ses,dm,errors,"
-         "unavailablePercent,esPercent,sesPercent,dmPercent,availablePercent,notMeasuredPercent",
-         "remote-trib-1,2026-03-29T01:00:00Z,0,18,0,2,0,0,,,0.0000,0.0000,0.0000,,90.0000,"
-         "10.0000"}},
+        {"kind,object,start_unix,start_utc,length_s,complete,through_unix,available,"
+         "unavailable,not_measured,es,ses,dm,minutes,errors,available_percent,"
+         "unavailable_percent,not_measured_percent,es_percent,ses_percent,dm_percent",
+         "15min,remote-trib-1,1774746000,2026-03-29T01:00:00Z,900,0,1774746020,18,0,2,0,0,,,,"
+         "90.00,0.00,10.00,0.00,0.00,"}, 2},
     HistoryCase{{"intervals", "--24h", "--object", "near"},
         {"object        start (UTC)           avail unavail not meas    ES   SES   DM   errors"
          "     UAS%      ES%     SES%      DM%   avail% not meas%",
          "near          2026-03-29T00:00:00Z*    18      10     3592     0     0    0      160"
-         "   0.28%       0%       0%        -     0.5%    99.23% "}},
-    // An alarm that went while no data came ended unseen; one on when the port closed is
-    // unknown since; a clock step says what it was.
-    HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z", "--format", "json"},
-        {R"({"object":"far:ais","severity":"major","start":"2026-03-29T01:00:08Z",)"
-         R"("end":"2026-03-29T01:00:10Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":true,"note":null})",
-         R"({"object":"link:no-data","severity":"minor","start":"2026-03-29T01:00:10Z",)"
-         R"("end":"2026-03-29T01:00:12Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":false,"note":null})",
-         R"({"object":"far:lof","severity":"major","start":"2026-03-29T01:00:17Z","end":null,)"
-         R"("acknowledged":null,"unknownSince":"2026-03-29T01:00:20Z","endedUnseen":false,)"
-         R"("note":null})",
-         R"({"object":"clock:step","severity":"minor","start":"2026-03-29T01:00:18Z",)"
-         R"("end":"2026-03-29T01:00:18Z","acknowledged":null,"unknownSince":null,)"
-         R"("endedUnseen":false,"note":"clock stepped back 60 s"})"}},
+         "   0.28%    0.00%    0.00%        -    0.50%    99.23% "}},
+    // One on when the port closed is unknown since; a clock step says what it was.
+    HistoryCase{{"journal", "--object", "far:lof", "--object", "clock:*", "--format", "json"},
+        {R"({"id":4,"object":"far:lof","severity":"major","start_unix":1774746017,)"
+         R"("start_utc":"2026-03-29T01:00:17Z","end_unix":null,"end_utc":null,)"
+         R"("acknowledged_unix":null,"acknowledged_utc":null,"unknown_since_unix":1774746020,)"
+         R"("unknown_since_utc":"2026-03-29T01:00:20Z","ended_unseen":false,"note":null})",
+         R"({"id":5,"object":"clock:step","severity":"minor","start_unix":1774746018,)"
+         R"("start_utc":"2026-03-29T01:00:18Z","end_unix":1774746018,)"
+         R"("end_utc":"2026-03-29T01:00:18Z","acknowledged_unix":null,"acknowledged_utc":null,)"
+         R"("unknown_since_unix":null,"unknown_since_utc":null,"ended_unseen":false,)"
+         R"("note":"clock stepped back 60 s"})"}, 2},
+    // An alarm that went while no data came ended unseen.
     HistoryCase{{"journal", "--unacknowledged", "--format", "csv"},
-        {"id,object,severity,start,end,acknowledged,unknownSince,endedUnseen,note",
-         "1,remote-trib-1:code-errors,minor,2026-03-29T00:59:55Z,2026-03-29T00:59:56Z,,,0,",
-         "2,far:ais,major,2026-03-29T01:00:08Z,2026-03-29T01:00:10Z,,,1,",
-         "3,link:no-data,minor,2026-03-29T01:00:10Z,2026-03-29T01:00:12Z,,,0,",
-         "4,far:lof,major,2026-03-29T01:00:17Z,,,2026-03-29T01:00:20Z,0,",
-         "5,clock:step,minor,2026-03-29T01:00:18Z,2026-03-29T01:00:18Z,,,0,"
-         "clock stepped back 60 s"}},
+        {"id,object,severity,start_unix,start_utc,end_unix,end_utc,acknowledged_unix,"
+         "acknowledged_utc,unknown_since_unix,unknown_since_utc,ended_unseen,note",
+         "1,remote-trib-1:code-errors,minor,1774745995,2026-03-29T00:59:55Z,1774745996,"
+         "2026-03-29T00:59:56Z,,,,,0,",
+         "2,far:ais,major,1774746008,2026-03-29T01:00:08Z,1774746010,2026-03-29T01:00:10Z,,,,,"
+         "1,"}},
     HistoryCase{{"journal", "--since", "2026-03-29T01:00:05Z"},
         {"     id  object                     severity start (UTC)          end (UTC)            "
          "acknowledged         unknown since (UTC)  note",
@@ -318,15 +463,148 @@ INSTANTIATE_TEST_SUITE_P(Formats, HistoryFormats, ::testing::Values(
          "no                   2026-03-29T01:00:20Z"}}));
 // clang-format on
 
+// A line whose far end flaps: far AIS entries 1, 2, 3, 5 and 6 begin every other second from
+// `start`; near LOF (entry 4, critical) holds for its sixth second.
+void Flap(LineMemory& memory, std::time_t start, int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+        FrameSecond f = test::NearSecond('.');
+        f.alarms = (i % 2 == 0 ? 0x20 : 0) | (i == 5 ? 0x04 : 0);
+        memory.OnFrameApplied(f, start + i);
+        memory.Tick(start + i + 1);
+    }
+}
+
+TEST(HistoryAck, AcknowledgesByIdOrAllThatNobodyHas) {
+    test::TempDir folder;
+    const std::string db = folder / "line.sqlite";
+    const std::time_t start = *ParseIsoTime("2026-03-29T01:00:00Z");
+    {
+        LineMemory memory;
+        memory.Open(db, start, nullptr);
+        Flap(memory, start, 10);
+        memory.Close(start + 10);
+    }
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        const char* out;
+        const char* err;             // a part of what is told, or nothing
+        const char* unacknowledged;  // ids after it
+    };
+    const Step steps[] = {
+        {{"1", "2"}, 0, "acknowledged 2 entries\n", "", "3 4 5 6"},
+        {{"2", "99"},
+         1,
+         "acknowledged 0 entries\n",
+         "entry 2 was acknowledged at 2026-03-29T01:01:40Z\nkestrel-history: no entry 99 in the "
+         "journal",
+         "3 4 5 6"},
+        {{"--all", "--severity", "critical"}, 0, "acknowledged 1 entry\n", "", "3 5 6"},
+        {{"--all", "--before", "2026-03-29T01:00:06Z"}, 0, "acknowledged 1 entry\n", "", "5 6"},
+        {{"--all", "--object", "far"}, 0, "acknowledged 2 entries\n", "", ""},
+    };
+    for (const Step& step : steps) {
+        std::vector<std::string> args{"--db", db, "ack"};
+        args.insert(args.end(), step.args.begin(), step.args.end());
+        const HistoryRun run = RunTool(args, start + 100);
+        EXPECT_EQ(run.status, step.status) << step.args[0];
+        EXPECT_EQ(run.out, step.out) << step.args[0];
+        EXPECT_NE(run.err.find(step.err), std::string::npos) << run.err;
+        const HistoryRun left =
+            RunTool({"--db", db, "journal", "--unacknowledged", "--format=csv"});
+        EXPECT_EQ(Keys(left.out, {"id"}), step.unacknowledged) << step.args[0];
+    }
+}
+
+// The acknowledgements a database holds, by id.
+std::map<std::int64_t, std::optional<std::time_t>> StoredAcknowledgements(const std::string& db) {
+    HistoryStore store;
+    std::string error;
+    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    std::map<std::int64_t, std::optional<std::time_t>> acknowledged;
+    for (const JournalEntry& e : store.JournalEntries(0, false))
+        acknowledged[e.id] = e.acknowledged;
+    return acknowledged;
+}
+
+// A headless monitor keeps its journal in memory and rewrites the entries that change: an
+// acknowledgement the tool stored stays when the monitor writes the entry again, and its
+// memory (the window) has it at the next tick.
+TEST(HistoryAck, StaysThroughTheMonitorsWritesAndReachesItsMemory) {
+    test::TempDir folder;
+    const std::string db = folder / "line.sqlite";
+    const std::time_t start = *ParseIsoTime("2026-03-29T01:00:00Z");
+    std::vector<std::string> problems;
+    LineMemory memory;
+    memory.Open(db, start, [&](const std::string& p) { problems.push_back(p); });
+    Flap(memory, start, 1);  // far AIS on: entry 1
+    EXPECT_EQ(RunTool({"--db", db, "ack", "1"}, start + 5).out, "acknowledged 1 entry\n");
+    // Written again before a tick: the line is lost, so the entry is unknown from now.
+    memory.OnLinkState(LineCondition::NoData, start + 6);
+    EXPECT_EQ(StoredAcknowledgements(db)[1], start + 5);
+    EXPECT_FALSE(memory.JournalInMemory().front().acknowledged);
+    memory.Tick(start + 7);
+    EXPECT_EQ(memory.JournalInMemory().front().acknowledged, start + 5);
+
+    // The tool acknowledges all, again and again, while the line flaps and the monitor
+    // writes each second; between them the tool runs at least once every ten seconds.
+    std::atomic<int> runs{0};
+    std::atomic<bool> done{false};
+    std::atomic<int> told{0};  // entries the tool says it acknowledged
+    std::thread tool([&] {
+        while (!done.load()) {
+            const HistoryRun run =
+                RunTool({"--db", db, "ack", "--all"}, start + 1000 + runs.load());
+            told += std::atoi(run.out.c_str() + std::strlen("acknowledged "));
+            ++runs;
+        }
+    });
+    for (int block = 0; block < 30; ++block) {
+        const int before = runs.load();
+        Flap(memory, start + 10 + 10 * block, 10);
+        while (runs.load() == before)
+            std::this_thread::yield();
+    }
+    done = true;
+    tool.join();
+    memory.Tick(start + 400);
+    const auto stored = StoredAcknowledgements(db);
+    // Not one acknowledgement was undone: each the tool told of is there, and none twice.
+    int acknowledged = 0;
+    for (const auto& [id, at] : stored)
+        acknowledged += at && *at >= start + 1000 ? 1 : 0;
+    EXPECT_EQ(acknowledged, told.load());
+    EXPECT_GT(told.load(), 100);
+    for (const JournalEntry& e : memory.JournalInMemory())
+        EXPECT_EQ(e.acknowledged, stored.at(e.id)) << e.id;
+    EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
 TEST(History, RejectsWhatItCannotRead) {
-    std::ostringstream out, err;
-    std::string a0 = "kestrel-history", a1 = "intervals", a2 = "--object", a3 = "trib-99";
-    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data()};
-    EXPECT_EQ(RunHistory(4, argv, out, err), 2);
-    EXPECT_NE(err.str().find("unknown object 'trib-99'"), std::string::npos);
-    std::string db = "--db=/nonexistent/x.sqlite";
-    char* argv2[] = {a0.data(), db.data(), a1.data()};
-    EXPECT_EQ(RunHistory(3, argv2, out, err), 1);
+    test::ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::pair<std::vector<std::string>, const char*> usage[] = {
+        {{"intervals", "--object", "trib-99"}, "unknown object 'trib-99'"},
+        {{"journal", "--since", "2026-02-30"}, "--since: '2026-02-30' is not a date"},
+        {{"journal", "--until", "2026-03-29 02:30"}, "--until: '2026-03-29 02:30' does not"},
+        {{"intervals", "--since", "-1h", "--until", "-2h"}, "must be later than --since"},
+        {{"journal", "--object", "near:xx"}, "unknown object 'near:xx'"},
+        {{"journal", "--severity", "warning"}, "--severity must be minor, major or critical"},
+        {{"intervals", "--severity", "major"}, "--severity does not go with intervals"},
+        {{"journal", "--24h"}, "--24h does not go with journal"},
+        {{"journal", "-n", "ten"}, "--lines must be a number of lines, not 'ten'"},
+        {{"ack"}, "say which entries to acknowledge: their ids, or --all"},
+        {{"ack", "1", "--all"}, "ack takes ids or --all, not both"},
+        {{"ack", "--before", "-1h", "3"}, "--before goes with ack --all"},
+        {{"ack", "x"}, "a journal entry is named by its id, a number, not 'x'"},
+        {{"ack", "--all", "--format", "csv"}, "--format does not go with ack"},
+        {{"journal", "--all"}, "--all does not go with journal"},
+    };
+    for (const auto& [args, message] : usage) {
+        const HistoryRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2) << args[1];
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(RunTool({"--db=/nonexistent/x.sqlite", "intervals"}).status, 1);
 }
 
 }  // namespace
