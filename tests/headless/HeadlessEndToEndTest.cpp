@@ -204,7 +204,7 @@ TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
     ASSERT_TRUE(headless.WaitExit(5s));
     EXPECT_TRUE(headless.ExitedWith(2)) << headless.Describe();
     EXPECT_EQ(Log(), "kestrel-headless: " + Path("kestrel.ini") +
-                         ":3: [mux/a]: unknown key 'recrod' (device, record)\n");
+                         ":3: [mux/a]: unknown key 'recrod' (device, record, capture)\n");
 }
 
 // SIGKILL during a recording of alarms: the database opens whole, every alarm change of the
