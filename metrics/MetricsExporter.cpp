@@ -83,18 +83,6 @@ private:
         std::make_shared<const std::vector<MuxFigures>>();
 };
 
-// The web server behind the exposer serves one connection per thread, from accept until the
-// client goes. Clients that connect and say nothing, or trickle a header line a second, would
-// hold every thread and keep Prometheus out: each may take a thread for at most a second (a
-// scrape's request arrives at once), idle keep-alive connections are let go after two, and
-// there are threads enough for hundreds of such clients at a time. An idle thread costs a
-// few pages of stack.
-std::vector<std::string> ServerOptions(const std::string& bind) {
-    return {"listening_ports",  bind,   "num_threads",     "640",   "request_timeout_ms",
-            "1000",             "enable_keep_alive", "yes", "keep_alive_timeout_ms", "2000",
-            "listen_backlog",   "1024", "connection_queue", "1024"};
-}
-
 std::optional<std::string> ParseListenAddress(const std::string& text, std::string& error) {
     const auto colon = text.rfind(':');
     const std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
@@ -243,8 +231,7 @@ std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& liste
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter);
     exporter->figures = std::make_shared<FiguresCollectable>();
     try {
-        exporter->exposer =
-            std::make_unique<prometheus::Exposer>(std::vector<std::string>(ServerOptions(*bind)));
+        exporter->exposer = std::make_unique<prometheus::Exposer>(*bind, 2);
     } catch (const std::exception& e) {
         error = *bind + ": cannot listen (" + e.what() + ")";
         return nullptr;
