@@ -218,10 +218,10 @@ std::string DefaultStateDir() {
 }
 
 std::string HeadlessUsage() {
-    return "Usage: kestrel-headless --config FILE [--status-dir DIR]\n"
-           "                        [--metrics [ADDRESS:]PORT]\n"
-           "       kestrel-headless --device PATH [--record FILE.csv] [--capture FILE]\n"
-           "                        [--name NAME] [--state-dir DIR]\n"
+    return "Usage: kestrel-headless [--check] --config FILE [--status-dir DIR]\n"
+           "                        [--state-dir DIR] [--metrics [ADDRESS:]PORT]\n"
+           "       kestrel-headless [--check] --device PATH [--record FILE.csv]\n"
+           "                        [--capture FILE] [--name NAME] [--state-dir DIR]\n"
            "                        [--status-dir DIR] [--metrics [ADDRESS:]PORT]\n"
            "Watches one or more 34 Mbit/s multiplexers without a window: decodes their status\n"
            "frames, records statistics files as the window's \"On\" does, and logs every change\n"
@@ -251,14 +251,18 @@ std::string HeadlessUsage() {
            "  --state-dir DIR    keep each MUX's line memory (performance figures and alarm\n"
            "                     journal) in DIR/NAME.sqlite (default: $STATE_DIRECTORY, else\n"
            "                     $XDG_DATA_HOME/kestrel or ~/.local/share/kestrel)\n"
+           "  --check            only check the command line and configuration: print\n"
+           "                     nothing and exit 0 when the monitor would start, else the\n"
+           "                     fault and exit 2; no device is opened, nothing is started\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
            "A device that is absent or goes away is tried again every 2 seconds, every 30\n"
            "seconds once it has been gone for a minute. SIGTERM, SIGINT and SIGHUP end the\n"
            "recordings with their closing rows and stop the monitor.\n"
-           "Exit status: 0 after a signal, 2 on a fault in the command line or configuration,\n"
-           "1 when the metrics address cannot be listened on.\n";
+           "Exit status: 0 after a signal (with --check: when the monitor would start), 2 on a\n"
+           "fault in the command line or configuration, 1 when the metrics address cannot be\n"
+           "listened on.\n";
 }
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
@@ -272,12 +276,14 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             value = option.substr(eq + 1);
             option = option.substr(0, eq);
         }
-        if (option == "--help" || option == "-h" || option == "--version") {
+        if (option == "--help" || option == "-h" || option == "--version" || option == "--check") {
             if (value) {
                 error = "option " + option + " takes no value";
                 return false;
             }
-            (option == "--version" ? config.version : config.help) = true;
+            (option == "--version" ? config.version
+             : option == "--check" ? config.check
+                                   : config.help) = true;
             continue;
         }
         std::optional<std::string>* target = option == "--config"       ? &configFile

@@ -26,6 +26,8 @@ struct Config {
     std::string metrics;
     bool help = false;
     bool version = false;
+    // --check: the configuration is only read and checked; nothing is opened or started.
+    bool check = false;
 };
 
 // Where the line memories live without --state-dir or state-dir=: $STATE_DIRECTORY (the first

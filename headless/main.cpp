@@ -129,6 +129,11 @@ int main(int argc, char** argv) {
         std::printf("%s\n", kestrel::headless::kHeadlessVersion);
         return 0;
     }
+    // Everything that can be known before a start was checked above; opening the devices
+    // and listening for metrics are what a start does, so --check stops short of them.
+    if (config.check) {
+        return 0;
+    }
 
     // The stop signals are taken from a descriptor in the event loop. They are blocked before
     // any thread exists, so every receive thread inherits the mask and none of them is ever

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs (only those missing), the servers its end-to-end
-# tests run against included, and builds it into build/: everything, or only the targets named
-# as arguments.
+# tests run against and the tools its checks use included, and builds it into build/:
+# everything, or only the targets named as arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +10,7 @@ PACKAGES=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 prometheus-cpp-dev
           fontconfig fonts-dejavu-core xvfb xauth locales
-          prometheus prometheus-alertmanager ser2net dbus)
+          prometheus prometheus-alertmanager ser2net dbus systemd dpkg-dev)
 if [ "${KESTREL_EXTRA_PACKAGES:-}" ]; then
     read -r -a extra <<<"$KESTREL_EXTRA_PACKAGES"
     PACKAGES+=("${extra[@]}")
@@ -29,8 +29,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 BUILD_DIR=${KESTREL_BUILD_DIR:-build}
-# Release, as users and packagers build it; the Debian package is made from this build.
-args=(-G Ninja -DCMAKE_BUILD_TYPE=Release)
+# Release, as users and packagers build it; the Debian package is made from this build, so it
+# takes Debian's hardening flags.
+args=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_DPKG_BUILDFLAGS=ON)
 # KESTREL_WERROR=ON makes warnings errors (scripts/test.sh does so); unset, the build keeps
 # what it was configured with, off on a first build.
 [ -z "${KESTREL_WERROR:-}" ] || args+=(-DKESTREL_WERROR="$KESTREL_WERROR")

@@ -1,0 +1,206 @@
+#!/bin/sh
+# Checks every configuration the documentation shows with the program or tool that reads it.
+#
+# Usage: check-configurations.sh SOURCE_DIR KESTREL_HEADLESS SETTINGS_CHECK DOCUMENT...
+# Exit status 77: promtool or amtool is missing here and nothing was checked.
+#
+# The rules, simple on purpose, so that whoever writes an example knows what happens to it:
+# - Blocks. In Markdown every fenced block, in a manual page every block from .nf to .fi, whose
+#   line before is a comment naming its kind (.\" ini) as a fence does. A shipped example file
+#   is one block, of the kind its name says (.conf: ini, .yml: yaml).
+# - Kinds. sh (commands) and text (pictures, output) are not configurations and are not read.
+#   ini and yaml are read as below. Any other kind, no kind, or a block of neither form below
+#   fails: an example nobody checks is an example that rots.
+# - ini with the groups [general] and [mux/NAME] only is a kestrel-headless configuration:
+#   `kestrel-headless --check --config` must accept it silently. A block without a MUX group
+#   is a piece of a larger file and gets one, [mux/docs-check] on /dev/null (--check opens no
+#   device). A shipped file whose groups are all commented out must be refused as it stands
+#   (status 2, one line), and accepted with its example uncommented: the lines where '#' is
+#   glued to a group or a key.
+# - ini with the group [Devices] only is the window's settings file: the window's settings
+#   store must read every COMn=PATH of it as written (SETTINGS_CHECK prints what it reads).
+# - yaml with rule_files or scrape_configs at the top is a prometheus.yml (promtool check
+#   config); with route or receivers an alertmanager.yml (amtool check-config).
+# - Paths of an installed system are taken into this test's own folder, which it makes:
+#   /var/lib/kestrel becomes TMP/var/lib/kestrel and /run/kestrel TMP/run/kestrel; files
+#   installed under /usr/share/kestrel are read from the source tree's packaging/ folder.
+set -u
+source_dir=$1
+headless=$2
+settings_check=$3
+shift 3
+command -v promtool >/dev/null || { echo "promtool missing: skipped"; exit 77; }
+command -v amtool >/dev/null || { echo "amtool missing: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/blocks"
+failures=0
+checked=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; checked=$((checked + 1)); }
+
+# Writes each block of a document to its own file and a line "FILE KIND ORIGIN" to the index.
+extract() {  # extract DOCUMENT NUMBER
+    case $1 in
+    *.md)
+        awk -v out="$work/blocks/$2" -v doc="$1" '
+            !open && /^ *```/ {
+                indent = 0
+                while (substr($0, indent + 1, 1) == " ") indent++
+                kind = substr($0, indent + 4)
+                if (kind == "") kind = "none"
+                file = sprintf("%s-%d", out, ++n)
+                printf "" > file
+                print file, kind, doc ":" NR
+                open = 1
+                next
+            }
+            open && /^ *``` *$/ { open = 0; close(file); next }
+            open { print substr($0, indent + 1) > file }
+            END { if (open) print file, "unterminated", doc ":" NR }' "$1"
+        ;;
+    *.[1-9])
+        # Roff's \- is the hyphen the reader sees; other escapes stay, and fail the check.
+        awk -v out="$work/blocks/$2" -v doc="$1" -v q='"' '
+            /^\.nf/ {
+                kind = prev ~ ("^[.]\\\\" q " [a-z]+$") ? substr(prev, 5) : "none"
+                file = sprintf("%s-%d", out, ++n)
+                printf "" > file
+                print file, kind, doc ":" NR
+                open = 1
+                next
+            }
+            open && /^\.fi/ { open = 0; close(file); next }
+            open {
+                line = $0
+                gsub(/\\-/, "-", line)
+                print line > file
+            }
+            { prev = $0 }
+            END { if (open) print file, "unterminated", doc ":" NR }' "$1"
+        ;;
+    *.conf | *.yml)
+        file="$work/blocks/shipped-$(basename "$1")"
+        cp "$1" "$file"
+        case $1 in *.conf) kind=ini ;; *) kind=yaml ;; esac
+        echo "$file $kind $1 shipped"
+        ;;
+    *)
+        echo "$1 unknown $1"
+        ;;
+    esac
+}
+
+# The groups of an INI block, one a line, without brackets.
+groups() { sed -n 's/^[[:space:]]*\[\([^]]*\)\].*/\1/p' "$1"; }
+
+# A headless configuration with the installed system's folders in this test's own.
+relocate() {  # relocate BLOCK OUT
+    rm -rf "$work/root"
+    mkdir -p "$work/root/var/lib/kestrel" "$work/root/run/kestrel"
+    sed -e "s|/var/lib/kestrel|$work/root/var/lib/kestrel|g" \
+        -e "s|/run/kestrel|$work/root/run/kestrel|g" "$1" >"$2"
+    if ! groups "$2" | grep -q '^mux/'; then
+        printf '\n[mux/docs-check]\ndevice=/dev/null\n' >>"$2"
+    fi
+}
+
+# --check must come back at once: a monitor that started would never end by itself.
+headless_check() {  # headless_check CONFIG; prints what it said, returns its status
+    timeout 10 "$headless" --check --config "$1" 2>&1
+}
+
+check_headless() {  # check_headless BLOCK ORIGIN [shipped]
+    if [ "${3:-}" = shipped ] && [ -z "$(groups "$1")" ]; then
+        said=$(headless_check "$1")
+        status=$?
+        lines=0
+        [ -z "$said" ] || lines=$(printf '%s\n' "$said" | wc -l)
+        if [ $status -ne 2 ] || [ "$lines" -ne 1 ]; then
+            fail "$2: as shipped, kestrel-headless --check gave status $status and $lines lines" \
+                 "(expected 2 and one line): $said"
+        else
+            ok "$2 refused as shipped: $said"
+        fi
+        sed 's/^#\([[a-zA-Z]\)/\1/' "$1" >"$work/uncommented"
+        if [ -z "$(groups "$work/uncommented")" ]; then
+            fail "$2: no commented example ('#[mux/NAME]', '#device=...') to check"
+            return
+        fi
+        set -- "$work/uncommented" "$2 (example uncommented)"
+    fi
+    relocate "$1" "$work/config.ini"
+    said=$(headless_check "$work/config.ini")
+    status=$?
+    if [ $status -ne 0 ] || [ -n "$said" ]; then
+        fail "$2: kestrel-headless --check: status $status: $said"
+    else
+        ok "$2 kestrel-headless --check"
+    fi
+}
+
+check_settings() {  # check_settings BLOCK ORIGIN
+    expected=$(grep -v -e '^[[:space:]]*$' -e '^[[:space:]]*[[#;]' "$1" |
+               sed 's/^[[:space:]]*//; s/[[:space:]]*=[[:space:]]*/=/' | sort)
+    if ! read_back=$("$settings_check" "$1" 2>&1); then
+        fail "$2: $read_back"
+        return
+    fi
+    read_back=$(printf '%s\n' "$read_back" | sort)
+    if [ -z "$expected" ] || [ "$expected" != "$read_back" ]; then
+        fail "$2: the settings store reads '$read_back' where the block says '$expected'"
+    else
+        ok "$2 window settings read back"
+    fi
+}
+
+check_yaml() {  # check_yaml BLOCK ORIGIN
+    top=$(sed -n 's/^\([a-z_]*\):.*/\1/p' "$1")
+    sed "s|/usr/share/kestrel/|$source_dir/packaging/|g" "$1" >"$work/config.yml"
+    if printf '%s\n' "$top" | grep -qx -e rule_files -e scrape_configs; then
+        tool="promtool check config"
+    elif printf '%s\n' "$top" | grep -qx -e route -e receivers; then
+        tool="amtool check-config"
+    else
+        fail "$2: YAML that is neither a prometheus.yml nor an alertmanager.yml"
+        return
+    fi
+    # shellcheck disable=SC2086  # the tool's name and its subcommand
+    if said=$($tool "$work/config.yml" 2>&1); then
+        ok "$2 $tool"
+    else
+        fail "$2: $tool: $said"
+    fi
+}
+
+number=0
+for document in "$@"; do
+    number=$((number + 1))
+    extract "$document" $number
+done >"$work/index"
+
+while read -r block kind origin shipped <&3; do
+    case $kind in
+    sh | text) ;;
+    ini)
+        all=$(groups "$block")
+        if [ -z "$all" ] && [ "$shipped" = shipped ] ||
+           { [ -n "$all" ] && ! printf '%s\n' "$all" | grep -qv -e '^general$' -e '^mux/'; }; then
+            check_headless "$block" "$origin" "$shipped"
+        elif [ "$all" = Devices ]; then
+            check_settings "$block" "$origin"
+        else
+            fail "$origin: INI that is neither a kestrel-headless configuration nor the" \
+                 "window's [Devices] settings (groups: $(printf '%s ' "$all" | tr '\n' ' '))"
+        fi
+        ;;
+    yaml) check_yaml "$block" "$origin" ;;
+    *) fail "$origin: a block of kind '$kind': say sh, text, ini or yaml" ;;
+    esac
+done 3<"$work/index"
+
+if [ $checked -eq 0 ]; then
+    fail "no configuration found in $*"
+fi
+echo "$checked configurations checked, $failures failures"
+[ $failures -eq 0 ]
