@@ -24,7 +24,7 @@ CKestrelApp::~CKestrelApp() {
 }
 
 // Serves the window's MUX as Prometheus metrics, published after each panel refresh. The
-// exposer lives as long as the connection that publishes, that is as long as the window.
+// server lives as long as the connection that publishes, that is as long as the window.
 // While the window keeps its own parser, its figures are read from its monitor state; once it
 // runs a MuxSession, FiguresOf(name, session) gives the same with the line memory's totals.
 bool AttachMetrics(CMainFrame& frame, const QString& listen) {

@@ -117,8 +117,7 @@ class Reader {
 public:
     Reader(std::string file, std::string& error) : file(std::move(file)), error(error) {}
 
-    bool Read(std::vector<Group>& muxes, std::string& statusDir, std::string& metrics,
-              std::string& stateDir) {
+    bool Read(std::vector<Group>& muxes, std::map<std::string, std::string>& generalKeys) {
         std::ifstream in(file);
         if (!in) {
             return Fail(0, "cannot be read");
@@ -170,11 +169,13 @@ public:
                 value = value.substr(1, value.size() - 2);
             }
             if (general) {
-                if (key != "status-dir" && key != "metrics" && key != "state-dir") {
+                if (key != "status-dir" && key != "metrics" && key != "state-dir" &&
+                    key != "metrics-web-config") {
                     return Fail(number, "[general]: unknown key '" + key +
-                                            "' (status-dir, state-dir, metrics)");
+                                            "' (status-dir, state-dir, metrics, "
+                                            "metrics-web-config)");
                 }
-                (key == "metrics" ? metrics : key == "state-dir" ? stateDir : statusDir) = value;
+                generalKeys[key] = value;
             } else if (current) {
                 if (key != "device" && key != "record" && key != "capture") {
                     return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
@@ -220,9 +221,11 @@ std::string DefaultStateDir() {
 std::string HeadlessUsage() {
     return "Usage: kestrel-headless [--check] --config FILE [--status-dir DIR]\n"
            "                        [--state-dir DIR] [--metrics [ADDRESS:]PORT]\n"
+           "                        [--metrics-web-config FILE]\n"
            "       kestrel-headless [--check] --device PATH [--record FILE.csv]\n"
            "                        [--capture FILE] [--name NAME] [--state-dir DIR]\n"
            "                        [--status-dir DIR] [--metrics [ADDRESS:]PORT]\n"
+           "                        [--metrics-web-config FILE]\n"
            "Watches one or more 34 Mbit/s multiplexers without a window: decodes their status\n"
            "frames, records statistics files as the window's \"On\" does, and logs every change\n"
            "to standard error, one line each.\n"
@@ -234,7 +237,8 @@ std::string HeadlessUsage() {
            "                       record=FILE.csv      (optional)\n"
            "                       capture=FILE         (optional)\n"
            "                     and optionally [general] with status-dir=DIR,\n"
-           "                     state-dir=DIR and metrics=[ADDRESS:]PORT\n"
+           "                     state-dir=DIR, metrics=[ADDRESS:]PORT and\n"
+           "                     metrics-web-config=FILE\n"
            "  --device PATH      watch one MUX on PATH (or COMn, which opens /dev/ttyS<n-1>, or a\n"
            "                     terminal server: tcp://HOST:PORT raw, rfc2217://HOST:PORT)\n"
            "  --record FILE.csv  with --device: record its statistics in FILE.csv and the\n"
@@ -248,6 +252,11 @@ std::string HeadlessUsage() {
            "  --metrics [ADDRESS:]PORT\n"
            "                     serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
            "                     (without ADDRESS on 127.0.0.1 only)\n"
+           "  --metrics-web-config FILE\n"
+           "                     serve them over HTTPS, with basic authentication, or both, as\n"
+           "                     FILE says (tls_server_config: cert_file, key_file,\n"
+           "                     min_version; basic_auth_users: NAME: HASH), the web\n"
+           "                     configuration the Prometheus exporters read\n"
            "  --state-dir DIR    keep each MUX's line memory (performance figures and alarm\n"
            "                     journal) in DIR/NAME.sqlite (default: $STATE_DIRECTORY, else\n"
            "                     $XDG_DATA_HOME/kestrel or ~/.local/share/kestrel)\n"
@@ -267,7 +276,7 @@ std::string HeadlessUsage() {
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
     std::optional<std::string> configFile, device, record, capture, name, statusDir, stateDir,
-        metrics;
+        metrics, webConfig;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -294,6 +303,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                                              : option == "--status-dir" ? &statusDir
                                              : option == "--state-dir"  ? &stateDir
                                              : option == "--metrics"    ? &metrics
+                                             : option == "--metrics-web-config" ? &webConfig
                                                                         : nullptr;
         if (!target) {
             error = "unknown option '" + args[i] + "'";
@@ -321,14 +331,14 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
     }
 
     std::vector<Group> groups;
-    std::string fileStatusDir, fileStateDir, fileMetrics;
+    std::map<std::string, std::string> general;  // [general] key -> value
     std::string where;  // names the origin of the MUXes in messages
     if (configFile) {
         if (device || record || capture || name) {
             error = "--config cannot be combined with --device, --record, --capture or --name";
             return false;
         }
-        if (!Reader(*configFile, error).Read(groups, fileStatusDir, fileMetrics, fileStateDir)) {
+        if (!Reader(*configFile, error).Read(groups, general)) {
             return false;
         }
         if (groups.empty()) {
@@ -357,6 +367,8 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         return false;
     }
 
+    const std::string fileStatusDir = general["status-dir"], fileStateDir = general["state-dir"],
+                      fileMetrics = general["metrics"], fileWebConfig = general["metrics-web-config"];
     config.statusDir = statusDir ? *statusDir : fileStatusDir;
     if (!config.statusDir.empty()) {
         if (const std::string fault = FolderFault(config.statusDir); !fault.empty()) {
@@ -372,6 +384,23 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             return false;
         }
         config.metrics = listen;
+    }
+    // Read whole here, so that a wrong file stops the start (and --check) rather than the
+    // first scrape.
+    if (const std::string web = webConfig ? *webConfig : fileWebConfig; !web.empty()) {
+        const std::string origin =
+            webConfig ? "--metrics-web-config: " : where + " [general] metrics-web-config: ";
+        if (config.metrics.empty()) {
+            error = origin + "needs metrics as well";
+            return false;
+        }
+        std::string fault;
+        auto read = ReadWebConfig(web, fault);
+        if (!read) {
+            error = origin + fault;
+            return false;
+        }
+        config.metricsWeb = std::move(*read);
     }
 
     config.stateDir = stateDir ? *stateDir : fileStateDir;

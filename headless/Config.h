@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "metrics/WebConfig.h"
+
 namespace kestrel::headless {
 
 // One MUX to watch.
@@ -24,6 +26,8 @@ struct Config {
     std::string stateDir;   // where the line memories live; never empty after a parse
     // "[ADDRESS:]PORT" of the Prometheus metrics, as checked; empty: none served.
     std::string metrics;
+    // TLS and users for the metrics, as read from metrics-web-config; none by default.
+    WebConfig metricsWeb;
     bool help = false;
     bool version = false;
     // --check: the configuration is only read and checked; nothing is opened or started.

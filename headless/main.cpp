@@ -154,15 +154,19 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     Monitor monitor(config);
-    // Metrics: the exposer's threads start here, after the stop signals were blocked.
+    // Metrics: the server's thread starts here, after the stop signals were blocked.
     std::unique_ptr<kestrel::MetricsExporter> metrics;
     if (!config.metrics.empty()) {
-        metrics = kestrel::MetricsExporter::Start(config.metrics, error);
+        metrics = kestrel::MetricsExporter::Start(config.metrics, config.metricsWeb, error);
         if (!metrics) {
             LogLine(Priority::Error, "kestrel-headless: metrics: " + error);
             return 1;
         }
-        LogLine(Priority::Info, "kestrel-headless: metrics at http://" + metrics->Address() + "/metrics");
+        std::string where = "kestrel-headless: metrics at ";
+        where += config.metricsWeb.Tls() ? "https://" : "http://";
+        where += metrics->Address();
+        where += config.metricsWeb.users.empty() ? "/metrics" : "/metrics (basic authentication)";
+        LogLine(Priority::Info, where);
         monitor.PublishTo(*metrics);
     }
     QSocketNotifier notifier(stopFd, QSocketNotifier::Read);

@@ -1,5 +1,6 @@
-// Serves the MUXes' figures at /metrics in the Prometheus text format (prometheus-cpp's pull
-// exposer), from the last snapshot the host published.
+// Serves the MUXes' figures at /metrics in the Prometheus text format, from the last snapshot
+// the host published, over HTTP or HTTPS with basic authentication as the web configuration
+// asks.
 #pragma once
 
 #include <map>
@@ -11,13 +12,12 @@
 #include "metrics/MuxFigures.h"
 
 namespace prometheus {
-class Exposer;
 struct MetricFamily;
 }  // namespace prometheus
 
 namespace kestrel {
 
-// "[ADDRESS:]PORT" as the exposer's bind address: a port alone listens on 127.0.0.1 only;
+// "[ADDRESS:]PORT" as the address to listen on: a port alone listens on 127.0.0.1 only;
 // ADDRESS is a numeric IPv4 address or a bracketed IPv6 one ("[::]:9464"). Port 0 takes a
 // free one. Empty with `error` set when the text is none of these.
 std::optional<std::string> ParseListenAddress(const std::string& text, std::string& error);
@@ -27,13 +27,16 @@ std::vector<prometheus::MetricFamily> MetricFamiliesOf(const std::vector<MuxFigu
 // The same in the text format, for checks and measurements.
 std::string MetricsText(const std::vector<MuxFigures>& muxes);
 
-class FiguresCollectable;
+struct WebConfig;
 
 class MetricsExporter {
 public:
     // Starts listening on `listen` ("[ADDRESS:]PORT"); null with `error` set when the text is
-    // wrong or the address cannot be bound. The exposer's threads start here: a host that
-    // keeps signals for one thread blocks them before.
+    // wrong, the address cannot be bound or the TLS certificate and key cannot be used. The
+    // server's thread starts here: a host that keeps signals for one thread blocks them before.
+    static std::unique_ptr<MetricsExporter> Start(const std::string& listen,
+                                                  const WebConfig& web, std::string& error);
+    // Plain HTTP without authentication.
     static std::unique_ptr<MetricsExporter> Start(const std::string& listen, std::string& error);
     ~MetricsExporter();
     MetricsExporter(const MetricsExporter&) = delete;
@@ -48,8 +51,8 @@ public:
 private:
     MetricsExporter() = default;
 
-    std::shared_ptr<FiguresCollectable> figures;
-    std::unique_ptr<prometheus::Exposer> exposer;
+    class Server;
+    std::unique_ptr<Server> server;
     std::string address;
     // The counters last published per MUX, to hold them up.
     std::map<std::string, MuxFigures> published;

@@ -18,7 +18,7 @@ namespace kestrel {
 class LineMemory;
 class MuxSession;
 
-// Plain values, so that the exposer's threads read a copy and never the live session.
+// Plain values, so that the metrics server's thread reads a copy and never the live session.
 struct MuxFigures {
     std::string mux;         // the MUX's name, the value of the "mux" label
     std::string device;      // what it is watched on (a path, tcp:// or rfc2217://)

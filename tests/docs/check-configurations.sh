@@ -20,7 +20,10 @@
 # - ini with the group [Devices] only is the window's settings file: the window's settings
 #   store must read every COMn=PATH of it as written (SETTINGS_CHECK prints what it reads).
 # - yaml with rule_files or scrape_configs at the top is a prometheus.yml (promtool check
-#   config); with route or receivers an alertmanager.yml (amtool check-config).
+#   config); with route or receivers an alertmanager.yml (amtool check-config); with
+#   tls_server_config or basic_auth_users the metrics' web configuration, which
+#   `kestrel-headless --check --metrics-web-config` must accept, its certificate and key
+#   stood in for by files of PEM form in this test's folder.
 # - Paths of an installed system are taken into this test's own folder, which it makes:
 #   /var/lib/kestrel becomes TMP/var/lib/kestrel and /run/kestrel TMP/run/kestrel; files
 #   installed under /usr/share/kestrel are read from the source tree's packaging/ folder.
@@ -161,6 +164,20 @@ check_yaml() {  # check_yaml BLOCK ORIGIN
         tool="promtool check config"
     elif printf '%s\n' "$top" | grep -qx -e route -e receivers; then
         tool="amtool check-config"
+    elif printf '%s\n' "$top" | grep -qx -e tls_server_config -e basic_auth_users; then
+        mkdir -p "$work/etc/kestrel"
+        sed "s|/etc/kestrel/|$work/etc/kestrel/|g" "$1" >"$work/web.yml"
+        for pem in $(sed -n 's/^ *\(cert\|key\)_file: *\([^ ]*\).*/\2/p' "$work/web.yml"); do
+            case $pem in /*) ;; *) pem="$work/$pem" ;; esac
+            printf -- '-----BEGIN STAND-IN-----\n' >"$pem"
+        done
+        if said=$("$headless" --check --metrics 0 --metrics-web-config "$work/web.yml" \
+                  --device /dev/null 2>&1) && [ -z "$said" ]; then
+            ok "$2 kestrel-headless --check --metrics-web-config"
+        else
+            fail "$2: kestrel-headless --metrics-web-config: $said"
+        fi
+        return
     else
         fail "$2: YAML that is neither a prometheus.yml nor an alertmanager.yml"
         return

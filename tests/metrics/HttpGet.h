@@ -13,11 +13,12 @@
 
 namespace kestrel::test {
 
-// The body of a 200 answer from 127.0.0.1:port; empty on any failure or another status.
-inline std::optional<std::string> HttpGet(int port, const std::string& target) {
+// The whole answer (status line, headers, body) to `request` sent to 127.0.0.1:port; empty
+// when nothing came within 5 s.
+inline std::string HttpExchange(int port, const std::string& request) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return std::nullopt;
+        return {};
     }
     timeval limit{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -26,17 +27,23 @@ inline std::optional<std::string> HttpGet(int port, const std::string& target) {
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-        const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
             static_cast<ssize_t>(request.size())) {
-            char buf[65536];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-                answer.append(buf, static_cast<std::size_t>(n));
-            }
+        char buf[65536];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            answer.append(buf, static_cast<std::size_t>(n));
         }
     }
     ::close(fd);
+    return answer;
+}
+
+// The body of a 200 answer from 127.0.0.1:port; empty on any failure or another status.
+inline std::optional<std::string> HttpGet(int port, const std::string& target,
+                                          const std::string& headers = "") {
+    const std::string answer = HttpExchange(
+        port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
     const auto body = answer.find("\r\n\r\n");
     if (answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0) {
         return std::nullopt;

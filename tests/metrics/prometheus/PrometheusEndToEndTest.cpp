@@ -44,6 +44,16 @@ protected:
         HeadlessEndToEnd::TearDown();
     }
 
+    // Prometheus on a free port with the prometheus.yml of the test's folder.
+    bool StartPrometheus() {
+        port = FreePort();
+        return port > 0 &&
+               prometheus.Start(Which("prometheus"),
+                                {"--config.file=" + Path("prometheus.yml"),
+                                 "--storage.tsdb.path=" + Path("data"),
+                                 "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+                                Path("prometheus.out"), Path("prometheus.err"));
+    }
     QJsonObject Api(const std::string& path) const { return Json(HttpGet(port, path)); }
     QJsonArray Query(const std::string& expr) const {
         const auto query = QUrl::toPercentEncoding(QString::fromStdString(expr));
@@ -81,13 +91,7 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
         << "rule_files:\n  - " << Path("rules.yml") << "\n"
         << "scrape_configs:\n  - job_name: kestrel\n    static_configs:\n"
         << "      - targets: ['" << exporter << "']\n";
-    port = FreePort();
-    ASSERT_GT(port, 0);
-    ASSERT_TRUE(prometheus.Start(
-        Which("prometheus"),
-        {"--config.file=" + Path("prometheus.yml"), "--storage.tsdb.path=" + Path("data"),
-         "--web.listen-address=127.0.0.1:" + std::to_string(port)},
-        Path("prometheus.out"), Path("prometheus.err")));
+    ASSERT_TRUE(StartPrometheus());
 
     // The target up.
     ASSERT_TRUE(Eventually(
@@ -210,6 +214,57 @@ TEST_F(PrometheusEndToEnd, TargetsUpAisAlertAndEveryDashboardQuery) {
     // The other MUX sent from the start: its journal has no link entry, not even at start-up.
     EXPECT_EQ(test::Sqlite(Path("south.sqlite"), "SELECT object FROM journal"),
               std::vector<std::string>{});
+}
+
+// The endpoint as an operator exposes it beyond the host: HTTPS with a certificate of its own
+// and basic authentication, scraped by Prometheus as its documentation configures it. A job
+// with the wrong password is refused.
+TEST_F(PrometheusEndToEnd, ScrapedOverTlsWithBasicAuthentication) {
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+        "-subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout " + Path("key.pem") +
+        " -out " + Path("cert.pem") + " > " + Path("openssl.out") + " 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0) << ReadFile(Path("openssl.out"));
+    std::ofstream(Path("web.yml"))
+        << "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
+        << "basic_auth_users:\n"
+        << "  prometheus: $2b$04$gYE/nDdJWL/m94YeA/DzKeJjk/8dY9XyUM.d0/Pm9VXV7WyV30Hme\n";
+    ASSERT_TRUE(b.StartScript(dirB, kQuietScript, 2)) << b.Stderr();
+    ASSERT_TRUE(StartHeadless("[general]\nmetrics=0\nmetrics-web-config=" + Path("web.yml") +
+                              "\n[mux/south]\ndevice=" + b.Path() + "\n"));
+    const std::string exporter = WaitForLog(std::regex(
+        "metrics at https://(127\\.0\\.0\\.1:[0-9]+)/metrics \\(basic authentication\\)"));
+    ASSERT_FALSE(exporter.empty()) << Log();
+    EXPECT_FALSE(HttpGet(std::stoi(exporter.substr(exporter.rfind(':') + 1)), "/metrics"))
+        << "plain HTTP is not served";
+
+    std::ofstream config(Path("prometheus.yml"));
+    config << "global:\n  scrape_interval: 1s\nscrape_configs:\n";
+    for (const char* job : {"kestrel", "wrong"}) {
+        config << "  - job_name: " << job << "\n    scheme: https\n"
+               << "    tls_config:\n      ca_file: " << Path("cert.pem") << "\n"
+               << "    basic_auth:\n      username: prometheus\n      password: "
+               << (job == std::string("kestrel") ? "secret" : "guess") << "\n"
+               << "    static_configs:\n      - targets: ['" << exporter << "']\n";
+    }
+    config.close();
+    ASSERT_TRUE(StartPrometheus());
+    std::map<std::string, QJsonObject> targets;
+    ASSERT_TRUE(Eventually(
+        [&] {
+            for (const auto& t : Api("/api/v1/targets")[u"data"][u"activeTargets"].toArray()) {
+                targets[t[u"labels"][u"job"].toString().toStdString()] = t.toObject();
+            }
+            return targets["kestrel"][u"health"].toString() == u"up" &&
+                   targets["wrong"][u"health"].toString() == u"down";
+        },
+        15s, 250ms))
+        << HttpGet(port, "/api/v1/targets").value_or("(no answer)");
+    EXPECT_TRUE(targets["wrong"][u"lastError"].toString().contains(u"401"))
+        << targets["wrong"][u"lastError"].toString().toStdString();
+    ASSERT_TRUE(Eventually(
+        [&] { return Query(R"(kestrel_mux_info{job="kestrel",mux="south"})").size() == 1; }, 5s,
+        250ms));
 }
 
 }  // namespace
