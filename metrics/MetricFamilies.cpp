@@ -111,6 +111,13 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
     // unit that ought to be seconds.
     Family dm(out, "kestrel_degraded_minute_periods_total",
               "G.821 degraded minutes (one-minute blocks), finalised", MetricType::Counter);
+    // The bases of the ratios: errored seconds are judged over available time, degraded
+    // minutes over the minutes counted, and neither includes time the monitor did not see.
+    Family available(out, "kestrel_available_seconds_total",
+                     "G.821 available seconds the monitor saw, finalised", MetricType::Counter);
+    Family minutes(out, "kestrel_minute_periods_total",
+                   "G.821 one-minute blocks counted (available, not severely errored), finalised",
+                   MetricType::Counter);
 
     for (const MuxFigures& f : muxes) {
         info.Add(f.mux, {{"device", f.device}}, 1);
@@ -153,8 +160,10 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
                 es.Add(f.mux, labels, D(t.es));
                 ses.Add(f.mux, labels, D(t.ses));
                 uas.Add(f.mux, labels, D(t.uas));
+                available.Add(f.mux, labels, D(t.available));
                 if (IsLineEnd(object)) {
                     dm.Add(f.mux, labels, D(t.dm));  // tributaries have no degraded minutes
+                    minutes.Add(f.mux, labels, D(t.minutes));
                 }
             }
         }

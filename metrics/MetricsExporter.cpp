@@ -348,6 +348,8 @@ void MetricsExporter::Publish(std::vector<MuxFigures> muxes) {
                 now.ses = std::max(now.ses, before.ses);
                 now.uas = std::max(now.uas, before.uas);
                 now.dm = std::max(now.dm, before.dm);
+                now.available = std::max(now.available, before.available);
+                now.minutes = std::max(now.minutes, before.minutes);
             }
         }
         it->second = f;

@@ -191,6 +191,7 @@ void Classifier::Classify(int o, const SecondClass& c) {
         // The SES run before this second, if any, stays available.
         st.totals.es += st.run;
         st.totals.ses += st.run;
+        st.totals.available += st.run + 1;
         st.run = 0;
         for (Figures* f : {&q, &d}) {
             ++f->available;
@@ -224,6 +225,7 @@ void Classifier::Classify(int o, const SecondClass& c) {
             f->es += p.es;
         }
         st.totals.es += p.es;
+        ++st.totals.available;
         if (IsLineEnd(o))
             AddToBlock(o, p.count, p.quarter, p.day);
     }
@@ -246,6 +248,7 @@ void Classifier::AddToBlock(int o, double count, std::time_t quarter, std::time_
         f->dm += degraded;
     }
     st.totals.dm += degraded;
+    ++st.totals.minutes;
     st.carry.dmSeconds = 0;
     st.carry.dmCount = 0;
 }
@@ -257,6 +260,7 @@ void Classifier::SettleProvisional() {
         } else {
             st.totals.es += st.run;
             st.totals.ses += st.run;
+            st.totals.available += st.run;
         }
         st.run = 0;
     }

@@ -38,6 +38,10 @@ struct Totals {
     std::int64_t ses = 0;
     std::int64_t uas = 0;
     std::int64_t dm = 0;
+    // The bases of the ratios, so that a reader can judge the counts above over the time the
+    // line was seen and available, not over the clock's time.
+    std::int64_t available = 0;
+    std::int64_t minutes = 0;  // one-minute blocks counted (line ends only)
 };
 
 // What carries over a restart: unavailability and the degraded-minute block in progress.

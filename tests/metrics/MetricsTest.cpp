@@ -56,6 +56,8 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
     f.lastFrame = 1774746000.25;
     f.g821.emplace();
     (*f.g821)[kFarObject].ses = 3;
+    (*f.g821)[kFarObject].available = 880;
+    (*f.g821)[kFarObject].minutes = 14;
     (*f.g821)[kFirstRemoteTribObject + 15].uas = 10;
     std::string text = "\n";  // appended: GCC 12 at -O3 warns falsely about "\n" + string
     text += MetricsText({f, FiguresOf("south", state, frameMutex, false, nullptr)});
@@ -76,6 +78,8 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
              R"(kestrel_errors_total{mux="north",end="local"} 40)",
              R"(kestrel_bit_error_ratio{mux="north",end="remote",window="30s"} 0)",
              R"(kestrel_severely_errored_seconds_total{mux="north",end="remote"} 3)",
+             R"(kestrel_available_seconds_total{mux="north",end="remote"} 880)",
+             R"(kestrel_minute_periods_total{mux="north",end="remote"} 14)",
              R"(kestrel_unavailable_seconds_total{mux="north",end="remote",tributary="16"} 10)",
              R"(kestrel_mux_info{mux="north",device="rfc2217://ts-north:2001"} 1)",
              R"(kestrel_last_frame_timestamp_seconds{mux="north"} 1774746000.25)",

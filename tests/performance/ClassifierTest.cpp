@@ -72,6 +72,14 @@ TEST_P(Rules, NearEndFiguresOnBothSidesOfTheBoundary) {
         const Figures& g = second.figures[o];
         EXPECT_EQ(g.available + g.unavailable + g.notMeasured, end - kBoundary) << ObjectName(o);
     }
+    // The totals since the start, the bases of the ratios included, are the two intervals'
+    // figures.
+    const Totals& t = memory.TotalsOf(kNearObject);
+    const Figures& f = first.figures[kNearObject];
+    const Figures& g = second.figures[kNearObject];
+    EXPECT_EQ((Row{t.available, t.uas, t.es, t.ses, t.dm, t.minutes}),
+              (Row{f.available + g.available, f.unavailable + g.unavailable, f.es + g.es,
+                   f.ses + g.ses, f.dm + g.dm, f.minutes + g.minutes}));
 }
 
 // clang-format off
