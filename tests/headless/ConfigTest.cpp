@@ -79,6 +79,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--device"}, "--device needs a value"},
         {{"--verbose"}, "unknown option '--verbose'"},
         {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'"},
+        {{"--device", "/dev/null", "--metrics-web-config", ini}, "needs metrics as well"},
+        {{"--config", file("[general]\nmetrics=0\nmetrics-web-config=" + ini + "\n[mux/a]\n" +
+                           "device=/dev/null\n")},
+         "[general] metrics-web-config: " + ini + ": expected keys at the top"},
         {{"--config", d + "/none.ini"}, "none.ini: cannot be read"},
         {{"--device", "/dev/null", "--state-dir", ini}, "--state-dir: the folder"},
         {{"--device", "/dev/null", "--record", ini + "/x.csv"},
