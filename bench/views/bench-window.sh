@@ -45,7 +45,8 @@ cpu() {
         --device "COM1=$pty" >/dev/null 2>&1 &
     kestrel_pid=$!
     sleep 10
-    local ticks=$(getconf CLK_TCK) before after
+    local ticks before after
+    ticks=$(getconf CLK_TCK)
     before=$(awk '{print $14 + $15}' "/proc/$kestrel_pid/stat")
     sleep "$seconds"
     after=$(awk '{print $14 + $15}' "/proc/$kestrel_pid/stat")
