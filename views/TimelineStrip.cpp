@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
@@ -19,16 +20,27 @@ constexpr int kHitSlack = 3;
 // Hours between the labels of the time axis.
 constexpr int kAxisHours = 3;
 
+// Whether two spans are told alike: an open one's end is the strip's, not the span's.
+bool SameTold(const TimelineSpan& x, const TimelineSpan& y) {
+    return x.start == y.start && x.open == y.open && (x.open || x.end == y.end) &&
+           x.unknownFrom == y.unknownFrom && x.endedUnseen == y.endedUnseen;
+}
+
 bool SameButOpenEnds(const std::vector<TimelineBand>& a, const std::vector<TimelineBand>& b) {
-    auto same = [](const TimelineSpan& x, const TimelineSpan& y) {
-        return x.start == y.start && x.open == y.open && (x.open || x.end == y.end) &&
-               x.unknownFrom == y.unknownFrom && x.endedUnseen == y.endedUnseen;
-    };
     return std::equal(
         a.begin(), a.end(), b.begin(), b.end(), [&](const TimelineBand& x, const TimelineBand& y) {
-            return x.state == y.state &&
-                   std::equal(x.spans.begin(), x.spans.end(), y.spans.begin(), y.spans.end(), same);
+            return x.state == y.state && std::equal(x.spans.begin(), x.spans.end(),
+                                                    y.spans.begin(), y.spans.end(), SameTold);
         });
+}
+
+// A span's line in the description. An alarm still on is told without its duration, which
+// the description would chase every second.
+QString ToldLine(int state, const TimelineSpan& span) {
+    return span.open && !span.unknownFrom
+               ? QStringLiteral("%1: %2 to active")
+                     .arg(JournalStateText(state), LocalTimeText(span.start))
+               : TimelineSpanText(state, span);
 }
 
 }  // namespace
@@ -144,6 +156,7 @@ void TimelineStrip::SetObject(int newObject) {
     keyBand = keySpan = -1;
     updateGeometry();
     Describe();
+    picture = Draw();
     update();
 }
 
@@ -219,7 +232,7 @@ void TimelineStrip::SetEntries(const std::deque<JournalEntry>& entries, std::tim
             Describe();
         }
         if (moved) {
-            update();
+            Redraw();
         }
         return;
     }
@@ -233,7 +246,7 @@ void TimelineStrip::SetEntries(const std::deque<JournalEntry>& entries, std::tim
     if (!described || forgottenMoved) {
         Describe();
     }
-    update();
+    Redraw();
 }
 
 std::time_t TimelineStrip::ForgottenBefore() const {
@@ -251,17 +264,25 @@ QString TimelineStrip::ForgottenText() const {
 
 // The widest name of any strip, so that strips stacked in a window share one time axis.
 int TimelineStrip::LabelWidth() const {
-    int width = 0;
-    for (int o : {kNearObject, kFarObject, kObjectCount - 1}) {
-        for (int state : TimelineStates(o)) {
-            width = std::max(width, fontMetrics().horizontalAdvance(JournalStateText(state)));
+    if (labelWidth < 0) {
+        const QFontMetrics metrics = fontMetrics();
+        int width = 0;
+        for (int o : {kNearObject, kFarObject, kObjectCount - 1}) {
+            for (int state : TimelineStates(o)) {
+                width = std::max(width, metrics.horizontalAdvance(JournalStateText(state)));
+            }
         }
+        labelWidth = width + metrics.averageCharWidth() * 2;
     }
-    return width + fontMetrics().averageCharWidth() * 2;
+    return labelWidth;
+}
+
+int TimelineStrip::BandHeight() const {
+    return fontMetrics().height() + 4;
 }
 
 QRect TimelineStrip::BandRect(int band) const {
-    const int h = fontMetrics().height() + 4;
+    const int h = BandHeight();
     const int left = LabelWidth();
     return {left, band * h, std::max(1, width() - left - 2), h - 2};
 }
@@ -289,8 +310,7 @@ QPoint TimelineStrip::PointAt(int band, std::time_t t) const {
 }
 
 QSize TimelineStrip::sizeHint() const {
-    const int h = fontMetrics().height() + 4;
-    return {LabelWidth() + 480, h * (static_cast<int>(states.size()) + 1)};
+    return {LabelWidth() + 480, BandHeight() * (static_cast<int>(states.size()) + 1)};
 }
 
 QSize TimelineStrip::minimumSizeHint() const {
@@ -298,8 +318,7 @@ QSize TimelineStrip::minimumSizeHint() const {
 }
 
 QString TimelineStrip::TextAt(const QPoint& pos) const {
-    const int h = fontMetrics().height() + 4;
-    const int band = pos.y() / h;
+    const int band = pos.y() / BandHeight();
     const auto t = TimeAt(pos.x());
     if (band < 0 || band >= static_cast<int>(bands.size()) || !t) {
         return {};
@@ -324,24 +343,42 @@ QString TimelineStrip::CurrentText() const {
     return TimelineSpanText(b.state, b.spans[static_cast<std::size_t>(keySpan)]);
 }
 
-// Screen readers get every span as text, since hovering is for the mouse only. An alarm
-// still on is told without its duration, which the description would chase every second.
+// Screen readers get every span as text, since hovering is for the mouse only.
 void TimelineStrip::Describe() {
     QStringList lines;
     if (ForgottenBefore() > 0) {
         lines << ForgottenText();
     }
-    for (const TimelineBand& b : bands) {
-        if (b.spans.empty()) {
-            lines << QStringLiteral("%1: off").arg(JournalStateText(b.state));
+    std::vector<std::vector<QString>> told(bands.size());
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        const TimelineBand& band = bands[b];
+        if (band.spans.empty()) {
+            lines << QStringLiteral("%1: off").arg(JournalStateText(band.state));
+            continue;
         }
-        for (const TimelineSpan& span : b.spans) {
-            lines << (span.open && !span.unknownFrom
-                          ? QStringLiteral("%1: %2 to active")
-                                .arg(JournalStateText(b.state), LocalTimeText(span.start))
-                          : TimelineSpanText(b.state, span));
+        // Both in time order: the old line of a span, if it was told alike, is found walking on.
+        const bool before = b < toldBands.size() && toldBands[b].state == band.state;
+        std::size_t k = 0;
+        for (const TimelineSpan& span : band.spans) {
+            QString line;
+            if (before) {
+                const std::vector<TimelineSpan>& old = toldBands[b].spans;
+                while (k < old.size() && old[k].start < span.start) {
+                    ++k;
+                }
+                if (k < old.size() && SameTold(old[k], span)) {
+                    line = toldLines[b][k];
+                }
+            }
+            if (line.isNull()) {
+                line = ToldLine(band.state, span);
+            }
+            lines << line;
+            told[b].push_back(std::move(line));
         }
     }
+    toldBands = bands;
+    toldLines = std::move(told);
     setAccessibleDescription(lines.join(QStringLiteral("\n")));
 }
 
@@ -375,7 +412,7 @@ void TimelineStrip::StepSpan(int step) {
     } else {
         keySpan = std::clamp(keySpan + step, 0, count - 1);
     }
-    update();
+    Redraw();
     const QString text = keySpan >= 0 ? CurrentText()
                                       : QStringLiteral("%1: off").arg(JournalStateText(
                                             bands[static_cast<std::size_t>(keyBand)].state));
@@ -407,61 +444,180 @@ void TimelineStrip::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void TimelineStrip::paintEvent(QPaintEvent*) {
+void TimelineStrip::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        labelWidth = -1;
+        picture = Draw();
+    }
+    QWidget::changeEvent(event);
+}
+
+void TimelineStrip::resizeEvent(QResizeEvent* event) {
+    picture = Draw();
+    QWidget::resizeEvent(event);
+}
+
+TimelineStrip::Picture TimelineStrip::Draw() const {
+    Picture d;
+    d.firstBand = BandRect(0);
+    const int left = d.firstBand.left();
+    // A span at the strip's end is a pixel wide, past the rectangle's last column.
+    const int count = d.firstBand.width() + 2;
+    d.columns.assign(bands.size(), std::vector<Column>(static_cast<std::size_t>(count), kGround));
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        std::vector<Column>& columns = d.columns[i];
+        auto mark = [&](int x0, int x1, Column what) {
+            std::fill(columns.begin() + std::clamp(x0 - left, 0, count),
+                      columns.begin() + std::clamp(x1 - left, 0, count), what);
+        };
+        for (const TimelineSpan& span : bands[i].spans) {
+            const int x0 = XOf(span.start);
+            const int x1 = x0 + std::max(1, XOf(span.end) - x0);
+            // Unknown is not on: from where the monitor lost sight of the line, hatched.
+            const int xUnknown = span.unknownFrom ? XOf(*span.unknownFrom) : x1;
+            mark(x0, xUnknown, kLit);
+            if (span.unknownFrom) {
+                mark(xUnknown, std::max(xUnknown + 1, x1), kUnknown);
+            }
+        }
+    }
+    const std::time_t before = ForgottenBefore();
+    d.forgottenX = before > 0 ? XOf(before) : left;
+    // The time axis: a label every few hours on the hour, in local time.
+    if (to > from) {
+        for (std::time_t t = (from / 3600 + 1) * 3600; t < to; t += 3600) {
+            const QDateTime local = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t));
+            if (local.time().hour() % kAxisHours == 0) {
+                d.axis.emplace_back(XOf(t), t);
+            }
+        }
+    }
+    d.keyRect = KeyRect();
+    return d;
+}
+
+// The keyboard's span, framed while the strip has the focus; null otherwise.
+QRect TimelineStrip::KeyRect() const {
+    if (keyBand < 0 || keySpan < 0 || !hasFocus()) {
+        return {};
+    }
+    const TimelineSpan& span =
+        bands[static_cast<std::size_t>(keyBand)].spans[static_cast<std::size_t>(keySpan)];
+    const QRect r = BandRect(keyBand);
+    const int x0 = XOf(span.start);
+    return {x0, r.top(), std::max(1, XOf(span.end) - x0), r.height()};
+}
+
+void TimelineStrip::Redraw() {
+    Picture next = Draw();
+    if (next == picture) {
+        return;
+    }
+    if (next.firstBand != picture.firstBand || next.columns.size() != picture.columns.size()) {
+        picture = std::move(next);
+        update();
+        return;
+    }
+    QRegion dirty;
+    const int left = next.firstBand.left();
+    const int axisTop = static_cast<int>(bands.size()) * BandHeight();
+    for (std::size_t i = 0; i < next.columns.size(); ++i) {
+        const std::vector<Column>& now = next.columns[i];
+        const std::vector<Column>& was = picture.columns[i];
+        const auto first = std::mismatch(now.begin(), now.end(), was.begin()).first;
+        if (first == now.end()) {
+            continue;
+        }
+        const auto last = std::mismatch(now.rbegin(), now.rend(), was.rbegin()).first;
+        const int x0 = left + static_cast<int>(first - now.begin());
+        const int x1 = left + static_cast<int>(now.rend() - last);
+        dirty += QRect(x0, BandRect(static_cast<int>(i)).top(), x1 - x0, BandHeight());
+    }
+    if (next.forgottenX != picture.forgottenX) {
+        const auto [x0, x1] = std::minmax(next.forgottenX, picture.forgottenX);
+        dirty += QRect(x0, 0, x1 - x0, axisTop);
+    }
+    if (next.axis != picture.axis) {
+        dirty += QRect(0, axisTop, width(), height() - axisTop);
+    }
+    if (next.keyRect != picture.keyRect) {
+        // The keyboard's frame is drawn two pixels wider than its span.
+        for (const QRect& r : {next.keyRect, picture.keyRect}) {
+            if (!r.isNull()) {
+                dirty += r.adjusted(-3, -1, 3, 1);
+            }
+        }
+    }
+    picture = std::move(next);
+    update(dirty);
+}
+
+// Paints from the picture, and only the text the region to paint reaches: shaping text is the
+// dearest part of a paint, and a refresh asks for a few columns.
+void TimelineStrip::paintEvent(QPaintEvent* event) {
+    if (picture.firstBand != BandRect(0) || picture.columns.size() != bands.size()) {
+        picture = Draw();
+    }
     QPainter p(this);
+    const QRect region = event->rect();
     const QPalette& pal = palette();
-    const int h = fontMetrics().height() + 4;
     for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
         const TimelineBand& b = bands[static_cast<std::size_t>(i)];
         const QRect r = BandRect(i);
-        p.setPen(pal.color(QPalette::WindowText));
-        p.drawText(QRect(0, r.top(), r.left(), r.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   JournalStateText(b.state));
+        const QRect label(0, r.top(), r.left(), r.height());
+        if (region.intersects(label)) {
+            p.setPen(pal.color(QPalette::WindowText));
+            p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, JournalStateText(b.state));
+        }
         p.fillRect(r, pal.color(QPalette::Base));
         // Not in memory is not quiet: hatched grey, unlike the plain ground of no alarm.
-        if (const std::time_t before = ForgottenBefore(); before > 0) {
-            const QRect unknown(r.left(), r.top(), XOf(before) - r.left(), r.height());
+        if (picture.forgottenX > r.left()) {
+            const QRect unknown(r.left(), r.top(), picture.forgottenX - r.left(), r.height());
             p.fillRect(unknown, pal.color(QPalette::Window).darker(110));
             p.fillRect(unknown, QBrush(pal.color(QPalette::Mid), Qt::BDiagPattern));
         }
         const QColor colour = SeverityColour(JournalSeverity(b.state));
-        for (int s = 0; s < static_cast<int>(b.spans.size()); ++s) {
-            const TimelineSpan& span = b.spans[static_cast<std::size_t>(s)];
-            const int x0 = XOf(span.start);
-            const QRect lit(x0, r.top(), std::max(1, XOf(span.end) - x0), r.height());
-            // Unknown is not on: from where the monitor lost sight of the line, the band is
-            // hatched in the alarm's colour over a pale wash of it.
-            const int xUnknown = span.unknownFrom ? XOf(*span.unknownFrom) : lit.right() + 1;
-            p.fillRect(QRect(x0, r.top(), std::max(0, xUnknown - x0), r.height()), colour);
-            if (span.unknownFrom) {
-                const QRect unknown(xUnknown, r.top(), std::max(1, lit.right() + 1 - xUnknown),
-                                    r.height());
-                QColor wash = colour;
-                wash.setAlpha(60);
-                p.fillRect(unknown, wash);
-                p.fillRect(unknown, QBrush(colour, Qt::FDiagPattern));
+        QColor wash = colour;
+        wash.setAlpha(60);
+        // Runs of columns alike, each one rectangle: a day's spans are many to a pixel.
+        const std::vector<Column>& columns = picture.columns[static_cast<std::size_t>(i)];
+        const int count = static_cast<int>(columns.size());
+        for (int x = 0; x < count;) {
+            int end = x + 1;
+            while (end < count && columns[static_cast<std::size_t>(end)] ==
+                                      columns[static_cast<std::size_t>(x)]) {
+                ++end;
             }
-            if (i == keyBand && s == keySpan && hasFocus()) {
-                p.setPen(QPen(pal.color(QPalette::Highlight), 2));
-                p.drawRect(lit.adjusted(-2, 0, 2, 0));
+            const QRect run(r.left() + x, r.top(), end - x, r.height());
+            switch (columns[static_cast<std::size_t>(x)]) {
+                case kLit:
+                    p.fillRect(run, colour);
+                    break;
+                case kUnknown:
+                    // In the alarm's colour over a pale wash of it.
+                    p.fillRect(run, wash);
+                    p.fillRect(run, QBrush(colour, Qt::FDiagPattern));
+                    break;
+                case kGround:
+                    break;
             }
+            x = end;
+        }
+        if (const QRect key = KeyRect(); i == keyBand && !key.isNull()) {
+            p.setPen(QPen(pal.color(QPalette::Highlight), 2));
+            p.drawRect(key.adjusted(-2, 0, 2, 0));
         }
         p.setPen(pal.color(QPalette::Mid));
         p.drawRect(r.adjusted(0, 0, -1, -1));
     }
-    // The time axis: a label every few hours on the hour, in local time.
-    if (to > from) {
-        const int axisTop = static_cast<int>(bands.size()) * h;
+    const int axisTop = static_cast<int>(bands.size()) * BandHeight();
+    if (region.bottom() >= axisTop) {
         p.setPen(pal.color(QPalette::WindowText));
-        for (std::time_t t = (from / 3600 + 1) * 3600; t < to; t += 3600) {
-            const QDateTime local = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t));
-            if (local.time().hour() % kAxisHours != 0) {
-                continue;
-            }
-            const int x = XOf(t);
+        for (const auto& [x, t] : picture.axis) {
             p.drawLine(x, axisTop, x, axisTop + 3);
             p.drawText(x + 2, axisTop + fontMetrics().ascent() + 1,
-                       local.toString(QStringLiteral("HH:mm")));
+                       QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t))
+                           .toString(QStringLiteral("HH:mm")));
         }
     }
     if (hasFocus()) {

@@ -85,14 +85,36 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // What the strip shows, in pixels: per band what each column of its rectangle shows, where
+    // the part not in memory ends, the time axis' labels and the keyboard's span. Painting
+    // reads it; a refresh repaints only where it changed, which on a day's strip is a few
+    // columns a second, or nothing.
+    enum Column : std::uint8_t { kGround, kLit, kUnknown };
+    struct Picture {
+        QRect firstBand;
+        std::vector<std::vector<Column>> columns;
+        int forgottenX = 0;
+        std::vector<std::pair<int, std::time_t>> axis;
+        QRect keyRect;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture Draw() const;
+    QRect KeyRect() const;
+    // Takes the picture as it is now and marks for painting what differs from the last one.
+    void Redraw();
+
     QRect BandRect(int band) const;
+    int BandHeight() const;
     int LabelWidth() const;
     int XOf(std::time_t t) const;
     std::optional<std::time_t> TimeAt(int x) const;
+    // Tells the bands as the accessible description; the lines of spans told before are kept.
     void Describe();
     void StepSpan(int step);
     QString ForgottenText() const;
@@ -117,6 +139,14 @@ private:
     std::int64_t seenThrough = 0;
     std::int64_t oldestShown = 0;
     std::vector<std::pair<std::int64_t, std::optional<std::time_t>>> openEntries;
+    // Text widths, measured once per font: every span painted needs them, and measuring text
+    // costs more than all the rest of a paint. -1 until measured.
+    mutable int labelWidth = -1;
+    Picture picture;
+    // The bands as last told, with a line per span: a day's strip holds thousands of spans,
+    // and one coming or going, or the oldest clipped by a second, retells one line only.
+    std::vector<TimelineBand> toldBands;
+    std::vector<std::vector<QString>> toldLines;
 };
 
 }  // namespace kestrel

@@ -10,7 +10,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QTest>
 #include <QToolTip>
+#include <functional>
 
 #include "FilledLine.h"
 #include "views/LineTexts.h"
@@ -218,6 +220,55 @@ TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
     entries[0].unknownSince.reset();  // seen again with frames
     strip.SetEntries(entries, 0, 1002);
     EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1002, true}}));
+}
+
+// A strip refreshed second by second keeps what it shows and tells between refreshes, and
+// repaints only where that changed: after each change of the journal or the clock, what it
+// holds, tells, paints whole and has on the screen is what a strip made afresh paints.
+TEST(TimelineStrip, FollowedStepByStepShowsWhatAFreshOneShows) {
+    std::deque<JournalEntry> entries{
+        {1, 1, 20000, 30000, {}, {}, false, {}},  // local AIS, long over
+        {2, 0, 50000, 50060, {}, {}, false, {}},  // local no signal, a minute
+        {3, 2, 90000, {}, {}, {}, false, {}},     // local LOF, on
+    };
+    std::time_t now = 100000, memoryStart = 0;
+    bool stored = false;
+    const std::vector<std::pair<const char*, std::function<void()>>> steps{
+        {"the clock moves", [&] { ++now; }},
+        {"a new entry", [&] { entries.push_back({4, 1, 99000, {}, {}, {}, false, {}}); }},
+        {"an open entry ends", [&] { entries[2].end = 99500; }},
+        {"the monitor loses sight", [&] { entries[3].unknownSince = 99800; }},
+        {"the oldest is clipped", [&] { now = 20000 + 86400 + 5000; }},
+        {"the oldest is gone", [&] { now = 30000 + 86400 + 1; }},
+        {"memory forgets the oldest",
+         [&] {
+             entries.pop_front();
+             memoryStart = entries.front().start;
+             stored = true;
+         }},
+    };
+    TimelineStrip followed(kNearObject);
+    followed.setFocusPolicy(Qt::NoFocus);  // no focus frame in the pictures
+    followed.resize(followed.sizeHint());
+    followed.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&followed));
+    followed.SetEntries(entries, now - 86400, now);
+    for (const auto& [name, step] : steps) {
+        step();
+        followed.SetEntries(entries, now - 86400, now, memoryStart, stored);
+        QApplication::processEvents();  // paints what the refresh marked, no more
+        TimelineStrip fresh(kNearObject);
+        fresh.setFocusPolicy(Qt::NoFocus);
+        fresh.resize(followed.size());
+        fresh.SetEntries(entries, now - 86400, now, memoryStart, stored);
+        EXPECT_EQ(followed.Bands(), fresh.Bands()) << name;
+        EXPECT_EQ(followed.accessibleDescription(), fresh.accessibleDescription()) << name;
+        const QImage want = fresh.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(followed.grab().toImage().convertToFormat(QImage::Format_RGB32) == want)
+            << name;
+        const QImage shown = followed.screen()->grabWindow(followed.winId()).toImage();
+        EXPECT_TRUE(shown.convertToFormat(QImage::Format_RGB32) == want) << name << " on screen";
+    }
 }
 
 TEST_F(PerformanceWindowTest, TimelineFromTheJournalHoverAndKeys) {
