@@ -36,6 +36,11 @@ MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, S
       log(std::move(logLine)) {
     berTexts.fill(kBerNoFigure);
     base.observer = this;
+    // The window waits 200 ms before each opening row of a recording it starts; here every
+    // recording starts before any line is read, and a thousand of them would wait minutes.
+    if (!base.sleep) {
+        base.sleep = [](std::chrono::milliseconds) {};
+    }
     base.resolver.SetPath(config.portNumber, config.path);
     base.historyPath = config.history;
     clock = base.clock ? base.clock : [] { return std::chrono::steady_clock::now(); };
@@ -296,7 +301,7 @@ private:
 
 }  // namespace
 
-std::string MuxHost::StatusJson(bool closed) {
+StatusPicture MuxHost::PictureNow() {
     const MonitorState& state = session->State();
     StatusPicture picture;
     // No "com" pane: a headless MUX is named by its device.
@@ -325,24 +330,59 @@ std::string MuxHost::StatusJson(bool closed) {
     }
     picture.statistics = session->IsStatisticsOn();
     picture.line = LineReportOf(session->Memory());
+    return picture;
+}
 
+namespace {
+
+std::string PictureJson(const StatusPicture& picture, long long sequence, bool closed,
+                        const MuxConfig& config, LinkState link) {
     JsonWriter json;
-    json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
+    json.Add("format", 1LL).Add("sequence", sequence).Add("closed", closed);
     json.Add("name", config.name).Add("device", config.device);
     // Open, or reconnecting while the device is gone (the port pane stays "PORT: OPENED").
-    json.Add("link", LinkText(session->Link().state));
+    json.Add("link", LinkText(link));
     JsonSink sink(json);
     WriteStatusPicture(picture, sink);
     return json.Finish();
 }
 
+}  // namespace
+
 void MuxHost::WriteStatus(bool closed) {
     if (statusPath.empty()) {
         return;
     }
+    const StatusPicture picture = PictureNow();
+    const LinkState link = session->Link().state;
+    // What moves with the seconds alone is left out of the comparison: the elapsed time, the
+    // frame count, the moving star (data flowing is what counts) and the BER figures, whose
+    // ratios drift with every second of bits counted; new errors change the error panes.
+    StatusPicture steady = picture;
+    steady.panes[kPaneTime].reset();
+    steady.frameCount = 0;
+    if (steady.panes[kPaneData] != "No Data") {
+        steady.panes[kPaneData].reset();
+    }
+    steady.ber = {};
+    std::string shape = PictureJson(steady, 0, closed, config, link);
+    const auto now = clock();
+    if (shape == statusWritten && now < statusRefreshAt) {
+        return;
+    }
+    if (statusWritten.empty()) {
+        // Each MUX refreshes in a second of its own, so that a thousand pictures written at
+        // the start are not all written again in one tick.
+        statusRefreshAt = now + std::chrono::seconds(1 + std::hash<std::string>{}(config.name) %
+                                                             kStatusRefresh.count());
+    }
+    while (statusRefreshAt <= now) {
+        statusRefreshAt += kStatusRefresh;
+    }
     std::string error;
-    if (ReplaceFile(statusPath, StatusJson(closed), error)) {
+    if (ReplaceFile(statusPath, PictureJson(picture, ++sequence, closed, config, link), error)) {
         statusFailureTold = false;
+        statusWritten = std::move(shape);
     } else if (!statusFailureTold) {
         statusFailureTold = true;
         Log(Priority::Error, "cannot write the status file " + statusPath + ": " + error);

@@ -317,8 +317,8 @@ bool HistoryStore::Start() {
     }
     sqlite3_busy_timeout(db, 100);
     // The WAL is checkpointed (passively: a reader in the middle of a query is never waited
-    // for) once it holds 40 pages, about eight writes of the intervals: a checkpoint waits for the
-    // disk twice, and a host with a thousand lines would otherwise do it a hundred times a
+    // for) once it holds 40 pages, about eight writes of the intervals: a checkpoint waits for
+    // the disk twice, and a host with a thousand lines would otherwise do it a hundred times a
     // second. Left to itself the WAL would grow to SQLite's checkpoint size (4 MB) and stay
     // that big, and on a small disk that is the space the closing write needs; after a burst
     // (a new database with everything in memory) it is cut back to about this size. A

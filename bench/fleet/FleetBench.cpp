@@ -140,7 +140,8 @@ ProcSample Sample(pid_t pid) {
                 stime = std::stoull(f);
             }
         }
-        p.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        p.cpuSeconds =
+            static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
     std::istringstream status(ReadAll("/proc/" + std::to_string(pid) + "/status"));
     for (std::string line; std::getline(status, line);) {
@@ -166,8 +167,8 @@ public:
                 return false;
             }
             lines.push_back(std::move(line));
-            sources.push_back(kestrel::sim::MakePhaseSource(kestrel::sim::ScenarioPhases("quiet"),
-                                                            1.0, static_cast<std::uint64_t>(i + 1)));
+            sources.push_back(kestrel::sim::MakePhaseSource(
+                kestrel::sim::ScenarioPhases("quiet"), 1.0, static_cast<std::uint64_t>(i + 1)));
         }
         sent = std::make_unique<std::atomic<long long>[]>(static_cast<std::size_t>(n));
         return true;
@@ -332,7 +333,8 @@ int Run(const Options& o) {
     long long missed = 0;
     for (int i = 0; i < o.muxes; ++i) {
         const std::string name = std::string("m").append(std::to_string(i));
-        const long long sent = sent1[static_cast<std::size_t>(i)] - sent0[static_cast<std::size_t>(i)];
+        const long long sent =
+            sent1[static_cast<std::size_t>(i)] - sent0[static_cast<std::size_t>(i)];
         const long long counted = last[name] - first[name];
         watched += counted == sent && first.count(name) ? 1 : 0;
         missed += sent > counted ? sent - counted : 0;
