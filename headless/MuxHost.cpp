@@ -1,6 +1,8 @@
 // One MUX of the headless monitor: ticks, reconnects, log lines and the status picture.
 #include "headless/MuxHost.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <sstream>
 
@@ -149,6 +151,9 @@ void MuxHost::Close() {
         capture->Close(clock());  // the thread has stopped: everything it brought is here
     }
     WriteStatus(true);
+    if (!statusPath.empty()) {
+        ::unlink(AsidePath(statusPath).c_str());  // the picture before the closing one
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -349,28 +354,46 @@ std::string PictureJson(const StatusPicture& picture, long long sequence, bool c
 
 }  // namespace
 
+namespace {
+
+// Whether two pictures show the same, leaving out what moves with the seconds alone: the
+// elapsed time, the frame count, the moving star (data flowing is what counts) and the BER
+// figures, whose ratios drift with every second of bits counted (new errors change the error
+// panes). Compared field by field: a thousand of them every second.
+bool SameShown(const StatusPicture& a, const StatusPicture& b) {
+    for (std::size_t i = 0; i < a.panes.size(); ++i) {
+        const bool spinner = i == kPaneData && a.panes[i] != "No Data" && b.panes[i] != "No Data";
+        if (i != kPaneTime && !spinner && a.panes[i] != b.panes[i]) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < a.alarmLeds.size(); ++i) {
+        if (std::strcmp(a.alarmLeds[i], b.alarmLeds[i]) != 0) {
+            return false;
+        }
+    }
+    const auto& x = a.line;
+    const auto& y = b.line;
+    return a.tributaryRows == b.tributaryRows && a.statistics == b.statistics &&
+           x.has_value() == y.has_value() &&
+           (!x || (x->seen == y->seen && x->unknownSince == y->unknownSince &&
+                   x->objects == y->objects));
+}
+
+}  // namespace
+
 void MuxHost::WriteStatus(bool closed) {
     if (statusPath.empty()) {
         return;
     }
-    const StatusPicture picture = PictureNow();
+    StatusPicture picture = PictureNow();
     const LinkState link = session->Link().state;
-    // What moves with the seconds alone is left out of the comparison: the elapsed time, the
-    // frame count, the moving star (data flowing is what counts) and the BER figures, whose
-    // ratios drift with every second of bits counted; new errors change the error panes.
-    StatusPicture steady = picture;
-    steady.panes[kPaneTime].reset();
-    steady.frameCount = 0;
-    if (steady.panes[kPaneData] != "No Data") {
-        steady.panes[kPaneData].reset();
-    }
-    steady.ber = {};
-    std::string shape = PictureJson(steady, 0, closed, config, link);
     const auto now = clock();
-    if (shape == statusWritten && now < statusRefreshAt) {
+    if (statusWritten && !closed && link == linkWritten && SameShown(picture, *statusWritten) &&
+        now < statusRefreshAt) {
         return;
     }
-    if (statusWritten.empty()) {
+    if (!statusWritten) {
         // Each MUX refreshes in a second of its own, so that a thousand pictures written at
         // the start are not all written again in one tick.
         statusRefreshAt = now + std::chrono::seconds(1 + std::hash<std::string>{}(config.name) %
@@ -382,7 +405,8 @@ void MuxHost::WriteStatus(bool closed) {
     std::string error;
     if (ReplaceFile(statusPath, PictureJson(picture, ++sequence, closed, config, link), error)) {
         statusFailureTold = false;
-        statusWritten = std::move(shape);
+        statusWritten = std::move(picture);
+        linkWritten = link;
     } else if (!statusFailureTold) {
         statusFailureTold = true;
         Log(Priority::Error, "cannot write the status file " + statusPath + ": " + error);

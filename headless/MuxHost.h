@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "headless/Config.h"
@@ -91,7 +92,8 @@ private:
     Reported reported;
     bool startTold = false;
     long long sequence = 0;
-    std::string statusWritten;  // the last picture written, without what moves every second
+    std::optional<StatusPicture> statusWritten;  // the last picture written, and its link
+    LinkState linkWritten = LinkState::Closed;
     std::chrono::steady_clock::time_point statusRefreshAt{};
     bool statusFailureTold = false;
     LinkState linkShown = LinkState::Closed;
