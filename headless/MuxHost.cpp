@@ -1,6 +1,8 @@
 // One MUX of the headless monitor: ticks, reconnects, log lines and the status picture.
 #include "headless/MuxHost.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <sstream>
 
@@ -36,6 +38,11 @@ MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, S
       log(std::move(logLine)) {
     berTexts.fill(kBerNoFigure);
     base.observer = this;
+    // The window waits 200 ms before each opening row of a recording it starts; here every
+    // recording starts before any line is read, and a thousand of them would wait minutes.
+    if (!base.sleep) {
+        base.sleep = [](std::chrono::milliseconds) {};
+    }
     base.resolver.SetPath(config.portNumber, config.path);
     base.historyPath = config.history;
     clock = base.clock ? base.clock : [] { return std::chrono::steady_clock::now(); };
@@ -144,6 +151,9 @@ void MuxHost::Close() {
         capture->Close(clock());  // the thread has stopped: everything it brought is here
     }
     WriteStatus(true);
+    if (!statusPath.empty()) {
+        ::unlink(AsidePath(statusPath).c_str());  // the picture before the closing one
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -296,7 +306,7 @@ private:
 
 }  // namespace
 
-std::string MuxHost::StatusJson(bool closed) {
+StatusPicture MuxHost::PictureNow() {
     const MonitorState& state = session->State();
     StatusPicture picture;
     // No "com" pane: a headless MUX is named by its device.
@@ -325,24 +335,78 @@ std::string MuxHost::StatusJson(bool closed) {
     }
     picture.statistics = session->IsStatisticsOn();
     picture.line = LineReportOf(session->Memory());
+    return picture;
+}
 
+namespace {
+
+std::string PictureJson(const StatusPicture& picture, long long sequence, bool closed,
+                        const MuxConfig& config, LinkState link) {
     JsonWriter json;
-    json.Add("format", 1LL).Add("sequence", ++sequence).Add("closed", closed);
+    json.Add("format", 1LL).Add("sequence", sequence).Add("closed", closed);
     json.Add("name", config.name).Add("device", config.device);
     // Open, or reconnecting while the device is gone (the port pane stays "PORT: OPENED").
-    json.Add("link", LinkText(session->Link().state));
+    json.Add("link", LinkText(link));
     JsonSink sink(json);
     WriteStatusPicture(picture, sink);
     return json.Finish();
 }
 
+}  // namespace
+
+namespace {
+
+// Whether two pictures show the same, leaving out what moves with the seconds alone: the
+// elapsed time, the frame count, the moving star (data flowing is what counts) and the BER
+// figures, whose ratios drift with every second of bits counted (new errors change the error
+// panes). Compared field by field: a thousand of them every second.
+bool SameShown(const StatusPicture& a, const StatusPicture& b) {
+    for (std::size_t i = 0; i < a.panes.size(); ++i) {
+        const bool spinner = i == kPaneData && a.panes[i] != "No Data" && b.panes[i] != "No Data";
+        if (i != kPaneTime && !spinner && a.panes[i] != b.panes[i]) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < a.alarmLeds.size(); ++i) {
+        if (std::strcmp(a.alarmLeds[i], b.alarmLeds[i]) != 0) {
+            return false;
+        }
+    }
+    const auto& x = a.line;
+    const auto& y = b.line;
+    return a.tributaryRows == b.tributaryRows && a.statistics == b.statistics &&
+           x.has_value() == y.has_value() &&
+           (!x || (x->seen == y->seen && x->unknownSince == y->unknownSince &&
+                   x->objects == y->objects));
+}
+
+}  // namespace
+
 void MuxHost::WriteStatus(bool closed) {
     if (statusPath.empty()) {
         return;
     }
+    StatusPicture picture = PictureNow();
+    const LinkState link = session->Link().state;
+    const auto now = clock();
+    if (statusWritten && !closed && link == linkWritten && SameShown(picture, *statusWritten) &&
+        now < statusRefreshAt) {
+        return;
+    }
+    if (!statusWritten) {
+        // Each MUX refreshes in a second of its own, so that a thousand pictures written at
+        // the start are not all written again in one tick.
+        statusRefreshAt = now + std::chrono::seconds(1 + std::hash<std::string>{}(config.name) %
+                                                             kStatusRefresh.count());
+    }
+    while (statusRefreshAt <= now) {
+        statusRefreshAt += kStatusRefresh;
+    }
     std::string error;
-    if (ReplaceFile(statusPath, StatusJson(closed), error)) {
+    if (ReplaceFile(statusPath, PictureJson(picture, ++sequence, closed, config, link), error)) {
         statusFailureTold = false;
+        statusWritten = std::move(picture);
+        linkWritten = link;
     } else if (!statusFailureTold) {
         statusFailureTold = true;
         Log(Priority::Error, "cannot write the status file " + statusPath + ": " + error);

@@ -7,11 +7,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "headless/Config.h"
 #include "headless/LineCapture.h"
 #include "session/MuxSession.h"
+#include "session/StatusPicture.h"
 
 namespace kestrel::headless {
 
@@ -49,8 +51,11 @@ public:
 
     MuxSession& Session() { return *session; }
     const MuxConfig& Config() const { return config; }
-    // The status picture as JSON; the window's status-file members where they apply.
-    std::string StatusJson(bool closed);
+    // The status picture is written when what it shows changes: what moves with every second
+    // (the elapsed time, the moving star, the frame count, the BER ratios) does not count, or
+    // a thousand pictures would be rewritten every second. It is also written at least this
+    // often, so that a picture older than that tells of a monitor that stopped.
+    static constexpr std::chrono::seconds kStatusRefresh{60};
 
     // SessionObserver
     void PanelRefreshed(const PanelPicture& picture) override;
@@ -74,6 +79,8 @@ private:
     void TellReported();
     void Log(Priority priority, const std::string& text) const;
     void LogLines(Priority priority, const std::string& message) const;
+    // The status picture: the window's status-file members where they apply.
+    StatusPicture PictureNow();
     void WriteStatus(bool closed);
 
     MuxConfig config;
@@ -85,6 +92,9 @@ private:
     Reported reported;
     bool startTold = false;
     long long sequence = 0;
+    std::optional<StatusPicture> statusWritten;  // the last picture written, and its link
+    LinkState linkWritten = LinkState::Closed;
+    std::chrono::steady_clock::time_point statusRefreshAt{};
     bool statusFailureTold = false;
     LinkState linkShown = LinkState::Closed;
     std::function<std::chrono::steady_clock::time_point()> clock;

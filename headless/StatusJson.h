@@ -29,10 +29,12 @@ private:
 
 std::string JsonString(std::string_view value);
 
-// Replaces `path` as a whole: writes a hidden file beside it, then renames it over `path`, so
-// that a reader sees the old picture or the new one, never half of one. No fsync: the picture
-// is replaced every second and is worth nothing after a crash. On failure returns false and
-// says why in `error`.
+// Replaces `path` as a whole: writes a hidden file beside it (AsidePath), then exchanges the
+// two names, so that a reader sees the old picture or the new one, never half of one. The old
+// picture stays in the hidden file until the next write rewrites it: a reader reads a picture
+// at once, or copies it. No fsync: a picture is worth nothing after a crash. On failure
+// returns false and says why in `error`.
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+std::string AsidePath(const std::string& path);
 
 }  // namespace kestrel::headless

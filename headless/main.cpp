@@ -1,5 +1,6 @@
 // kestrel-headless: watches MUXes without a window, driven by a QtCore event loop.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,10 +8,15 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "headless/Config.h"
@@ -45,40 +51,81 @@ void LogLine(Priority priority, const std::string& line) {
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
+// The soft limit of open files is often 1,024, which a few hundred MUXes pass (device, database
+// with its journal and lock, recording files): it goes up to the hard limit, and a limit too
+// low even then is said at the start rather than as a hundred failed opens later.
+void RaiseOpenFiles(std::size_t muxes) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    constexpr rlim_t kPerMux = 10;   // device, wake-up, database, journal, memory, lock, CSVs
+    constexpr rlim_t kProcess = 64;  // metrics, event loop, standard streams
+    const rlim_t needed = kProcess + kPerMux * muxes;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
+        LogLine(Priority::Warning,
+                "kestrel-headless: " + std::to_string(muxes) + " MUXes need up to " +
+                    std::to_string(needed) + " open files, but only " +
+                    std::to_string(limit.rlim_cur) +
+                    " are allowed: some devices, databases or recordings will fail to open. "
+                    "Raise the hard limit (LimitNOFILE= in the service unit, ulimit -Hn).");
+    }
+}
+
 // Every MUX shares the same few timers: the process wakes a handful of times a second
 // however many MUXes it watches.
 class Monitor {
 public:
-    Monitor(const kestrel::headless::Config& config) {
-        for (const auto& mux : config.muxes) {
-            hosts.push_back(std::make_unique<MuxHost>(mux, config.statusDir, LogLine));
-        }
+    explicit Monitor(const kestrel::headless::Config& config) : config(config) {
         Every(panel, kestrel::Supervision::kPanelRefreshMs, &MuxHost::PanelTick);
         Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
         Every(flush, kestrel::MonitorState::logFlushPeriodMs, &MuxHost::FlushTick);
     }
 
+    // The MUXes open on a few threads of their own: opening a database waits for the disk,
+    // so a thousand of them open in parallel, and the event loop hears a stop signal at any
+    // moment of the start-up. Each MUX is handed over to the event loop's thread once open,
+    // and only that thread touches it from then on.
     void Start() {
-        for (auto& h : hosts) {
-            h->Start();
-        }
+        startedAt = std::chrono::steady_clock::now();
         panel.start();
         link.start();
         flush.start();
-        // As the window does: the line settles for a second before the threads read it.
-        QTimer::singleShot(1000, [this] {
-            for (auto& h : hosts) {
-                h->Resume();
-            }
-        });
+        for (std::size_t i = 0; i < std::min<std::size_t>(kWorkers, config.muxes.size()); ++i) {
+            openers.emplace_back([this] { OpenSome(); });
+        }
     }
 
+    // Every MUX opened so far closes, each writing its closing rows, and goes; those not yet
+    // opened are left alone. The closes run in parallel too: each waits for its files and its
+    // database to be written.
     void Stop() {
+        stopping = true;
+        for (auto& t : openers) {
+            t.join();
+        }
+        openers.clear();
+        TakeOpened();
         for (QTimer* t : {&panel, &link, &flush}) {
             t->stop();
         }
-        for (auto& h : hosts) {
-            h->Close();
+        std::atomic<std::size_t> next{0};
+        std::vector<std::thread> closers;
+        for (std::size_t i = 0; i < std::min<std::size_t>(kWorkers, hosts.size()); ++i) {
+            closers.emplace_back([this, &next] {
+                for (std::size_t h; (h = next++) < hosts.size();) {
+                    hosts[h]->Close();
+                    hosts[h].reset();  // the database closes, its last write on disk
+                }
+            });
+        }
+        for (auto& t : closers) {
+            t.join();
         }
     }
 
@@ -98,6 +145,51 @@ public:
     }
 
 private:
+    static constexpr std::size_t kWorkers = 8;
+
+    void OpenSome() {
+        for (std::size_t i; !stopping && (i = nextToOpen++) < config.muxes.size();) {
+            auto host = std::make_unique<MuxHost>(config.muxes[i], config.statusDir, LogLine);
+            host->Start();
+            {
+                std::lock_guard<std::mutex> lock(openedMutex);
+                opened.push_back(std::move(host));
+            }
+            QMetaObject::invokeMethod(
+                &panel, [this] { TakeOpened(); }, Qt::QueuedConnection);
+        }
+    }
+
+    void TakeOpened() {
+        std::vector<std::unique_ptr<MuxHost>> batch;
+        {
+            std::lock_guard<std::mutex> lock(openedMutex);
+            batch.swap(opened);
+        }
+        if (batch.empty()) {
+            return;
+        }
+        const std::size_t from = hosts.size();
+        for (auto& h : batch) {
+            hosts.push_back(std::move(h));
+        }
+        // As the window does: the line settles for a second before the threads read it.
+        QTimer::singleShot(1000, &panel, [this, from, to = hosts.size()] {
+            for (std::size_t h = from; h < to; ++h) {
+                hosts[h]->Resume();
+            }
+        });
+        if (hosts.size() == config.muxes.size()) {
+            char took[32];
+            std::snprintf(
+                took, sizeof took, "%.1f",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt)
+                    .count());
+            LogLine(Priority::Info, "kestrel-headless: watching " + std::to_string(hosts.size()) +
+                                        " MUXes, opened in " + took + " s");
+        }
+    }
+
     void Every(QTimer& timer, int ms, void (MuxHost::*tick)()) {
         timer.setInterval(ms);
         QObject::connect(&timer, &QTimer::timeout, [this, tick] {
@@ -107,8 +199,15 @@ private:
         });
     }
 
+    const kestrel::headless::Config& config;
     std::vector<std::unique_ptr<MuxHost>> hosts;
     QTimer panel, link, flush;
+    std::chrono::steady_clock::time_point startedAt;
+    std::vector<std::thread> openers;
+    std::atomic<bool> stopping{false};
+    std::atomic<std::size_t> nextToOpen{0};
+    std::mutex openedMutex;
+    std::vector<std::unique_ptr<MuxHost>> opened;  // open, not yet taken by the event loop
 };
 
 }  // namespace
@@ -134,6 +233,7 @@ int main(int argc, char** argv) {
     if (config.check) {
         return 0;
     }
+    RaiseOpenFiles(config.muxes.size());
 
     // The stop signals are taken from a descriptor in the event loop. They are blocked before
     // any thread exists, so every receive thread inherits the mask and none of them is ever
@@ -182,6 +282,8 @@ int main(int argc, char** argv) {
     monitor.Start();
     const int status = QCoreApplication::exec();
     monitor.Stop();
-    ::close(stopFd);
-    return status;
+    // Everything is written and closed. The metrics server would wait up to two seconds for
+    // its idle workers to notice the stop, which a service manager counts against the stop;
+    // nothing is left that needs it, so the process ends here.
+    ::_exit(status);
 }

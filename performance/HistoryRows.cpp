@@ -283,10 +283,6 @@ bool HistoryStore::WriteIntervals(const std::vector<const Interval*>& quarters,
         return false;
     for (int o = 0; o < kObjectCount; ++o)
         writtenCarry[o] = carry[o];
-    // Passive: a reader in the middle of a query is never waited for; the next write begins
-    // the WAL again from its start once it is all in the database. A checkpoint that fails
-    // (a full disk) leaves the WAL to grow until a commit fails, which is reported then.
-    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     Stamp();
     return true;
 }

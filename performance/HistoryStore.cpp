@@ -316,12 +316,17 @@ bool HistoryStore::Start() {
         return false;
     }
     sqlite3_busy_timeout(db, 100);
-    // The WAL is checkpointed after every write of the intervals, so it holds a few pages;
-    // left to itself it would grow to SQLite's checkpoint size (4 MB) and stay that big, and
-    // on a small disk that is the space the closing write needs. After a burst (a new
-    // database with everything in memory) it is cut back to this size.
+    // The WAL is checkpointed (passively: a reader in the middle of a query is never waited
+    // for) once it holds 40 pages, about eight writes of the intervals: a checkpoint waits for
+    // the disk twice, and a host with a thousand lines would otherwise do it a hundred times a
+    // second. Left to itself the WAL would grow to SQLite's checkpoint size (4 MB) and stay
+    // that big, and on a small disk that is the space the closing write needs; after a burst
+    // (a new database with everything in memory) it is cut back to about this size. A
+    // checkpoint that fails (a full disk) leaves the WAL to grow until a commit fails, which is
+    // reported then. Closing checkpoints whatever is left.
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
-        !Exec("PRAGMA journal_size_limit=131072")) {
+        !Exec("PRAGMA journal_size_limit=196608") ||
+        sqlite3_wal_autocheckpoint(db, 40) != SQLITE_OK) {
         broken = true;
         return false;
     }

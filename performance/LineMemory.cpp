@@ -2,6 +2,7 @@
 #include "performance/LineMemory.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 namespace kestrel {
@@ -30,8 +31,14 @@ bool LineMemory::Open(const std::string& path, std::time_t now, ProblemSink sink
     WriteJournal();
     classifier.Start(now, line.quarter, line.day, line.through);
     journal.MarkUnseen(classifier.Cursor());
-    lastFlush = classifier.Cursor();
     Flush();
+    // A host watching many lines opens their memories within a second or two and ticks them
+    // together: each database writes in a second of the period of its own (by its name), so
+    // that they do not all write and checkpoint in the same tick.
+    if (options.flushSeconds > 1) {
+        lastFlush -= static_cast<std::time_t>(std::hash<std::string>{}(path) %
+                                              static_cast<std::size_t>(options.flushSeconds));
+    }
     return store.Usable();
 }
 

@@ -7,8 +7,7 @@
 # KESTREL_BUILD names the build folder (default: build). BENCH_RECORD=0 leaves out the
 # statistics files, BENCH_STATUS=0 the status pictures (both are on by default: the costlier
 # case). BENCH_TMPDIR says where the files go (default /tmp; /run or /dev/shm for tmpfs). The
-# start-up (0.4 s per recording: the window's "On" waits 200 ms before each opening row) is
-# not measured.
+# start-up is not measured, nor the frames counted: bench/fleet does both, with metrics.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -67,15 +66,12 @@ connected=$(grep -c ': MUX CONNECTED$' "$work/headless.err" || true)
 sleep 5 # past "No Data" and the first flushes
 
 ticks() { awk '{print $14 + $15}' "/proc/$monitor/stat"; }
-frames() { cat "$work"/status/*.json 2>/dev/null | grep -o '"frameCount":[0-9]*' | awk -F: '{s += $2} END {print s + 0}' || true; }
 hz=$(getconf CLK_TCK)
 t0=$(date +%s.%N)
 c0=$(ticks)
-f0=$(frames)
 sleep "$seconds"
 c1=$(ticks)
 t1=$(date +%s.%N)
-f1=$(frames)
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$monitor/status")
 hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$monitor/status")
 threads=$(awk '/^Threads/ {print $2}' "/proc/$monitor/status")
@@ -86,7 +82,7 @@ wait "$monitor" || status=$?
 monitor=""
 
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v n="$muxes" \
-    -v conn="$connected" -v rss="$rss" -v hwm="$hwm" -v th="$threads" -v f0="$f0" -v f1="$f1" \
+    -v conn="$connected" -v rss="$rss" -v hwm="$hwm" -v th="$threads" \
     -v rec="${BENCH_RECORD:-1}" -v st="${BENCH_STATUS:-1}" 'BEGIN {
     wall = t1 - t0
     printf "kestrel-headless, %d MUXes at 1 frame/s (recording %s, status files %s)\n", n, rec ? "on" : "off", st ? "on" : "off"
@@ -95,7 +91,6 @@ awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v n="$muxes" \
     printf "  CPU:         %.2f %% of one core (%.2f s)\n", 100 * (c1 - c0) / hz / wall, (c1 - c0) / hz
     printf "  RSS:         %.1f MB now, %.1f MB peak\n", rss / 1024, hwm / 1024
     printf "  threads:     %d\n", th
-    if (st) printf "  frames:      %d decoded in the window (%.1f per MUX per second)\n", f1 - f0, (f1 - f0) / n / wall
 }'
 if [ "$status" -ne 0 ]; then
     echo "bench: kestrel-headless ended with status $status" >&2

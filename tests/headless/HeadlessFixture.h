@@ -65,7 +65,7 @@ protected:
                headless.Running();
     }
     // The first group of `pattern` once it turns up in the log; empty if it does not in time.
-    std::string WaitForLog(const std::regex& pattern) {
+    std::string WaitForLog(const std::regex& pattern, std::chrono::milliseconds limit = 5s) {
         std::string log;
         std::smatch m;
         Eventually(
@@ -73,7 +73,7 @@ protected:
                 log = Log();
                 return std::regex_search(log, m, pattern) || !headless.Running();
             },
-            5s, 50ms);
+            limit, 50ms);
         return m.size() > 1 ? m.str(1) : "";
     }
 

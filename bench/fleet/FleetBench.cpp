@@ -1,0 +1,417 @@
+// One process plays N quiet MUXes on N pseudo-terminals and runs kestrel-headless on them with
+// line memory, status pictures and metrics on: start-up, CPU, memory, threads, frames counted,
+// and the stop after SIGTERM, in steady running and in the middle of the start-up.
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/mux-sim/Scenario.h"
+#include "tools/mux-sim/SimLine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Options {
+    std::string headless;
+    int muxes = 50;
+    int seconds = 30;
+    // SIGTERM this long after the start (a second run, recordings on); negative: no such run.
+    double stopDuringStart = 1.0;
+    std::string dir;
+};
+
+double Since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+void RaiseOpenFiles() {
+    rlimit r{};
+    if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+        r.rlim_cur = r.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &r);
+    }
+}
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    ::close(s);
+    return port;
+}
+
+// The frames each MUX's metrics count, by MUX name.
+std::map<std::string, long long> ScrapeFrames(int port) {
+    std::map<std::string, long long> out;
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(s);
+        return out;
+    }
+    const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    [[maybe_unused]] const ssize_t sent = ::write(s, request.data(), request.size());
+    std::string text;
+    char buf[65536];
+    for (ssize_t n; (n = ::read(s, buf, sizeof buf)) > 0;) {
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(s);
+    std::istringstream lines(text);
+    const std::string family = "kestrel_frames_total{";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(family, 0) != 0) {
+            continue;
+        }
+        const auto at = line.find("mux=\"");
+        const auto end = at == std::string::npos ? at : line.find('"', at + 5);
+        const auto space = line.rfind(' ');
+        if (end != std::string::npos && space != std::string::npos) {
+            out[line.substr(at + 5, end - at - 5)] = std::atoll(line.c_str() + space + 1);
+        }
+    }
+    return out;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+long Count(const std::string& text, const std::string& what) {
+    long n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+struct ProcSample {
+    double cpuSeconds = 0;
+    long rssKb = 0;
+    long threads = 0;
+};
+
+ProcSample Sample(pid_t pid) {
+    ProcSample p;
+    const std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream fields(stat.substr(close + 2));
+        std::string f;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> f; ++i) {
+            if (i == 14) {
+                utime = std::stoull(f);
+            } else if (i == 15) {
+                stime = std::stoull(f);
+            }
+        }
+        p.cpuSeconds =
+            static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    std::istringstream status(ReadAll("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            p.rssKb = std::atol(line.c_str() + 6);
+        } else if (line.rfind("Threads:", 0) == 0) {
+            p.threads = std::atol(line.c_str() + 8);
+        }
+    }
+    return p;
+}
+
+// The MUXes: one pseudo-terminal each, one quiet frame a second each, their moments spread
+// over the last nine tenths of every second so that a skipped second leaves every line
+// silent for over a second when the next one begins, and the first frames of that one come a
+// tenth of a second later.
+class Fleet {
+public:
+    bool Open(int n, std::string& error) {
+        for (int i = 0; i < n; ++i) {
+            auto line = std::make_unique<kestrel::sim::SimLine>();
+            if (!line->OpenPty(error)) {
+                return false;
+            }
+            lines.push_back(std::move(line));
+            sources.push_back(kestrel::sim::MakePhaseSource(
+                kestrel::sim::ScenarioPhases("quiet"), 1.0, static_cast<std::uint64_t>(i + 1)));
+        }
+        sent = std::make_unique<std::atomic<long long>[]>(static_cast<std::size_t>(n));
+        return true;
+    }
+    const std::string& Path(int i) const { return lines[static_cast<std::size_t>(i)]->Path(); }
+    long long Sent(int i) const { return sent[static_cast<std::size_t>(i)].load(); }
+
+    void Run() {
+        player = std::thread([this] { Play(); });
+    }
+    void Stop() {
+        stop = true;
+        if (player.joinable()) {
+            player.join();
+        }
+    }
+    // The next whole second is left out; returns when the one after it begins: every line
+    // silent for over a second, and for another tenth.
+    void SkipNextSecond() {
+        const long long r = round.load() + 1;
+        skip = r;
+        while (round.load() <= r) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ~Fleet() { Stop(); }
+
+private:
+    static constexpr int kSlots = 90;  // per second, 10 ms apart, from 100 ms on
+
+    void Play() {
+        const std::size_t n = lines.size();
+        start = Clock::now();
+        for (long long r = 0; !stop; ++r) {
+            round = r;
+            for (int slot = 0; slot < kSlots && !stop; ++slot) {
+                std::this_thread::sleep_until(start + std::chrono::seconds(r) +
+                                              std::chrono::milliseconds(100 + slot * 10));
+                if (r == skip.load()) {
+                    continue;
+                }
+                for (std::size_t i = static_cast<std::size_t>(slot); i < n; i += kSlots) {
+                    kestrel::sim::Emission e;
+                    if (!sources[i]->Next(e)) {
+                        continue;
+                    }
+                    bool hard = false;
+                    if (lines[i]->WriteSome(e.bytes, hard) == e.bytes.size()) {
+                        sent[i] += e.frames;
+                    }
+                }
+            }
+            std::this_thread::sleep_until(start + std::chrono::seconds(r + 1));
+        }
+    }
+
+    std::vector<std::unique_ptr<kestrel::sim::SimLine>> lines;
+    std::vector<std::unique_ptr<kestrel::sim::FrameSource>> sources;
+    std::unique_ptr<std::atomic<long long>[]> sent;
+    std::thread player;
+    std::atomic<bool> stop{false};
+    std::atomic<long long> round{-1};
+    std::atomic<long long> skip{-1};
+    Clock::time_point start;
+};
+
+pid_t Launch(const Options& o, const std::string& config, const std::string& log) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(log.c_str(), "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
+        const std::string state = o.dir + "/state";
+        ::execl(o.headless.c_str(), o.headless.c_str(), "--config", config.c_str(), "--state-dir",
+                state.c_str(), static_cast<char*>(nullptr));
+        std::perror("exec");
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits up to `limit` for the process to end; kills it past that. Seconds taken, or empty.
+std::optional<double> WaitEnd(pid_t pid, std::chrono::seconds limit, int& status) {
+    const auto t = Clock::now();
+    while (Clock::now() - t < limit) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return Since(t);
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return std::nullopt;
+}
+
+// Until every MUX says where its line memory is: opened, its database ready.
+std::optional<double> WaitStarted(const std::string& log, int n, Clock::time_point from,
+                                  std::chrono::seconds limit) {
+    while (Clock::now() - from < limit) {
+        if (Count(ReadAll(log), ": line memory in ") >= n) {
+            return Since(from);
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+}
+
+std::string Config(const Options& o, const Fleet& fleet, int port, bool record) {
+    std::ostringstream c;
+    c << "[general]\nstatus-dir=" << o.dir << "/status\nmetrics=" << port << "\n";
+    for (int i = 0; i < o.muxes; ++i) {
+        c << "\n[mux/m" << i << "]\ndevice=" << fleet.Path(i) << "\n";
+        if (record) {
+            c << "record=" << o.dir << "/rec/m" << i << ".csv\n";
+        }
+    }
+    const std::string path = o.dir + (record ? "/recording.ini" : "/kestrel.ini");
+    std::ofstream(path) << c.str();
+    return path;
+}
+
+int Run(const Options& o) {
+    RaiseOpenFiles();
+    for (const char* sub : {"/status", "/rec", "/state"}) {
+        std::filesystem::create_directories(o.dir + sub);
+    }
+    Fleet fleet;
+    std::string error;
+    if (!fleet.Open(o.muxes, error)) {
+        std::cerr << "bench: " << error << "\n";
+        return 1;
+    }
+    fleet.Run();
+    const int port = FreePort();
+    const std::string log = o.dir + "/headless.err";
+    const auto launched = Clock::now();
+    const pid_t pid = Launch(o, Config(o, fleet, port, false), log);
+    const auto started = WaitStarted(log, o.muxes, launched, 180s);
+    if (!started) {
+        std::cerr << "bench: not every MUX started within 180 s\n";
+    }
+    std::this_thread::sleep_for(5s);  // past the first flushes
+
+    // Counted against sent in a moment of silence: frames sent, all decoded and published.
+    fleet.SkipNextSecond();
+    std::vector<long long> sent0(static_cast<std::size_t>(o.muxes));
+    for (int i = 0; i < o.muxes; ++i) {
+        sent0[static_cast<std::size_t>(i)] = fleet.Sent(i);
+    }
+    auto first = ScrapeFrames(port);
+    const auto t0 = Clock::now();
+    const ProcSample p0 = Sample(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(o.seconds));
+    const ProcSample p1 = Sample(pid);
+    const double window = Since(t0);
+    fleet.SkipNextSecond();
+    std::vector<long long> sent1(static_cast<std::size_t>(o.muxes));
+    for (int i = 0; i < o.muxes; ++i) {
+        sent1[static_cast<std::size_t>(i)] = fleet.Sent(i);
+    }
+    auto last = ScrapeFrames(port);
+    int watched = 0;
+    long long missed = 0;
+    for (int i = 0; i < o.muxes; ++i) {
+        const std::string name = std::string("m").append(std::to_string(i));
+        const long long sent =
+            sent1[static_cast<std::size_t>(i)] - sent0[static_cast<std::size_t>(i)];
+        const long long counted = last[name] - first[name];
+        watched += counted == sent && first.count(name) ? 1 : 0;
+        missed += sent > counted ? sent - counted : 0;
+        if (counted != sent && std::getenv("BENCH_VERBOSE")) {
+            std::cerr << name << ": sent " << sent << ", counted " << counted << "\n";
+        }
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const auto stopped = WaitEnd(pid, 60s, status);
+
+    // Again with recordings, stopped in the middle of the start-up.
+    std::optional<double> stopInStart;
+    long recordingsOn = 0, recordingsOff = 0;
+    bool startupDone = false;
+    if (o.stopDuringStart >= 0) {
+        const std::string recLog = o.dir + "/recording.err";
+        const pid_t again = Launch(o, Config(o, fleet, FreePort(), true), recLog);
+        std::this_thread::sleep_for(std::chrono::duration<double>(o.stopDuringStart));
+        startupDone = Count(ReadAll(recLog), ": line memory in ") >= o.muxes;
+        ::kill(again, SIGTERM);
+        int s2 = 0;
+        stopInStart = WaitEnd(again, 60s, s2);
+        const std::string text = ReadAll(recLog);
+        recordingsOn = Count(text, ": statistics on: ");
+        recordingsOff = Count(text, ": statistics off\n");
+    }
+    fleet.Stop();
+
+    auto secs = [](const std::optional<double>& v) {
+        char b[32];
+        if (!v) {
+            return std::string("> limit");
+        }
+        std::snprintf(b, sizeof b, "%.2f s", *v);
+        return std::string(b);
+    };
+    std::printf("| %5d | %9s | %6.2f %% | %6.1f MB | %7ld | %5d of %-5d (%lld missed) | %7s |",
+                o.muxes, secs(started).c_str(), 100 * (p1.cpuSeconds - p0.cpuSeconds) / window,
+                static_cast<double>(p1.rssKb) / 1024, p1.threads, watched, o.muxes, missed,
+                secs(stopped).c_str());
+    if (o.stopDuringStart >= 0) {
+        std::printf(" %s at %.1f s%s, closing rows %ld of %ld |", secs(stopInStart).c_str(),
+                    o.stopDuringStart, startupDone ? " (after start-up)" : "", recordingsOff,
+                    recordingsOn);
+    }
+    std::printf("\n");
+    return stopped && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const std::string value = argv[i + 1];
+        if (key == "--headless") {
+            o.headless = value;
+        } else if (key == "--muxes") {
+            o.muxes = std::stoi(value);
+        } else if (key == "--seconds") {
+            o.seconds = std::stoi(value);
+        } else if (key == "--stop-during-start") {
+            o.stopDuringStart = std::stod(value);
+        } else if (key == "--dir") {
+            o.dir = value;
+        } else {
+            std::cerr << "bench: unknown option " << key << "\n";
+            return 2;
+        }
+    }
+    if (o.headless.empty() || o.dir.empty()) {
+        std::cerr << "usage: kestrel-bench-fleet --headless PROGRAM --dir EMPTY-FOLDER "
+                     "[--muxes N] [--seconds S] [--stop-during-start S]\n";
+        return 2;
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    return Run(o);
+}
