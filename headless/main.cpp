@@ -65,7 +65,8 @@ void RaiseOpenFiles(std::size_t muxes) {
         ::getrlimit(RLIMIT_NOFILE, &limit);
     }
     constexpr rlim_t kPerMux = 10;   // device, wake-up, database, journal, memory, lock, CSVs
-    constexpr rlim_t kProcess = 64;  // metrics, event loop, standard streams
+    // The metrics server's clients (up to 1024), the event loop, the standard streams.
+    constexpr rlim_t kProcess = 1024 + 64;
     const rlim_t needed = kProcess + kPerMux * muxes;
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
         LogLine(Priority::Warning,
@@ -282,8 +283,8 @@ int main(int argc, char** argv) {
     monitor.Start();
     const int status = QCoreApplication::exec();
     monitor.Stop();
-    // Everything is written and closed. The metrics server would wait up to two seconds for
-    // its idle workers to notice the stop, which a service manager counts against the stop;
-    // nothing is left that needs it, so the process ends here.
+    // Everything is written and closed; what is left (the metrics server and its clients, the
+    // event loop) holds nothing to keep, and a service manager counts every moment of the
+    // stop, so the process ends here.
     ::_exit(status);
 }
