@@ -3,17 +3,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <array>
 #include <climits>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "files/RegularFile.h"
 
 namespace kestrel {
 
@@ -137,16 +133,9 @@ SettingsStore::SettingsStore(const QString& folder) {
 }
 
 QString SettingsStore::CheckReadable(const QString& path) {
-    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        // No file yet: the first close makes it.
-        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
-    }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular ? QString() : QStringLiteral("not a regular file");
+    const RegularFile file(QFile::encodeName(path).toStdString(), 0);
+    // No file yet: the first close makes it.
+    return file.IsOpen() || file.Absent() ? QString() : QString::fromStdString(file.Fault());
 }
 
 QString SettingsStore::FolderFromEnvironment() {
