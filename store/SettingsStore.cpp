@@ -160,9 +160,14 @@ void SettingsStore::WriteWindowPos(const WindowPlacement& placement) {
 
 int SettingsStore::ReadActivePort() const {
     settings->beginGroup(QString::fromLatin1(kSettingsGroup));
-    const auto v = ParseLeadingNumber(ValueText(settings->value(QStringLiteral("ActivePort"))));
+    const QString text = ValueText(settings->value(QStringLiteral("ActivePort")));
     settings->endGroup();
-    return v.value_or(1);
+    // A hand-edited number past the ports the settings dialog offers would name a port that
+    // cannot be chosen back, and a line memory "COM1410065407.sqlite". Checked before "%u"
+    // would keep its low 32 bits, so that 4294967298 is no COM2.
+    qsizetype pos = 0;
+    std::int64_t v = 0;
+    return ReadNumber(text, pos, v) && v >= kFirstPort && v <= kLastPort ? static_cast<int>(v) : 1;
 }
 
 int SettingsStore::ReadPortOpen() const {
