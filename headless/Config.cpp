@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
 
+#include "files/RegularFile.h"
 #include "link/CComm.h"
 #include "link/NetworkSerialDevice.h"
 #include "metrics/MetricsExporter.h"
@@ -52,6 +52,12 @@ std::optional<int> ComNumber(const std::string& device) {
     return std::stoi(device.substr(3));
 }
 
+// A value from the configuration as a message shows it: a broken or binary file must not put
+// terminal controls or a megabyte of one line into the log.
+std::string Shown(const std::string& value) {
+    return Printable(value, 80);
+}
+
 // Where a file really goes, for telling two names of one file apart: the folder with its
 // links followed, then the file name.
 std::string Canonical(const std::string& file) {
@@ -76,10 +82,10 @@ std::string DefaultName(const std::string& device) {
 std::string FolderFault(const fs::path& folder) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        return "the folder " + folder.string() + " does not exist";
+        return "the folder " + Shown(folder.string()) + " does not exist";
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        return "the folder " + folder.string() + " cannot be written";
+        return "the folder " + Shown(folder.string()) + " cannot be written";
     }
     return {};
 }
@@ -118,17 +124,23 @@ public:
     Reader(std::string file, std::string& error) : file(std::move(file)), error(error) {}
 
     bool Read(std::vector<Group>& muxes, std::map<std::string, std::string>& generalKeys) {
-        std::ifstream in(file);
-        if (!in) {
-            return Fail(0, "cannot be read");
+        RegularFile in(file, kMaxConfigBytes);
+        std::string text;
+        if (!in.ReadAll(text)) {
+            return Fail(0, in.Fault());
         }
-        std::string raw;
         int number = 0;
         Group* current = nullptr;
         bool general = false;
         std::set<std::string> seenGroups;
-        while (std::getline(in, raw)) {
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = std::min(text.find('\n', start), text.size());
+            const std::string raw = text.substr(start, end - start);
+            start = end + 1;
             ++number;
+            if (raw.find('\0') != std::string::npos) {
+                return Fail(number, "not a text file (a NUL byte)");
+            }
             const std::string line = Trim(WithoutComment(raw));
             if (line.empty()) {
                 continue;
@@ -139,7 +151,7 @@ public:
                 }
                 const std::string group = Trim(line.substr(1, line.size() - 2));
                 if (!seenGroups.insert(group).second) {
-                    return Fail(number, "[" + group + "] appears twice");
+                    return Fail(number, "[" + Shown(group) + "] appears twice");
                 }
                 general = group == "general";
                 current = nullptr;
@@ -147,11 +159,12 @@ public:
                     continue;
                 }
                 if (group.rfind("mux/", 0) != 0) {
-                    return Fail(number, "unknown group [" + group + "] ([general] or [mux/NAME])");
+                    return Fail(number,
+                                "unknown group [" + Shown(group) + "] ([general] or [mux/NAME])");
                 }
                 const std::string name = group.substr(4);
                 if (!IsPlainName(name)) {
-                    return Fail(number, "[" + group +
+                    return Fail(number, "[" + Shown(group) +
                                             "]: a MUX name is 1 to 64 letters, digits, '-', '_' or "
                                             "'.', not starting with '.' or '-'");
                 }
@@ -171,21 +184,22 @@ public:
             if (general) {
                 if (key != "status-dir" && key != "metrics" && key != "state-dir" &&
                     key != "metrics-web-config") {
-                    return Fail(number, "[general]: unknown key '" + key +
+                    return Fail(number, "[general]: unknown key '" + Shown(key) +
                                             "' (status-dir, state-dir, metrics, "
                                             "metrics-web-config)");
                 }
                 generalKeys[key] = value;
             } else if (current) {
                 if (key != "device" && key != "record" && key != "capture") {
-                    return Fail(number, "[mux/" + current->name + "]: unknown key '" + key +
+                    return Fail(number, "[mux/" + current->name + "]: unknown key '" + Shown(key) +
                                             "' (device, record, capture)");
                 }
                 if (!current->keys.emplace(key, std::make_pair(value, number)).second) {
-                    return Fail(number, "[mux/" + current->name + "]: " + key + " given twice");
+                    return Fail(number,
+                                "[mux/" + current->name + "]: " + Shown(key) + " given twice");
                 }
             } else {
-                return Fail(number, "key '" + key + "' outside a group");
+                return Fail(number, "key '" + Shown(key) + "' outside a group");
             }
         }
         return true;
@@ -438,20 +452,21 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             mux.portNumber = *n;
             mux.path = resolver.Resolve(mux.device);
             if (mux.path.empty()) {
-                error = at("device") + ": " + mux.device + " names no port";
+                error = at("device") + ": " + Shown(mux.device) + " names no port";
                 return false;
             }
         } else {
             mux.path = mux.device;
         }
         if (IsNetworkPath(mux.path) && !ParseNetworkPath(mux.path)) {
-            error = at("device") + ": " + mux.device +
+            error = at("device") + ": " + Shown(mux.device) +
                     ": a network device is tcp://HOST:PORT or rfc2217://HOST:PORT";
             return false;
         }
         const std::string devKey = IsNetworkPath(mux.path) ? mux.path : Canonical(mux.path);
         if (const auto [it, fresh] = devices.emplace(devKey, g.name); !fresh) {
-            error = at("device") + ": " + mux.device + " is already watched by " + it->second;
+            error =
+                at("device") + ": " + Shown(mux.device) + " is already watched by " + it->second;
             return false;
         }
         if (const auto rec = g.keys.find("record"); rec != g.keys.end()) {
@@ -467,7 +482,12 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             for (const std::string& file :
                  {mux.record, StatisticsLog::G821LogNameFor(mux.record)}) {
                 if (const auto [it, fresh] = files.emplace(Canonical(file), g.name); !fresh) {
-                    error = at("record") + ": " + file + " is also recorded into by " + it->second;
+                    error = at("record") + ": " + Shown(file) + " is also recorded into by " +
+                            it->second;
+                    return false;
+                }
+                if (const std::string fault = RegularFileFault(file, true); !fault.empty()) {
+                    error = at("record") + ": " + Shown(file) + " " + fault;
                     return false;
                 }
             }
@@ -479,9 +499,21 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                 return false;
             }
             if (const auto [it, fresh] = files.emplace(Canonical(mux.capture), g.name); !fresh) {
-                error = at("capture") + ": " + mux.capture + " is also written by " + it->second;
+                error =
+                    at("capture") + ": " + Shown(mux.capture) + " is also written by " + it->second;
                 return false;
             }
+            if (const std::string fault = RegularFileFault(mux.capture, true); !fault.empty()) {
+                error = at("capture") + ": " + Shown(mux.capture) + " " + fault;
+                return false;
+            }
+        }
+        // SQLite would wait in its open on a FIFO there, as it would on any file it is given.
+        if (const std::string fault = RegularFileFault(mux.history, true); !fault.empty()) {
+            error =
+                (configFile ? *configFile + ": [mux/" + g.name + "]" : std::string("--device")) +
+                ": the line memory " + mux.history + " " + fault;
+            return false;
         }
         config.muxes.push_back(std::move(mux));
     }

@@ -1,6 +1,7 @@
 // The headless monitor's configuration: the command line and the INI file of MUXes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct Config {
     // --check: the configuration is only read and checked; nothing is opened or started.
     bool check = false;
 };
+
+// The largest configuration file read. A thousand MUXes with long device paths, statistics
+// files and comments come to some 300 kB; a larger file is not a configuration someone wrote.
+inline constexpr std::size_t kMaxConfigBytes = 1024 * 1024;
 
 // Where the line memories live without --state-dir or state-dir=: $STATE_DIRECTORY (the first
 // of its folders, as systemd's StateDirectory= sets it), else $XDG_DATA_HOME/kestrel, else

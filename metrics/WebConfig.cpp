@@ -6,17 +6,18 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
+
+#include "files/RegularFile.h"
 
 namespace kestrel {
 
 namespace {
 
-// A certificate chain or key is a few kilobytes; anything this large is the wrong file.
-constexpr std::uintmax_t kMaxPemBytes = 1 << 20;
+// A web configuration, a certificate chain or a key is a few kilobytes; anything this large
+// is the wrong file.
+constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 bool KnownKeys(const YAML::Node& map, const std::set<std::string>& known, const std::string& where,
                std::string& error) {
@@ -44,20 +45,17 @@ std::optional<std::string> ReadPem(const std::filesystem::path& base, const YAML
     if (path.is_relative()) {
         path = base / path;
     }
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec) ||
-        std::filesystem::file_size(path, ec) > kMaxPemBytes) {
-        error = "tls_server_config: " + what + " " + path.string() + ": not a readable file";
+    RegularFile in(path.string(), kMaxFileBytes);
+    std::string text;
+    if (!in.ReadAll(text)) {
+        error = "tls_server_config: " + what + " " + path.string() + " " + in.Fault();
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in || text.str().find("-----BEGIN ") == std::string::npos) {
+    if (text.find("-----BEGIN ") == std::string::npos) {
         error = "tls_server_config: " + what + " " + path.string() + ": no PEM text in it";
         return std::nullopt;
     }
-    return text.str();
+    return text;
 }
 
 bool ReadTls(const std::filesystem::path& base, const YAML::Node& tls, WebConfig& config,
@@ -123,12 +121,13 @@ bool ReadUsers(const YAML::Node& users, WebConfig& config, std::string& error) {
 std::optional<WebConfig> ReadWebConfig(const std::string& path, std::string& error) {
     WebConfig config;
     try {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) {
-            error = path + ": not a readable file";
+        RegularFile in(path, kMaxFileBytes);
+        std::string text;
+        if (!in.ReadAll(text)) {
+            error = path + " " + in.Fault();
             return std::nullopt;
         }
-        const YAML::Node root = YAML::LoadFile(path);
+        const YAML::Node root = YAML::Load(text);
         const auto base = std::filesystem::path(path).parent_path();
         bool ok = root.IsNull() || root.IsMap();
         if (!ok) {

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "files/RegularFile.h"
+
 namespace kestrel {
 
 QString CKestrelDoc::FrameTitle() const {
@@ -17,10 +19,12 @@ void CKestrelDoc::OnNewDocument() {
 }
 
 bool CKestrelDoc::OnOpenDocument(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Nothing is read, but the file is still opened as a document is: a FIFO chosen in the
+    // file dialog or left in the recent files would otherwise hold the window in the open.
+    const RegularFile file(QFile::encodeName(path).toStdString(), kMaxFileBytes);
+    if (!file.IsOpen()) {
         if (error) {
-            *error = file.errorString();
+            *error = QString::fromStdString(file.Fault());
         }
         return false;
     }

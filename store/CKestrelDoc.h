@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 
 namespace kestrel {
 
@@ -12,6 +13,9 @@ public:
     static constexpr const char* kWindowTitle = "Kestrel";
     static constexpr const char* kFilterName = "Kestrel Files (*.cfg)";
     static constexpr const char* kExtension = ".cfg";
+    // A document holds nothing and is saved as an empty file; anything much larger is not one
+    // of ours, and is refused rather than taken for one.
+    static constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
     // "Untitled" until the document has a file.
     QString Title() const { return title; }
@@ -25,7 +29,8 @@ public:
     bool SaveModified() { return true; }
 
     void OnNewDocument();
-    // The file must exist and be readable; nothing is read from it. On failure `error` says why.
+    // The file must be a regular file, readable and at most kMaxFileBytes; nothing is read from
+    // it. On failure `error` says why.
     bool OnOpenDocument(const QString& path, QString* error);
     // Creates or truncates the file and writes nothing into it.
     bool OnSaveDocument(const QString& path, QString* error);

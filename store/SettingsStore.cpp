@@ -3,17 +3,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <array>
 #include <climits>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "files/RegularFile.h"
 
 namespace kestrel {
 
@@ -137,16 +133,9 @@ SettingsStore::SettingsStore(const QString& folder) {
 }
 
 QString SettingsStore::CheckReadable(const QString& path) {
-    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        // No file yet: the first close makes it.
-        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
-    }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular ? QString() : QStringLiteral("not a regular file");
+    const RegularFile file(QFile::encodeName(path).toStdString(), 0);
+    // No file yet: the first close makes it.
+    return file.IsOpen() || file.Absent() ? QString() : QString::fromStdString(file.Fault());
 }
 
 QString SettingsStore::FolderFromEnvironment() {
@@ -171,9 +160,14 @@ void SettingsStore::WriteWindowPos(const WindowPlacement& placement) {
 
 int SettingsStore::ReadActivePort() const {
     settings->beginGroup(QString::fromLatin1(kSettingsGroup));
-    const auto v = ParseLeadingNumber(ValueText(settings->value(QStringLiteral("ActivePort"))));
+    const QString text = ValueText(settings->value(QStringLiteral("ActivePort")));
     settings->endGroup();
-    return v.value_or(1);
+    // A hand-edited number past the ports the settings dialog offers would name a port that
+    // cannot be chosen back, and a line memory "COM1410065407.sqlite". Checked before "%u"
+    // would keep its low 32 bits, so that 4294967298 is no COM2.
+    qsizetype pos = 0;
+    std::int64_t v = 0;
+    return ReadNumber(text, pos, v) && v >= kFirstPort && v <= kLastPort ? static_cast<int>(v) : 1;
 }
 
 int SettingsStore::ReadPortOpen() const {

@@ -42,6 +42,9 @@ public:
     static constexpr const char* kOrganisation = "Verdanne Ltd.";
     static constexpr const char* kApplication = "Kestrel";
     static constexpr int kRecentFiles = 4;
+    // The ports the Port Settings dialog offers, COM1 to COM4.
+    static constexpr int kFirstPort = 1;
+    static constexpr int kLastPort = 4;
 
     // The store is the file "<folder>/Verdanne Ltd./Kestrel.conf"; an empty folder means the
     // user's configuration folder (~/.config). Only a regular file is read. One that cannot be
@@ -54,7 +57,8 @@ public:
 
     std::optional<WindowPlacement> ReadWindowPos() const;
     void WriteWindowPos(const WindowPlacement& placement);
-    // ActivePort, default 1; PortOpen, default 0.
+    // ActivePort, default 1 (also for a number outside kFirstPort to kLastPort); PortOpen,
+    // default 0.
     int ReadActivePort() const;
     int ReadPortOpen() const;
     void WritePortState(int portNumber, int portOpen);

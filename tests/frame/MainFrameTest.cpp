@@ -1,5 +1,6 @@
 // The main window built from fakes: start-up and close orders, panes, menus, documents.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QApplication>
@@ -10,12 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -531,12 +532,32 @@ TEST_F(FrameFixture, DocumentCommands) {
     f.Action(57616)->trigger();  // the recent file
     EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
 
-    // Opening a missing file tells the user and keeps the document.
-    prompts.fileNames.push_back(dir.filePath(QStringLiteral("missing.cfg")));
-    f.Action(57601)->trigger();
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, u"Failed to open document.");
-    EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
+    // What cannot be a document tells the user why and keeps the document; nothing waits for
+    // a FIFO's writer or reads a device that never ends.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.cfg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString large = dir.filePath(QStringLiteral("large.cfg"));
+    {
+        QFile file(large);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.resize(static_cast<qint64>(CKestrelDoc::kMaxFileBytes) + 1);
+    }
+    const std::pair<QString, const char*> refused[] = {
+        {dir.filePath(QStringLiteral("missing.cfg")), "cannot be read: No such file or directory"},
+        {fifo, "is a FIFO, not a file"},
+        {QStringLiteral("/dev/zero"), "is a character device, not a file"},
+        {dir.path(), "is a folder, not a file"},
+        {large, "is too large: 65537 bytes, at most 65536"},
+    };
+    for (const auto& [path, why] : refused) {
+        prompts.shown.clear();
+        prompts.fileNames.push_back(path);
+        f.Action(57601)->trigger();
+        ASSERT_EQ(prompts.shown.size(), 1u) << why;
+        EXPECT_EQ(prompts.shown[0].text, u"Failed to open document.");
+        EXPECT_EQ(prompts.shown[0].detail.toStdString(), path.toStdString() + ": " + why);
+        EXPECT_EQ(f.windowTitle(), u"night.cfg - Kestrel");
+    }
 
     // Monitoring is not touched by documents.
     EXPECT_EQ(f.Settings().portNumber, 1);

@@ -178,7 +178,15 @@ TEST_F(SettingsStoreFile, HandEditedValues) {
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->left, 5);
     EXPECT_EQ(p->bottom, 306);
-    EXPECT_EQ(store.ReadActivePort(), 1);  // not a number: as if missing
+    // Only the ports the dialog offers; anything else is as if missing: not a number, or a
+    // number past them, also one whose low 32 bits would name a port.
+    const std::pair<const char*, int> ports[] = {
+        {"abc", 1}, {"4", 4},  {" 3x", 3},        {"0", 1},
+        {"5", 1},   {"-2", 1}, {"4294967298", 1}, {"99999999999999", 1}};
+    for (const auto& [text, port] : ports) {
+        store.Raw().setValue(QStringLiteral("Settings/ActivePort"), QString::fromLatin1(text));
+        EXPECT_EQ(store.ReadActivePort(), port) << text;
+    }
     EXPECT_EQ(store.ReadPortOpen(), 1);
     const auto devices = store.ReadDevicePaths();
     ASSERT_EQ(devices.size(), 1u);

@@ -280,7 +280,7 @@ TEST(WebConfig, ReadAndRefused) {
              {tls + "  cipher_suites: [x]\n", "unknown key 'cipher_suites'"},
              {"tls_server_config:\n  cert_file: cert.pem\n", "key_file is needed"},
              {"tls_server_config:\n  cert_file: missing.pem\n  key_file: key.pem\n",
-              "missing.pem: not a readable file"},
+              "missing.pem cannot be read"},
              {tls + "  min_version: TLS11\n", "min_version 'TLS11'"},
              {tls + "  client_auth_type: RequireAndVerifyClientCert\n", "only NoClientCert"},
              {"basic_auth_users:\n  prometheus: secret\n", "prometheus: expected"},

@@ -1,5 +1,6 @@
 // kestrel-replay --performance on generated captures and databases, and kestrel-history's formats.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
@@ -604,7 +605,25 @@ TEST(History, RejectsWhatItCannotRead) {
         EXPECT_EQ(run.status, 2) << args[1];
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
-    EXPECT_EQ(RunTool({"--db=/nonexistent/x.sqlite", "intervals"}).status, 1);
+    // Only a database file is handed to SQLite, which would wait for a FIFO's writer.
+    test::TempDir folder;
+    ASSERT_EQ(mkfifo((folder / "fifo.sqlite").c_str(), 0600), 0);
+    const std::pair<std::string, const char*> databases[] = {
+        {"/nonexistent/x.sqlite", "cannot be read: No such file or directory"},
+        {folder / "fifo.sqlite", "is a FIFO, not a file"},
+        {"/dev/zero", "is a character device, not a file"},
+        {folder.path.string(), "is a folder, not a file"},
+    };
+    for (const auto& [db, why] : databases) {
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{"intervals"}, {"ack", "--all"}}) {
+            std::vector<std::string> args{"--db=" + db};
+            args.insert(args.end(), command.begin(), command.end());
+            const HistoryRun run = RunTool(args);
+            EXPECT_EQ(run.status, 1) << db;
+            EXPECT_EQ(run.err, "kestrel-history: " + db + ": " + why + "\n");
+        }
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/RegularFile.h"
 #include "performance/HistoryStore.h"
 #include "performance/Report.h"
 #include "tools/history/TimeArgument.h"
@@ -596,9 +597,13 @@ int RunHistory(int argc, char** argv, std::ostream& out, std::ostream& err,
     }
     if (args.db.empty())
         args.db = DefaultDatabase(error);
+    // SQLite would wait in its open for a writer to a FIFO, and read a device for ever.
+    if (!args.db.empty())
+        error = RegularFileFault(args.db, false);
     HistoryStore store;
-    if (args.db.empty() || !(args.command == "ack" ? store.OpenForAcknowledging(args.db, error)
-                                                   : store.OpenReadOnly(args.db, error))) {
+    if (args.db.empty() || !error.empty() ||
+        !(args.command == "ack" ? store.OpenForAcknowledging(args.db, error)
+                                : store.OpenReadOnly(args.db, error))) {
         err << "kestrel-history: " << (args.db.empty() ? "" : args.db + ": ") << error << '\n';
         return 1;
     }
