@@ -1,6 +1,7 @@
 // Serial port driver and receive thread for the MUX's status line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "link/LinkStatus.h"
+#include "link/Reactor.h"
 #include "link/SerialDevice.h"
 #include "monitor/MonitorState.h"
 
@@ -135,28 +137,41 @@ public:
     // Start-up delay of the receive loop; 1000 ms unless a test shortens it before Start().
     void SetStartupDelay(std::chrono::milliseconds delay) { startupDelay = delay; }
 
+    // Bytes a flooding line brought faster than the parser could take them, dropped (oldest
+    // first) so that what is decoded stays current; since construction, safe from any thread.
+    std::uint64_t DroppedBytes() const;
+
 private:
-    void ThreadMain();
-    int Run();
+    // One turn of the receive side on the link loop: whatever is due now (start-up delay,
+    // waiting for the line to go quiet, draining a burst, a pause after a hang-up, the next
+    // reconnect attempt), then back to the loop until a byte, a timer or a post.
+    void Turn();
+    void Step();
+    // Looks at the device without blocking and serves what it reports; arms the loop for the
+    // device's descriptor when it reports nothing.
+    void ServeDevice();
+    // The wait for a trickling line to go quiet (see kQuietGap), one look per turn.
+    void BeginQuietWait();
+    void QuietLook();
+    void EndQuietWait(bool stillTrickling);
     // Reads the queue dry in chunks, handing over at the threshold and once at the end; the
-    // closing hand-over of empty text is left out unless emptyHandOver.
-    std::size_t DrainBurst(std::string& text, char* buffer, bool emptyHandOver);
-    // After the first readable wake-up, sleeps until the burst has arrived (see kQuietGap);
-    // true when bytes were still arriving after the first look.
-    bool AwaitQuietLine();
+    // closing hand-over of empty text is left out for a device that hung up. Goes on over
+    // several turns when paused or when a flooding line has used up the turn's share.
+    void BeginDrain(bool hungUp);
+    void ContinueDrain();
+    void AfterBurst();
+    // The thread-control record says the receive side has ended with `code`. With `control`.
+    void EndLocked(int code);
     long QueuedNow();
     void HandOver(const std::string& text);
-    // Waits for a wake-up when there is no device to wait on.
-    void WaitForWake();
-    // Parks the thread while a pause is wanted; returns at once otherwise.
-    void SafePoint();
-    // Sleeps interruptibly, parking on pause; a shut-down ends it. With endOnPause, a pause
-    // also ends the sleep once the thread is resumed. true when the whole time passed.
-    bool IdleFor(std::chrono::milliseconds duration, bool endOnPause);
     bool Keep() const;
     void Wake();
     void DrainWake();
     bool PauseWanted() const { return suspendCount > 0 || holds > 0; }
+    // Out of the way: no turn running and no open under way.
+    bool Quiet() const { return !busy && !opening; }
+    // Tells the loop about dropped bytes once a minute at most.
+    void NoteDropped();
     // Keeps the receive thread parked while the device is replaced or closed.
     class Hold;
 
@@ -169,8 +184,10 @@ private:
     // Closes and drops the device, as ClosePort does, without ending the keeping open.
     void CloseDevice();
     bool KeepOpenWanted() const;
-    // Receive thread: one turn while there is no device to wait on.
+    // One turn while there is no device to wait on: the next attempt is timed, or made on an
+    // opener thread (OpenJob), since a connection may take seconds.
     void ReconnectStep();
+    void OpenJob(std::string path, CommInfo line);
     // Receive thread: the device hung up or failed; close it and start trying again.
     void LoseDevice(int error);
     // With `control` held: a new status; the news go out after the lock is released.
@@ -211,15 +228,45 @@ private:
     std::condition_variable changed;
     int suspendCount = 1;
     int holds = 0;
-    bool parked = false;
-    bool running = false;  // between Start and the end of the thread function
+    bool busy = false;     // a turn is running
+    bool opening = false;  // an open is under way on an opener thread
+    bool running = false;  // between Start and the end of the receive side
     bool stopRequested = false;
     bool started = false;
-    std::uint64_t wakeSequence = 0;
     int exitCode = -1;
-    std::thread::id threadId;
-    std::thread thread;
-    int wakeFd = -1;  // eventfd that interrupts a device wait
+    Reactor& reactor;
+    std::atomic<Reactor::Id> linkId{0};
+    int wakeFd = -1;  // eventfd that calls off a slow open
+
+    // The receive side's own state, used by turns only (one at a time).
+    enum class Phase { NotBegun, StartupDelay, Receiving };
+    Phase phase = Phase::NotBegun;
+    Clock::time_point delayEnd{};
+    Clock::time_point pauseEnd{};  // after a hang-up or a failed read, before the next look
+    bool troubleReported = false;
+    bool trickling = true;  // until a burst is seen to arrive whole
+    Clock::time_point lastDrain{};
+    struct QuietWait {
+        bool active = false;
+        long first = 0;
+        long queued = 0;
+        Clock::time_point start{};
+        Clock::time_point deadline{};
+        Clock::time_point nextLook{};
+        bool grew = false;
+    } quiet;
+    struct Drain {
+        bool active = false;
+        bool hungUp = false;
+        std::size_t total = 0;
+    } drain;
+    std::string text;  // read and not yet handed over
+
+    // Bytes the device dropped because the parser could not keep up: those of devices closed
+    // since, and when that was last logged.
+    std::atomic<std::uint64_t> droppedBefore{0};
+    std::uint64_t droppedLogged = 0;
+    Clock::time_point droppedLoggedAt{};
 };
 
 }  // namespace kestrel

@@ -191,7 +191,7 @@ std::string Receive(SerialDevice& device, std::size_t n, unsigned& events) {
     std::string got;
     events = 0;
     for (int i = 0; i < 50 && got.size() < n && !(events & kWaitHangup); ++i) {
-        events |= device.Wait(-1);
+        events |= device.Wait(-1, -1);
         char buffer[80];
         while (device.QueuedBytes() > 0) {
             const long r = device.Read(buffer, sizeof buffer);
