@@ -1,4 +1,4 @@
-// Serial port driver and receive thread for the MUX's status line.
+// Serial port driver and receive side for the MUX's status line.
 #pragma once
 
 #include <atomic>
@@ -44,7 +44,8 @@ private:
     std::map<int, std::string> paths;
 };
 
-// The receive thread hands text to this; the owner runs the frame parser with it.
+// The receive side hands text to this (on the link loop's thread); the owner runs the frame
+// parser with it.
 using FrameHandOver = std::function<void(std::string_view text)>;
 
 class CComm {
@@ -60,12 +61,12 @@ public:
     // POSIX device in the program and a fake in tests.
     CComm(MonitorState& state, std::mutex& frameMutex, FrameHandOver handOver,
           std::unique_ptr<SerialDeviceFactory> devices, DeviceResolver resolver = {});
-    ~CComm();  // shuts the thread down and joins it, then closes the port if open
+    ~CComm();  // shuts the receive side down, then closes the port if open
     CComm(const CComm&) = delete;
     CComm& operator=(const CComm&) = delete;
 
     // Port operations, user-interface thread. None of them may be called while the caller
-    // holds frameMutex (closing and opening wait for the receive thread to step aside).
+    // holds frameMutex (closing and opening wait for the receive side to step aside).
     void SetPortNumber(int number);
     void SetPortOpen(bool open);
     int IsPortOpen() const;
@@ -81,7 +82,7 @@ public:
     int ClosePort();
     int SetRts(bool on);
     int SetDtr(bool on);
-    // Receive thread only (or a test with no thread running): at most `maximum` of the bytes
+    // Receive side only (or a test with it not running): at most `maximum` of the bytes
     // already queued; 0 when none or on any failure.
     std::size_t ReadBytes(char* buffer, std::size_t maximum);
     // The line settings as ConfigurePort writes them, from the record and the device's
@@ -89,27 +90,30 @@ public:
     static Dcb BuildDcb(const CommInfo& info, const Dcb& current);
     const CommInfo& Info() const { return info; }
 
-    // Thread control, user-interface thread. The thread is created suspended (count 1) by
-    // Start(); Suspend() returns only when the thread is parked at a safe point.
+    // Control of the receive side, user-interface thread. It is not a thread of its own but
+    // turns on the process's link loop (Reactor), shared by every link, so that a thousand
+    // links cost one thread. Start() makes it suspended (count 1); Suspend() returns only
+    // when no turn of this link runs and none will until it is resumed.
     void Start();
     void SuspendThread();
     void ResumeThread();
     int SuspendCount() const;
     // Clears keepReceiving in the shared state (for good, as at program exit), wakes the
-    // thread from any wait or pause and joins it; safe from any state and more than once.
-    // Not to be called while holding frameMutex: the thread may be due for a hand-over.
+    // receive side from any wait or pause and waits until its turn is over; safe from any
+    // state and more than once. Not to be called while holding frameMutex: a turn may be due
+    // for a hand-over.
     void Shutdown();
 
-    // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the thread
+    // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the side
     // has not ended (or was never started).
     int ExitCode() const;
 
     // --- Keeping the port open (user-interface thread unless said otherwise) ---
     // A port that is meant to be open survives its device: when the device hangs up or fails
-    // (a USB adapter pulled, a terminal server gone), the receive thread closes it and opens
+    // (a USB adapter pulled, a terminal server gone), the receive side closes it and opens
     // the same path again, with the same line settings, every 2 s, and every 30 s once it has
     // been gone for a minute (RetryPeriods). It never spins and never blocks the caller's
-    // thread: opens that take a connection are made by the receive thread, which must
+    // thread: opens that take a connection are made by the receive side, which must
     // therefore be running (resumed) while the port is meant to be open.
     //
     // How often; RetryPeriods' defaults unless a test shortens them before Start().
@@ -117,18 +121,18 @@ public:
     enum class OpenStart {
         Opened,      // open now
         Failed,      // not open, and not tried again (Status() says why)
-        Connecting,  // the receive thread is opening it; Status() tells the outcome
-        Retrying,    // not there now; the receive thread tries again
+        Connecting,  // the receive side is opening it; Status() tells the outcome
+        Retrying,    // not there now; the receive side tries again
     };
     // Opens the port (port number as set) and keeps it open until SetPortOpen(false) or
     // ClosePort. A device that opens at once is opened here, with SetPortOpen's line order;
-    // a network link is opened by the receive thread. A first open that fails is tried again
+    // a network link is opened by the receive side. A first open that fails is tried again
     // only with `retryFailedOpen` (a start-up with the port stored open); without it, it is
     // final, as a user's "Port Open" is.
     OpenStart OpenKeepingOpen(bool retryFailedOpen);
     // The link as it stands; safe from any thread.
     LinkStatus Status() const;
-    // Called on whichever thread changed the status (often the receive thread), without any
+    // Called on whichever thread changed the status (often the link loop's), without any
     // lock held; it must not block nor call back into this object. Set before Start().
     void SetLinkNews(std::function<void()> news) { linkNews = std::move(news); }
     // The path of a port kept open now leads to another device (or none): close the old one
@@ -172,7 +176,7 @@ private:
     bool Quiet() const { return !busy && !opening; }
     // Tells the loop about dropped bytes once a minute at most.
     void NoteDropped();
-    // Keeps the receive thread parked while the device is replaced or closed.
+    // Keeps the receive side out of the way while the device is replaced or closed.
     class Hold;
 
     // Keeping the port open.
@@ -188,7 +192,7 @@ private:
     // opener thread (OpenJob), since a connection may take seconds.
     void ReconnectStep();
     void OpenJob(std::string path, CommInfo line);
-    // Receive thread: the device hung up or failed; close it and start trying again.
+    // Receive side: the device hung up or failed; close it and start trying again.
     void LoseDevice(int error);
     // With `control` held: a new status; the news go out after the lock is released.
     void SetStatusLocked(LinkState s, std::string path, int error, std::string detail);
@@ -200,8 +204,8 @@ private:
     std::unique_ptr<SerialDeviceFactory> devices;
     DeviceResolver resolver;
 
-    // User-interface side. `device` changes only while the receive thread is parked or not
-    // running, so the thread may use it without a lock.
+    // User-interface side. `device` changes only while no turn runs (held, or by the open
+    // under way while turns wait for it), so turns may use it without a lock.
     CommInfo info;
     std::unique_ptr<SerialDevice> device;
     int lastOpenError = 0;
@@ -219,8 +223,8 @@ private:
     Clock::time_point lostSince{};
     std::function<void()> linkNews;
     bool newsDue = false;
-    // Guards `device` and info.isOpen against the host's thread while the receive thread
-    // replaces them (the host's own changes are made with the thread parked).
+    // Guards `device` and info.isOpen against the host's thread while the receive side
+    // replaces them (the host's own changes are made with it held).
     mutable std::mutex deviceMutex;
 
     // Thread control, guarded by `control`.

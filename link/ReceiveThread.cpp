@@ -97,12 +97,10 @@ void CComm::Shutdown() {
         stopRequested = true;
         Wake();
         id = linkId;
-        if (reactor.OnLoopThread()) {
-            // Called from a turn: this one ends with it, and no other comes.
-            EndLocked(kExitOrderly);
-            return;
-        }
-        changed.wait(lock, [&] { return Quiet(); });
+        // Called from a turn (this link's own, or another's: then this one is not running),
+        // only an open under way is waited for.
+        const bool onLoop = reactor.OnLoopThread();
+        changed.wait(lock, [&] { return onLoop ? !opening : Quiet(); });
         EndLocked(kExitOrderly);
     }
     if (id != 0) {

@@ -1,8 +1,7 @@
 // Keeping the port open: link status, news of it, and reconnecting to a lost device.
-#include "link/CComm.h"
-
 #include <utility>
 
+#include "link/CComm.h"
 #include "link/LinkDebug.h"
 
 namespace kestrel {
