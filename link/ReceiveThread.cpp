@@ -348,7 +348,14 @@ void CComm::AfterBurst() {
         return;
     }
     troubleReported = false;
-    reactor.Post(linkId);  // the next look arms the loop for the device if nothing is queued
+    // The queue was read dry: wait for the next bytes. Bytes that came since make the
+    // descriptor readable at once, so nothing is missed by not looking again here.
+    const int fd = device ? device->PollDescriptor() : -1;
+    if (fd >= 0) {
+        reactor.WatchOnce(linkId, fd);
+    } else {
+        reactor.Post(linkId);
+    }
 }
 
 void CComm::HandOver(const std::string& bytes) {

@@ -136,10 +136,15 @@ void CComm::ReconnectStep() {
         line = keepLine;
         opening = true;
     }
-    reactor.Blocking([this, path = std::move(path), line] { OpenJob(path, line); });
+    if (devices && devices->OpensAtOnce(path)) {
+        OpenJob(std::move(path), line);  // a local device answers at once: no thread needed
+    } else {
+        reactor.Blocking([this, path = std::move(path), line] { OpenJob(path, line); });
+    }
 }
 
-// On an opener thread, with `opening` set: the host waits for it before it touches the device.
+// On an opener thread (or in a turn for a local device), with `opening` set: the host waits
+// for it before it touches the device.
 void CComm::OpenJob(std::string path, CommInfo line) {
     // A wake-up from before must not call off the connection; one from now on does.
     DrainWake();

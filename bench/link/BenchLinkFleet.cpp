@@ -292,6 +292,8 @@ int Many(int links, double seconds) {
     for (auto& w : fleet) {
         frames += w->state.frameCount.load();
     }
+    const int threads = Threads();
+    const double rss = StatusKb("VmRSS") / 1024.0;
     const auto stopStart = Clock::now();
     for (auto& w : fleet) {
         w->comm->Shutdown();
@@ -300,8 +302,7 @@ int Many(int links, double seconds) {
     std::printf(
         "many %5d links %4.0f s: CPU %5.2f %%, RSS %6.1f MB, threads %4d, frames %lld of "
         "about %.0f, opened in %.2f s, closed in %.3f s\n",
-        links, seconds, cpu * 100, StatusKb("VmRSS") / 1024.0, Threads(), frames - before,
-        wall * links, opened, stopped);
+        links, seconds, cpu * 100, rss, threads, frames - before, wall * links, opened, stopped);
     ::kill(feeder, SIGKILL);
     ::waitpid(feeder, nullptr, 0);
     return 0;
@@ -330,15 +331,15 @@ int Absent(int links, double seconds) {
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double cpu = (CpuSeconds() - cpu0) / Seconds(Clock::now() - start);
+    const int threads = Threads();
+    const double rss = StatusKb("VmRSS") / 1024.0;
     const auto stopStart = Clock::now();
     for (auto& w : fleet) {
         w->comm->Shutdown();
     }
     std::printf(
-        "absent %4d links %4.0f s: CPU %5.2f %%, RSS %6.1f MB, threads %4d, closed in "
-        "%.3f s\n",
-        links, seconds, cpu * 100, StatusKb("VmRSS") / 1024.0, Threads(),
-        Seconds(Clock::now() - stopStart));
+        "absent %4d links %4.0f s: CPU %5.2f %%, RSS %6.1f MB, threads %4d, closed in %.3f s\n",
+        links, seconds, cpu * 100, rss, threads, Seconds(Clock::now() - stopStart));
     return 0;
 }
 
