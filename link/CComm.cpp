@@ -48,13 +48,13 @@ class CComm::Hold {
 public:
     explicit Hold(CComm& comm) : comm(comm) {
         std::unique_lock lock(comm.control);
-        if (comm.threadId == std::this_thread::get_id()) {
-            return;  // the thread itself is not using the device at this moment
+        if (comm.reactor.OnLoopThread()) {
+            return;  // a turn: no other turn runs, and this link's own is not on the device
         }
         active = true;
         ++comm.holds;
         comm.Wake();
-        comm.changed.wait(lock, [&] { return comm.parked || !comm.running; });
+        comm.changed.wait(lock, [&] { return comm.Quiet() || !comm.running; });
     }
     ~Hold() {
         if (!active) {
@@ -63,6 +63,10 @@ public:
         std::lock_guard lock(comm.control);
         --comm.holds;
         comm.changed.notify_all();
+        // The device may have changed: the next turn looks at the new one.
+        if (comm.running && !comm.PauseWanted()) {
+            comm.reactor.Post(comm.linkId);
+        }
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
@@ -82,6 +86,7 @@ CComm::CComm(MonitorState& state, std::mutex& frameMutex, FrameHandOver handOver
       handOver(std::move(handOver)),
       devices(std::move(devices)),
       resolver(std::move(resolver)),
+      reactor(Reactor::Shared()),
       wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (wakeFd < 0) {
         LinkDebug("no wake-up descriptor: %s", std::strerror(errno));
@@ -241,6 +246,7 @@ int CComm::ClosePort() {
 void CComm::CloseDevice() {
     Hold hold(*this);
     if (device) {
+        reactor.Unwatch(linkId);  // before its descriptor goes, and maybe comes back as another
         device->SetEventMask(0);
         {
             std::lock_guard lock(deviceMutex);
@@ -250,6 +256,7 @@ void CComm::CloseDevice() {
         device->Purge();
         device->Close();
         std::lock_guard lock(deviceMutex);
+        droppedBefore += device->DroppedBytes();
         device.reset();
         LinkDebug("port COM%u closed", info.portNumber);
     }

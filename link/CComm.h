@@ -1,6 +1,7 @@
-// Serial port driver and receive thread for the MUX's status line.
+// Serial port driver and receive side for the MUX's status line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "link/LinkStatus.h"
+#include "link/Reactor.h"
 #include "link/SerialDevice.h"
 #include "monitor/MonitorState.h"
 
@@ -42,7 +44,8 @@ private:
     std::map<int, std::string> paths;
 };
 
-// The receive thread hands text to this; the owner runs the frame parser with it.
+// The receive side hands text to this (on the link loop's thread); the owner runs the frame
+// parser with it.
 using FrameHandOver = std::function<void(std::string_view text)>;
 
 class CComm {
@@ -58,12 +61,12 @@ public:
     // POSIX device in the program and a fake in tests.
     CComm(MonitorState& state, std::mutex& frameMutex, FrameHandOver handOver,
           std::unique_ptr<SerialDeviceFactory> devices, DeviceResolver resolver = {});
-    ~CComm();  // shuts the thread down and joins it, then closes the port if open
+    ~CComm();  // shuts the receive side down, then closes the port if open
     CComm(const CComm&) = delete;
     CComm& operator=(const CComm&) = delete;
 
     // Port operations, user-interface thread. None of them may be called while the caller
-    // holds frameMutex (closing and opening wait for the receive thread to step aside).
+    // holds frameMutex (closing and opening wait for the receive side to step aside).
     void SetPortNumber(int number);
     void SetPortOpen(bool open);
     int IsPortOpen() const;
@@ -79,7 +82,7 @@ public:
     int ClosePort();
     int SetRts(bool on);
     int SetDtr(bool on);
-    // Receive thread only (or a test with no thread running): at most `maximum` of the bytes
+    // Receive side only (or a test with it not running): at most `maximum` of the bytes
     // already queued; 0 when none or on any failure.
     std::size_t ReadBytes(char* buffer, std::size_t maximum);
     // The line settings as ConfigurePort writes them, from the record and the device's
@@ -87,27 +90,30 @@ public:
     static Dcb BuildDcb(const CommInfo& info, const Dcb& current);
     const CommInfo& Info() const { return info; }
 
-    // Thread control, user-interface thread. The thread is created suspended (count 1) by
-    // Start(); Suspend() returns only when the thread is parked at a safe point.
+    // Control of the receive side, user-interface thread. It is not a thread of its own but
+    // turns on the process's link loop (Reactor), shared by every link, so that a thousand
+    // links cost one thread. Start() makes it suspended (count 1); Suspend() returns only
+    // when no turn of this link runs and none will until it is resumed.
     void Start();
     void SuspendThread();
     void ResumeThread();
     int SuspendCount() const;
     // Clears keepReceiving in the shared state (for good, as at program exit), wakes the
-    // thread from any wait or pause and joins it; safe from any state and more than once.
-    // Not to be called while holding frameMutex: the thread may be due for a hand-over.
+    // receive side from any wait or pause and waits until its turn is over; safe from any
+    // state and more than once. Not to be called while holding frameMutex: a turn may be due
+    // for a hand-over.
     void Shutdown();
 
-    // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the thread
+    // 16 after an orderly stop, 0 when the event mask could not be set, -1 while the side
     // has not ended (or was never started).
     int ExitCode() const;
 
     // --- Keeping the port open (user-interface thread unless said otherwise) ---
     // A port that is meant to be open survives its device: when the device hangs up or fails
-    // (a USB adapter pulled, a terminal server gone), the receive thread closes it and opens
+    // (a USB adapter pulled, a terminal server gone), the receive side closes it and opens
     // the same path again, with the same line settings, every 2 s, and every 30 s once it has
     // been gone for a minute (RetryPeriods). It never spins and never blocks the caller's
-    // thread: opens that take a connection are made by the receive thread, which must
+    // thread: opens that take a connection are made by the receive side, which must
     // therefore be running (resumed) while the port is meant to be open.
     //
     // How often; RetryPeriods' defaults unless a test shortens them before Start().
@@ -115,18 +121,18 @@ public:
     enum class OpenStart {
         Opened,      // open now
         Failed,      // not open, and not tried again (Status() says why)
-        Connecting,  // the receive thread is opening it; Status() tells the outcome
-        Retrying,    // not there now; the receive thread tries again
+        Connecting,  // the receive side is opening it; Status() tells the outcome
+        Retrying,    // not there now; the receive side tries again
     };
     // Opens the port (port number as set) and keeps it open until SetPortOpen(false) or
     // ClosePort. A device that opens at once is opened here, with SetPortOpen's line order;
-    // a network link is opened by the receive thread. A first open that fails is tried again
+    // a network link is opened by the receive side. A first open that fails is tried again
     // only with `retryFailedOpen` (a start-up with the port stored open); without it, it is
     // final, as a user's "Port Open" is.
     OpenStart OpenKeepingOpen(bool retryFailedOpen);
     // The link as it stands; safe from any thread.
     LinkStatus Status() const;
-    // Called on whichever thread changed the status (often the receive thread), without any
+    // Called on whichever thread changed the status (often the link loop's), without any
     // lock held; it must not block nor call back into this object. Set before Start().
     void SetLinkNews(std::function<void()> news) { linkNews = std::move(news); }
     // The path of a port kept open now leads to another device (or none): close the old one
@@ -135,29 +141,42 @@ public:
     // Start-up delay of the receive loop; 1000 ms unless a test shortens it before Start().
     void SetStartupDelay(std::chrono::milliseconds delay) { startupDelay = delay; }
 
+    // Bytes a flooding line brought faster than the parser could take them, dropped (oldest
+    // first) so that what is decoded stays current; since construction, safe from any thread.
+    std::uint64_t DroppedBytes() const;
+
 private:
-    void ThreadMain();
-    int Run();
+    // One turn of the receive side on the link loop: whatever is due now (start-up delay,
+    // waiting for the line to go quiet, draining a burst, a pause after a hang-up, the next
+    // reconnect attempt), then back to the loop until a byte, a timer or a post.
+    void Turn();
+    void Step();
+    // Looks at the device without blocking and serves what it reports; arms the loop for the
+    // device's descriptor when it reports nothing.
+    void ServeDevice();
+    // The wait for a trickling line to go quiet (see kQuietGap), one look per turn.
+    void BeginQuietWait();
+    void QuietLook();
+    void EndQuietWait(bool stillTrickling);
     // Reads the queue dry in chunks, handing over at the threshold and once at the end; the
-    // closing hand-over of empty text is left out unless emptyHandOver.
-    std::size_t DrainBurst(std::string& text, char* buffer, bool emptyHandOver);
-    // After the first readable wake-up, sleeps until the burst has arrived (see kQuietGap);
-    // true when bytes were still arriving after the first look.
-    bool AwaitQuietLine();
+    // closing hand-over of empty text is left out for a device that hung up. Goes on over
+    // several turns when paused or when a flooding line has used up the turn's share.
+    void BeginDrain(bool hungUp);
+    void ContinueDrain();
+    void AfterBurst();
+    // The thread-control record says the receive side has ended with `code`. With `control`.
+    void EndLocked(int code);
     long QueuedNow();
     void HandOver(const std::string& text);
-    // Waits for a wake-up when there is no device to wait on.
-    void WaitForWake();
-    // Parks the thread while a pause is wanted; returns at once otherwise.
-    void SafePoint();
-    // Sleeps interruptibly, parking on pause; a shut-down ends it. With endOnPause, a pause
-    // also ends the sleep once the thread is resumed. true when the whole time passed.
-    bool IdleFor(std::chrono::milliseconds duration, bool endOnPause);
     bool Keep() const;
     void Wake();
     void DrainWake();
     bool PauseWanted() const { return suspendCount > 0 || holds > 0; }
-    // Keeps the receive thread parked while the device is replaced or closed.
+    // Out of the way: no turn running and no open under way.
+    bool Quiet() const { return !busy && !opening; }
+    // Tells the loop about dropped bytes once a minute at most.
+    void NoteDropped();
+    // Keeps the receive side out of the way while the device is replaced or closed.
     class Hold;
 
     // Keeping the port open.
@@ -169,9 +188,11 @@ private:
     // Closes and drops the device, as ClosePort does, without ending the keeping open.
     void CloseDevice();
     bool KeepOpenWanted() const;
-    // Receive thread: one turn while there is no device to wait on.
+    // One turn while there is no device to wait on: the next attempt is timed, or made on an
+    // opener thread (OpenJob), since a connection may take seconds.
     void ReconnectStep();
-    // Receive thread: the device hung up or failed; close it and start trying again.
+    void OpenJob(std::string path, CommInfo line);
+    // Receive side: the device hung up or failed; close it and start trying again.
     void LoseDevice(int error);
     // With `control` held: a new status; the news go out after the lock is released.
     void SetStatusLocked(LinkState s, std::string path, int error, std::string detail);
@@ -183,8 +204,8 @@ private:
     std::unique_ptr<SerialDeviceFactory> devices;
     DeviceResolver resolver;
 
-    // User-interface side. `device` changes only while the receive thread is parked or not
-    // running, so the thread may use it without a lock.
+    // User-interface side. `device` changes only while no turn runs (held, or by the open
+    // under way while turns wait for it), so turns may use it without a lock.
     CommInfo info;
     std::unique_ptr<SerialDevice> device;
     int lastOpenError = 0;
@@ -202,8 +223,8 @@ private:
     Clock::time_point lostSince{};
     std::function<void()> linkNews;
     bool newsDue = false;
-    // Guards `device` and info.isOpen against the host's thread while the receive thread
-    // replaces them (the host's own changes are made with the thread parked).
+    // Guards `device` and info.isOpen against the host's thread while the receive side
+    // replaces them (the host's own changes are made with it held).
     mutable std::mutex deviceMutex;
 
     // Thread control, guarded by `control`.
@@ -211,15 +232,45 @@ private:
     std::condition_variable changed;
     int suspendCount = 1;
     int holds = 0;
-    bool parked = false;
-    bool running = false;  // between Start and the end of the thread function
+    bool busy = false;     // a turn is running
+    bool opening = false;  // an open is under way on an opener thread
+    bool running = false;  // between Start and the end of the receive side
     bool stopRequested = false;
     bool started = false;
-    std::uint64_t wakeSequence = 0;
     int exitCode = -1;
-    std::thread::id threadId;
-    std::thread thread;
-    int wakeFd = -1;  // eventfd that interrupts a device wait
+    Reactor& reactor;
+    std::atomic<Reactor::Id> linkId{0};
+    int wakeFd = -1;  // eventfd that calls off a slow open
+
+    // The receive side's own state, used by turns only (one at a time).
+    enum class Phase { NotBegun, StartupDelay, Receiving };
+    Phase phase = Phase::NotBegun;
+    Clock::time_point delayEnd{};
+    Clock::time_point pauseEnd{};  // after a hang-up or a failed read, before the next look
+    bool troubleReported = false;
+    bool trickling = true;  // until a burst is seen to arrive whole
+    Clock::time_point lastDrain{};
+    struct QuietWait {
+        bool active = false;
+        long first = 0;
+        long queued = 0;
+        Clock::time_point start{};
+        Clock::time_point deadline{};
+        Clock::time_point nextLook{};
+        bool grew = false;
+    } quiet;
+    struct Drain {
+        bool active = false;
+        bool hungUp = false;
+        std::size_t total = 0;
+    } drain;
+    std::string text;  // read and not yet handed over
+
+    // Bytes the device dropped because the parser could not keep up: those of devices closed
+    // since, and when that was last logged.
+    std::atomic<std::uint64_t> droppedBefore{0};
+    std::uint64_t droppedLogged = 0;
+    Clock::time_point droppedLoggedAt{};
 };
 
 }  // namespace kestrel

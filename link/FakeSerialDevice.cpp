@@ -375,7 +375,15 @@ long FakeSerialDevice::Read(void* buffer, std::size_t n) {
     return static_cast<long>(count);
 }
 
-unsigned FakeSerialDevice::Wait(int wakeFd) {
+int FakeSerialDevice::PollDescriptor() const {
+    if (!line) {
+        return -1;
+    }
+    std::lock_guard lock(line->mutex);
+    return (line->gone || (line->eventMask & kEvRxChar)) ? line->eventFd : -1;
+}
+
+unsigned FakeSerialDevice::Wait(int wakeFd, int timeoutMs) {
     pollfd fds[2];
     nfds_t n = 0;
     int lineIndex = -1;
@@ -398,7 +406,7 @@ unsigned FakeSerialDevice::Wait(int wakeFd) {
         std::lock_guard lock(line->mutex);
         goneNow = line->gone;
     }
-    int r = ::poll(fds, n, goneNow ? 0 : (wakeFd >= 0 ? -1 : 250));
+    int r = ::poll(fds, n, goneNow ? 0 : (timeoutMs >= 0 ? timeoutMs : (wakeFd >= 0 ? -1 : 250)));
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }

@@ -145,7 +145,8 @@ public:
     ModemQuery GetModemLines(unsigned& lines) override;
     long QueuedBytes() override;
     long Read(void* buffer, std::size_t n) override;
-    unsigned Wait(int wakeFd) override;
+    unsigned Wait(int wakeFd, int timeoutMs) override;
+    int PollDescriptor() const override;
 
 private:
     std::shared_ptr<FakeSerialPorts> ports;

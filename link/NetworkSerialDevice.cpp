@@ -223,7 +223,7 @@ void NetworkSerialDevice::Close() {
         LinkDebug("disconnected from %s", name.c_str());
     }
     client = telnet::Client{};
-    data.clear();
+    head = queued = 0;
     hungUp = false;
     eventMask = 0;
     modemState = -1;
@@ -254,25 +254,57 @@ bool NetworkSerialDevice::Send(const std::string& bytes) {
     return fd >= 0;
 }
 
-void NetworkSerialDevice::Pump() {
-    if (fd < 0 || hungUp) {
-        return;
+void NetworkSerialDevice::Keep(std::string_view bytes) {
+    if (ring.size() != kRingSize) {
+        ring.assign(kRingSize, 0);
     }
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (bytes.size() > kRingSize) {
+        dropped += bytes.size() - kRingSize;
+        bytes.remove_prefix(bytes.size() - kRingSize);
+    }
+    if (const std::size_t over = queued + bytes.size(); over > kRingSize) {
+        const std::size_t lost = over - kRingSize;
+        dropped += lost;
+        head = (head + lost) % kRingSize;
+        queued -= lost;
+    }
+    std::size_t tail = (head + queued) % kRingSize;
+    while (!bytes.empty()) {
+        const std::size_t n = std::min(bytes.size(), kRingSize - tail);
+        std::memcpy(ring.data() + tail, bytes.data(), n);
+        bytes.remove_prefix(n);
+        queued += n;
+        tail = (tail + n) % kRingSize;
+    }
+}
+
+void NetworkSerialDevice::Pump() {
+    if (fd < 0 || hungUp || queued >= kRingSize / 2) {
+        return;  // what is queued is read first; the socket's own buffer holds the rest
+    }
+    // Large blocks, and no more per call than the kernel may hold for us: a flooding server
+    // has its backlog read (and the oldest of it dropped) in one go, so that the next frame
+    // decoded is a recent one, while a call can never run on for as long as the flood lasts.
+    constexpr std::size_t kBlock = 64 * 1024;
+    constexpr std::size_t kMostPerCall = 8 * 1024 * 1024;
+    static thread_local std::vector<char> block(kBlock);
+    for (std::size_t taken = 0; taken < kMostPerCall;) {
+        const ssize_t n = ::recv(fd, block.data(), kBlock, MSG_DONTWAIT);
         if (n > 0) {
-            const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+            taken += static_cast<std::size_t>(n);
+            const std::string_view bytes(block.data(), static_cast<std::size_t>(n));
             if (rfc2217) {
                 std::string replies;
-                client.Feed(bytes, data, replies);
+                decoded.clear();
+                client.Feed(bytes, decoded, replies);
                 if (!replies.empty()) {
                     Send(replies);
                 }
+                Keep(decoded);
             } else {
-                data.append(bytes);
+                Keep(bytes);
             }
-            if (static_cast<std::size_t>(n) < sizeof buffer) {
+            if (static_cast<std::size_t>(n) < kBlock) {
                 break;
             }
         } else if (n < 0 && errno == EINTR) {
@@ -372,7 +404,7 @@ bool NetworkSerialDevice::Purge() {
     if (fd < 0) {
         return false;
     }
-    data.clear();
+    head = queued = 0;
     return !rfc2217 || Send(telnet::ComPortRequest(telnet::kPurgeData, telnet::kPurgeBoth));
 }
 
@@ -420,34 +452,41 @@ long NetworkSerialDevice::QueuedBytes() {
         return -1;
     }
     Pump();
-    if (data.empty() && hungUp) {
+    if (queued == 0 && hungUp) {
         errno = EIO;
         return -1;
     }
-    return static_cast<long>(data.size());
+    return static_cast<long>(queued);
 }
 
 long NetworkSerialDevice::Read(void* buffer, std::size_t n) {
-    if (fd < 0 || (data.empty() && hungUp)) {
+    if (fd < 0 || (queued == 0 && hungUp)) {
         errno = EIO;
         return -1;
     }
-    if (data.empty()) {
+    if (queued == 0) {
         errno = EAGAIN;
         return -1;
     }
-    const std::size_t count = std::min(n, data.size());
-    std::memcpy(buffer, data.data(), count);
-    data.erase(0, count);
+    const std::size_t count = std::min(n, queued);
+    const std::size_t first = std::min(count, kRingSize - head);
+    std::memcpy(buffer, ring.data() + head, first);
+    std::memcpy(static_cast<char*>(buffer) + first, ring.data(), count - first);
+    head = (head + count) % kRingSize;
+    queued -= count;
     return static_cast<long>(count);
 }
 
-unsigned NetworkSerialDevice::Wait(int wakeFd) {
+int NetworkSerialDevice::PollDescriptor() const {
+    return (eventMask & kEvRxChar) ? fd : -1;
+}
+
+unsigned NetworkSerialDevice::Wait(int wakeFd, int timeoutMs) {
     const bool watch = fd >= 0 && (eventMask & kEvRxChar);
     if (watch && hungUp) {
         return kWaitReadable | kWaitHangup;
     }
-    if (watch && !data.empty()) {
+    if (watch && queued > 0) {
         return kWaitReadable;  // decoded earlier, while the settings were being answered
     }
     pollfd fds[2];
@@ -462,7 +501,7 @@ unsigned NetworkSerialDevice::Wait(int wakeFd) {
         wakeIndex = static_cast<int>(n);
         fds[n++] = pollfd{wakeFd, POLLIN, 0};
     }
-    const int r = ::poll(fds, n, wakeFd >= 0 ? -1 : 250);
+    const int r = ::poll(fds, n, timeoutMs >= 0 ? timeoutMs : (wakeFd >= 0 ? -1 : 250));
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }
@@ -472,7 +511,7 @@ unsigned NetworkSerialDevice::Wait(int wakeFd) {
         if (fds[sockIndex].revents & (POLLERR | POLLNVAL)) {
             hungUp = true;
         }
-        if (!data.empty()) {
+        if (queued > 0) {
             events |= kWaitReadable;
         }
         if (hungUp) {

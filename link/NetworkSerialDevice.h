@@ -7,6 +7,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "link/SerialDevice.h"
 #include "link/Telnet.h"
@@ -25,6 +27,10 @@ std::optional<NetworkAddress> ParseNetworkPath(const std::string& path);
 
 class NetworkSerialDevice : public SerialDevice {
 public:
+    // Line data waiting to be read is kept in a ring of this size: a server that floods (a
+    // terminal server's buffer let go, a wrong port) must not grow the process, and what is
+    // decoded must stay current, so the oldest bytes go when the reader falls behind.
+    static constexpr std::size_t kRingSize = 64 * 1024;
     // How long a connection and its negotiation may take before the open gives up, and how
     // long a server may take to answer the line settings.
     static constexpr std::chrono::seconds kAnswerLimit{5};
@@ -45,7 +51,9 @@ public:
     ModemQuery GetModemLines(unsigned& lines) override;
     long QueuedBytes() override;
     long Read(void* buffer, std::size_t n) override;
-    unsigned Wait(int wakeFd) override;
+    unsigned Wait(int wakeFd, int timeoutMs) override;
+    int PollDescriptor() const override;
+    std::uint64_t DroppedBytes() const override { return dropped.load(); }
     void SetCancelDescriptor(int fd) override { cancelFd = fd; }
     std::string FailureDetail() const override { return detail; }
 
@@ -69,7 +77,13 @@ private:
     std::string detail;
     unsigned eventMask = 0;
     telnet::Client client;
-    std::string data;  // line data decoded and not yet read
+    // Line data decoded and not yet read: a ring of kRingSize, `queued` bytes from `head`.
+    std::vector<char> ring;
+    std::size_t head = 0;
+    std::size_t queued = 0;
+    std::string decoded;  // one block after the Telnet layer, before it joins the ring
+    std::atomic<std::uint64_t> dropped{0};
+    void Keep(std::string_view bytes);
     bool hungUp = false;
     std::mutex sendMutex;  // the receive thread's replies and the host's line requests
     // -1 until the server reports a modem line on; read by the host's thread.

@@ -335,7 +335,11 @@ long PosixSerialDevice::Read(void* buffer, std::size_t n) {
     return static_cast<long>(got);
 }
 
-unsigned PosixSerialDevice::Wait(int wakeFd) {
+int PosixSerialDevice::PollDescriptor() const {
+    return (eventMask & kEvRxChar) ? fd : -1;
+}
+
+unsigned PosixSerialDevice::Wait(int wakeFd, int timeoutMs) {
     pollfd fds[2];
     nfds_t n = 0;
     int devIndex = -1;
@@ -350,7 +354,7 @@ unsigned PosixSerialDevice::Wait(int wakeFd) {
     }
     // Without a wake-up descriptor a pause could never interrupt the wait, so fall back to
     // looking again four times a second.
-    int timeout = wakeFd >= 0 ? -1 : 250;
+    int timeout = timeoutMs >= 0 ? timeoutMs : (wakeFd >= 0 ? -1 : 250);
     int r = ::poll(fds, n, timeout);
     if (r < 0) {
         // A signal only ends this wait; anything else would repeat at once, so treat it like

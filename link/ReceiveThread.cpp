@@ -1,13 +1,14 @@
-// The receive thread: starting, suspending and stopping it, its loop, and reading bursts.
-#include "link/CComm.h"
-
-#include <sys/resource.h>
+// The receive side: starting, suspending and stopping it, its turns on the link loop, and
+// reading bursts.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
+#include "link/CComm.h"
 #include "link/LinkDebug.h"
 
 namespace kestrel {
@@ -17,40 +18,20 @@ namespace {
 constexpr std::chrono::milliseconds kHangupPause{100};
 // Bytes come in bursts. A real line brings a frame of 45 characters over 47 ms at 9600 bit/s
 // (a USB adapter passes them on in packets up to 16 ms apart); waking for every byte or packet
-// costs dozens of wake-ups per frame. On such a trickling line the thread sleeps after the
-// first byte until the line has been quiet for kQuietGap, looking first after kSettle, and
-// drains the whole burst with one more wake-up. A writer that hands over whole frames (a
-// pseudo-terminal) needs no wait, so the thread waits only while the line is seen to trickle.
+// costs dozens of wake-ups per frame. On such a trickling line the link waits after the first
+// byte until the line has been quiet for kQuietGap, looking first after kSettle, and drains
+// the whole burst with one more wake-up. A writer that hands over whole frames (a
+// pseudo-terminal) needs no wait, so the link waits only while the line is seen to trickle.
 // kMaxHold bounds how long any byte waits, so a line that never pauses still flows.
 constexpr std::chrono::milliseconds kSettle{70};
 constexpr std::chrono::milliseconds kQuietGap{20};
 constexpr std::chrono::milliseconds kMaxHold{100};
 // One character of the fixed line (start bit, 8 data bits, stop bit at 9600 bit/s).
 constexpr std::chrono::microseconds kCharTime{1'000'000 * 10 / 9600};
-// How far above normal we ask to run; the soft RLIMIT_NICE decides what we get.
-constexpr int kWantedNice = -10;
-
-// A raised priority keeps the input queue drained while the desktop is busy. Only what the
-// system grants without privileges is asked for, and a refusal is fine; never a real-time
-// class, which could starve the desktop if something went wrong here.
-void RaiseThreadPriority() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NICE, &limit) != 0) {
-        return;
-    }
-    // RLIMIT_NICE n allows a nice value down to 20 - n.
-    int floor = limit.rlim_cur == RLIM_INFINITY ? -20 : 20 - static_cast<int>(limit.rlim_cur);
-    errno = 0;
-    int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-    if (errno != 0) {
-        return;
-    }
-    int wanted = std::max(floor, kWantedNice);
-    if (wanted < current &&
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), wanted) == 0) {
-        LinkDebug("receive thread runs at nice %d", wanted);
-    }
-}
+// What one turn reads at most before the other links get theirs: a real line brings a few
+// frames a second, so only a flooding one ever reaches it.
+constexpr std::size_t kTurnShare = 16 * 1024;
+constexpr std::chrono::minutes kDropLogPeriod{1};
 
 }  // namespace
 
@@ -64,17 +45,17 @@ void CComm::Start() {
     }
     started = true;
     running = true;
-    thread = std::thread([this] { ThreadMain(); });
+    linkId = reactor.Add([this] { Turn(); });
 }
 
 void CComm::SuspendThread() {
     std::unique_lock lock(control);
     ++suspendCount;
-    if (threadId == std::this_thread::get_id()) {
-        return;  // takes effect at the thread's next safe point
+    if (reactor.OnLoopThread()) {
+        return;  // takes effect at the next turn
     }
     Wake();
-    changed.wait(lock, [&] { return parked || !running; });
+    changed.wait(lock, [&] { return Quiet() || !running; });
 }
 
 void CComm::ResumeThread() {
@@ -83,6 +64,9 @@ void CComm::ResumeThread() {
         --suspendCount;
     }
     changed.notify_all();
+    if (running && !PauseWanted()) {
+        reactor.Post(linkId);
+    }
 }
 
 int CComm::SuspendCount() const {
@@ -95,24 +79,37 @@ int CComm::ExitCode() const {
     return exitCode;
 }
 
+void CComm::EndLocked(int code) {
+    if (!running) {
+        return;
+    }
+    LinkDebug("receive side ends with %d", code);
+    exitCode = code;
+    running = false;
+    changed.notify_all();
+}
+
 void CComm::Shutdown() {
     state.keepReceiving.store(0);
+    Reactor::Id id;
     {
-        std::lock_guard lock(control);
+        std::unique_lock lock(control);
         stopRequested = true;
         Wake();
-        if (threadId == std::this_thread::get_id()) {
-            return;  // cannot join itself; the loop ends at its next check
-        }
+        id = linkId;
+        // Called from a turn (this link's own, or another's: then this one is not running),
+        // only an open under way is waited for.
+        const bool onLoop = reactor.OnLoopThread();
+        changed.wait(lock, [&] { return onLoop ? !opening : Quiet(); });
+        EndLocked(kExitOrderly);
     }
-    if (thread.joinable()) {
-        thread.join();
+    if (id != 0) {
+        reactor.Remove(id);
     }
 }
 
 // Called with `control` held.
 void CComm::Wake() {
-    ++wakeSequence;
     changed.notify_all();
     if (wakeFd >= 0) {
         std::uint64_t one = 1;
@@ -135,138 +132,150 @@ bool CComm::Keep() const {
     return !stopRequested;
 }
 
-void CComm::SafePoint() {
-    std::unique_lock lock(control);
-    if (!PauseWanted() || stopRequested) {
+// ---------------------------------------------------------------------------------------
+// Turns
+
+void CComm::Turn() {
+    {
+        std::lock_guard lock(control);
+        if (!running || opening) {
+            return;  // an open under way posts a turn when it is done
+        }
+        if (stopRequested || state.keepReceiving.load() == 0) {
+            EndLocked(kExitOrderly);
+            return;
+        }
+        if (PauseWanted()) {
+            return;  // resuming posts a turn
+        }
+        busy = true;
+    }
+    Step();
+    std::lock_guard lock(control);
+    busy = false;
+    changed.notify_all();
+}
+
+void CComm::Step() {
+    const auto now = Clock::now();
+    switch (phase) {
+        case Phase::NotBegun:
+            // Without a port to watch, or one to open again, there is nothing to do.
+            if (device ? !device->SetEventMask(kEvRxChar) : !KeepOpenWanted()) {
+                std::lock_guard lock(control);
+                EndLocked(kExitNoEventMask);
+                return;
+            }
+            // Give the MUX and the line a moment to settle before the first look.
+            phase = Phase::StartupDelay;
+            delayEnd = now + startupDelay;
+            [[fallthrough]];
+        case Phase::StartupDelay:
+            if (now < delayEnd) {
+                reactor.At(linkId, delayEnd);
+                return;
+            }
+            phase = Phase::Receiving;
+            break;
+        case Phase::Receiving:
+            break;
+    }
+    if (drain.active) {
+        ContinueDrain();
+    } else if (quiet.active) {
+        QuietLook();
+    } else if (now < pauseEnd) {
+        reactor.At(linkId, pauseEnd);
+    } else if (device) {
+        ServeDevice();
+    } else if (KeepOpenWanted()) {
+        ReconnectStep();
+    }
+    // Otherwise there is nothing to wait on until the port is opened again, which posts.
+}
+
+void CComm::ServeDevice() {
+    const unsigned events = device->Wait(-1, 0);
+    if (events == 0) {
+        reactor.WatchOnce(linkId, device->PollDescriptor());
         return;
     }
-    parked = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
-    parked = false;
-}
-
-bool CComm::IdleFor(std::chrono::milliseconds duration, bool endOnPause) {
-    auto deadline = std::chrono::steady_clock::now() + duration;
-    std::unique_lock lock(control);
-    while (!stopRequested) {
-        if (PauseWanted()) {
-            parked = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return stopRequested || !PauseWanted(); });
-            parked = false;
-            if (endOnPause) {
-                return false;
-            }
-            continue;
-        }
-        if (changed.wait_until(lock, deadline, [&] { return stopRequested || PauseWanted(); })) {
-            continue;
-        }
-        return true;  // the time is up
+    // A hung-up terminal (a USB adapter pulled out, the far end of a pseudo-terminal closed)
+    // reports itself readable and hung up on every look, with nothing to read. Only bytes
+    // are a sign of life: such a look hands over what was still queued, if anything, and never
+    // an empty text, or "No Data" could never appear.
+    const bool hungUp = (events & kWaitHangup) != 0;
+    if (!(events & kWaitReadable) && !hungUp) {
+        reactor.WatchOnce(linkId, device->PollDescriptor());
+        return;
     }
-    return false;
-}
-
-void CComm::WaitForWake() {
-    std::unique_lock lock(control);
-    std::uint64_t seen = wakeSequence;
-    changed.wait(lock, [&] { return stopRequested || PauseWanted() || wakeSequence != seen; });
+    if (!(events & kWaitReadable)) {
+        drain.hungUp = hungUp;
+        drain.total = 0;
+        AfterBurst();
+        return;
+    }
+    if (!hungUp) {
+        // Bytes right after a drain: the burst went on, so the line trickles.
+        trickling = trickling || Clock::now() - lastDrain < kQuietGap;
+        if (trickling) {
+            BeginQuietWait();
+            return;
+        }
+    }
+    BeginDrain(hungUp);
 }
 
 // ---------------------------------------------------------------------------------------
-// The receive thread
+// Waiting for a burst to end
 
-void CComm::ThreadMain() {
-    {
-        std::lock_guard lock(control);
-        threadId = std::this_thread::get_id();
+void CComm::BeginQuietWait() {
+    const long queued = QueuedNow();
+    if (queued <= 0) {
+        // A wake-up with nothing queued is served at once, and tells nothing.
+        EndQuietWait(true);
+        return;
     }
-    RaiseThreadPriority();
-    SafePoint();  // created suspended: the first resume lets Run begin
-    bool stop;
-    {
-        std::lock_guard lock(control);
-        stop = stopRequested;
+    const auto now = Clock::now();
+    quiet = QuietWait{true, queued, queued, now, now + kMaxHold, now + kSettle, false};
+    if (static_cast<std::size_t>(queued) >= HandOverThreshold) {
+        EndQuietWait(false);
+        return;
     }
-    int code = stop ? kExitOrderly : Run();
-    LinkDebug("receive thread ends with %d", code);
-    std::lock_guard lock(control);
-    exitCode = code;
-    running = false;
-    parked = false;
-    changed.notify_all();
+    reactor.At(linkId, quiet.nextLook);
 }
 
-int CComm::Run() {
-    std::string text;
-    char buffer[ReceiveChunk];
-    bool troubleReported = false;
-    bool trickling = true;  // until a burst is seen to arrive whole
-    auto lastDrain = std::chrono::steady_clock::time_point{};
-    // Without a port to watch, or one to open again, there is nothing this loop could do.
-    if (device ? !device->SetEventMask(kEvRxChar) : !KeepOpenWanted()) {
-        return kExitNoEventMask;
+void CComm::QuietLook() {
+    const auto now = Clock::now();
+    if (now < quiet.nextLook) {
+        reactor.At(linkId, quiet.nextLook);  // an early turn (a resume): the wait goes on
+        return;
     }
-    // Give the MUX and the line a moment to settle before the first wait.
-    IdleFor(startupDelay, false);
+    const long later = QueuedNow();
+    if (later <= quiet.queued) {
+        EndQuietWait(quiet.grew);  // nothing new since the last look: the line is quiet
+        return;
+    }
+    quiet.grew = true;
+    // Bytes that followed the first one back to back at the line's speed were all in well
+    // before now: the burst is over without another look.
+    if (Clock::now() - quiet.start >= (later - quiet.first) * kCharTime + kQuietGap) {
+        EndQuietWait(true);
+        return;
+    }
+    quiet.queued = later;
+    if (static_cast<std::size_t>(later) >= HandOverThreshold || now >= quiet.deadline) {
+        EndQuietWait(true);
+        return;
+    }
+    quiet.nextLook = std::min(quiet.deadline, now + kQuietGap);
+    reactor.At(linkId, quiet.nextLook);
+}
 
-    while (Keep()) {
-        SafePoint();
-        if (!Keep()) {
-            break;
-        }
-        SerialDevice* dev = device.get();
-        if (!dev) {
-            if (KeepOpenWanted()) {
-                ReconnectStep();
-            } else {
-                WaitForWake();
-            }
-            continue;
-        }
-        const unsigned events = dev->Wait(wakeFd);
-        text.clear();
-        if (events & kWaitWoken) {
-            // A pause, a close or a shut-down: the safe points deal with it. A receive event
-            // that came with it is still served, since the device has already reported it.
-            DrainWake();
-        }
-        // A hung-up terminal (a USB adapter pulled out, the far end of a pseudo-terminal
-        // closed) reports itself readable and hung up on every wait, with nothing to read.
-        // Only bytes are a sign of life: such a wait hands over what was still queued, if
-        // anything, and never an empty text, or "No Data" could never appear.
-        const bool hungUp = (events & kWaitHangup) != 0;
-        std::size_t got = 0;
-        if (events & kWaitReadable) {
-            if (!hungUp) {
-                // Bytes right after a drain: the burst went on, so the line trickles.
-                trickling = trickling || std::chrono::steady_clock::now() - lastDrain < kQuietGap;
-                if (trickling) {
-                    trickling = AwaitQuietLine();
-                }
-            }
-            got = DrainBurst(text, buffer, !hungUp);
-            lastDrain = std::chrono::steady_clock::now();
-        }
-        // Pause before waiting again instead of spinning on a device that answers at once.
-        if (hungUp || ((events & kWaitReadable) && got == 0)) {
-            // A port kept open lets a dead device go and looks for it again.
-            if (KeepOpenWanted() && (hungUp || QueuedNow() < 0)) {
-                LoseDevice(EIO);
-                continue;
-            }
-            if (!troubleReported) {
-                LinkDebug("port hang-up or error; looking again every %d ms",
-                          static_cast<int>(kHangupPause.count()));
-                troubleReported = true;
-            }
-            IdleFor(kHangupPause, true);
-        } else if (got > 0) {
-            troubleReported = false;
-        }
-    }
-    return kExitOrderly;
+void CComm::EndQuietWait(bool stillTrickling) {
+    quiet.active = false;
+    trickling = stillTrickling;
+    BeginDrain(false);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -276,50 +285,32 @@ long CComm::QueuedNow() {
     return device ? device->QueuedBytes() : -1;
 }
 
-bool CComm::AwaitQuietLine() {
-    using Clock = std::chrono::steady_clock;
-    long queued = QueuedNow();
-    if (queued <= 0) {
-        return true;  // a wake-up with nothing queued is served at once, and tells nothing
-    }
-    const long first = queued;
-    const auto start = Clock::now();
-    const auto deadline = start + kMaxHold;
-    auto step = kSettle;
-    bool grew = false;
-    while (static_cast<std::size_t>(queued) < HandOverThreshold) {
-        const auto now = Clock::now();
-        if (now >= deadline ||
-            !IdleFor(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
-                              step),
-                     true)) {
-            return grew;  // held long enough, or a pause or shut-down wants the thread
-        }
-        const long later = QueuedNow();
-        if (later <= queued) {
-            return grew;  // nothing new since the last look: the line is quiet
-        }
-        grew = true;
-        // Bytes that followed the first one back to back at the line's speed were all in
-        // well before now: the burst is over without another look.
-        if (Clock::now() - start >= (later - first) * kCharTime + kQuietGap) {
-            return true;
-        }
-        queued = later;
-        step = kQuietGap;
-    }
-    return grew;
+void CComm::BeginDrain(bool hungUp) {
+    drain = Drain{true, hungUp, 0};
+    text.clear();
+    ContinueDrain();
 }
 
-std::size_t CComm::DrainBurst(std::string& text, char* buffer, bool emptyHandOver) {
-    std::size_t total = 0;
+void CComm::ContinueDrain() {
+    char buffer[ReceiveChunk];
+    std::size_t share = 0;
     std::size_t n = 0;
     do {
-        SafePoint();  // between reads: nothing is held here
-        std::this_thread::yield();
+        {
+            std::lock_guard lock(control);
+            if (PauseWanted() && !stopRequested) {
+                return;  // parked between reads, with nothing held; resuming goes on here
+            }
+        }
+        if (share >= kTurnShare) {
+            // A flooding line: let the other links have their turn first.
+            reactor.Post(linkId);
+            return;
+        }
         n = ReadBytes(buffer, ReceiveChunk);
         text.append(buffer, n);
-        total += n;
+        drain.total += n;
+        share += n;
         if (text.size() >= HandOverThreshold) {
             HandOver(text);
             text.clear();
@@ -327,17 +318,77 @@ std::size_t CComm::DrainBurst(std::string& text, char* buffer, bool emptyHandOve
     } while (n > 0 && Keep());
     // A burst ends with one hand-over, empty or not: the parser counts it as a sign of life.
     // Only a device that hung up gets none when nothing came.
-    if (emptyHandOver || !text.empty()) {
+    if (!drain.hungUp || !text.empty()) {
         HandOver(text);
     }
-    return total;
+    text.clear();
+    drain.active = false;
+    lastDrain = Clock::now();
+    NoteDropped();
+    AfterBurst();
 }
 
-void CComm::HandOver(const std::string& text) {
+void CComm::AfterBurst() {
+    const bool hungUp = drain.hungUp;
+    // Pause before looking again instead of spinning on a device that answers at once.
+    if (hungUp || drain.total == 0) {
+        // A port kept open lets a dead device go and looks for it again.
+        if (KeepOpenWanted() && (hungUp || QueuedNow() < 0)) {
+            LoseDevice(EIO);
+            reactor.Post(linkId);
+            return;
+        }
+        if (!troubleReported) {
+            LinkDebug("port hang-up or error; looking again every %d ms",
+                      static_cast<int>(kHangupPause.count()));
+            troubleReported = true;
+        }
+        pauseEnd = Clock::now() + kHangupPause;
+        reactor.At(linkId, pauseEnd);
+        return;
+    }
+    troubleReported = false;
+    // The queue was read dry: wait for the next bytes. Bytes that came since make the
+    // descriptor readable at once, so nothing is missed by not looking again here.
+    const int fd = device ? device->PollDescriptor() : -1;
+    if (fd >= 0) {
+        reactor.WatchOnce(linkId, fd);
+    } else {
+        reactor.Post(linkId);
+    }
+}
+
+void CComm::HandOver(const std::string& bytes) {
     std::lock_guard lock(frameMutex);
     if (handOver) {
-        handOver(text);
+        handOver(bytes);
     }
+}
+
+std::uint64_t CComm::DroppedBytes() const {
+    std::lock_guard lock(deviceMutex);
+    return droppedBefore.load() + (device ? device->DroppedBytes() : 0);
+}
+
+void CComm::NoteDropped() {
+    const std::uint64_t dropped = DroppedBytes();
+    if (dropped == droppedLogged) {
+        return;
+    }
+    const auto now = Clock::now();
+    if (droppedLoggedAt != Clock::time_point{} && now - droppedLoggedAt < kDropLogPeriod) {
+        return;
+    }
+    std::string path = Status().path;
+    if (path.empty()) {
+        path = DevicePath();
+    }
+    std::fprintf(stderr,
+                 "<4>kestrel: %s: the line brings more than can be decoded; %" PRIu64
+                 " bytes dropped so far to stay current\n",
+                 path.c_str(), dropped);
+    droppedLogged = dropped;
+    droppedLoggedAt = now;
 }
 
 }  // namespace kestrel

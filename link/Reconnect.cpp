@@ -1,8 +1,7 @@
 // Keeping the port open: link status, news of it, and reconnecting to a lost device.
-#include "link/CComm.h"
-
 #include <utility>
 
+#include "link/CComm.h"
 #include "link/LinkDebug.h"
 
 namespace kestrel {
@@ -79,6 +78,9 @@ CComm::OpenStart CComm::OpenKeepingOpen(bool retryFailedOpen) {
         lostSince = nextAttempt = Clock::now();
         SetStatusLocked(LinkState::Connecting, path, 0, {});
         Wake();
+        if (running && !PauseWanted()) {
+            reactor.Post(linkId);
+        }
         result = OpenStart::Connecting;
     }
     TellNews();
@@ -97,7 +99,7 @@ void CComm::DeviceReplaced() {
         lostSince = nextAttempt = Clock::now();
         SetStatusLocked(LinkState::Reconnecting, status.path, ENODEV,
                         "another device is at " + status.path + " now");
-        Wake();
+        Wake();  // the closing below posts a turn, which looks at once
     }
     CloseDevice();
     TellNews();
@@ -119,30 +121,44 @@ void CComm::LoseDevice(int error) {
 }
 
 void CComm::ReconnectStep() {
-    Clock::time_point due;
-    {
-        std::lock_guard lock(control);
-        due = nextAttempt;
-    }
-    if (const auto now = Clock::now(); now < due) {
-        IdleFor(std::chrono::ceil<std::chrono::milliseconds>(due - now), true);
-        return;  // the loop looks again: the time may be up, or a pause may want the thread
-    }
-    // A wake-up from before must not call off the connection; one from now on does.
-    DrainWake();
     std::string path;
     CommInfo line;
     {
         std::lock_guard lock(control);
+        if (const auto now = Clock::now(); now < nextAttempt) {
+            reactor.At(linkId, nextAttempt);  // nothing runs for this link until then
+            return;
+        }
         if (stopRequested || PauseWanted() || !keepOpen) {
             return;
         }
         path = status.path;
         line = keepLine;
+        opening = true;
     }
+    if (devices && devices->OpensAtOnce(path)) {
+        OpenJob(std::move(path), line);  // a local device answers at once: no thread needed
+    } else {
+        reactor.Blocking([this, path = std::move(path), line] { OpenJob(path, line); });
+    }
+}
+
+// On an opener thread (or in a turn for a local device), with `opening` set: the host waits
+// for it before it touches the device.
+void CComm::OpenJob(std::string path, CommInfo line) {
+    // A wake-up from before must not call off the connection; one from now on does.
+    DrainWake();
     std::unique_ptr<SerialDevice> fresh;
     std::string detail;
-    const int err = OpenDevice(path, line, wakeFd, fresh, detail);
+    int err = ECANCELED;
+    bool wanted;
+    {
+        std::lock_guard lock(control);
+        wanted = !stopRequested && !PauseWanted() && keepOpen;
+    }
+    if (wanted) {
+        err = OpenDevice(path, line, wakeFd, fresh, detail);
+    }
     if (fresh) {
         fresh->SetCancelDescriptor(-1);
         // The control lines as SetPortOpen leaves them.
@@ -155,9 +171,7 @@ void CComm::ReconnectStep() {
             if (fresh) {
                 fresh->Close();  // closed by the host while we were opening
             }
-            return;
-        }
-        if (err == 0) {
+        } else if (err == 0) {
             {
                 std::lock_guard devLock(deviceMutex);
                 device = std::move(fresh);
@@ -167,7 +181,7 @@ void CComm::ReconnectStep() {
             SetStatusLocked(LinkState::Open, path, 0, {});
             LinkDebug("port open on %s", path.c_str());
         } else if (err == ECANCELED) {
-            return;  // a pause or a close wanted the thread; the next turn tries again
+            // A pause or a close wanted the link; the next turn tries again.
         } else if (!everOpened && !retryFirstOpen) {
             keepOpen = false;  // a first open the user waits for: its failure is final
             SetStatusLocked(LinkState::Closed, path, err, detail);
@@ -178,6 +192,15 @@ void CComm::ReconnectStep() {
         }
     }
     TellNews();
+    // Once `opening` is clear the host may drop this object: nothing of it is used after.
+    Reactor& loop = reactor;
+    const Reactor::Id id = linkId;
+    {
+        std::lock_guard lock(control);
+        opening = false;
+        changed.notify_all();
+    }
+    loop.Post(id);
 }
 
 }  // namespace kestrel

@@ -94,8 +94,15 @@ public:
     // One non-blocking read of at most n bytes; the count, or -1 on failure.
     virtual long Read(void* buffer, std::size_t n) = 0;
     // Blocks until an event of the mask, a hang-up, or until wakeFd is readable (it is not
-    // drained here). Returns kWait* bits.
-    virtual unsigned Wait(int wakeFd) = 0;
+    // drained here), for at most timeoutMs (0: only looks; below 0: without a limit, or a
+    // quarter of a second when there is no wakeFd). Returns kWait* bits.
+    virtual unsigned Wait(int wakeFd, int timeoutMs) = 0;
+    // The descriptor that turns readable (or hung up) when a Wait would end with an event of
+    // the mask; -1 when there is none to watch now. The link loop watches it instead of
+    // blocking in Wait.
+    virtual int PollDescriptor() const { return -1; }
+    // Bytes received faster than they were read and dropped, oldest first, since Open.
+    virtual std::uint64_t DroppedBytes() const { return 0; }
 
     // A descriptor that calls off a slow Open (a network connection) once it is readable;
     // -1: nothing does. Such an Open then fails with ECANCELED.

@@ -178,6 +178,9 @@ public:
     std::mutex& FrameMutex() { return frameMutex; }
     // The driver, for tests and the window's own checks; null before StartLink.
     CComm* Comm() { return comm.get(); }
+    // Bytes the link dropped, oldest first, because the line brought more than the parser
+    // could take (a terminal server flooding); since the session began.
+    std::uint64_t LineBytesDropped() const { return comm ? comm->DroppedBytes() : 0; }
 
     // --- Line memory: figures per second, bins and the alarm journal ---
     // Always on. Frames reach it at each PanelRefresh, each in the second its last character

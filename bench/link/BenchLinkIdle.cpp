@@ -51,9 +51,9 @@ long VoluntarySwitches(pid_t tid) {
 class CountingDevice : public kestrel::PosixSerialDevice {
 public:
     explicit CountingDevice(std::atomic<long>& waits) : waits(waits) {}
-    unsigned Wait(int wakeFd) override {
+    unsigned Wait(int wakeFd, int timeoutMs) override {
         ++waits;
-        return PosixSerialDevice::Wait(wakeFd);
+        return PosixSerialDevice::Wait(wakeFd, timeoutMs);
     }
 
 private:

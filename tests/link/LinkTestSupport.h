@@ -2,8 +2,11 @@
 // and a driver over fake ports.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -86,6 +89,23 @@ private:
     std::vector<std::string> texts;
     std::vector<std::thread::id> threads;
 };
+
+// A socket listening on the loopback at a port of the system's choice, and that port (0 when
+// it could not be set up).
+inline int ListenOnLoopback(int& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    port = 0;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::listen(listener, 4) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    return listener;
+}
 
 // A pseudo-terminal pair; the test keeps both ends, the driver opens the slave by path.
 struct PtyPair {

@@ -100,18 +100,7 @@ struct Step {
 // of its own, then ends the connection or holds it until the client goes.
 class ScriptedServer {
 public:
-    ScriptedServer() {
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::listen(listener, 4) == 0 &&
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-            port = ntohs(a.sin_port);
-        }
-    }
+    ScriptedServer() { listener = test::ListenOnLoopback(port); }
     ~ScriptedServer() {
         Join();
         ::close(client);
@@ -191,7 +180,7 @@ std::string Receive(SerialDevice& device, std::size_t n, unsigned& events) {
     std::string got;
     events = 0;
     for (int i = 0; i < 50 && got.size() < n && !(events & kWaitHangup); ++i) {
-        events |= device.Wait(-1);
+        events |= device.Wait(-1, -1);
         char buffer[80];
         while (device.QueuedBytes() > 0) {
             const long r = device.Read(buffer, sizeof buffer);

@@ -20,9 +20,9 @@ using namespace std::chrono_literals;
 class CountingDevice : public PosixSerialDevice {
 public:
     explicit CountingDevice(std::atomic<std::uint64_t>& waits) : waits(waits) {}
-    unsigned Wait(int wakeFd) override {
+    unsigned Wait(int wakeFd, int timeoutMs) override {
         ++waits;
-        return PosixSerialDevice::Wait(wakeFd);
+        return PosixSerialDevice::Wait(wakeFd, timeoutMs);
     }
 
 private:
@@ -188,7 +188,7 @@ TEST_F(PtyTest, HungUpTerminalPollsReadableAndHungUp) {
     ASSERT_EQ(device.Open(pty.path), 0);
     ASSERT_TRUE(device.SetEventMask(kEvRxChar));
     pty.CloseMaster();
-    EXPECT_EQ(device.Wait(-1), kWaitReadable | kWaitHangup);
+    EXPECT_EQ(device.Wait(-1, -1), kWaitReadable | kWaitHangup);
     EXPECT_EQ(device.QueuedBytes(), -1);
 }
 

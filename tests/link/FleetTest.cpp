@@ -1,0 +1,215 @@
+// Many links in one process, and a terminal server that floods: what stays bounded.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "link/CComm.h"
+#include "link/NetworkSerialDevice.h"
+#include "monitor/BerMeter.h"
+#include "monitor/FrameParser.h"
+#include "monitor/FrameWriter.h"
+#include "tests/link/LinkTestSupport.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (const dirent* e = ::readdir(d)) {
+            n += e->d_name[0] != '.';
+        }
+        ::closedir(d);
+    }
+    return n;
+}
+
+std::string Frames(bool ais, std::size_t size) {
+    StatusFrame f;
+    f.localStatus = ais ? kStatusAis : 0;
+    std::string s;
+    while (s.size() < size) {
+        AppendFrame(s, f);
+    }
+    return s;
+}
+
+// A server on the loopback that sends to each connection as fast as the socket takes it,
+// until told to hang up; then it listens again for the next.
+class FloodServer {
+public:
+    explicit FloodServer(bool garbage) {
+        std::string noise(64 * 1024, '\0');
+        for (std::size_t i = 0; i < noise.size(); ++i) {
+            noise[i] = static_cast<char>(i * 7919 % 251);
+        }
+        blocks[0] = garbage ? noise : Frames(false, noise.size());
+        blocks[1] = Frames(true, noise.size());
+        int port = 0;
+        listener = test::ListenOnLoopback(port);
+        if (port > 0) {
+            path = "tcp://127.0.0.1:" + std::to_string(port);
+        }
+        thread = std::thread([this] { Serve(); });
+    }
+    ~FloodServer() {
+        stop = true;
+        ::shutdown(listener, SHUT_RDWR);
+        thread.join();
+        ::close(listener);
+    }
+    std::string path;
+    std::atomic<bool> ais{false};  // sends frames with local AIS from now on
+    std::atomic<int> hangUps{0};   // connections to end
+    std::atomic<int> connections{0};
+
+private:
+    void Serve() {
+        while (!stop) {
+            const int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) {
+                continue;
+            }
+            ++connections;
+            while (!stop && hangUps == 0) {
+                const std::string& b = blocks[ais ? 1 : 0];
+                if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {
+                    break;
+                }
+            }
+            if (hangUps > 0) {
+                --hangUps;
+            }
+            ::close(c);
+        }
+    }
+    std::string blocks[2];
+    int listener = -1;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+// Counts the opens of the program's devices.
+class CountingOpens : public SerialDeviceFactory {
+public:
+    explicit CountingOpens(std::atomic<int>& opens) : opens(opens) {}
+    std::unique_ptr<SerialDevice> Create() override { return real->Create(); }
+    std::unique_ptr<SerialDevice> CreateFor(const std::string& path) override {
+        ++opens;
+        return real->CreateFor(path);
+    }
+    bool OpensAtOnce(const std::string& path) const override { return real->OpensAtOnce(path); }
+
+private:
+    std::atomic<int>& opens;
+    std::unique_ptr<SerialDeviceFactory> real = MakePosixSerialDeviceFactory();
+};
+
+class FloodTest : public ::testing::TestWithParam<bool> {};
+
+// Whatever a server sends and however fast, the bytes waiting are bounded, the oldest are
+// dropped and counted, a change on the line is decoded soon after it is sent, and a server
+// that closes is connected again at the first retry.
+TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
+    FloodServer server(GetParam());
+    ASSERT_FALSE(server.path.empty());
+    {
+        NetworkSerialDevice device;
+        ASSERT_EQ(device.Open(server.path), 0);
+        device.SetEventMask(kEvRxChar);
+        char buffer[80];
+        for (int i = 0; i < 200; ++i) {
+            device.Wait(-1, 1000);
+            ASSERT_LE(device.QueuedBytes(), static_cast<long>(NetworkSerialDevice::kRingSize));
+            device.Read(buffer, sizeof buffer);
+        }
+        EXPECT_GT(device.DroppedBytes(), 0u);
+        ++server.hangUps;
+    }
+
+    MonitorState state;
+    BerMeter meter(state);
+    FrameParser parser(state, meter);
+    std::mutex frameMutex;
+    std::atomic<int> opens{0};
+    DeviceResolver resolver;
+    resolver.SetPath(1, server.path);
+    CComm comm(
+        state, frameMutex, [&](std::string_view text) { parser.Parse(text); },
+        std::make_unique<CountingOpens>(opens), resolver);
+    comm.SetStartupDelay(0ms);
+    comm.SetRetryPeriods(RetryPeriods{300ms, 300ms, 60s});
+    comm.Start();
+    comm.SetPortNumber(1);
+    ASSERT_EQ(comm.OpenKeepingOpen(true), CComm::OpenStart::Connecting);
+    comm.ResumeThread();
+    ASSERT_TRUE(test::Eventually([&] { return comm.Status().state == LinkState::Open; }));
+    ASSERT_TRUE(test::Eventually([&] { return comm.DroppedBytes() > 1'000'000; }));
+    server.ais = true;
+    EXPECT_TRUE(test::Eventually([&] { return state.localAis.load() == 1; }));
+
+    const int before = opens;
+    ++server.hangUps;
+    ASSERT_TRUE(test::Eventually([&] { return comm.Status().state != LinkState::Open; }));
+    ASSERT_TRUE(test::Eventually([&] { return comm.Status().state == LinkState::Open; }));
+    EXPECT_EQ(opens - before, 1);
+    comm.Shutdown();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FloodTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Garbage" : "Frames"; });
+
+// Two hundred links, each on its pseudo-terminal, are served by the same few threads; every
+// one hears its bytes, and all of them stop at once.
+TEST(ManyLinksTest, ShareAFixedNumberOfThreads) {
+    constexpr int kLinks = 200;
+    const int threadsBefore = ThreadCount();
+    struct Link {
+        test::PtyPair pty;
+        MonitorState state;
+        std::mutex frameMutex;
+        std::atomic<std::size_t> bytes{0};
+        std::unique_ptr<CComm> comm;
+    };
+    std::vector<std::unique_ptr<Link>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        auto l = std::make_unique<Link>();
+        ASSERT_TRUE(l->pty.Ok());
+        DeviceResolver resolver;
+        resolver.SetPath(1, l->pty.path);
+        l->comm = std::make_unique<CComm>(
+            l->state, l->frameMutex, [p = l.get()](std::string_view t) { p->bytes += t.size(); },
+            MakePosixSerialDeviceFactory(), resolver);
+        l->comm->SetStartupDelay(0ms);
+        l->comm->Start();
+        l->comm->SetPortNumber(1);
+        ASSERT_EQ(l->comm->OpenKeepingOpen(false), CComm::OpenStart::Opened);
+        l->comm->ResumeThread();
+        links.push_back(std::move(l));
+    }
+    for (auto& l : links) {
+        ASSERT_TRUE(l->pty.Send(WriteFrame(StatusFrame{})));
+    }
+    EXPECT_TRUE(test::Eventually([&] {
+        for (auto& l : links) {
+            if (l->bytes < kStatusFrameLength) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_LE(ThreadCount() - threadsBefore, 5);
+    for (auto& l : links) {
+        l->comm->Shutdown();
+        EXPECT_EQ(l->comm->ExitCode(), CComm::kExitOrderly);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
