@@ -41,7 +41,7 @@ install)
     grep -qx 'ExecStart=/usr/bin/kestrel-headless --config /etc/kestrel/kestrel-headless.conf --status-dir /run/kestrel' \
         "$staged/lib/systemd/system/kestrel-headless.service" ||
         fail "no unit in /lib/systemd/system running /usr/bin/kestrel-headless"
-    for example in kestrel-headless.conf prometheus.yml alertmanager.yml runbook.md; do
+    for example in kestrel-headless.conf metrics-web.yml prometheus.yml alertmanager.yml runbook.md; do
         [ -f "$staged/usr/share/doc/kestrel/examples/$example" ] ||
             fail "no /usr/share/doc/kestrel/examples/$example"
     done
