@@ -317,6 +317,7 @@ StatusPicture MuxHost::PictureNow() {
     picture.panes[kPaneData] = state.noData.load() ? std::string("No Data") : state.spinnerText();
     picture.panes[kPaneTime] = ElapsedText(session->Elapsed());
     picture.frameCount = static_cast<long long>(state.frameCount.load());
+    picture.bytesDropped = static_cast<long long>(session->LineBytesDropped());
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
         picture.alarmLeds[i] = LedLetter(shown.alarms[i], kAlarmIndications[i].red);
     }
@@ -375,7 +376,7 @@ bool SameShown(const StatusPicture& a, const StatusPicture& b) {
     const auto& x = a.line;
     const auto& y = b.line;
     return a.tributaryRows == b.tributaryRows && a.statistics == b.statistics &&
-           x.has_value() == y.has_value() &&
+           a.bytesDropped == b.bytesDropped && x.has_value() == y.has_value() &&
            (!x || (x->seen == y->seen && x->unknownSince == y->unknownSince &&
                    x->objects == y->objects));
 }

@@ -85,6 +85,9 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
                   MetricType::Counter);
     Family resyncs(out, "kestrel_resync_total",
                    "Frames discarded undecoded by resynchronisation", MetricType::Counter);
+    Family dropped(out, "kestrel_line_bytes_dropped_total",
+                   "Bytes of the line let go undecoded because they came faster than decoding",
+                   MetricType::Counter);
     Family alarm(out, "kestrel_alarm",
                  "1 while the 34 Mbit/s alarm is on (the last seen while kestrel_data_valid is 0)",
                  MetricType::Gauge);
@@ -129,6 +132,7 @@ std::vector<MetricFamily> MetricFamiliesOf(const std::vector<MuxFigures>& muxes)
         }
         frames.Add(f.mux, {}, D(f.frames));
         resyncs.Add(f.mux, {}, D(f.resyncs));
+        dropped.Add(f.mux, {}, D(f.bytesDropped));
         for (std::size_t end = 0; end < 2; ++end) {
             const ClientMetric::Label endLabel{"end", kEnds[end]};
             for (std::size_t a = 0; a < kAlarms.size(); ++a) {

@@ -334,6 +334,7 @@ void MetricsExporter::Publish(std::vector<MuxFigures> muxes) {
         const MuxFigures& last = it->second;
         f.frames = std::max(f.frames, last.frames);
         f.resyncs = std::max(f.resyncs, last.resyncs);
+        f.bytesDropped = std::max(f.bytesDropped, last.bytesDropped);
         for (std::size_t end = 0; end < 2; ++end) {
             f.errors[end] = std::max(f.errors[end], last.errors[end]);
         }

@@ -52,6 +52,7 @@ MuxFigures FiguresOf(const std::string& mux, MuxSession& session, const std::str
                              LineMemoryOf(session));
     f.device = device.empty() ? session.DevicePath() : device;
     f.lastFrame = session.LastFrameTime();
+    f.bytesDropped = static_cast<std::int64_t>(session.LineBytesDropped());
     return f;
 }
 

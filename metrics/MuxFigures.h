@@ -31,6 +31,9 @@ struct MuxFigures {
     std::optional<double> lastFrame;
     std::int64_t frames = 0;
     std::int64_t resyncs = 0;
+    // Bytes the receive side let go because the decoder could not keep up with the line (a
+    // flooding network server): what was dropped was never decoded.
+    std::int64_t bytesDropped = 0;
     AlarmFlags alarms{};  // local No Signal, AIS, LOF, RAI, then remote
     std::array<bool, kTribCount> tribNoSig{};
     std::array<bool, kTribCount> tribCErr{};

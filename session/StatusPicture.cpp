@@ -27,6 +27,9 @@ void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink) {
     }
     sink.Close();
     sink.Number("frameCount", picture.frameCount);
+    if (picture.bytesDropped) {
+        sink.Number("bytesDropped", *picture.bytesDropped);
+    }
     sink.Open("alarmLeds");
     for (std::size_t i = 0; i < kAlarmIndications.size(); ++i) {
         sink.Text(std::to_string(kAlarmIndications[i].ledId), picture.alarmLeds[i]);

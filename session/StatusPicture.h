@@ -30,6 +30,9 @@ struct StatusPicture {
     // In the order of kStatusPanes; a pane its host does not have is left out.
     std::array<std::optional<std::string>, kStatusPanes.size()> panes;
     long long frameCount = 0;
+    // Bytes of the line let go undecoded because they came faster than decoding (a flooding
+    // network server); shown by hosts that read their line through a session.
+    std::optional<long long> bytesDropped;
     // In the order of kAlarmIndications: "o" off, "r" red, "y" yellow (see LedLetter).
     std::array<const char*, 8> alarmLeds{"o", "o", "o", "o", "o", "o", "o", "o"};
     // "localNoSig", "localCErr", "remoteNoSig", "remoteCErr": 16 letters each, tributary 1
@@ -57,7 +60,7 @@ public:
     virtual void Flag(const std::string& key, bool value) = 0;
 };
 
-// "panes", "frameCount", "alarmLeds" (by LED id), "tributaryLeds", "ber", "statistics" and
+// "panes", "frameCount", "bytesDropped" (where set), "alarmLeds" (by LED id), "tributaryLeds", "ber", "statistics" and
 // "line" ("seen", "unknownSince" while not, and "on" or "unknown" with the objects), in that
 // order; the caller writes the members before them.
 void WriteStatusPicture(const StatusPicture& picture, StatusPictureSink& sink);

@@ -53,6 +53,7 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
     state.nearErrorsTotal = 0;  // a BER reset: the counter keeps the cumulative count
     MuxFigures f = FiguresOf("north", state, frameMutex, true, nullptr);
     f.device = "rfc2217://ts-north:2001";
+    f.bytesDropped = 65536;
     f.lastFrame = 1774746000.25;
     f.g821.emplace();
     (*f.g821)[kFarObject].ses = 3;
@@ -68,6 +69,7 @@ TEST(MetricsText, StateOfOneMuxAsLabelledSamples) {
              R"(kestrel_mux_connected{mux="north"} 1)",
              R"(kestrel_frames_total{mux="north"} 12)",
              R"(kestrel_resync_total{mux="north"} 2)",
+             R"(kestrel_line_bytes_dropped_total{mux="north"} 65536)",
              R"(kestrel_alarm{mux="north",end="local",alarm="ais"} 1)",
              R"(kestrel_alarm{mux="north",end="local",alarm="lof"} 0)",
              R"(kestrel_alarm{mux="north",end="remote",alarm="lof"} 1)",
