@@ -43,13 +43,16 @@ protected:
         EXPECT_TRUE(monitor.child.ExitedWith(0)) << monitor.child.Describe();
     }
 
-    // Closes the monitor, whose close handler writes a last status, then the simulator, which
-    // outlives its reader and ends on the same signal: both end normally.
+    // Closes the monitor, whose close handler writes a last status and saves the settings, then
+    // the simulator, which outlives its reader and ends on the same signal: both end normally.
     void CloseBoth(int signalNumber = SIGTERM) {
         CloseMonitor(signalNumber);
         const auto last = monitor.Status();
         ASSERT_TRUE(last);
         EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+        const std::string settings = ReadFile(monitor.SettingsFile());
+        EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
+        EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
         ASSERT_TRUE(sim.child.Running());
         ASSERT_TRUE(sim.child.Signal(signalNumber));
         ASSERT_TRUE(sim.child.WaitExit(5s));
