@@ -165,25 +165,5 @@ TEST_F(RefreshTest, NotConnectedKeepsEverythingDarkWhileFramesArrive) {
     }
 }
 
-TEST_F(RefreshTest, ClosingStopsAllUpdates) {
-    Feed(Busy());
-    Refresh();
-    Lit panelBefore, barBefore;
-    for (int id : PanelIds())
-        panelBefore[id] = panel.Led(id);
-    for (const AlarmIndication& alarm : kAlarmIndications)
-        barBefore[alarm.ledId] = bar.Led(alarm.ledId);
-
-    state.closing = 1;
-    Feed(Make(kStatusLof, 0));
-    Refresh();
-    state.connected = 0;
-    Refresh();
-    ExpectPanel(panelBefore);
-    ExpectBar(barBefore);
-    // Not even the not-connected clearing happens once closing has begun.
-    EXPECT_EQ(state.localLof.load(), 1);
-}
-
 }  // namespace
 }  // namespace kestrel

@@ -28,12 +28,15 @@ protected:
     // The simulator is held while the monitor starts, so the frames the test reasons about
     // are sent only once the monitor listens and counts the MUX as connected (a pseudo-
     // terminal has no modem lines; the driver takes it as connected while it is open).
+    // The status that first showed the connection is kept in `atConnection`.
     void StartHeld(const std::string& script, double rate,
                    const std::vector<std::string>& monitorArgs = {}) {
         ASSERT_TRUE(sim.StartScript(dir, script, rate)) << sim.Stderr();
         ASSERT_TRUE(sim.Pause());
         ASSERT_TRUE(monitor.Start(dir, sim.Path(), monitorArgs));
-        ASSERT_TRUE(monitor.WaitFor(Connected, 12s)) << "never connected";
+        const auto s = monitor.WaitFor(Connected, 12s);
+        ASSERT_TRUE(s) << "never connected";
+        atConnection = *s;
         ASSERT_TRUE(sim.Resume());
     }
 
@@ -61,6 +64,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    QJsonObject atConnection;
     Simulator sim;
     Monitor monitor;
 };
