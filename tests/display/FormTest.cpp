@@ -130,7 +130,6 @@ TEST_F(FormTest, TextsAndHiddenG821Line) {
     EXPECT_FALSE(Child<QWidget>(panel, 1027)->isVisible());
 }
 
-// Stale BER fields are drawn lighter than live ones, with the same text.
 TEST_F(FormTest, StaleBerFieldsAreDimmed) {
     panel.resize(panel.sizeHint());
     auto darkest = [this] {

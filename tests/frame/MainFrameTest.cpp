@@ -216,7 +216,6 @@ TEST_F(FrameFixture, PanesInOrderFollowWhatChangesThem) {
     EXPECT_EQ(f.ActivePanel()->BerText(1045), u"1.000000e-003");
 }
 
-// A window on a quiet line wakes for its supervision ticks and for nothing else.
 TEST_F(FrameFixture, QuietWindowWakesOnlyForItsTicks) {
     runTimers = true;
     Create();

@@ -66,7 +66,6 @@ TEST_F(LogFileTest, NewFileIsReadableButASecondOpenIsRefused) {
     EXPECT_FALSE(third.Open(path, Mode::AppendExisting));
 }
 
-// A row cut off by a full file system is taken back; a failed close still closes.
 TEST_F(LogFileTest, HalfWrittenRowIsTakenBackAndAFailedCloseCloses) {
     auto io = std::make_shared<test::FaultyFileIo>();
     LogFile f(io);
