@@ -30,15 +30,13 @@ std::vector<int> PanelIds() {
 // The window's painting of the session's pictures, without a window.
 class Painter : public SessionObserver {
 public:
-    Painter(CAlarmBar& bar, CKestrelSettings* panel) : bar(bar), panel(panel) {}
+    Painter(CAlarmBar& bar, CKestrelSettings& panel) : bar(bar), panel(panel) {}
     void PanelRefreshed(const PanelPicture& picture) override {
         PaintAlarmBar(bar, picture);
-        if (panel) {
-            PaintTributaryLeds(*panel, picture);
-        }
+        PaintTributaryLeds(panel, picture);
     }
     CAlarmBar& bar;
-    CKestrelSettings* panel;
+    CKestrelSettings& panel;
 };
 
 class RefreshTest : public DisplayFixture {
@@ -79,7 +77,7 @@ protected:
     MonitorState state;
     BerMeter meter{state};
     FrameParser parser{state, meter};
-    Painter painter{bar, &panel};
+    Painter painter{bar, panel};
     MuxSession session{[this] {
         SessionOptions o;
         o.state = &state;
@@ -165,48 +163,6 @@ TEST_F(RefreshTest, NotConnectedKeepsEverythingDarkWhileFramesArrive) {
             EXPECT_EQ(state.tribNoSig[i] + state.tribCErr[i], 0);
         EXPECT_EQ(state.localRai.load(), 0);
     }
-}
-
-TEST_F(RefreshTest, NoDataDarkensAtTheNextRefresh) {
-    Feed(Busy());
-    Refresh();
-    state.noData = 1;
-    state.NoDataReset();
-    Refresh();
-    EXPECT_EQ(state.connected.load(), 1);
-    ExpectPanel({});
-    ExpectBar({});
-}
-
-TEST_F(RefreshTest, ClosingStopsAllUpdates) {
-    Feed(Busy());
-    Refresh();
-    Lit panelBefore, barBefore;
-    for (int id : PanelIds())
-        panelBefore[id] = panel.Led(id);
-    for (const AlarmIndication& alarm : kAlarmIndications)
-        barBefore[alarm.ledId] = bar.Led(alarm.ledId);
-
-    state.closing = 1;
-    Feed(Make(kStatusLof, 0));
-    Refresh();
-    state.connected = 0;
-    Refresh();
-    ExpectPanel(panelBefore);
-    ExpectBar(barBefore);
-    // Not even the not-connected clearing happens once closing has begun.
-    EXPECT_EQ(state.localLof.load(), 1);
-}
-
-TEST_F(RefreshTest, WithoutAPaneTheStateIsStillClearedWhenNotConnected) {
-    painter.panel = nullptr;
-    Feed(Busy());
-    Refresh();
-    EXPECT_EQ(state.tribNoSig[0].load(), 1);
-    state.connected = 0;
-    Refresh();
-    EXPECT_EQ(state.tribNoSig[0].load(), 0);
-    EXPECT_EQ(state.localRai.load(), 0);
 }
 
 }  // namespace

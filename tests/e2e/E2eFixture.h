@@ -28,12 +28,15 @@ protected:
     // The simulator is held while the monitor starts, so the frames the test reasons about
     // are sent only once the monitor listens and counts the MUX as connected (a pseudo-
     // terminal has no modem lines; the driver takes it as connected while it is open).
+    // The status that first showed the connection is kept in `atConnection`.
     void StartHeld(const std::string& script, double rate,
                    const std::vector<std::string>& monitorArgs = {}) {
         ASSERT_TRUE(sim.StartScript(dir, script, rate)) << sim.Stderr();
         ASSERT_TRUE(sim.Pause());
         ASSERT_TRUE(monitor.Start(dir, sim.Path(), monitorArgs));
-        ASSERT_TRUE(monitor.WaitFor(Connected, 12s)) << "never connected";
+        const auto s = monitor.WaitFor(Connected, 12s);
+        ASSERT_TRUE(s) << "never connected";
+        atConnection = *s;
         ASSERT_TRUE(sim.Resume());
     }
 
@@ -43,13 +46,16 @@ protected:
         EXPECT_TRUE(monitor.child.ExitedWith(0)) << monitor.child.Describe();
     }
 
-    // Closes the monitor, whose close handler writes a last status, then the simulator, which
-    // outlives its reader and ends on the same signal: both end normally.
+    // Closes the monitor, whose close handler writes a last status and saves the settings, then
+    // the simulator, which outlives its reader and ends on the same signal: both end normally.
     void CloseBoth(int signalNumber = SIGTERM) {
         CloseMonitor(signalNumber);
         const auto last = monitor.Status();
         ASSERT_TRUE(last);
         EXPECT_TRUE((*last)[QStringLiteral("closed")].toBool());
+        const std::string settings = ReadFile(monitor.SettingsFile());
+        EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
+        EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
         ASSERT_TRUE(sim.child.Running());
         ASSERT_TRUE(sim.child.Signal(signalNumber));
         ASSERT_TRUE(sim.child.WaitExit(5s));
@@ -58,6 +64,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    QJsonObject atConnection;
     Simulator sim;
     Monitor monitor;
 };

@@ -1,5 +1,5 @@
 // The kestrel program against the MUX simulator over a pseudo-terminal, watched through its
-// status file: connection, decoding, LEDs, the data watchdog and the close on a signal.
+// status file: connection, decoding, LEDs, the data watchdog and the close on each stop signal.
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
@@ -37,48 +37,7 @@ QString Row(int lit = 0, QChar colour = u'o') {
     return row;
 }
 
-TEST_F(EndToEnd, ConnectsAndDecodesWithinTheFirstTicks) {
-    ASSERT_TRUE(sim.Start(dir, {"--scenario", "quiet", "--rate", "2"})) << sim.Stderr();
-    ASSERT_TRUE(sim.Pause());
-    ASSERT_TRUE(monitor.Start(dir, sim.Path()));
-
-    // Connected while the line is still silent: the port is open, no data yet.
-    auto s = monitor.WaitFor(Connected, 12s);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(Pane(*s, "com"), u"COM: 1");
-    EXPECT_EQ(Pane(*s, "port"), u"PORT: OPENED");
-    EXPECT_EQ(Pane(*s, "data"), u"No Data");
-    EXPECT_EQ(FrameCount(*s), 0);
-    EXPECT_FALSE((*s)[QStringLiteral("statistics")].toBool());
-
-    // Data flows: the moving star replaces "No Data" after two busy link-watch ticks.
-    ASSERT_TRUE(sim.Resume());
-    s = monitor.WaitFor(Flowing, 9s);
-    ASSERT_TRUE(s);
-    const long long first = FrameCount(*s);
-    s = monitor.WaitFor(
-        [first](const QJsonObject& s) {
-            return FrameCount(s) > first && IsSpinner(Pane(s, "data"));
-        },
-        5s);
-    ASSERT_TRUE(s) << "frame count stuck at " << first;
-    EXPECT_EQ(Pane(*s, "mux"), u"MUX CONNECTED ");
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^ \d+:\d\d:\d\d:\d\d$)"))
-                    .match(Pane(*s, "time"))
-                    .hasMatch())
-        << Pane(*s, "time").toStdString();
-    const QJsonObject ber = (*s)[QStringLiteral("ber")].toObject();
-    for (const char* field : {"nearTotal", "nearIntermediate", "farTotal", "farIntermediate"}) {
-        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\.\d{6}e[+-]\d{3}$)"))
-                        .match(ber[QLatin1String(field)].toString())
-                        .hasMatch())
-            << field << ": " << ber[QLatin1String(field)].toString().toStdString();
-    }
-
-    CloseBoth();
-}
-
-TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
+TEST_F(EndToEnd, ConnectsThenDecodesAlarmsTributariesAndErrors) {
     StartHeld(
         // Held during the first line, so that no frame goes before the monitor listens.
         "silence 1\n"
@@ -88,6 +47,12 @@ TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
         "00 0005 00 00 00 00 10 0007 00 00 02 00 repeat 8\n"
         "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n",
         2);
+    // Connected while the line is still silent: the port is open, no data yet.
+    EXPECT_EQ(Pane(atConnection, "com"), u"COM: 1");
+    EXPECT_EQ(Pane(atConnection, "port"), u"PORT: OPENED");
+    EXPECT_EQ(Pane(atConnection, "data"), u"No Data");
+    EXPECT_EQ(FrameCount(atConnection), 0);
+    EXPECT_FALSE(atConnection[QStringLiteral("statistics")].toBool());
 
     // Whole pictures are awaited: a refresh that runs while a frame is being applied may show
     // a mix of two frames, the next one shows the frame as it is.
@@ -100,17 +65,30 @@ TEST_F(EndToEnd, AlarmAndTributaryLedsFollowTheScript) {
     ASSERT_TRUE(monitor.WaitFor([&](const QJsonObject& s) { return LedPicture(s) == rai; }, 8s))
         << "never showed " << rai.toStdString();
 
-    // The errors of frames without a local alarm reach the totals and the BER figures.
+    // The errors of frames without a local alarm reach the totals and the BER figures, with
+    // the moving star and the elapsed time.
     const auto s = monitor.WaitFor(
         [](const QJsonObject& s) {
             return Pane(s, "nearErrors") != u"Near Errors =      0" &&
-                   Pane(s, "farErrors") != u"Far Errors =      0";
+                   Pane(s, "farErrors") != u"Far Errors =      0" && Flowing(s);
         },
         5s);
     ASSERT_TRUE(s);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^ \d+:\d\d:\d\d:\d\d$)"))
+                    .match(Pane(*s, "time"))
+                    .hasMatch())
+        << Pane(*s, "time").toStdString();
     const QJsonObject ber = (*s)[QStringLiteral("ber")].toObject();
+    for (const char* field : {"nearTotal", "nearIntermediate", "farTotal", "farIntermediate"}) {
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\.\d{6}e[+-]\d{3}$)"))
+                        .match(ber[QLatin1String(field)].toString())
+                        .hasMatch())
+            << field << ": " << ber[QLatin1String(field)].toString().toStdString();
+    }
     EXPECT_GT(ber[QStringLiteral("nearTotal")].toString().toDouble(), 0);
     EXPECT_GT(ber[QStringLiteral("farTotal")].toString().toDouble(), 0);
+    EXPECT_TRUE(ChildrenOf(monitor.child.Pid()).empty()) << "kestrel started processes of its own";
+    CloseBoth(SIGINT);
 }
 
 TEST_F(EndToEnd, NoDataShowsDuringSilenceAndTheLedsGoDark) {
@@ -153,7 +131,8 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
     const std::string link = dir.filePath(QStringLiteral("ttyMUX")).toStdString();
     const std::vector<std::string> simArgs{"--scenario", "quiet", "--rate", "2", "--link", link};
     ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Stderr();
-    ASSERT_TRUE(monitor.Start(dir, link));
+    // This one names its status file in the environment instead of the command line.
+    ASSERT_TRUE(monitor.Start(dir, link, {}, true));
     ASSERT_TRUE(monitor.WaitFor(Flowing, 10s));
 
     // Pulled out: the pseudo-terminal's master closes and the link goes.
@@ -176,31 +155,8 @@ TEST_F(EndToEnd, UnpluggedDeviceShowsNoDataAndResumesWhenBack) {
         monitor.WaitFor([before](const QJsonObject& s) { return FrameCount(s) > before; }, 6s))
         << "frames did not come back";
     EXPECT_LE(Clock::now() - backAt, 3500ms);
-    CloseBoth();
+    CloseBoth(SIGHUP);
 }
-
-// SIGTERM is what the other tests close with; the other two stop signals close the same way.
-class CloseOnSignal : public EndToEnd, public ::testing::WithParamInterface<int> {};
-
-TEST_P(CloseOnSignal, ClosesNormallyAndLeavesNoProcessBehind) {
-    ASSERT_TRUE(sim.Start(dir, {"--scenario", "alarms", "--rate", "2"})) << sim.Stderr();
-    // One of the two names its status file in the environment instead of the command line.
-    ASSERT_TRUE(monitor.Start(dir, sim.Path(), {}, GetParam() == SIGHUP));
-    ASSERT_TRUE(monitor.WaitFor(
-        [](const QJsonObject& s) { return Pane(s, "port") == u"PORT: OPENED"; }, 10s));
-    EXPECT_TRUE(ChildrenOf(monitor.child.Pid()).empty()) << "kestrel started processes of its own";
-
-    CloseBoth(GetParam());
-    // The close handler saved the settings.
-    const std::string settings = ReadFile(monitor.SettingsFile());
-    EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, CloseOnSignal, ::testing::Values(SIGINT, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGINT ? "Int" : "Hup");
-                         });
 
 }  // namespace
 }  // namespace kestrel::e2e

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDialog>
+#include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
 #include <deque>
@@ -20,6 +22,7 @@
 #include "frame/UserPrompts.h"
 #include "link/FakeSerialDevice.h"
 #include "monitor/MonitorState.h"
+#include "performance/HistoryStore.h"
 #include "session/MuxSession.h"
 
 namespace kestrel::test {
@@ -77,6 +80,13 @@ class FrameFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
+        // Each test starts without a line memory, as on a fresh machine: one left by a test
+        // before may hold seconds ahead of the machine's clock, which a window tells the user.
+        for (const char* port : {"COM1", "COM2", "COM3", "COM4"}) {
+            for (const char* suffix : {"", "-wal", "-shm"}) {
+                QFile::remove(QString::fromStdString(DefaultHistoryPath(port) + suffix));
+            }
+        }
         settings = std::make_unique<SettingsStore>(dir.path());
         ports = std::make_shared<FakeSerialPorts>();
         // COM1 and COM2 exist behind test paths; nothing ever resolves to a real device.
@@ -125,6 +135,11 @@ protected:
         return *frame;
     }
 
+    // A command as the user gives it, and the update handlers that follow.
+    void Trigger(int id) {
+        frame->Action(id)->trigger();
+        frame->RunUpdateHandlers();
+    }
     void SetSetting(const QString& key, const QVariant& value) {
         settings->Raw().setValue(key, value);
         settings->Sync();

@@ -113,93 +113,50 @@ TEST_F(SupervisionTest, NoDataClearsTheDecodedIndicationsButNotTheAlarmGate) {
     EXPECT_EQ(state.localAlarm.load(), 1);
 }
 
-TEST_F(SupervisionTest, ConnectionEdgesWriteMarkRowsAndForceAChange) {
-    portOpen = true;
-    modemActive = 1;
-    state.lastLocalStatus = 0x12;
-    state.lastRemoteStatus = 0x34;
-    supervision.LinkWatch();
+// The rows themselves are the night's below; here what it cannot show.
+TEST_F(SupervisionTest, ConnectionEdgesForceAChangeEvenWithoutFiles) {
+    stats.eventLogOpen = stats.g821LogOpen = false;
+    Connect();
     EXPECT_EQ(state.connected.load(), 1);
-    EXPECT_EQ(stats.rows, std::vector<std::string>{"Mark connected"});
     EXPECT_EQ(state.lastLocalStatus.load(), 255);
     EXPECT_EQ(state.lastRemoteStatus.load(), 255);
-
-    // No edge: no row, the status bytes stay.
+    // No edge: the status bytes stay.
     state.lastLocalStatus = 1;
     supervision.LinkWatch();
-    EXPECT_EQ(stats.rows.size(), 1u);
     EXPECT_EQ(state.lastLocalStatus.load(), 1);
-
-    // Modem lines drop: one mark row; the 255 also without any open file.
-    stats.eventLogOpen = stats.g821LogOpen = false;
-    modemActive = 0;
-    supervision.LinkWatch();
-    EXPECT_EQ(state.connected.load(), 0);
-    EXPECT_EQ(stats.rows.back(), "Mark NC");
-    EXPECT_EQ(state.lastLocalStatus.load(), 255);
-}
-
-TEST_F(SupervisionTest, ClosedPortIsNotConnectedWithoutAskingTheModem) {
-    Connect();
+    // A closed port is not connected, and the modem is not asked.
     const int asked = modemQueries;
     portOpen = false;
     supervision.LinkWatch();
     supervision.LinkWatch();
     EXPECT_EQ(modemQueries, asked);
     EXPECT_EQ(state.connected.load(), 0);
+    EXPECT_EQ(state.lastLocalStatus.load(), 255);
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Mark NC"});
 }
 
-TEST_F(SupervisionTest, OneAlarmRowPerFrameThatChangedBothBytes) {
+// Event log closed: no alarm row, and the change is spent; G.821 log closed: no counts row, and
+// the alarm flag is spent. While closing only the counts step runs.
+TEST_F(SupervisionTest, RowsOnlyIntoOpenFiles) {
     Connect();
-    FrameArrives(MonitorState::kLocalChanged | MonitorState::kRemoteChanged);
-    for (int second = 0; second < 4; ++second) {
-        supervision.PanelRefresh();  // no further frame in between
-    }
-    EXPECT_EQ(stats.rows, std::vector<std::string>{"Alarm"});
-
-    // Only one end changed: no row.
-    FrameArrives(MonitorState::kLocalChanged);
-    supervision.PanelRefresh();
-    FrameArrives(MonitorState::kRemoteChanged);
-    supervision.PanelRefresh();
-    EXPECT_EQ(stats.rows.size(), 1u);
-
-    // Event log closed, or not connected: no row either, and the change is spent.
     stats.eventLogOpen = false;
     FrameArrives(MonitorState::kLocalChanged | MonitorState::kRemoteChanged);
     supervision.PanelRefresh();
     stats.eventLogOpen = true;
     supervision.PanelRefresh();
-    EXPECT_EQ(stats.rows.size(), 1u);
+    EXPECT_TRUE(stats.rows.empty());
     EXPECT_EQ(state.statusChanged.load(), 0);
-}
+    stats.g821LogOpen = false;
+    state.alarmSeen = 1;
+    supervision.PanelRefresh();
+    EXPECT_TRUE(stats.rows.empty());
+    EXPECT_EQ(state.alarmSeen.load(), 0);
 
-TEST_F(SupervisionTest, CountsRowOncePerSecondWithAlarmFrames) {
-    Connect();
-    const struct {
-        int alarmFrames;
-        bool g821Open;
-        bool row;
-    } seconds[] = {
-        {0, true, false}, {1, true, true}, {5, true, true}, {0, true, false}, {2, false, false}};
-    for (const auto& s : seconds) {
-        stats.rows.clear();
-        stats.g821LogOpen = s.g821Open;
-        for (int i = 0; i < s.alarmFrames; ++i) {
-            state.alarmSeen = 1;
-        }
-        supervision.PanelRefresh();
-        EXPECT_EQ(stats.rows.size(), s.row ? 1u : 0u);
-        EXPECT_EQ(state.alarmSeen.load(), 0);
-    }
-}
-
-TEST_F(SupervisionTest, WhileClosingOnlyTheCountsStepRuns) {
-    Connect();
+    stats.g821LogOpen = true;
     state.closing = 1;
     state.alarmSeen = 1;
     FrameArrives(MonitorState::kLocalChanged | MonitorState::kRemoteChanged);
+    displaySteps = 0;
     supervision.PanelRefresh();
     EXPECT_EQ(displaySteps, 0);
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Counts"});

@@ -162,18 +162,21 @@ TEST_F(SettingsStoreFile, OnlyARegularFileIsReadOrWritten) {
     }
 }
 
-TEST_F(SettingsStoreFile, HandEditedValues) {
+// Values as a user edits them by hand, and as the store writes them.
+TEST_F(SettingsStoreFile, HandEditedAndWrittenValues) {
     // Nothing stored: the defaults.
     SettingsStore empty = Store("");
     EXPECT_EQ(empty.ReadActivePort(), 1);
     EXPECT_EQ(empty.ReadPortOpen(), 0);
     EXPECT_FALSE(empty.ReadWindowPos().has_value());
     EXPECT_TRUE(empty.ReadDevicePaths().empty());
+    EXPECT_TRUE(empty.ReadViewFlag("Notifications", true));
 
     // An unquoted comma value comes back from QSettings as a list; it still counts.
     SettingsStore store = Store(
         "[Settings]\nWindowPos=0,1,-1,-1,-1,-1,5,6,405,306\nActivePort=abc\nPortOpen=1 \n"
-        "[Devices]\nCOM3=/dev/pts/7\nCOM9=\nLPT1=/dev/lp0\n");
+        "[Devices]\nCOM3=/dev/pts/7\nCOM9=\nLPT1=/dev/lp0\n"
+        "[View]\nNotifyDelaySeconds=x\n");
     const auto p = store.ReadWindowPos();
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->left, 5);
@@ -188,30 +191,22 @@ TEST_F(SettingsStoreFile, HandEditedValues) {
         EXPECT_EQ(store.ReadActivePort(), port) << text;
     }
     EXPECT_EQ(store.ReadPortOpen(), 1);
-    const auto devices = store.ReadDevicePaths();
-    ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0].first, 3);
-    EXPECT_EQ(devices[0].second, "/dev/pts/7");
-}
+    EXPECT_EQ(store.ReadViewNumber("NotifyDelaySeconds", 5), 5);
+    EXPECT_EQ(store.ReadDevicePaths(),
+              (std::vector<std::pair<int, std::string>>{{3, "/dev/pts/7"}}));
 
-TEST_F(SettingsStoreFile, WrittenFormatsReadBack) {
-    {
-        SettingsStore store(dir.path());
-        store.WriteWindowPos({0, 1, -1, -1, -1, -1, -20, 30, 620, 530});
-        store.WritePortState(3, 0);
-        store.WriteRecentFiles({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")});
-        store.WriteViewFlag("G821Figures", true);
-        store.Raw().setValue(QStringLiteral("View/NotifyDelaySeconds"), QStringLiteral("x"));
-    }
-    SettingsStore store(dir.path());
-    EXPECT_TRUE(store.ReadViewFlag("G821Figures", false));
-    EXPECT_TRUE(store.ReadViewFlag("Notifications", true));     // missing: the default
-    EXPECT_EQ(store.ReadViewNumber("NotifyDelaySeconds", 5), 5);  // not a number: the default
-    EXPECT_EQ(ValueText(store.Raw().value(QStringLiteral("Settings/WindowPos"))),
+    store.WriteWindowPos({0, 1, -1, -1, -1, -1, -20, 30, 620, 530});
+    store.WritePortState(3, 0);
+    store.WriteRecentFiles({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")});
+    store.WriteViewFlag("G821Figures", true);
+    store.Sync();
+    SettingsStore again(dir.path());
+    EXPECT_TRUE(again.ReadViewFlag("G821Figures", false));
+    EXPECT_EQ(ValueText(again.Raw().value(QStringLiteral("Settings/WindowPos"))),
               QStringLiteral("0,1,-1,-1,-1,-1,-20,30,620,530"));
-    EXPECT_EQ(store.Raw().value(QStringLiteral("Settings/ActivePort")).toString(), u"3");
-    EXPECT_EQ(store.Raw().value(QStringLiteral("Settings/PortOpen")).toString(), u"0");
-    EXPECT_EQ(store.ReadRecentFiles(),
+    EXPECT_EQ(again.Raw().value(QStringLiteral("Settings/ActivePort")).toString(), u"3");
+    EXPECT_EQ(again.Raw().value(QStringLiteral("Settings/PortOpen")).toString(), u"0");
+    EXPECT_EQ(again.ReadRecentFiles(),
               QStringList({QStringLiteral("/a.cfg"), QStringLiteral("/b,c.cfg")}));
 }
 

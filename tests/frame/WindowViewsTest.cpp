@@ -2,9 +2,7 @@
 // clock, the line that tells how to start, and a window that fits the screen at large fonts.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -20,9 +18,9 @@
 #include "display/CKestrelSettings.h"
 #include "frame/ClientSplitter.h"
 #include "frame/CommandIds.h"
-#include "frame/StatusPanes.h"
 #include "performance/HistoryStore.h"
 #include "performance/LineMemory.h"
+#include "tests/stats/StatsTestSupport.h"
 
 namespace kestrel::test {
 namespace {
@@ -33,25 +31,16 @@ QLabel* Field(const QWidget& form, int id) {
 
 // Noon of a summer day in the machine's zone: the day's bin lies around it whatever the zone.
 std::time_t LocalNoon() {
-    std::tm noon{};
-    noon.tm_year = 2026 - 1900;
-    noon.tm_mon = 5;
-    noon.tm_mday = 15;
-    noon.tm_hour = 12;
-    noon.tm_isdst = -1;
-    return std::mktime(&noon);
+    return LocalTime(2026, 6, 15, 12, 0, 0);
 }
 
 // The memory of COM4 as the engine leaves it after ten minutes of a line: 20 severely
 // errored seconds (unavailable), then errors in seconds 30..35 and a severe one in 40; a
 // remote RAI in seconds 100..109 and code errors on remote tributary 16 in 200..209.
 void RememberTenMinutes(std::time_t start) {
-    const std::string path = DefaultHistoryPath("COM4");
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        QFile::remove(QString::fromStdString(path + suffix));
-    }
     LineMemory memory;
-    ASSERT_TRUE(memory.Open(path, start, [](const std::string& problem) { FAIL() << problem; }));
+    ASSERT_TRUE(memory.Open(DefaultHistoryPath("COM4"), start,
+                            [](const std::string& problem) { FAIL() << problem; }));
     for (int s = 0; s < 600; ++s) {
         FrameSecond second;
         second.nearCount = s < 20 || s == 40 ? 20 : (s >= 30 && s <= 35 ? 1 : 0);
@@ -154,8 +143,6 @@ TEST_F(FrameFixture, JournalRunsOnTheLineClockAcrossAStepOfTheWallClock) {
 // with room for it in the first window and without a status-bar message, which stays the
 // link's. A port closed later does not bring it back.
 TEST_F(FrameFixture, PortHintUntilAPortOpens) {
-    const QString hint = QString::fromLatin1(kPortHint);
-    EXPECT_EQ(hint, u"Choose a port in Communication > Port Settings, then tick Port Open");
     // How much taller than the form its scroll area is in the first window.
     auto formRoom = [](CMainFrame& f) {
         f.show();
@@ -172,7 +159,7 @@ TEST_F(FrameFixture, PortHintUntilAPortOpens) {
     QStatusBar* bar = f.QMainWindow::statusBar();
     auto* line = bar->findChild<QLabel*>(QStringLiteral("portHint"));
     ASSERT_NE(line, nullptr);
-    EXPECT_EQ(line->text(), hint);
+    EXPECT_EQ(line->text(), u"Choose a port in Communication > Port Settings, then tick Port Open");
     const struct {
         const char* what;
         int port;  // chosen before "Port Open", 0: none

@@ -46,8 +46,8 @@ protected:
 
 using Texts = std::array<std::string, 4>;
 
-TEST_F(BerMeterTest, DefaultIntervalFillsTheWindowWithSteadyErrors) {
-    Feed(Clear(0, 1, 0, 0));
+TEST_F(BerMeterTest, TheIntervalsWindowFillsAndForgets) {
+    Feed(Clear(0, 1, 0, 0));  // the default 10 s window
     EXPECT_EQ(d.ber.texts,
               (Texts{"6.391061e-005", "6.391061e-006", "0.000000e+000", "0.000000e+000"}));
     Decoder steady;
@@ -55,15 +55,14 @@ TEST_F(BerMeterTest, DefaultIntervalFillsTheWindowWithSteadyErrors) {
         steady.parser.Parse(Clear(0, 1, 0, 1));
     EXPECT_EQ(steady.ber.texts,
               (Texts{"6.391061e-005", "6.391061e-005", "6.391061e-005", "6.391061e-005"}));
-}
-
-TEST_F(BerMeterTest, ThreeSecondWindowForgetsTheOldestSlot) {
-    d.meter.OnBerInterval(32776);
+    // A 3 s window forgets the oldest slot.
+    Decoder three;
+    three.meter.OnBerInterval(32776);
     const int counts[] = {5, 0, 0, 0};
     const char* expected[] = {"1.065177e-004", "1.065177e-004", "1.065177e-004", "0.000000e+000"};
     for (int i = 0; i < 4; ++i) {
-        Feed(Clear(0, counts[i]));
-        EXPECT_EQ(d.ber.texts[1], expected[i]) << "pass " << i + 1;
+        three.parser.Parse(Clear(0, counts[i]));
+        EXPECT_EQ(three.ber.texts[1], expected[i]) << "pass " << i + 1;
     }
 }
 

@@ -33,31 +33,26 @@ void ExpectDecoded(const Decoder& d, const StatusFrame& f) {
     }
 }
 
-TEST(FrameWriterTest, WritesTheReferenceFrameByteForByte) {
+TEST(FrameWriterTest, WritesTheFrameByteForByteWithFourDigitCounts) {
     EXPECT_EQ(WriteFrame(kReference), test::kReference);
-
     StatusFrame upper = kReference;
     upper.localStatus = 0xab;
     upper.upperCaseHex = true;
     upper.terminator = '\r';
     EXPECT_EQ(WriteFrame(upper),
               std::string("AB:1234;12/34/56/78/RFF:1234;87\\65\\43\\21\\01|") + '\r');
-}
-
-TEST(FrameWriterTest, CountsAreFourDigitsAndClampedToTheField) {
-    struct Case {
-        int count;
-        const char* field;
-    } cases[] = {{0, "0000"},     {7, "0007"},      {42, "0042"}, {9999, "9999"},
-                 {10000, "9999"}, {123456, "9999"}, {-1, "0000"}};
-    for (const Case& c : cases) {
+    // Counts are clamped to the field.
+    const std::pair<int, const char*> cases[] = {{0, "0000"},    {7, "0007"},     {42, "0042"},
+                                                 {9999, "9999"}, {10000, "9999"}, {123456, "9999"},
+                                                 {-1, "0000"}};
+    for (const auto& [count, field] : cases) {
         StatusFrame f;
-        f.nearCount = c.count;
-        f.farCount = c.count;
-        std::string s = WriteFrame(f);
-        ASSERT_EQ(s.size(), kStatusFrameLength) << c.count;
-        EXPECT_EQ(s.substr(3, 4), c.field) << c.count;
-        EXPECT_EQ(s.substr(24, 4), c.field) << c.count;
+        f.nearCount = count;
+        f.farCount = count;
+        const std::string s = WriteFrame(f);
+        ASSERT_EQ(s.size(), kStatusFrameLength) << count;
+        EXPECT_EQ(s.substr(3, 4), field) << count;
+        EXPECT_EQ(s.substr(24, 4), field) << count;
     }
 }
 

@@ -140,7 +140,6 @@ TEST(ScenarioTest, SilenceStopsLongEnoughForNoData) {
     }
 }
 
-// Noise damages frames in several ways, yet the parser always finds its way back.
 TEST(ScenarioTest, NoiseIsVariedAndTheParserRecovers) {
     Decoder d;
     int damaged = 0;

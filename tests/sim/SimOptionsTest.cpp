@@ -43,6 +43,7 @@ TEST(SimOptionsTest, DefaultsAndAcceptedForms) {
     EXPECT_TRUE(o->loop);
 }
 
+// A rate above what the line carries is capped; a long tick takes its time on the line.
 TEST(SimOptionsTest, RateIsCappedAtTheLineRate) {
     EXPECT_FALSE(Parse({"--rate", "21"})->rateCapped);
     auto o = Parse({"--rate", "100"});
@@ -50,9 +51,6 @@ TEST(SimOptionsTest, RateIsCappedAtTheLineRate) {
     EXPECT_TRUE(o->rateCapped);
     EXPECT_EQ(o->requestedRate, 100);
     EXPECT_NEAR(o->rate, 21.33, 0.01);
-}
-
-TEST(SimOptionsTest, LongTicksTakeTheirTimeOnTheLine) {
     EXPECT_DOUBLE_EQ(TickSeconds(45, 1), 1.0);
     EXPECT_DOUBLE_EQ(TickSeconds(0, 4), 0.25);  // a silent tick still lasts its period
     EXPECT_DOUBLE_EQ(TickSeconds(45, kMaxRate), 45 / 960.0);

@@ -67,7 +67,6 @@ SimRun RunSim(const std::vector<std::string>& args) {
     return r;
 }
 
-// A given terminal gets exactly the frames asked for, and its settings come back afterwards.
 TEST(SimRunTest, DeviceGetsTheFramesAndItsSettingsBack) {
     int master = -1;
     int slave = -1;

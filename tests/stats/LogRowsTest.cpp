@@ -54,19 +54,5 @@ TEST_P(LogRowsTest, RowsAreByteExact) {
 
 INSTANTIATE_TEST_SUITE_P(Locales, LogRowsTest, ::testing::Values("C", test::kUserLocale));
 
-// Each flag of the state selects its own column; the column texts are in the table above.
-TEST(LogRowsStateTest, EachFlagSelectsItsOwnColumn) {
-    for (int i = 0; i < 8; ++i) {
-        MonitorState s;
-        std::atomic<int>* flags[8] = {
-            &s.localNoInputSignal,  &s.localAis,  &s.localLof,  &s.localRai,
-            &s.remoteNoInputSignal, &s.remoteAis, &s.remoteLof, &s.remoteRai};
-        flags[i]->store(1);
-        AlarmFlags expected{};
-        expected[static_cast<std::size_t>(i)] = true;
-        EXPECT_EQ(AlarmFlagsOf(s), expected) << "flag " << i;
-    }
-}
-
 }  // namespace
 }  // namespace kestrel
