@@ -221,15 +221,17 @@ TEST_F(SessionTest, AUsersOpenThatFailsIsFinal) {
     EXPECT_FALSE(session->OpenPort());
     EXPECT_EQ(session->LastOpenError(), ENOENT);
     session->SetPortNumber(2);
-    EXPECT_TRUE(session->OpenPort());  // connecting on the receive thread
-    EXPECT_EQ(session->Comm()->SuspendCount(), 0);
+    // A network path is opened on the event loop, which may have failed it already when
+    // OpenPort returns: then "connecting" was never seen, and the open counts as failed.
+    session->OpenPort();
     ASSERT_TRUE(Eventually([&] { return session->Link().state == LinkState::Closed; }));
     session->PollLink();
     EXPECT_EQ(session->Link().error, ENOENT);
     EXPECT_FALSE(session->IsPortOpen());
     EXPECT_EQ(session->Comm()->SuspendCount(), 1);
-    EXPECT_EQ(recorder.Take(), (std::vector<std::string>{"link closed", "link connecting",
-                                                         "link closed", "open failed: "}));
+    std::vector<std::string> news = recorder.Take();
+    std::erase(news, "link connecting");
+    EXPECT_EQ(news, (std::vector<std::string>{"link closed", "link closed", "open failed: "}));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(ports->OpenAttempts(),
               (std::vector<std::string>{kDevice, "rfc2217://ts-north:2001"}));
