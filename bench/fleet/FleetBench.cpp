@@ -238,8 +238,10 @@ private:
 pid_t Launch(const Options& o, const std::string& config, const std::string& log) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::freopen(log.c_str(), "w", stderr);
-        std::freopen("/dev/null", "w", stdout);
+        if (std::freopen(log.c_str(), "w", stderr) == nullptr ||
+            std::freopen("/dev/null", "w", stdout) == nullptr) {
+            ::_exit(127);
+        }
         const std::string state = o.dir + "/state";
         ::execl(o.headless.c_str(), o.headless.c_str(), "--config", config.c_str(), "--state-dir",
                 state.c_str(), static_cast<char*>(nullptr));
