@@ -208,11 +208,13 @@ void Reactor::Loop() {
         const int n = ::epoll_wait(epollFd, events, kEventsPerWait, timeout);
         due.clear();
         for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == 0) {
+            // Copied out: epoll_event is packed, so its member is not aligned for a reference.
+            const Id id = events[i].data.u64;
+            if (id == 0) {
                 std::uint64_t value;
                 [[maybe_unused]] ssize_t r = ::read(wakeFd, &value, sizeof value);
             } else {
-                due.push_back(events[i].data.u64);
+                due.push_back(id);
             }
         }
         {
