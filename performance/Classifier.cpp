@@ -90,6 +90,12 @@ void Classifier::Complete(Bins& b, std::time_t next, BinKind kind) {
         b.completed.pop_front();
 }
 
+void Classifier::Forget(BinKind kind, std::size_t keep) {
+    auto& completed = bins[Index(kind)].completed;
+    while (completed.size() > keep && !completed.front().dirty)
+        completed.pop_front();
+}
+
 void Classifier::Roll(BinKind kind, std::time_t t) {
     Bins& b = bins[Index(kind)];
     while (t >= b.current.span.End())

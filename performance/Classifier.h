@@ -87,6 +87,8 @@ public:
     const std::deque<Interval>& Completed(BinKind kind) const {
         return bins[Index(kind)].completed;
     }
+    // Lets stored (not dirty) completed intervals go from the oldest on until `keep` are left.
+    void Forget(BinKind kind, std::size_t keep);
     const Totals& TotalsOf(int object) const { return objects[object].totals; }
     ObjectCarry CarryOf(int object) const;
     void SetCarry(int object, const ObjectCarry& carry);

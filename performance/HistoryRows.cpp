@@ -158,6 +158,7 @@ bool HistoryStore::Begin() {
 }
 
 bool HistoryStore::Commit(bool ok) {
+    LetGoOccasional();
     if (ok) {
         sqlite3_reset(commit);
         ok = Check(sqlite3_step(commit), "commit");
@@ -170,6 +171,10 @@ bool HistoryStore::Commit(bool ok) {
     }
     reported = false;  // a later problem is news again
     Stamp();
+    // The pages read since go back: a host keeps a connection for each of up to a thousand
+    // lines, each with a quarter of a megabyte cached between writes ten seconds apart, while
+    // reading the few pages of the next write again from the kernel's cache costs microseconds.
+    sqlite3_db_release_memory(db);
     return true;
 }
 
@@ -181,7 +186,9 @@ bool HistoryStore::WriteJournal(const std::vector<JournalEntry>& entries) {
 
 bool HistoryStore::WriteJournalRows(const std::vector<JournalEntry>& entries) {
     for (const JournalEntry& e : entries) {
-        for (sqlite3_stmt* s : {updateJournal, insertJournal}) {
+        for (sqlite3_stmt* s : {Want(updateJournal), Want(insertJournal)}) {
+            if (s == nullptr)
+                return NotPrepared("journal");
             sqlite3_reset(s);
             sqlite3_bind_int64(s, 1, e.id);
             sqlite3_bind_text(s, 2, e.Object().c_str(), -1, SQLITE_STATIC);
@@ -217,14 +224,18 @@ bool HistoryStore::WriteIntervalRows(BinKind kind, const Interval& interval, std
             if (sqlite3_changes(db) > 0)
                 continue;
         }
-        BindIntervalRow(updateInterval, kind, interval, o, through);
-        int rc = sqlite3_step(updateInterval);
+        sqlite3_stmt* update = Want(updateInterval);
+        sqlite3_stmt* insert = Want(insertInterval);
+        if (update == nullptr || insert == nullptr)
+            return NotPrepared("intervals");
+        BindIntervalRow(update, kind, interval, o, through);
+        int rc = sqlite3_step(update);
         if (rc == SQLITE_ROW) {
-            ids.rowid[o] = sqlite3_column_int64(updateInterval, 0);
-            rc = sqlite3_step(updateInterval);
+            ids.rowid[o] = sqlite3_column_int64(update, 0);
+            rc = sqlite3_step(update);
         } else if (rc == SQLITE_DONE) {
-            BindIntervalRow(insertInterval, kind, interval, o, through);
-            rc = sqlite3_step(insertInterval);
+            BindIntervalRow(insert, kind, interval, o, through);
+            rc = sqlite3_step(insert);
             ids.rowid[o] = sqlite3_last_insert_rowid(db);
         }
         if (!Check(rc, "intervals"))
@@ -312,20 +323,39 @@ std::vector<std::pair<std::int64_t, std::time_t>> HistoryStore::AcknowledgedElse
     return out;
 }
 
-bool HistoryStore::Prune(std::time_t quarterBefore, std::time_t dayBefore,
-                         std::time_t journalBefore) {
+bool HistoryStore::Prune(const RetentionOptions& keep, std::time_t journalBefore) {
     if (!Usable())
         return false;
     currentRows = {};  // a row id freed here may be handed out again
-    Statement s{Prepare("DELETE FROM interval_rows WHERE complete = 1 AND "
-                        "((kind = '15min' AND start_unix < ?1) OR (kind = '24h' AND start_unix < ?2))")};
+    // The newest `keep` completed intervals of each kind stay: counted in the database, not in
+    // memory, which may keep fewer of them. (The bound is read first: SQLite 3.40 deletes
+    // every row when it is a subquery that finds none.)
+    Statement bound{Prepare(
+        "SELECT DISTINCT start_unix FROM interval_rows WHERE kind = ?1 AND complete = 1 "
+        "ORDER BY start_unix DESC LIMIT 1 OFFSET ?2")};
+    Statement s{Prepare(
+        "DELETE FROM interval_rows WHERE complete = 1 AND kind = ?1 AND start_unix <= ?2")};
     Statement j{Prepare("DELETE FROM journal WHERE end_unix < ?1")};
-    if (s.s == nullptr || j.s == nullptr)
+    if (bound.s == nullptr || s.s == nullptr || j.s == nullptr)
         return false;
-    sqlite3_bind_int64(s.s, 1, quarterBefore);
-    sqlite3_bind_int64(s.s, 2, dayBefore);
+    bool ok = true;
+    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
+        sqlite3_reset(bound.s);
+        sqlite3_bind_text(bound.s, 1, BinKindName(kind), -1, SQLITE_STATIC);
+        sqlite3_bind_int(bound.s, 2,
+                         std::max(kind == BinKind::Quarter ? keep.quarters : keep.days, 0));
+        const int rc = sqlite3_step(bound.s);
+        if (rc != SQLITE_ROW) {
+            ok = ok && Check(rc, "prune");
+            continue;
+        }
+        sqlite3_reset(s.s);
+        sqlite3_bind_text(s.s, 1, BinKindName(kind), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(s.s, 2, sqlite3_column_int64(bound.s, 0));
+        ok = ok && Check(sqlite3_step(s.s), "prune");
+    }
     sqlite3_bind_int64(j.s, 1, journalBefore);
-    const bool ok = Check(sqlite3_step(s.s), "prune") && Check(sqlite3_step(j.s), "prune");
+    ok = ok && Check(sqlite3_step(j.s), "prune");
     Stamp();
     return ok;
 }

@@ -186,10 +186,29 @@ HistoryStore::~HistoryStore() {
     Release();
 }
 
+sqlite3_stmt* HistoryStore::Want(Occasional& statement) {
+    if (statement.s == nullptr)
+        statement.s = Prepare(statement.sql);
+    return statement.s;
+}
+
+bool HistoryStore::NotPrepared(const char* what) {
+    const int rc = sqlite3_errcode(db);
+    Check(rc == SQLITE_OK ? SQLITE_ERROR : rc, what);
+    return false;
+}
+
+void HistoryStore::LetGoOccasional() {
+    for (Occasional* o : {&insertInterval, &updateInterval, &insertJournal, &updateJournal}) {
+        sqlite3_finalize(o->s);
+        o->s = nullptr;
+    }
+}
+
 // The connection first: closing the file drops the locks SQLite holds on it.
 void HistoryStore::Release() {
-    for (sqlite3_stmt** s : {&insertInterval, &updateInterval, &updateIntervalById, &insertJournal,
-                             &updateJournal, &insertCarry, &begin, &commit, &dataVersion}) {
+    LetGoOccasional();
+    for (sqlite3_stmt** s : {&updateIntervalById, &insertCarry, &begin, &commit, &dataVersion}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -308,6 +327,13 @@ bool HistoryStore::Start() {
         std::filesystem::create_directories(folder, ec);
     if (!TakeFile())
         return false;
+    // A host keeps a connection open for each of up to a thousand lines. By default each
+    // would set aside room for 20 pages at its first read (88 kB, kept while it is open) and
+    // cache up to 2 MB of pages. A write touches a handful of pages, and the kernel caches the
+    // file anyway: no room set aside (a setting of the whole library, made before its first
+    // use; this store is the process's only user of SQLite), and a small cache.
+    static std::once_flag configured;
+    std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0); });
     if (!Check(sqlite3_open_v2(file.c_str(), &db,
                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                nullptr),
@@ -316,6 +342,10 @@ bool HistoryStore::Start() {
         return false;
     }
     sqlite3_busy_timeout(db, 100);
+    if (!Exec("PRAGMA cache_size=16")) {
+        broken = true;
+        return false;
+    }
     // The WAL is checkpointed (passively: a reader in the middle of a query is never waited
     // for) once it holds 40 pages, about eight writes of the intervals: a checkpoint waits for
     // the disk twice, and a host with a thousand lines would otherwise do it a hundred times a
@@ -348,30 +378,30 @@ bool HistoryStore::Start() {
         broken = true;
         return false;
     }
-    insertInterval = Prepare(
+    insertInterval.sql =
         "INSERT INTO interval_rows(kind, object, start_unix, length_s, complete, "
         "through_unix, available, unavailable, not_measured, es, ses, dm, minutes, errors) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)";
     // Most writes update the rows of the current intervals: by the row ids found at their
     // first write; by the key, which tells the row id, for any other.
-    updateInterval = Prepare(
+    updateInterval.sql =
         "UPDATE interval_rows SET length_s = ?4, complete = ?5, through_unix = ?6, available = ?7, "
         "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
-        "errors = ?14 WHERE kind = ?1 AND start_unix = ?3 AND object = ?2 RETURNING rowid");
+        "errors = ?14 WHERE kind = ?1 AND start_unix = ?3 AND object = ?2 RETURNING rowid";
     updateIntervalById = Prepare(
         "UPDATE interval_rows SET length_s = ?4, complete = ?5, through_unix = ?6, available = ?7, "
         "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
         "errors = ?14 WHERE rowid = ?15");
-    insertJournal = Prepare(
+    insertJournal.sql =
         "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix, "
-        "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+        "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
     // An entry that ends or is acknowledged changes in place, its start index untouched. An
     // acknowledgement stored by another program (kestrel-history ack) stays, whatever memory
     // held when it was written: memory learns of it at the next tick.
-    updateJournal = Prepare(
+    updateJournal.sql =
         "UPDATE journal SET object = ?2, severity = ?3, start_unix = ?4, end_unix = ?5, "
         "acknowledged_unix = COALESCE(acknowledged_unix, ?6), unknown_since_unix = ?7, "
-        "ended_unseen = ?8, note = ?9 WHERE id = ?1");
+        "ended_unseen = ?8, note = ?9 WHERE id = ?1";
     begin = Prepare("BEGIN IMMEDIATE");
     commit = Prepare("COMMIT");
     insertCarry = Prepare(
@@ -379,8 +409,11 @@ bool HistoryStore::Start() {
         "VALUES(?1, ?2, ?3, ?4)");
     dataVersion = Prepare("PRAGMA data_version");
     acknowledgedVersion = -1;
-    if (!insertInterval || !updateInterval || !updateIntervalById || !insertJournal ||
-        !updateJournal || !insertCarry || !begin || !commit || !dataVersion) {
+    // Prepared once here all the same, to find a layout not ours before anything is written;
+    // the first write uses them and lets them go.
+    if (!Want(insertInterval) || !Want(updateInterval) || !updateIntervalById ||
+        !Want(insertJournal) || !Want(updateJournal) || !insertCarry || !begin || !commit ||
+        !dataVersion) {
         broken = true;
         Report("History database " + file + " has an unexpected layout (" +
                sqlite3_errmsg(db) + "); nothing is stored. Monitoring goes on.");

@@ -19,7 +19,7 @@ bool LineMemory::Open(const std::string& path, std::time_t now, ProblemSink sink
         Start(now);
         return false;
     }
-    StoredLine line = store.Load(options.retention, options.journalMemory);
+    StoredLine line = store.Load(options.intervalMemory, options.journalMemory);
     classifier.Completed(BinKind::Quarter) = std::move(line.quarters);
     classifier.Completed(BinKind::Day) = std::move(line.days);
     for (int o = 0; o < kObjectCount; ++o)
@@ -234,13 +234,12 @@ void LineMemory::Flush(bool everything) {
     journal.MarkWritten(entries);
     for (Interval* i : written)
         i->dirty = false;
+    classifier.Forget(BinKind::Quarter, static_cast<std::size_t>(options.intervalMemory.quarters));
+    classifier.Forget(BinKind::Day, static_cast<std::size_t>(options.intervalMemory.days));
     if (completed) {
-        const auto& q = classifier.Completed(BinKind::Quarter);
-        const auto& d = classifier.Completed(BinKind::Day);
         const std::time_t journalBefore =
             options.journalDays > 0 ? classifier.Cursor() - options.journalDays * 86400L : 0;
-        store.Prune(q.empty() ? 0 : q.front().span.start, d.empty() ? 0 : d.front().span.start,
-                    journalBefore);
+        store.Prune(options.retention, journalBefore);
     }
 }
 

@@ -15,13 +15,18 @@
 namespace kestrel {
 
 struct LineMemoryOptions {
+    // Completed intervals the database keeps.
     RetentionOptions retention;
+    // Completed intervals memory keeps once they are stored: as many as the views show. A host
+    // without views keeps the last of each, which late classifications may still change; a
+    // thousand lines with a day in memory each would take 280 MB.
+    RetentionOptions intervalMemory;
     // The current intervals are written at least this often (seconds of line time); 0 writes
     // them only when an interval completes and at the end (replays).
     int flushSeconds = 10;
     // Journal entries that ended longer ago than this leave the database; 0 keeps them all.
     int journalDays = 366;
-    // Journal entries kept in memory for views; the database keeps the rest.
+    // Closed journal entries kept in memory for views; the database keeps the rest.
     std::size_t journalMemory = 10000;
 };
 

@@ -56,7 +56,7 @@ MuxSession::MuxSession(SessionOptions opts)
                       },
                       [this] { TributaryStep(); },
                   }),
-      memory(LineMemoryOptions{options.historyRetention}),
+      memory(options.historyKeeping),
       frameQueue(state, kNoDataAfter) {
     // The totals count from the start of this session; the elapsed time too.
     state.nearErrorsTotal = 0;

@@ -64,8 +64,9 @@ struct SessionOptions {
     // the memory is kept in memory only. Its seconds are counted on the monotonic clock above
     // (also called on the receive thread, to stamp arrivals) and labelled by the wall clock.
     std::string historyPath;
-    // How many completed 15-minute intervals and days are kept.
-    RetentionOptions historyRetention;
+    // How many completed 15-minute intervals, days and journal entries are kept, in the
+    // database and in memory.
+    LineMemoryOptions historyKeeping;
     // --- Reconnecting ---
     // How often a device that went is looked for (2 s, after a minute 30 s).
     RetryPeriods retry;

@@ -73,6 +73,37 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
     ExpectIntact(db);
 }
 
+// A host without views keeps only the last completed interval in memory once it is stored;
+// the database keeps its own count. Without a database memory is all there is, and keeps them.
+TEST(Store, MemoryLetsStoredIntervalsGoAndTheDatabaseKeepsItsCount) {
+    test::ZoneGuard zone("UTC");
+    test::TempDir folder;
+    const std::string db = folder / "lean.sqlite";
+    LineMemoryOptions options;
+    options.retention = {3, 31};
+    options.intervalMemory = {1, 1};
+    LineMemory stored(options), unstored(options);
+    ASSERT_TRUE(stored.Open(db, kStart, nullptr));
+    unstored.Start(kStart);
+    for (std::time_t t = kStart; t < kStart + 5 * 900 + 10; ++t) {
+        for (LineMemory* m : {&stored, &unstored}) {
+            m->OnFrameApplied(NearSecond('.'), t);
+            m->Tick(t + 1);
+        }
+    }
+    EXPECT_EQ(stored.Completed(BinKind::Quarter).size(), 1u);
+    EXPECT_EQ(stored.Completed(BinKind::Quarter).back().span.start, kStart + 4 * 900);
+    EXPECT_EQ(unstored.Completed(BinKind::Quarter).size(), 3u);
+    stored.Close(kStart + 5 * 900 + 10);
+    HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
+    ASSERT_EQ(rows.size(), 4u);  // three completed and the current one
+    EXPECT_EQ(rows[0].span.start, kStart + 2 * 900);
+    EXPECT_EQ(rows[2].figures.available, 900);
+}
+
 // Whatever name a second monitor comes by, it is refused; so is one beside a monitor of an
 // earlier release, which locks only "<name>.lock". Readers that come and go meanwhile must
 // not take the first monitor's WAL with them.
