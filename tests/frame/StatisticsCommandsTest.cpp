@@ -62,17 +62,9 @@ TEST_F(StatisticsCommands, OnThenOffWritesOneRowEachWay) {
     Trigger(cmd::kStatisticsOff);
     EXPECT_FALSE(f.LogFlushTimer().isActive());
     EXPECT_TRUE(f.Action(cmd::kStatisticsOff)->isChecked());
-    const QStringList event = Rows(Name("night.csv"));
-    const QStringList g821 = Rows(Name("nightG821.csv"));
-    ASSERT_EQ(event.size(), 2);
-    ASSERT_EQ(g821.size(), 2);
-    for (const QString& row : event) {
-        EXPECT_TRUE(row.endsWith(u",,,,,,,,,,,")) << row.toStdString();
-        EXPECT_EQ(row.count(u','), 12);
-    }
-    for (const QString& row : g821) {
-        EXPECT_EQ(row.count(u','), 1) << row.toStdString();
-    }
+    // One row each way in each file; what the rows hold is the statistics log's test.
+    EXPECT_EQ(Rows(Name("night.csv")).size(), 2);
+    EXPECT_EQ(Rows(Name("nightG821.csv")).size(), 2);
 
     // Closing while on writes the closing rows too.
     prompts.fileNames.push_back(Name("close.csv"));
