@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -49,15 +50,12 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
 }
 
 std::string Which(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    for (const QString& folder :
-         (QString::fromLocal8Bit(path ? path : "") + QStringLiteral(":/usr/sbin")).split(u':')) {
-        const std::string candidate = folder.toStdString() + "/" + program;
-        if (!folder.isEmpty() && ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
+    const QString name = QString::fromStdString(program);
+    QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty()) {
+        found = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin")});
     }
-    return {};
+    return found.toStdString();
 }
 
 bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,

@@ -6,7 +6,6 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -17,6 +16,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTest>
 #include <QToolBar>
 #include <algorithm>
 #include <functional>
@@ -231,16 +231,9 @@ TEST_F(FrameFixture, QuietWindowWakesOnlyForItsTicks) {
             return false;
         }
     } counter;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 400) {  // let the showing settle
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    QTest::qWait(400);  // let the showing settle
     qApp->installEventFilter(&counter);
-    clock.restart();
-    while (clock.elapsed() < 1300) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    }
+    QTest::qWait(1300);
     qApp->removeEventFilter(&counter);
     int ours = 0;
     for (const auto& [receiver, n] : counter.ticks) {

@@ -4,13 +4,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QThread>
-#include <chrono>
+#include <QTest>
 
 #include "FrameFixture.h"
 #include "frame/CDeviceDlg.h"
@@ -23,19 +21,6 @@
 
 namespace kestrel::test {
 namespace {
-
-// Runs the event loop until the condition holds or five seconds have passed.
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 // An answer for the port settings dialog: pick a list index (or leave it) and press OK.
 std::function<int(QDialog&)> ChoosePort(int index) {
@@ -64,7 +49,7 @@ protected:
     bool FramesFlow() {
         const auto before = state.frameCount.load();
         return pty.Send(WriteFrame(StatusFrame{})) &&
-               WaitFor([&] { return state.frameCount.load() > before; });
+               QTest::qWaitFor([&] { return state.frameCount.load() > before; });
     }
 
     PtyPair pty;  // the test writes to the master what a MUX would send
@@ -250,7 +235,7 @@ TEST_F(PortCommands, ALostDeviceIsShownUntilItIsBack) {
                           Step{true, LinkState::Reconnecting, lost}}) {
         com1->HangUp(s.gone);
         // The news come through the event loop alone: no tick runs here.
-        ASSERT_TRUE(WaitFor([&] { return port->toolTip() == s.shown; })) << s.gone;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return port->toolTip() == s.shown; })) << s.gone;
         EXPECT_EQ(f.Session().Link().state, s.state);
         EXPECT_EQ(f.statusBar()->currentMessage(), s.shown);
         EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");

@@ -6,20 +6,16 @@
 
 #include "FrameFixture.h"
 #include "frame/CommandIds.h"
+#include "tests/TestFiles.h"
 
 namespace kestrel::test {
 namespace {
 
-QStringList Rows(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {QStringLiteral("<missing>")};
-    }
-    QString all = QString::fromLatin1(f.readAll());
-    EXPECT_TRUE(all.isEmpty() || all.endsWith(u"\r\n"));
-    QStringList rows = all.split(QStringLiteral("\r\n"));
-    rows.removeLast();
-    return rows;
+// The rows of a statistics file, each ended by CR LF.
+long Rows(const QString& path) {
+    const QString text = QString::fromStdString(ReadFile(path.toStdString()));
+    EXPECT_TRUE(text.isEmpty() || text.endsWith(u"\r\n")) << path.toStdString();
+    return text.count(QStringLiteral("\r\n"));
 }
 
 class StatisticsCommands : public FrameFixture {
@@ -62,17 +58,9 @@ TEST_F(StatisticsCommands, OnThenOffWritesOneRowEachWay) {
     Trigger(cmd::kStatisticsOff);
     EXPECT_FALSE(f.LogFlushTimer().isActive());
     EXPECT_TRUE(f.Action(cmd::kStatisticsOff)->isChecked());
-    const QStringList event = Rows(Name("night.csv"));
-    const QStringList g821 = Rows(Name("nightG821.csv"));
-    ASSERT_EQ(event.size(), 2);
-    ASSERT_EQ(g821.size(), 2);
-    for (const QString& row : event) {
-        EXPECT_TRUE(row.endsWith(u",,,,,,,,,,,")) << row.toStdString();
-        EXPECT_EQ(row.count(u','), 12);
-    }
-    for (const QString& row : g821) {
-        EXPECT_EQ(row.count(u','), 1) << row.toStdString();
-    }
+    // One row each way in each file; what the rows hold is the statistics log's test.
+    EXPECT_EQ(Rows(Name("night.csv")), 2);
+    EXPECT_EQ(Rows(Name("nightG821.csv")), 2);
 
     // Closing while on writes the closing rows too.
     prompts.fileNames.push_back(Name("close.csv"));
@@ -80,8 +68,8 @@ TEST_F(StatisticsCommands, OnThenOffWritesOneRowEachWay) {
     steps.clear();
     f.close();
     EXPECT_NE(std::find(steps.begin(), steps.end(), "StatisticsOff"), steps.end());
-    EXPECT_EQ(Rows(Name("close.csv")).size(), 2);
-    EXPECT_EQ(Rows(Name("closeG821.csv")).size(), 2);
+    EXPECT_EQ(Rows(Name("close.csv")), 2);
+    EXPECT_EQ(Rows(Name("closeG821.csv")), 2);
     EXPECT_FALSE(f.LogFlushTimer().isActive());
 }
 
@@ -92,7 +80,7 @@ TEST_F(StatisticsCommands, NoAlarmRowWhileNotConnected) {
     state.statusChanged = MonitorState::kLocalChanged | MonitorState::kRemoteChanged;
     f.PanelRefresh();
     Trigger(cmd::kStatisticsOff);
-    EXPECT_EQ(Rows(Name("edge.csv")).size(), 2);
+    EXPECT_EQ(Rows(Name("edge.csv")), 2);
 }
 
 TEST_F(StatisticsCommands, FlushPassesRearmAndAFailureStopsThemWithANotice) {
@@ -113,12 +101,12 @@ TEST_F(StatisticsCommands, FlushPassesRearmAndAFailureStopsThemWithANotice) {
     EXPECT_FALSE(f.LogFlushTimer().isActive());
     EXPECT_FALSE(f.Action(cmd::kStatisticsOn)->isChecked());
     EXPECT_TRUE(f.Action(cmd::kStatisticsOff)->isChecked());
-    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")).size(), 2);
+    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")), 2);
     ASSERT_EQ(prompts.shown.size(), 1u);
     EXPECT_FALSE(prompts.shown.back().modal);
     f.PanelRefresh();
     f.LinkWatch();
-    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")).size(), 2);
+    EXPECT_EQ(Rows(folder + QStringLiteral("/day1.csv")), 2);
 }
 
 }  // namespace

@@ -13,23 +13,32 @@
 
 namespace kestrel::test {
 
-// The whole answer (status line, headers, body) to `request` sent to 127.0.0.1:port; empty
-// when nothing came within 5 s.
-inline std::string HttpExchange(int port, const std::string& request) {
+// A socket connected to 127.0.0.1:port, whose reads give up after 5 s; -1 when it cannot.
+inline int ConnectLoopback(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return {};
-    }
     timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0 ||
+                    ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The whole answer (status line, headers, body) to `request` sent to 127.0.0.1:port; empty
+// when nothing came within 5 s.
+inline std::string HttpExchange(int port, const std::string& request) {
+    const int fd = ConnectLoopback(port);
+    if (fd < 0) {
+        return {};
+    }
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(request.size())) {
         char buf[65536];
         for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
             answer.append(buf, static_cast<std::size_t>(n));

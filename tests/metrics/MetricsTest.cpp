@@ -156,19 +156,6 @@ int PortOf(const MetricsExporter& exporter) {
     return std::stoi(exporter.Address().substr(exporter.Address().rfind(':') + 1));
 }
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Clients that connect and say nothing, or trickle a header line at a time, must not keep a
 // scrape waiting: each is answered as it comes while they hang on.
 TEST(MetricsExporter, ScrapesAnsweredBesideSlowAndIdleClients) {
@@ -184,11 +171,11 @@ TEST(MetricsExporter, ScrapesAnsweredBesideSlowAndIdleClients) {
     const int port = PortOf(*exporter);
     std::vector<int> idle, slow;
     for (int i = 0; i < 500; ++i) {
-        idle.push_back(Connect(port));
+        idle.push_back(test::ConnectLoopback(port));
         ASSERT_GE(idle.back(), 0) << i;
     }
     for (int i = 0; i < 100; ++i) {
-        slow.push_back(Connect(port));
+        slow.push_back(test::ConnectLoopback(port));
         ASSERT_GE(slow.back(), 0) << i;
         ASSERT_GT(::send(slow.back(), "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL), 0);
     }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -281,20 +280,6 @@ TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
     // A counts row at the refresh after the alarm frame only: remote RAI counts no second.
     EXPECT_EQ(Rows("dayG821.csv"),
               t + ",NC\r\n" + t + ",\r\n" + t + ",,1,5,0,7\r\n" + t + ",NC,\r\n" + t + ",NC\r\n");
-}
-
-TEST_F(SessionTest, AFailedFlushTellsTheNoticeThenStatisticsOff) {
-    ASSERT_TRUE(session->StatisticsOn(dir / "day.csv"));
-    EXPECT_TRUE(session->LogFlush());
-    std::filesystem::remove(dir / "day.csv");  // a reopen that cannot find its file
-    EXPECT_FALSE(session->LogFlush());
-    EXPECT_FALSE(session->IsFlushDue());
-    const auto events = recorder.Take();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0], "stats on");
-    EXPECT_EQ(events[1].rfind("notice: Statistics recording stopped: the event log", 0), 0u)
-        << events[1];
-    EXPECT_EQ(events[2], "stats off");
 }
 
 // The line memory: seconds and journal entries reach the database, link states included; a

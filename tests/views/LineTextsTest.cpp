@@ -1,7 +1,6 @@
 // The words the views use for states, objects and durations.
 #include <gtest/gtest.h>
 
-#include "FilledLine.h"
 #include "views/LineTexts.h"
 
 namespace kestrel {
@@ -27,23 +26,3 @@ TEST(LineTexts, StatesObjectsAndDurations) {
 
 }  // namespace
 }  // namespace kestrel
-
-namespace kestrel::test {
-namespace {
-
-TEST(FilledLine, TheEngineFillsTheDatabaseTheMemoryReadsBack) {
-    TempDir folder;
-    const std::time_t end = FillDatabase(folder,
-                                         "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n"
-                                         "20 0000 00 00 00 00 00 0000 00 00 00 00 repeat 5\n"
-                                         "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 10\n");
-    FilledLine line(folder, end + 2);
-    const auto entries = line.memory.JournalEntries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(JournalStateText(entries[0].state), "Local 34M AIS");
-    EXPECT_EQ(entries[0].start, kScriptStart + 10);
-    EXPECT_EQ(entries[0].end, kScriptStart + 15);
-}
-
-}  // namespace
-}  // namespace kestrel::test

@@ -1,5 +1,8 @@
-// Test entry for the main-window tests: GoogleTest inside an offscreen QApplication.
+// Test entry for the offscreen GUI tests: GoogleTest inside a QApplication on a laptop's screen,
+// in one time zone, with a data folder of the run's own and no desktop to notify.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QFile>
@@ -7,9 +10,13 @@
 #include <clocale>
 
 int main(int argc, char** argv) {
+    // The tests never need a screen, also when the test list is collected.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Times shown in local time read the same on every machine.
+    setenv("TZ", "UTC", 1);
+    tzset();
     // Windows keep their line memory under the user's data folder: here one of this run's own,
     // so that no test writes into the real home nor meets another test process's database.
     QTemporaryDir data;
