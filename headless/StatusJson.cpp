@@ -92,11 +92,22 @@ std::string AsidePath(const std::string& path) {
 
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& error) {
     const std::string aside = AsidePath(path);
-    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Written over in place and cut to its length, not emptied first: a picture is as long as
+    // the last one most of the time, and emptying gives its blocks back to the file system
+    // only to take them again.
+    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
+    auto fail = [&](const char* why, bool open) {
+        error = why;
+        if (open) {
+            ::close(fd);
+        }
+        ::unlink(aside.c_str());
+        return false;
+    };
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -104,17 +115,15 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string& 
             continue;
         }
         if (n <= 0) {
-            error = n < 0 ? std::strerror(errno) : "nothing written";
-            ::close(fd);
-            ::unlink(aside.c_str());
-            return false;
+            return fail(n < 0 ? std::strerror(errno) : "nothing written", true);
         }
         done += static_cast<std::size_t>(n);
     }
+    if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) {
+        return fail(std::strerror(errno), true);
+    }
     if (::close(fd) != 0) {
-        error = std::strerror(errno);
-        ::unlink(aside.c_str());
-        return false;
+        return fail(std::strerror(errno), false);
     }
     // Exchanged, the two names keep their files: no file is made or removed at each write. On
     // ext4 without a journal making a file looks through the recently freed ones, and with a
@@ -124,9 +133,7 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string& 
     }
     // The first picture, or a file system that cannot exchange: a plain rename.
     if (::rename(aside.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ::unlink(aside.c_str());
-        return false;
+        return fail(std::strerror(errno), false);
     }
     return true;
 }
