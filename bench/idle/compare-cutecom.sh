@@ -74,13 +74,16 @@ lead_in=5
 
 # CuteCom reads its device from the session of its configuration file; it opens it when the
 # Open button is pressed, which xdotool does with its key (Alt+O). Read-only, 9600 bit/s, no
-# RTS/DTR or reconnecting: a pseudo-terminal has no modem lines.
+# RTS/DTR or reconnecting: a pseudo-terminal has no modem lines. Its line break is CR, the
+# MUX's own: with the default LF it would grow one endless line, whose layout alone would
+# make its figure mean nothing.
 start_cutecom() { # PTY: sets cutecom_pid
     local home=$work/cutecom-home
     mkdir -p "$home/.config/CuteCom"
     cat >"$home/.config/CuteCom/CuteCom5.conf" <<CONF
 [CuteCom]
 session=Default
+LineTerminator=1
 
 [sessions]
 1\\name=Default
