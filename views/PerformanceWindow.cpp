@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,110 +19,16 @@
 #include <array>
 #include <utility>
 
-#include "display/Refresh.h"
 #include "views/LineTexts.h"
 #include "views/TimelineStrip.h"
 
 namespace kestrel {
 
+using namespace performance_column;
+
 namespace {
 
-constexpr std::time_t kDaySeconds = 86400;
 constexpr int kDefaultHeight = 760;
-
-enum Column {
-    kInterval,
-    kStart,
-    kEnd,
-    kAvailable,
-    kUnavailable,
-    kNotMeasured,
-    kEs,
-    kSes,
-    kDm,
-    kAvailableShare,
-    kUnavailableShare,
-    kNotMeasuredShare,
-    kEsShare,
-    kSesShare,
-    kDmShare,
-    kColumns
-};
-
-// Long names take two lines, for the table to fit a window 1280 wide.
-const QStringList& Headers() {
-    static const QStringList headers{QStringLiteral("Interval"),
-                                     QStringLiteral("Start"),
-                                     QStringLiteral("End"),
-                                     QStringLiteral("Available"),
-                                     QStringLiteral("Unavailable"),
-                                     QStringLiteral("Not\nmeasured"),
-                                     QStringLiteral("ES"),
-                                     QStringLiteral("SES"),
-                                     QStringLiteral("DM"),
-                                     QStringLiteral("Available\n%"),
-                                     QStringLiteral("Unavailable\n%"),
-                                     QStringLiteral("Not\nmeasured %"),
-                                     QStringLiteral("ES %"),
-                                     QStringLiteral("SES %"),
-                                     QStringLiteral("DM %")};
-    return headers;
-}
-
-// What each share is a share of, on its header: the time shares add up to the interval's
-// elapsed time, the error ratios are of the available time as G.821 defines them.
-QString HeaderTip(int column) {
-    const QString elapsed = QStringLiteral(
-        "Share of the interval's elapsed time (available + unavailable + not "
-        "measured); the three add up to 100%");
-    switch (column) {
-        case kAvailableShare:
-        case kUnavailableShare:
-        case kNotMeasuredShare:
-            return elapsed;
-        case kEsShare:
-            return QStringLiteral("Share of the available seconds; 8% or more fails");
-        case kSesShare:
-            return QStringLiteral("Share of the available seconds; 0.2% or more fails");
-        case kDmShare:
-            return QStringLiteral(
-                "Share of the minutes counted (60 available seconds without SES); 10% or more "
-                "fails");
-        default:
-            return {};
-    }
-}
-
-const QString& Fails() {
-    static const QString word = QStringLiteral(" fails");
-    return word;
-}
-
-const QString& Absent() {
-    static const QString word = QStringLiteral("n/a");
-    return word;
-}
-
-// Two decimals, as the panel's G.821 line shows them; "-" without a denominator.
-QString ShareText(const std::optional<double>& share, bool failing = false) {
-    QString text = share ? G821FieldText(share) : QStringLiteral("-");
-    if (failing) {
-        text += Fails();
-    }
-    return text;
-}
-
-// A row with the widest texts each column can hold: a day's five-digit counts, shares with
-// two decimals that fail, the longest interval name.
-PerformanceRow WidestRow() {
-    PerformanceRow row{BinKind::Quarter, true, {}, {}};
-    Figures& f = row.figures;
-    f.available = f.notMeasured = f.minutes = 86399;
-    f.unavailable = 43199;
-    // Every second errored: shares of "100.00% fails".
-    f.es = f.ses = f.dm = 86399;
-    return row;
-}
 
 // A row's identity across rebuilds, to keep the user's selection.
 bool SameInterval(const PerformanceRow& a, const PerformanceRow& b) {
@@ -131,82 +36,6 @@ bool SameInterval(const PerformanceRow& a, const PerformanceRow& b) {
 }
 
 }  // namespace
-
-std::vector<PerformanceRow> PerformanceRows(const LineMemory& memory, int object) {
-    std::vector<PerformanceRow> rows;
-    const auto o = static_cast<std::size_t>(object);
-    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
-        const Interval& current = memory.Current(kind);
-        rows.push_back({kind, true, current.span, current.figures[o]});
-    }
-    const std::size_t first = rows.size();
-    for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
-        for (const Interval& done : memory.Completed(kind)) {
-            rows.push_back({kind, false, done.span, done.figures[o]});
-        }
-    }
-    std::stable_sort(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end(),
-                     [](const PerformanceRow& a, const PerformanceRow& b) {
-                         if (a.span.End() != b.span.End()) {
-                             return a.span.End() > b.span.End();
-                         }
-                         return a.kind == BinKind::Quarter && b.kind == BinKind::Day;
-                     });
-    return rows;
-}
-
-int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now) {
-    int worst = -1;
-    auto rank = [](const Figures& f) { return std::pair(f.unavailable + f.ses, f.es); };
-    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-        const PerformanceRow& row = rows[static_cast<std::size_t>(i)];
-        if (row.kind != BinKind::Quarter || row.span.End() <= now - kDaySeconds) {
-            continue;
-        }
-        const auto r = rank(row.figures);
-        // Strictly worse only: the newest of equals, rows being newest first.
-        if (r > std::pair<std::int64_t, std::int64_t>(0, 0) &&
-            (worst < 0 || r > rank(rows[static_cast<std::size_t>(worst)].figures))) {
-            worst = i;
-        }
-    }
-    return worst;
-}
-
-QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool worst) {
-    const Figures& f = row.figures;
-    const Percentages p = PercentagesOf(f);
-    const bool line = IsLineEnd(object);
-    QString kind = row.kind == BinKind::Quarter ? QStringLiteral("15 min") : QStringLiteral("24 h");
-    if (row.current) {
-        kind += QStringLiteral(", current");
-    }
-    if (worst) {
-        kind += QStringLiteral(", worst");
-    }
-    QStringList texts(kColumns);
-    texts[kInterval] = kind;
-    // Intervals begin and end on whole minutes: the seconds and the end's date say nothing.
-    const QDateTime start = QDateTime::fromSecsSinceEpoch(row.span.start);
-    const QDateTime end = QDateTime::fromSecsSinceEpoch(row.span.End());
-    texts[kStart] = start.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    texts[kEnd] = end.date() > start.date() && end.time() == QTime(0, 0)
-                      ? QStringLiteral("24:00")
-                      : end.toString(QStringLiteral("HH:mm"));
-    texts[kAvailable] = QString::number(f.available);
-    texts[kUnavailable] = QString::number(f.unavailable);
-    texts[kNotMeasured] = QString::number(f.notMeasured);
-    texts[kEs] = QString::number(f.es);
-    texts[kSes] = QString::number(f.ses);
-    texts[kDm] = line ? QString::number(f.dm) : Absent();
-    texts[kAvailableShare] = ShareText(p.available);
-    texts[kUnavailableShare] = ShareText(p.unavailable);
-    texts[kNotMeasuredShare] = ShareText(p.notMeasured);
-    texts[kEsShare] = ShareText(p.es, p.esFailing);
-    texts[kSesShare] = ShareText(p.ses, p.sesFailing);
-    texts[kDmShare] = line ? ShareText(p.dm, p.dmFailing) : Absent();
-    return texts;
-}
 
 PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     : QDialog(parent), source(std::move(source)) {
@@ -226,9 +55,9 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
 
     table =
         Named(new QTableWidget(0, kColumns, this), "performanceTable", QStringLiteral("Intervals"));
-    table->setHorizontalHeaderLabels(Headers());
+    table->setHorizontalHeaderLabels(PerformanceHeaders());
     for (int c = kAvailableShare; c <= kDmShare; ++c) {
-        table->horizontalHeaderItem(c)->setToolTip(HeaderTip(c));
+        table->horizontalHeaderItem(c)->setToolTip(PerformanceHeaderTip(c));
     }
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -247,7 +76,7 @@ PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
     // The columns are as wide as the widest texts they can hold, set once: they neither
     // jump nor cut a "fails" off as the figures grow, and keep what the user gives them.
     table->ensurePolished();
-    rows = {WidestRow()};
+    rows = {WidestPerformanceRow()};
     worst = 0;
     table->setRowCount(1);
     FillRow(0);
@@ -451,7 +280,7 @@ void PerformanceWindow::FillRow(int r) {
         if (c >= kAvailable) {
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
-        const bool failing = texts[c].endsWith(Fails());
+        const bool failing = FailingText(texts[c]);
         QFont font = table->font();
         font.setBold(failing || (isWorst && c == kInterval));
         item->setFont(font);
@@ -464,7 +293,7 @@ void PerformanceWindow::FillRow(int r) {
 }
 
 void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t now) {
-    const std::time_t from = now - kDaySeconds;
+    const std::time_t from = now - kPerformanceDaySeconds;
     // Read in place: the strips look at the entries only when they changed.
     const auto& entries = memory.JournalInMemory();
     // A journal at its memory's limit has let its oldest entries go, and with them maybe
@@ -483,7 +312,7 @@ void PerformanceWindow::RefreshTimeline(const LineMemory& memory, std::time_t no
 
 // The selected rows as tab-separated lines with the headers, for a spreadsheet or a report.
 void PerformanceWindow::CopyRows() {
-    QStringList names = Headers();
+    QStringList names = PerformanceHeaders();
     names.replaceInStrings(QStringLiteral("\n"), QStringLiteral(" "));
     QStringList lines{names.join(QLatin1Char('\t'))};
     for (int r = 0; r < table->rowCount(); ++r) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "views/LineSource.h"
+#include "views/PerformanceRows.h"
 
 class QComboBox;
 class QLabel;
@@ -16,30 +17,6 @@ class QTableWidget;
 namespace kestrel {
 
 class TimelineStrip;
-
-// One interval of the chosen object as the table shows it.
-struct PerformanceRow {
-    BinKind kind = BinKind::Quarter;
-    bool current = false;
-    BinSpan span;
-    Figures figures;
-};
-
-// The object's intervals: the current 15-minute and 24-hour ones first, then the completed
-// ones, the most recently ended first (a quarter before the day that ends with it).
-std::vector<PerformanceRow> PerformanceRows(const LineMemory& memory, int object);
-
-// The worst interval of the last 24 hours: of the 15-minute intervals, current or completed,
-// that end after now - 24 h, the one with the most unavailable and severely errored seconds
-// together (SES are not counted while the line is unavailable, so a quarter of outage would
-// otherwise rank below one of light errors), then the most ES; the newest of equals.
-// Quarters, not days, because a day hides when in it the line suffered. Its index in `rows`,
-// or -1 when every such quarter is clean.
-int WorstRow(const std::vector<PerformanceRow>& rows, std::time_t now);
-
-// The texts of one row in the table's column order. Failing shares say "fails", tributaries
-// say "n/a" for degraded minutes, the worst interval says so in its first column.
-QStringList PerformanceRowTexts(const PerformanceRow& row, int object, bool worst);
 
 class PerformanceWindow : public QDialog {
     Q_OBJECT

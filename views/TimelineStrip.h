@@ -11,39 +11,9 @@
 #include <vector>
 
 #include "performance/Journal.h"
+#include "views/TimelineBands.h"
 
 namespace kestrel {
-
-// The journal states a strip shows for an object: the near end's four local indications and
-// the link states, the far end's four remote indications, or a tributary's no signal and
-// code errors.
-std::vector<int> TimelineStates(int object);
-
-// When one state was on, clipped to the strip's time.
-struct TimelineSpan {
-    std::time_t start = 0;
-    std::time_t end = 0;
-    bool open = false;  // still on, or unknown, at the strip's end
-    // From here to the end the monitor could not see the line: the state was on when it was
-    // last seen, and is not known to be since.
-    std::optional<std::time_t> unknownFrom{};
-    // It was gone when the line was seen again: it ended at some time after `end`.
-    bool endedUnseen = false;
-    bool operator==(const TimelineSpan&) const = default;
-};
-
-struct TimelineBand {
-    int state = 0;
-    std::vector<TimelineSpan> spans;  // in time order
-    bool operator==(const TimelineBand&) const = default;
-};
-
-// One band per state, the entries' times clipped to [from, to); an entry still open lasts
-// to `to`, unknown from when the monitor lost sight of it. Entries of other states are
-// ignored.
-std::vector<TimelineBand> TimelineBands(const std::deque<JournalEntry>& entries,
-                                        const std::vector<int>& states, std::time_t from,
-                                        std::time_t to);
 
 // "Local 34M AIS: 2026-03-29 00:51:00 to 2026-03-29 00:52:00, 0:01:00"; the end reads
 // "active" while the state holds, "unknown since ..." or "ended unseen after ..." where the
@@ -120,7 +90,6 @@ private:
     QString ForgottenText() const;
     // Whether the entries changed for this strip since the bands were built from them.
     bool EntriesChanged(const std::deque<JournalEntry>& entries, std::time_t newTo) const;
-    std::vector<TimelineBand> Advanced(std::time_t newFrom, std::time_t newTo) const;
 
     int object;
     std::vector<int> states;

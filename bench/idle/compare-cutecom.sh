@@ -65,7 +65,10 @@ if [ -z "${KESTREL_COMPARE_INNER:-}" ]; then
         fi
     done
     export KESTREL_COMPARE_INNER=1
-    exec xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "${arguments[@]}"
+    # xvfb-run -a takes the first free display from :99 on; two scripts starting at once may
+    # both take it, and the first to end takes the other's display with it (the programs then
+    # abort, unable to connect). Starting the search elsewhere keeps out of their way.
+    exec xvfb-run -a -n $((100 + $$ % 800)) -s "-screen 0 1600x1200x24" "$0" "${arguments[@]}"
 fi
 
 . scripts/lib/session.sh
@@ -74,13 +77,16 @@ lead_in=5
 
 # CuteCom reads its device from the session of its configuration file; it opens it when the
 # Open button is pressed, which xdotool does with its key (Alt+O). Read-only, 9600 bit/s, no
-# RTS/DTR or reconnecting: a pseudo-terminal has no modem lines.
+# RTS/DTR or reconnecting: a pseudo-terminal has no modem lines. Its line break is CR, the
+# MUX's own: with the default LF it would grow one endless line, whose layout alone would
+# make its figure mean nothing.
 start_cutecom() { # PTY: sets cutecom_pid
     local home=$work/cutecom-home
     mkdir -p "$home/.config/CuteCom"
     cat >"$home/.config/CuteCom/CuteCom5.conf" <<CONF
 [CuteCom]
 session=Default
+LineTerminator=1
 
 [sessions]
 1\\name=Default
@@ -147,6 +153,18 @@ for rate in $rates; do
     start_cutecom "$cutecom_pty"
 
     sleep "$lead_in"
+    # A program that ended is not measured: say so with what it said last, rather than
+    # leaving a sampler's complaint about a missing process.
+    for program in kestrel cutecom; do
+        pid_var=${program}_pid
+        if ! kill -0 "${!pid_var}" 2>/dev/null; then
+            status=0
+            wait "${!pid_var}" || status=$?
+            echo "compare-cutecom: $program ended (status $status) before the measurement:" >&2
+            tail -n 20 "$work/$program.out" >&2
+            exit 1
+        fi
+    done
     echo "compare-cutecom: $rate frames/s, $seconds s ..." >&2
     python3 bench/idle/procsample.py "$seconds" "$window" "kestrel=$kestrel_pid" \
         "cutecom=$cutecom_pid" | sed "s/^/$rate /" >>"$results"
