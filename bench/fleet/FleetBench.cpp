@@ -1,6 +1,7 @@
 // One process plays N quiet MUXes on N pseudo-terminals and runs kestrel-headless on them with
-// line memory, status pictures and metrics on: start-up, CPU, memory, threads, frames counted,
-// and the stop after SIGTERM, in steady running and in the middle of the start-up.
+// line memory, status pictures and metrics on: start-up (and a restart over the databases it
+// wrote), CPU, memory, threads, frames counted, and the stop after SIGTERM, in steady running
+// and in the middle of the start-up.
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -348,6 +349,15 @@ int Run(const Options& o) {
     int status = 0;
     const auto stopped = WaitEnd(pid, 60s, status);
 
+    // Again over the databases just written, as a service restarts: every one is read back.
+    const std::string againLog = o.dir + "/restart.err";
+    const auto relaunched = Clock::now();
+    const pid_t restart = Launch(o, Config(o, fleet, FreePort(), false), againLog);
+    const auto restarted = WaitStarted(againLog, o.muxes, relaunched, 180s);
+    ::kill(restart, SIGTERM);
+    int s1 = 0;
+    WaitEnd(restart, 60s, s1);
+
     // Again with recordings, stopped in the middle of the start-up.
     std::optional<double> stopInStart;
     long recordingsOn = 0, recordingsOff = 0;
@@ -374,10 +384,11 @@ int Run(const Options& o) {
         std::snprintf(b, sizeof b, "%.2f s", *v);
         return std::string(b);
     };
-    std::printf("| %5d | %9s | %6.2f %% | %6.1f MB | %7ld | %5d of %-5d (%lld missed) | %7s |",
-                o.muxes, secs(started).c_str(), 100 * (p1.cpuSeconds - p0.cpuSeconds) / window,
-                static_cast<double>(p1.rssKb) / 1024, p1.threads, watched, o.muxes, missed,
-                secs(stopped).c_str());
+    std::printf(
+        "| %5d | %9s | %9s | %6.2f %% | %6.1f MB | %7ld | %5d of %-5d (%lld missed) | %7s |",
+        o.muxes, secs(started).c_str(), secs(restarted).c_str(),
+        100 * (p1.cpuSeconds - p0.cpuSeconds) / window, static_cast<double>(p1.rssKb) / 1024,
+        p1.threads, watched, o.muxes, missed, secs(stopped).c_str());
     if (o.stopDuringStart >= 0) {
         std::printf(" %s at %.1f s%s, closing rows %ld of %ld |", secs(stopInStart).c_str(),
                     o.stopDuringStart, startupDone ? " (after start-up)" : "", recordingsOff,
