@@ -217,12 +217,24 @@ bool HistoryStore::WriteIntervalRows(BinKind kind, const Interval& interval, std
     ids.start = -1;  // until every row is known again
     for (int o = 0; o < kObjectCount; ++o) {
         if (known) {
-            BindIntervalRow(updateIntervalById, kind, interval, o, through);
-            sqlite3_bind_int64(updateIntervalById, 15, ids.rowid[o]);
-            if (!Check(sqlite3_step(updateIntervalById), "intervals"))
+            // Objects side by side with the same figures, whose rows lie side by side too, are
+            // written by one statement: on a quiet line the 32 tributaries count alike, and a
+            // statement a row was most of what a thousand lines cost between their frames.
+            int last = o;
+            while (last + 1 < kObjectCount && IsLineEnd(last + 1) == IsLineEnd(o) &&
+                   interval.figures[last + 1] == interval.figures[o] &&
+                   ids.rowid[last + 1] == ids.rowid[last] + 1)
+                ++last;
+            BindIntervalRow(updateIntervalsById, kind, interval, o, through);
+            sqlite3_bind_int64(updateIntervalsById, 15, ids.rowid[o]);
+            sqlite3_bind_int64(updateIntervalsById, 16, ids.rowid[last]);
+            if (!Check(sqlite3_step(updateIntervalsById), "intervals"))
                 return false;
-            if (sqlite3_changes(db) > 0)
+            if (sqlite3_changes(db) == last - o + 1) {
+                o = last;
                 continue;
+            }
+            // A row gone or moved: each by its key.
         }
         sqlite3_stmt* update = Want(updateInterval);
         sqlite3_stmt* insert = Want(insertInterval);

@@ -208,7 +208,7 @@ void HistoryStore::LetGoOccasional() {
 // The connection first: closing the file drops the locks SQLite holds on it.
 void HistoryStore::Release() {
     LetGoOccasional();
-    for (sqlite3_stmt** s : {&updateIntervalById, &insertCarry, &begin, &commit, &dataVersion}) {
+    for (sqlite3_stmt** s : {&updateIntervalsById, &insertCarry, &begin, &commit, &dataVersion}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -388,10 +388,10 @@ bool HistoryStore::Start() {
         "UPDATE interval_rows SET length_s = ?4, complete = ?5, through_unix = ?6, available = ?7, "
         "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
         "errors = ?14 WHERE kind = ?1 AND start_unix = ?3 AND object = ?2 RETURNING rowid";
-    updateIntervalById = Prepare(
+    updateIntervalsById = Prepare(
         "UPDATE interval_rows SET length_s = ?4, complete = ?5, through_unix = ?6, available = ?7, "
         "unavailable = ?8, not_measured = ?9, es = ?10, ses = ?11, dm = ?12, minutes = ?13, "
-        "errors = ?14 WHERE rowid = ?15");
+        "errors = ?14 WHERE rowid BETWEEN ?15 AND ?16");
     insertJournal.sql =
         "INSERT INTO journal(id, object, severity, start_unix, end_unix, acknowledged_unix, "
         "unknown_since_unix, ended_unseen, note) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
@@ -411,7 +411,7 @@ bool HistoryStore::Start() {
     acknowledgedVersion = -1;
     // Prepared once here all the same, to find a layout not ours before anything is written;
     // the first write uses them and lets them go.
-    if (!Want(insertInterval) || !Want(updateInterval) || !updateIntervalById ||
+    if (!Want(insertInterval) || !Want(updateInterval) || !updateIntervalsById ||
         !Want(insertJournal) || !Want(updateJournal) || !insertCarry || !begin || !commit ||
         !dataVersion) {
         broken = true;

@@ -193,7 +193,7 @@ private:
     Occasional updateInterval;
     Occasional insertJournal;
     Occasional updateJournal;
-    sqlite3_stmt* updateIntervalById = nullptr;
+    sqlite3_stmt* updateIntervalsById = nullptr;
     sqlite3_stmt* insertCarry = nullptr;
     sqlite3_stmt* begin = nullptr;
     sqlite3_stmt* commit = nullptr;

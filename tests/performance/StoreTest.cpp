@@ -75,6 +75,7 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
 
 // A host without views keeps only the last completed interval in memory once it is stored;
 // the database keeps its own count. Without a database memory is all there is, and keeps them.
+// Tributaries that count alike are written together, the one that differs on its own.
 TEST(Store, MemoryLetsStoredIntervalsGoAndTheDatabaseKeepsItsCount) {
     test::ZoneGuard zone("UTC");
     test::TempDir folder;
@@ -86,8 +87,10 @@ TEST(Store, MemoryLetsStoredIntervalsGoAndTheDatabaseKeepsItsCount) {
     ASSERT_TRUE(stored.Open(db, kStart, nullptr));
     unstored.Start(kStart);
     for (std::time_t t = kStart; t < kStart + 5 * 900 + 10; ++t) {
+        FrameSecond frame = NearSecond('.');
+        frame.tribCErr = t % 7 == 0 ? 1u << 4 : 0;  // local tributary 5 now and then
         for (LineMemory* m : {&stored, &unstored}) {
-            m->OnFrameApplied(NearSecond('.'), t);
+            m->OnFrameApplied(frame, t);
             m->Tick(t + 1);
         }
     }
@@ -102,6 +105,12 @@ TEST(Store, MemoryLetsStoredIntervalsGoAndTheDatabaseKeepsItsCount) {
     ASSERT_EQ(rows.size(), 4u);  // three completed and the current one
     EXPECT_EQ(rows[0].span.start, kStart + 2 * 900);
     EXPECT_EQ(rows[2].figures.available, 900);
+    const Interval& current = stored.Current(BinKind::Quarter);
+    const auto objects = store.Intervals(BinKind::Quarter, std::nullopt, current.span.start);
+    ASSERT_EQ(objects.size(), 34u);
+    for (const IntervalRow& row : objects)
+        EXPECT_EQ(row.figures, current.figures[row.object]) << ObjectName(row.object);
+    EXPECT_NE(current.figures[kFirstLocalTribObject + 4], current.figures[kFirstLocalTribObject]);
 }
 
 // Whatever name a second monitor comes by, it is refused; so is one beside a monitor of an
