@@ -177,8 +177,16 @@ std::string DefaultHistoryPath(const std::string& name) {
     return (base / "kestrel" / (file + ".sqlite")).string();
 }
 
+namespace {
+
+std::int64_t ModifiedNs(const struct stat& st) {
+    return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
 // The files SQLite keeps beside the database in WAL mode.
 constexpr const char* kCompanions[] = {"-wal", "-shm"};
+
+}  // namespace
 
 HistoryStore::HistoryStore() = default;
 
@@ -436,7 +444,7 @@ void HistoryStore::Stamp() {
     if (fileFd < 0 || ::fstat(fileFd, &own) != 0)
         return;
     stamp.size = own.st_size;
-    stamp.time = own.st_mtim.tv_sec * 1000000000LL + own.st_mtim.tv_nsec;
+    stamp.time = ModifiedNs(own);
     stamp.version =
         sqlite3_step(dataVersion) == SQLITE_ROW ? sqlite3_column_int64(dataVersion, 0) : -1;
     sqlite3_reset(dataVersion);  // else its read transaction would stay open
@@ -460,7 +468,10 @@ bool HistoryStore::FollowPath() {
     const bool same = hasName && named.st_dev == own.st_dev && named.st_ino == own.st_ino;
     if (same) {
         // Only SQLite writes the file: our own writes (stamped) and commits of other
-        // connections (which PRAGMA data_version counts). Anything else wrote over it.
+        // connections (which PRAGMA data_version counts). Anything else wrote over it. The
+        // count is asked only when the file changed: asking takes the file's locks.
+        if (own.st_size == stamp.size && ModifiedNs(own) == stamp.time)
+            return false;
         const Stamped before = stamp;
         Stamp();
         if ((stamp.size == before.size && stamp.time == before.time) ||
