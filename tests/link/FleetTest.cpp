@@ -1,8 +1,10 @@
 // Many links in one process, and a terminal server that floods: what stays bounded.
 #include <dirent.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -30,84 +32,24 @@ int ThreadCount() {
     return n;
 }
 
-std::string Frames(bool ais, std::size_t size) {
-    StatusFrame f;
-    f.localStatus = ais ? kStatusAis : 0;
-    std::string s;
-    while (s.size() < size) {
-        AppendFrame(s, f);
-    }
-    return s;
-}
-
-// A server on the loopback that sends to each connection as fast as the socket takes it,
-// until told to hang up; then it listens again for the next.
-class FloodServer {
-public:
-    explicit FloodServer(bool garbage) {
-        std::string noise(64 * 1024, '\0');
-        for (std::size_t i = 0; i < noise.size(); ++i) {
-            noise[i] = static_cast<char>(i * 7919 % 251);
-        }
-        blocks[0] = garbage ? noise : Frames(false, noise.size());
-        blocks[1] = Frames(true, noise.size());
-        int port = 0;
-        listener = test::ListenOnLoopback(port);
-        if (port > 0) {
-            path = "tcp://127.0.0.1:" + std::to_string(port);
-        }
-        thread = std::thread([this] { Serve(); });
-    }
-    ~FloodServer() {
-        stop = true;
-        ::shutdown(listener, SHUT_RDWR);
-        thread.join();
-        ::close(listener);
-    }
-    std::string path;
-    std::atomic<bool> ais{false};  // sends frames with local AIS from now on
-    std::atomic<int> hangUps{0};   // connections to end
-    std::atomic<int> connections{0};
-
-private:
-    void Serve() {
-        while (!stop) {
-            const int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) {
-                continue;
-            }
-            ++connections;
-            while (!stop && hangUps == 0) {
-                const std::string& b = blocks[ais ? 1 : 0];
-                if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {
-                    break;
-                }
-            }
-            if (hangUps > 0) {
-                --hangUps;
-            }
-            ::close(c);
-        }
-    }
-    std::string blocks[2];
-    int listener = -1;
-    std::atomic<bool> stop{false};
-    std::thread thread;
-};
-
-// Counts the opens of the program's devices.
+// Counts the opens of the program's devices, and those made on a thread other than the loop's.
 class CountingOpens : public SerialDeviceFactory {
 public:
-    explicit CountingOpens(std::atomic<int>& opens) : opens(opens) {}
+    explicit CountingOpens(std::atomic<int>& opens, std::atomic<int>* offLoop = nullptr)
+        : opens(opens), offLoop(offLoop) {}
     std::unique_ptr<SerialDevice> Create() override { return real->Create(); }
     std::unique_ptr<SerialDevice> CreateFor(const std::string& path) override {
         ++opens;
+        if (offLoop && !Reactor::Shared().OnLoopThread()) {
+            ++*offLoop;
+        }
         return real->CreateFor(path);
     }
     bool OpensAtOnce(const std::string& path) const override { return real->OpensAtOnce(path); }
 
 private:
     std::atomic<int>& opens;
+    std::atomic<int>* offLoop;
     std::unique_ptr<SerialDeviceFactory> real = MakePosixSerialDeviceFactory();
 };
 
@@ -117,7 +59,7 @@ class FloodTest : public ::testing::TestWithParam<bool> {};
 // dropped and counted, a change on the line is decoded soon after it is sent, and a server
 // that closes is connected again at the first retry.
 TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
-    FloodServer server(GetParam());
+    test::FloodServer server(GetParam());
     ASSERT_FALSE(server.path.empty());
     {
         NetworkSerialDevice device;
@@ -216,6 +158,56 @@ TEST(ManyLinksTest, ShareAFixedNumberOfThreads) {
     for (auto& l : links) {
         l->comm->Shutdown();
         EXPECT_EQ(l->comm->ExitCode(), CComm::kExitOrderly);
+    }
+}
+
+// Links kept open on servers that refuse them (an absent MUX, a terminal server's port not
+// set up) are tried again by the loop alone, never a thread per try, and say why as before.
+TEST(ManyLinksTest, RefusedConnectionsAreRetriedWithoutOpenerThreads) {
+    constexpr int kLinks = 20;
+    int port = 0;
+    ::close(test::ListenOnLoopback(port));  // nobody listens there any more
+    ASSERT_GT(port, 0);
+    std::atomic<int> opens{0};
+    std::atomic<int> offLoop{0};
+    struct Link {
+        MonitorState state;
+        std::mutex frameMutex;
+        std::unique_ptr<CComm> comm;
+    };
+    std::vector<std::unique_ptr<Link>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        auto l = std::make_unique<Link>();
+        DeviceResolver resolver;
+        resolver.SetPath(1, (i % 2 ? "rfc2217://127.0.0.1:" : "tcp://localhost:") +
+                                std::to_string(port));
+        l->comm = std::make_unique<CComm>(
+            l->state, l->frameMutex, [](std::string_view) {},
+            std::make_unique<CountingOpens>(opens, &offLoop), resolver);
+        l->comm->SetStartupDelay(0ms);
+        l->comm->SetRetryPeriods(RetryPeriods{5ms, 5ms, 60s});
+        l->comm->Start();
+        l->comm->SetPortNumber(1);
+        ASSERT_EQ(l->comm->OpenKeepingOpen(true), CComm::OpenStart::Connecting);
+        l->comm->ResumeThread();
+        links.push_back(std::move(l));
+    }
+    EXPECT_TRUE(test::Eventually([&] {
+        for (auto& l : links) {
+            if (l->comm->Status().state != LinkState::Reconnecting) {
+                return false;
+            }
+        }
+        return opens >= 5 * kLinks;
+    }));
+    EXPECT_EQ(offLoop, 0);
+    for (auto& l : links) {
+        const LinkStatus status = l->comm->Status();
+        EXPECT_EQ(status.state, LinkState::Reconnecting);
+        EXPECT_EQ(status.error, ECONNREFUSED);
+        EXPECT_THAT(status.detail, ::testing::EndsWith(":" + std::to_string(port) + ": " +
+                                                       std::strerror(ECONNREFUSED)));
+        l->comm->Shutdown();
     }
 }
 
