@@ -407,7 +407,8 @@ unsigned FakeSerialDevice::Wait(int wakeFd, int timeoutMs) {
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }
-    unsigned events = Look(lineIndex >= 0 ? static_cast<unsigned short>(fds[lineIndex].revents) : 0);
+    unsigned events =
+        Look(lineIndex >= 0 ? static_cast<unsigned short>(fds[lineIndex].revents) : 0);
     if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
         events |= kWaitWoken;
     }

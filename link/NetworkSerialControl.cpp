@@ -44,7 +44,6 @@ int NetworkSerialDevice::FinishOpen() {
     return 0;
 }
 
-
 template <class Done>
 int NetworkSerialDevice::PumpUntil(Done done, Clock::time_point deadline) {
     for (;;) {

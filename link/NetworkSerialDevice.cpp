@@ -243,8 +243,8 @@ int NetworkSerialDevice::ContinueOpen(unsigned pollEvents, bool timedOut) {
     }
     if (pollEvents == 0) {
         // The time is up for every address.
-        return timedOut ? Fail(ETIMEDOUT, "no answer within " +
-                                              std::to_string(kAnswerLimit.count()) + " s")
+        return timedOut ? Fail(ETIMEDOUT,
+                               "no answer within " + std::to_string(kAnswerLimit.count()) + " s")
                         : EINPROGRESS;
     }
     int error = 0;
@@ -441,7 +441,8 @@ unsigned NetworkSerialDevice::Wait(int wakeFd, int timeoutMs) {
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }
-    unsigned events = sockIndex >= 0 ? Seen(static_cast<unsigned short>(fds[sockIndex].revents)) : 0;
+    unsigned events =
+        sockIndex >= 0 ? Seen(static_cast<unsigned short>(fds[sockIndex].revents)) : 0;
     if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
         events |= kWaitWoken;
     }

@@ -39,7 +39,7 @@ private:
     int fd = -1;
     unsigned eventMask = 0;
     long knownQueued = -1;  // counted by Seen, for the next QueuedBytes
-    termios saved{};  // what the device was like before we opened it
+    termios saved{};        // what the device was like before we opened it
     std::string path;
 };
 

@@ -72,13 +72,13 @@ private:
 
     struct Client {
         std::shared_ptr<Turn> turn;
-        int fd = -1;  // registered with epoll
+        int fd = -1;                 // registered with epoll
         std::uint32_t interest = 0;  // the events it is registered for
         // Counts registrations, so that an event of a descriptor since forgotten (collected
         // by the loop just before) is not taken for one of the next.
         std::uint32_t generation = 0;
-        bool armed = false;          // a turn is wanted at the next event
-        std::uint32_t pending = 0;   // events that came while not armed
+        bool armed = false;         // a turn is wanted at the next event
+        std::uint32_t pending = 0;  // events that came while not armed
         Clock::time_point timer = Clock::time_point::max();
     };
 
