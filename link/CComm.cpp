@@ -177,6 +177,11 @@ int CComm::OpenDevice(const std::string& path, const CommInfo& line, int cancelF
         fresh.reset();
         return err;
     }
+    return SetUpDevice(line, fresh, detail);
+}
+
+int CComm::SetUpDevice(const CommInfo& line, std::unique_ptr<SerialDevice>& fresh,
+                       std::string& detail) {
     // Queue sizes and read time-outs need no setting on a tty: reads are non-blocking and
     // take only what is already queued.
     fresh->SetEventMask(kEvRxChar);
@@ -245,6 +250,10 @@ int CComm::ClosePort() {
 
 void CComm::CloseDevice() {
     Hold hold(*this);
+    if (connecting.device) {
+        reactor.Unwatch(linkId);  // the connection under way is called off
+        connecting = Connecting{};
+    }
     if (device) {
         reactor.Unwatch(linkId);  // before its descriptor goes, and maybe comes back as another
         device->SetEventMask(0);

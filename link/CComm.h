@@ -148,12 +148,13 @@ public:
 private:
     // One turn of the receive side on the link loop: whatever is due now (start-up delay,
     // waiting for the line to go quiet, draining a burst, a pause after a hang-up, the next
-    // reconnect attempt), then back to the loop until a byte, a timer or a post.
-    void Turn();
-    void Step();
-    // Looks at the device without blocking and serves what it reports; arms the loop for the
-    // device's descriptor when it reports nothing.
-    void ServeDevice();
+    // reconnect attempt), then back to the loop until a byte, a timer or a post. `heard`: the
+    // poll events the loop saw on the watched descriptor, 0 when it saw none.
+    void Turn(unsigned heard);
+    void Step(unsigned heard);
+    // Serves what the device reports (looking at it without blocking unless the loop saw its
+    // events); arms the loop for the device's descriptor when it reports nothing.
+    void ServeDevice(unsigned heard);
     // The wait for a trickling line to go quiet (see kQuietGap), one look per turn.
     void BeginQuietWait();
     void QuietLook();
@@ -182,16 +183,33 @@ private:
     // Keeping the port open.
     using Clock = std::chrono::steady_clock;
     // A device of `path`, opened and set up as OpenPort does (not yet given the control-line
-    // order); 0 or the errno, with any detail.
+    // order); 0 or the errno, with any detail. On failure `fresh` is left empty.
     int OpenDevice(const std::string& path, const CommInfo& line, int cancelFd,
                    std::unique_ptr<SerialDevice>& fresh, std::string& detail);
+    // The setting up of an open device, and the same after a connection: what is left of the
+    // open, then the setting up.
+    int SetUpDevice(const CommInfo& line, std::unique_ptr<SerialDevice>& fresh,
+                    std::string& detail);
+    int FinishDevice(const CommInfo& line, std::unique_ptr<SerialDevice>& fresh,
+                     std::string& detail);
     // Closes and drops the device, as ClosePort does, without ending the keeping open.
     void CloseDevice();
     bool KeepOpenWanted() const;
-    // One turn while there is no device to wait on: the next attempt is timed, or made on an
-    // opener thread (OpenJob), since a connection may take seconds.
+    // One turn while there is no device to wait on: the next attempt is timed, or made: a
+    // local device is opened in the turn, a connection is begun and watched by the loop
+    // (Connect), and what may take seconds (a look-up, a negotiation) goes to an opener thread.
     void ReconnectStep();
-    void OpenJob(std::string path, CommInfo line);
+    void ContinueConnect(unsigned heard);
+    // Goes on after a step of the connection that gave `err`.
+    void Connect(int err);
+    using OpenWork = std::function<int(std::unique_ptr<SerialDevice>& fresh, std::string& detail)>;
+    void OnOpener(std::string path, OpenWork work);
+    // The outcome of an attempt: the device is the link's now, or the status says why not.
+    void Opened(const std::string& path, int err, std::unique_ptr<SerialDevice> fresh,
+                const std::string& detail);
+    // The same in a turn, which then asks for the next.
+    void OpenedInTurn(const std::string& path, int err, std::unique_ptr<SerialDevice> fresh,
+                      const std::string& detail);
     // Receive side: the device hung up or failed; close it and start trying again.
     void LoseDevice(int error);
     // With `control` held: a new status; the news go out after the lock is released.
@@ -208,6 +226,12 @@ private:
     // under way while turns wait for it), so turns may use it without a lock.
     CommInfo info;
     std::unique_ptr<SerialDevice> device;
+    // A connection under way, watched by the loop; like `device`, turns own it.
+    struct Connecting {
+        std::unique_ptr<SerialDevice> device;
+        std::string path;
+        CommInfo line;
+    } connecting;
     int lastOpenError = 0;
     std::string lastOpenDetail;
     std::chrono::milliseconds startupDelay{1000};

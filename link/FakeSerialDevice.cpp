@@ -387,6 +387,7 @@ unsigned FakeSerialDevice::Wait(int wakeFd, int timeoutMs) {
     pollfd fds[2];
     nfds_t n = 0;
     int lineIndex = -1;
+    bool goneNow = false;
     if (line) {
         std::lock_guard lock(line->mutex);
         ++line->waits;
@@ -394,6 +395,7 @@ unsigned FakeSerialDevice::Wait(int wakeFd, int timeoutMs) {
             lineIndex = static_cast<int>(n);
             fds[n++] = pollfd{line->eventFd, POLLIN, 0};
         }
+        goneNow = line->gone;
     }
     int wakeIndex = -1;
     if (wakeFd >= 0) {
@@ -401,34 +403,44 @@ unsigned FakeSerialDevice::Wait(int wakeFd, int timeoutMs) {
         fds[n++] = pollfd{wakeFd, POLLIN, 0};
     }
     // A vanished device answers at once, as a hung-up terminal does.
-    bool goneNow = false;
-    if (line) {
-        std::lock_guard lock(line->mutex);
-        goneNow = line->gone;
-    }
     int r = ::poll(fds, n, goneNow ? 0 : (timeoutMs >= 0 ? timeoutMs : (wakeFd >= 0 ? -1 : 250)));
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }
-    unsigned events = 0;
-    if (line) {
-        if (lineIndex >= 0 && (fds[lineIndex].revents & POLLIN)) {
-            DrainEventFd(line->eventFd);
-        }
-        std::lock_guard lock(line->mutex);
-        if (line->gone) {
-            // As a hung-up tty polls: readable and hung up together, on every wait.
-            events |= kWaitHangup;
-            if (line->eventMask & kEvRxChar) {
-                events |= kWaitReadable;
-            }
-        } else if (line->eventPending && (line->eventMask & kEvRxChar)) {
-            line->eventPending = false;
-            events |= kWaitReadable;
-        }
-    }
+    unsigned events =
+        Look(lineIndex >= 0 ? static_cast<unsigned short>(fds[lineIndex].revents) : 0);
     if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
         events |= kWaitWoken;
+    }
+    return events;
+}
+
+unsigned FakeSerialDevice::Seen(unsigned pollEvents) {
+    if (line) {
+        std::lock_guard lock(line->mutex);
+        ++line->waits;  // the link loop waited for it
+    }
+    return Look(pollEvents);
+}
+
+unsigned FakeSerialDevice::Look(unsigned pollEvents) {
+    if (!line) {
+        return 0;
+    }
+    if (pollEvents & POLLIN) {
+        DrainEventFd(line->eventFd);
+    }
+    std::lock_guard lock(line->mutex);
+    unsigned events = 0;
+    if (line->gone) {
+        // As a hung-up tty polls: readable and hung up together, on every wait.
+        events |= kWaitHangup;
+        if (line->eventMask & kEvRxChar) {
+            events |= kWaitReadable;
+        }
+    } else if (line->eventPending && (line->eventMask & kEvRxChar)) {
+        line->eventPending = false;
+        events |= kWaitReadable;
     }
     return events;
 }

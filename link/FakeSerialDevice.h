@@ -63,7 +63,7 @@ public:
     bool Dtr() const;
     bool IsOpen() const;
     std::size_t Queued() const;
-    // How many waits the device has begun.
+    // How many waits the device has begun, the link loop's counted.
     std::uint64_t Waits() const;
 
 private:
@@ -147,8 +147,11 @@ public:
     long Read(void* buffer, std::size_t n) override;
     unsigned Wait(int wakeFd, int timeoutMs) override;
     int PollDescriptor() const override;
+    unsigned Seen(unsigned pollEvents) override;
 
 private:
+    // Seen, not counted as a wait.
+    unsigned Look(unsigned pollEvents);
     std::shared_ptr<FakeSerialPorts> ports;
     std::shared_ptr<FakeSerialLine> line;  // set while open
 };

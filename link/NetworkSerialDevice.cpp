@@ -1,6 +1,8 @@
-// Raw TCP and RFC 2217 serial devices over non-blocking POSIX sockets.
+// Raw TCP and RFC 2217 serial devices over non-blocking POSIX sockets: the connection, and the
+// line data read through a bounded ring.
 #include "link/NetworkSerialDevice.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -117,6 +119,34 @@ NetworkSerialDevice::Ready NetworkSerialDevice::PollSocket(short events,
 }
 
 int NetworkSerialDevice::Open(const std::string& path) {
+    int r = Begin(path, true);
+    while (r == EINPROGRESS) {
+        switch (PollSocket(POLLOUT, deadline)) {
+            case Ready::Yes:
+                r = ContinueOpen(POLLOUT, false);
+                break;
+            case Ready::TimedOut:
+                r = ContinueOpen(0, true);
+                break;
+            case Ready::Cancelled:
+                return Fail(ECANCELED, std::strerror(ECANCELED));
+            case Ready::Failed: {
+                const int error = errno;
+                ::close(fd);
+                fd = -1;
+                r = ConnectNext(error);
+                break;
+            }
+        }
+    }
+    return r == 0 ? FinishOpen() : r;
+}
+
+int NetworkSerialDevice::BeginOpen(const std::string& path) {
+    return Begin(path, false);
+}
+
+int NetworkSerialDevice::Begin(const std::string& path, bool mayLookUp) {
     Close();
     detail.clear();
     const auto address = ParseNetworkPath(path);
@@ -126,93 +156,117 @@ int NetworkSerialDevice::Open(const std::string& path) {
     }
     rfc2217 = address->rfc2217;
     name = address->host + ":" + address->port;
-    const auto deadline = Clock::now() + kAnswerLimit;
+    deadline = Clock::now() + kAnswerLimit;
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (const int r = ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found);
-        r != 0) {
-        return Fail(r == EAI_SYSTEM ? errno : EHOSTUNREACH,
-                    std::string("cannot resolve the host (") + ::gai_strerror(r) + ")");
+    addresses.clear();
+    nextAddress = 0;
+    // An address, or localhost as the hosts file has it everywhere: nothing to look up.
+    const auto port = static_cast<std::uint16_t>(std::stoi(address->port));
+    for (const std::string& host : address->host == "localhost"
+                                       ? std::vector<std::string>{"::1", "127.0.0.1"}
+                                       : std::vector<std::string>{address->host}) {
+        Address a;
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a.address);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.address);
+        if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+            a.family = v4->sin_family = AF_INET;
+            v4->sin_port = htons(port);
+            a.length = sizeof *v4;
+        } else if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+            a.family = v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(port);
+            a.length = sizeof *v6;
+        } else {
+            break;
+        }
+        addresses.push_back(a);
     }
-    int error = ECONNREFUSED;
-    for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
-        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                      ai->ai_protocol);
+    if (addresses.empty() && !mayLookUp) {
+        return EWOULDBLOCK;
+    }
+    if (addresses.empty()) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (const int r =
+                ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found);
+            r != 0) {
+            return Fail(r == EAI_SYSTEM ? errno : EHOSTUNREACH,
+                        std::string("cannot resolve the host (") + ::gai_strerror(r) + ")");
+        }
+        for (addrinfo* ai = found; ai; ai = ai->ai_next) {
+            Address a;
+            std::memcpy(&a.address, ai->ai_addr,
+                        std::min<std::size_t>(ai->ai_addrlen, sizeof a.address));
+            a.length = ai->ai_addrlen;
+            a.family = ai->ai_family;
+            a.protocol = ai->ai_protocol;
+            addresses.push_back(a);
+        }
+        ::freeaddrinfo(found);
+    }
+    return ConnectNext(ECONNREFUSED);
+}
+
+// Connects to the next address that does not fail at once; `error` is why the last one did.
+int NetworkSerialDevice::ConnectNext(int error) {
+    while (fd < 0 && nextAddress < addresses.size()) {
+        const Address& a = addresses[nextAddress++];
+        fd = ::socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
         if (fd < 0) {
             error = errno;
             continue;
         }
-        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-            error = errno;
-            if (error == EINPROGRESS) {
-                switch (PollSocket(POLLOUT, deadline)) {
-                    case Ready::Yes: {
-                        socklen_t len = sizeof error;
-                        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
-                            error = errno;
-                        }
-                        break;
-                    }
-                    case Ready::TimedOut:
-                        error = ETIMEDOUT;
-                        break;
-                    case Ready::Cancelled:
-                        error = ECANCELED;
-                        break;
-                    case Ready::Failed:
-                        error = errno;
-                        break;
-                }
-            }
-            if (error != 0) {
-                ::close(fd);
-                fd = -1;
-                if (error == ETIMEDOUT || error == ECANCELED) {
-                    break;  // the time is up for every address
-                }
-            }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) == 0) {
+            return Connected();
+        }
+        error = errno;
+        if (error == EINPROGRESS) {
+            return EINPROGRESS;
+        }
+        ::close(fd);
+        fd = -1;
+    }
+    return Fail(error, std::strerror(error));
+}
+
+int NetworkSerialDevice::ContinueOpen(unsigned pollEvents, bool timedOut) {
+    if (fd < 0) {
+        return EBADF;
+    }
+    if (pollEvents == 0) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 0) > 0) {
+            pollEvents = static_cast<unsigned short>(p.revents);
         }
     }
-    ::freeaddrinfo(found);
-    if (fd < 0) {
-        return Fail(error, error == ETIMEDOUT
-                               ? "no answer within " + std::to_string(kAnswerLimit.count()) + " s"
-                               : std::strerror(error));
+    if (pollEvents == 0) {
+        // The time is up for every address.
+        return timedOut ? Fail(ETIMEDOUT,
+                               "no answer within " + std::to_string(kAnswerLimit.count()) + " s")
+                        : EINPROGRESS;
     }
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        return Connected();
+    }
+    ::close(fd);
+    fd = -1;
+    return ConnectNext(error);
+}
+
+int NetworkSerialDevice::Connected() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
-
-    if (rfc2217) {
-        if (!Send(client.Start())) {
-            return Fail(errno ? errno : EIO, "the connection failed at once");
-        }
-        const int r = PumpUntil(
-            [this] { return client.ComPortAgreed() || client.ComPortRefused(); }, deadline);
-        if (r != 0) {
-            return Fail(r, r == ETIMEDOUT ? "accepted the connection but did not answer the "
-                                            "RFC 2217 negotiation within " +
-                                                std::to_string(kAnswerLimit.count()) + " s"
-                                          : std::strerror(r));
-        }
-        if (!client.ComPortAgreed()) {
-            return Fail(EPROTONOSUPPORT, "the server refuses the COM-PORT option (RFC 2217)");
-        }
-        // Its name for the logs, no line-state news (we have no use for them), and the modem
-        // lines that tell whether the MUX is there.
-        Send(telnet::ComPortRequest(telnet::kSignature, std::string_view()) +
-             telnet::ComPortRequest(telnet::kSetLineStateMask, 0) +
-             telnet::ComPortRequest(
-                 telnet::kSetModemStateMask,
-                 telnet::kModemCd | telnet::kModemRi | telnet::kModemDsr | telnet::kModemCts));
-    }
-    LinkDebug("connected to %s (%s)", name.c_str(), rfc2217 ? "RFC 2217" : "raw TCP");
     return 0;
 }
 
@@ -329,124 +383,6 @@ void NetworkSerialDevice::Pump() {
     }
 }
 
-template <class Done>
-int NetworkSerialDevice::PumpUntil(Done done, Clock::time_point deadline) {
-    for (;;) {
-        Pump();
-        if (done()) {
-            return 0;
-        }
-        if (hungUp) {
-            return ECONNRESET;
-        }
-        switch (PollSocket(POLLIN, deadline)) {
-            case Ready::Yes:
-                break;
-            case Ready::TimedOut:
-                return ETIMEDOUT;
-            case Ready::Cancelled:
-                return ECANCELED;
-            case Ready::Failed:
-                return errno;
-        }
-    }
-}
-
-bool NetworkSerialDevice::GetState(Dcb& /*dcb*/) {
-    return false;  // the settings live on the server; the driver's record decides them
-}
-
-int NetworkSerialDevice::SetState(const Dcb& dcb) {
-    if (fd < 0) {
-        return EBADF;
-    }
-    if (!rfc2217) {
-        return 0;  // a raw link's serial side is set up on the server
-    }
-    // What the COM-PORT-OPTION cannot express is refused as a local port refuses it.
-    const bool rtsCts = dcb.fOutxCtsFlow || dcb.fRtsControl == 2;
-    if (dcb.ByteSize != 8 || dcb.Parity != 0 || dcb.StopBits != 0 || !rtsCts || dcb.fOutxDsrFlow ||
-        dcb.fDtrControl == 2 || dcb.fOutX || dcb.fInX) {
-        detail = name + ": only 8 data bits, no parity, one stop bit and RTS/CTS are asked for";
-        return EINVAL;
-    }
-    if (!Send(client.RequestSettings(dcb.BaudRate))) {
-        return Fail(EIO, "the connection failed");
-    }
-    const int r = PumpUntil([this] { return client.SettingsAnswered() || client.RefusedSetting(); },
-                            Clock::now() + kAnswerLimit);
-    if (const auto refused = client.RefusedSetting()) {
-        static const char* const kNames[] = {"the speed", "the data size", "the parity",
-                                             "the stop bits", "RTS/CTS flow control"};
-        detail = name + ": the server refused " + kNames[*refused] + " (answered " +
-                 std::to_string(*client.Answer(*refused)) + ")";
-        LinkDebug("%s", detail.c_str());
-        return EINVAL;
-    }
-    if (r != 0) {
-        detail =
-            name + ": " +
-            (r == ETIMEDOUT ? std::string("no answer to the line settings") : std::strerror(r));
-        return r;
-    }
-    return 0;
-}
-
-bool NetworkSerialDevice::SetEventMask(unsigned mask) {
-    if (fd < 0) {
-        return false;
-    }
-    eventMask = mask;
-    return true;
-}
-
-bool NetworkSerialDevice::Purge() {
-    if (fd < 0) {
-        return false;
-    }
-    head = queued = 0;
-    return !rfc2217 || Send(telnet::ComPortRequest(telnet::kPurgeData, telnet::kPurgeBoth));
-}
-
-bool NetworkSerialDevice::SetRts(bool on) {
-    if (fd < 0) {
-        return false;
-    }
-    return !rfc2217 ||
-           Send(telnet::ComPortRequest(telnet::kSetControl,
-                                       on ? telnet::kControlRtsOn : telnet::kControlRtsOff));
-}
-
-bool NetworkSerialDevice::SetDtr(bool on) {
-    if (fd < 0) {
-        return false;
-    }
-    return !rfc2217 ||
-           Send(telnet::ComPortRequest(telnet::kSetControl,
-                                       on ? telnet::kControlDtrOn : telnet::kControlDtrOff));
-}
-
-ModemQuery NetworkSerialDevice::GetModemLines(unsigned& lines) {
-    lines = 0;
-    if (fd < 0) {
-        return ModemQuery::Failed;
-    }
-    const int state = modemState.load();
-    if (state < 0) {
-        // A raw link, or a server whose serial side has no modem lines to report.
-        return ModemQuery::Unsupported;
-    }
-    if (state & telnet::kModemCts)
-        lines |= kLineCts;
-    if (state & telnet::kModemDsr)
-        lines |= kLineDsr;
-    if (state & telnet::kModemRi)
-        lines |= kLineRing;
-    if (state & telnet::kModemCd)
-        lines |= kLineCd;
-    return ModemQuery::Ok;
-}
-
 long NetworkSerialDevice::QueuedBytes() {
     if (fd < 0) {
         return -1;
@@ -505,21 +441,29 @@ unsigned NetworkSerialDevice::Wait(int wakeFd, int timeoutMs) {
     if (r < 0) {
         return errno == EINTR ? 0 : kWaitHangup;
     }
-    unsigned events = 0;
-    if (sockIndex >= 0 && fds[sockIndex].revents) {
-        Pump();
-        if (fds[sockIndex].revents & (POLLERR | POLLNVAL)) {
-            hungUp = true;
-        }
-        if (queued > 0) {
-            events |= kWaitReadable;
-        }
-        if (hungUp) {
-            events |= kWaitReadable | kWaitHangup;
-        }
-    }
+    unsigned events =
+        sockIndex >= 0 ? Seen(static_cast<unsigned short>(fds[sockIndex].revents)) : 0;
     if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
         events |= kWaitWoken;
+    }
+    return events;
+}
+
+unsigned NetworkSerialDevice::Seen(unsigned pollEvents) {
+    if (pollEvents == 0 || fd < 0) {
+        return 0;
+    }
+    // Only line data is a receive event: what came may have been the server's Telnet talk.
+    Pump();
+    if (pollEvents & (POLLERR | POLLNVAL)) {
+        hungUp = true;
+    }
+    unsigned events = 0;
+    if (queued > 0) {
+        events |= kWaitReadable;
+    }
+    if (hungUp) {
+        events |= kWaitReadable | kWaitHangup;
     }
     return events;
 }

@@ -2,6 +2,8 @@
 // (RFC 2217), over a POSIX socket, behind the same interface as a local tty.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -42,6 +44,14 @@ public:
 
     int Open(const std::string& path) override;
     void Close() override;
+    // A host given as an address, or localhost, needs no look-up: such a connection is made
+    // in steps; a name is looked up by Open alone.
+    int BeginOpen(const std::string& path) override;
+    int ContinueOpen(unsigned pollEvents, bool timedOut) override;
+    int ConnectDescriptor() const override { return fd; }
+    std::chrono::steady_clock::time_point OpenDeadline() const override { return deadline; }
+    int FinishOpen() override;
+    bool FinishesAtOnce() const override { return !rfc2217; }
     bool GetState(Dcb& dcb) override;
     int SetState(const Dcb& dcb) override;
     bool SetEventMask(unsigned mask) override;
@@ -53,12 +63,26 @@ public:
     long Read(void* buffer, std::size_t n) override;
     unsigned Wait(int wakeFd, int timeoutMs) override;
     int PollDescriptor() const override;
+    unsigned Seen(unsigned pollEvents) override;
     std::uint64_t DroppedBytes() const override { return dropped.load(); }
     void SetCancelDescriptor(int fd) override { cancelFd = fd; }
     std::string FailureDetail() const override { return detail; }
 
 private:
     enum class Ready { Yes, TimedOut, Cancelled, Failed };
+    // The connection: the addresses to try, each in turn until one answers.
+    int Begin(const std::string& path, bool mayLookUp);
+    int ConnectNext(int error);
+    int Connected();
+    struct Address {
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        int family = 0;
+        int protocol = 0;
+    };
+    std::vector<Address> addresses;
+    std::size_t nextAddress = 0;
+    std::chrono::steady_clock::time_point deadline{};
     // Waits for `events` on the socket until the deadline or a cancel.
     Ready PollSocket(short events, std::chrono::steady_clock::time_point deadline);
     // Takes everything the socket has without blocking, decodes it and answers the server.

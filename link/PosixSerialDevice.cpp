@@ -116,6 +116,7 @@ void PosixSerialDevice::Close() {
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);  // also drops the flock
     fd = -1;
+    knownQueued = -1;
     eventMask = 0;
     LinkDebug("closed %s", path.c_str());
 }
@@ -277,6 +278,7 @@ bool PosixSerialDevice::SetEventMask(unsigned mask) {
 }
 
 bool PosixSerialDevice::Purge() {
+    knownQueued = -1;
     return fd >= 0 && ::tcflush(fd, TCIOFLUSH) == 0;
 }
 
@@ -317,6 +319,9 @@ ModemQuery PosixSerialDevice::GetModemLines(unsigned& lines) {
 }
 
 long PosixSerialDevice::QueuedBytes() {
+    if (knownQueued >= 0) {
+        return std::exchange(knownQueued, -1);  // counted just now; only this side reads
+    }
     int n = 0;
     if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) {
         return -1;
@@ -325,6 +330,7 @@ long PosixSerialDevice::QueuedBytes() {
 }
 
 long PosixSerialDevice::Read(void* buffer, std::size_t n) {
+    knownQueued = -1;
     if (fd < 0) {
         return -1;
     }
@@ -361,18 +367,30 @@ unsigned PosixSerialDevice::Wait(int wakeFd, int timeoutMs) {
         // a broken device and let the caller pause before it waits again.
         return errno == EINTR ? 0 : kWaitHangup;
     }
-    unsigned events = 0;
-    if (devIndex >= 0) {
-        short re = fds[devIndex].revents;
-        if (re & POLLIN) {
-            events |= kWaitReadable;
-        }
-        if (re & (POLLHUP | POLLERR | POLLNVAL)) {
-            events |= kWaitHangup;
-        }
-    }
+    unsigned events = devIndex >= 0 ? Seen(static_cast<unsigned short>(fds[devIndex].revents)) : 0;
     if (wakeIndex >= 0 && (fds[wakeIndex].revents & POLLIN)) {
         events |= kWaitWoken;
+    }
+    return events;
+}
+
+unsigned PosixSerialDevice::Seen(unsigned pollEvents) {
+    unsigned events = 0;
+    if (pollEvents & (POLLHUP | POLLERR | POLLNVAL)) {
+        events |= kWaitHangup;
+    }
+    if (pollEvents & POLLIN) {
+        events |= kWaitReadable;
+        // The loop hears of every arrival, also of bytes an earlier read took already: only
+        // bytes queued now make this a receive event, as a look of Wait's own would find.
+        // The count is kept for the read that follows, which then needs no query of its own.
+        int n = 0;
+        if (!(events & kWaitHangup) && fd >= 0 && ::ioctl(fd, FIONREAD, &n) == 0) {
+            if (n == 0) {
+                return 0;
+            }
+            knownQueued = n;
+        }
     }
     return events;
 }

@@ -29,6 +29,7 @@ public:
     long Read(void* buffer, std::size_t n) override;
     unsigned Wait(int wakeFd, int timeoutMs) override;
     int PollDescriptor() const override;
+    unsigned Seen(unsigned pollEvents) override;
 
     int Fd() const { return fd; }
 
@@ -37,7 +38,8 @@ private:
 
     int fd = -1;
     unsigned eventMask = 0;
-    termios saved{};  // what the device was like before we opened it
+    long knownQueued = -1;  // counted by Seen, for the next QueuedBytes
+    termios saved{};        // what the device was like before we opened it
     std::string path;
 };
 

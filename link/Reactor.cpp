@@ -23,6 +23,11 @@ constexpr int kMaxOpeners = 4;
 // How far above normal the loop asks to run; the soft RLIMIT_NICE decides what it gets.
 constexpr int kWantedNice = -10;
 constexpr int kEventsPerWait = 256;
+// An event names its client and the registration it belongs to.
+constexpr int kGenerationBits = 24;
+constexpr std::uint64_t kGenerationMask = (std::uint64_t{1} << kGenerationBits) - 1;
+// What a turn must hear of besides the interest itself.
+constexpr std::uint32_t kTrouble = EPOLLHUP | EPOLLERR;
 
 // A raised priority keeps the input queues drained while the desktop is busy. Only what the
 // system grants without privileges is asked for, and a refusal is fine; never a real-time
@@ -66,7 +71,7 @@ Reactor::Reactor()
     ::epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &ev);
 }
 
-Reactor::Id Reactor::Add(std::function<void()> turn) {
+Reactor::Id Reactor::Add(Turn turn) {
     std::lock_guard lock(mutex);
     if (!started) {
         started = true;
@@ -75,7 +80,7 @@ Reactor::Id Reactor::Add(std::function<void()> turn) {
         loop.detach();
     }
     const Id id = nextId++;
-    clients[id].turn = std::make_shared<std::function<void()>>(std::move(turn));
+    clients[id].turn = std::make_shared<Turn>(std::move(turn));
     return id;
 }
 
@@ -95,42 +100,69 @@ void Reactor::Remove(Id id) {
     clients.erase(it);
 }
 
-void Reactor::WatchOnce(Id id, int fd) {
+void Reactor::WatchOnce(Id id, int fd, Interest interest) {
     std::lock_guard lock(mutex);
     auto it = clients.find(id);
     if (it == clients.end() || fd < 0) {
         return;
     }
+    Client& c = it->second;
+    const std::uint32_t wanted = interest == Interest::Readable ? EPOLLIN : EPOLLOUT;
+    if (c.fd == fd && c.interest == wanted) {
+        // Registered already: nothing to tell epoll. What came meanwhile is served at once;
+        // the turn looks for itself, since a read in between may have taken it.
+        if (c.pending != 0) {
+            c.pending = 0;
+            c.armed = false;
+            PostLocked(id);
+        } else {
+            c.armed = true;
+        }
+        return;
+    }
+    ++c.generation;
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLONESHOT;
-    ev.data.u64 = id;
-    // The same descriptor is armed again; a new one (the old was forgotten before it was
-    // closed) is added. A descriptor closed behind our back left epoll by itself.
-    int op = it->second.fd == fd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    ev.events = wanted | EPOLLET;
+    ev.data.u64 = (id << kGenerationBits) | (c.generation & kGenerationMask);
+    // The same descriptor with another interest is changed; a new one (the old was forgotten
+    // before it was closed) is added. A descriptor closed behind our back left epoll by itself;
+    // one forgotten without telling epoll may still be in it.
+    int op = c.fd == fd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
     if (::epoll_ctl(epollFd, op, fd, &ev) != 0) {
         op = errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
         if (::epoll_ctl(epollFd, op, fd, &ev) != 0) {
             LinkDebug("cannot watch descriptor %d: %s", fd, std::strerror(errno));
         }
     }
-    it->second.fd = fd;
+    // Registering looks at the descriptor: one that is ready already gives an event at once.
+    c.fd = fd;
+    c.interest = wanted;
+    c.armed = true;
+    c.pending = 0;
 }
 
-void Reactor::Unwatch(Id id) {
+void Reactor::Unwatch(Id id, bool maybeClosed) {
     std::lock_guard lock(mutex);
     auto it = clients.find(id);
     if (it == clients.end() || it->second.fd < 0) {
         return;
     }
-    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    if (!maybeClosed) {
+        ::epoll_ctl(epollFd, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    }
     it->second.fd = -1;
+    it->second.interest = 0;
+    it->second.armed = false;
+    it->second.pending = 0;
 }
 
 void Reactor::Post(Id id) {
-    {
-        std::lock_guard lock(mutex);
-        posted.push_back(id);
-    }
+    std::lock_guard lock(mutex);
+    PostLocked(id);
+}
+
+void Reactor::PostLocked(Id id) {
+    posted.push_back(id);
     if (!OnLoopThread()) {
         WakeLoop();
     }
@@ -191,7 +223,7 @@ int Reactor::ThreadCount() const {
 void Reactor::Loop() {
     RaiseThreadPriority();
     epoll_event events[kEventsPerWait];
-    std::vector<Id> due;
+    std::vector<std::pair<Id, std::uint32_t>> due;  // a client and the events it hears of
     for (;;) {
         int timeout = -1;
         {
@@ -207,45 +239,65 @@ void Reactor::Loop() {
         }
         const int n = ::epoll_wait(epollFd, events, kEventsPerWait, timeout);
         due.clear();
+        std::unique_lock lock(mutex);
         for (int i = 0; i < n; ++i) {
-            // Copied out: epoll_event is packed, so its member is not aligned for a reference.
-            const Id id = events[i].data.u64;
-            if (id == 0) {
+            // Copied out: epoll_event is packed, so its members are not aligned for a reference.
+            const std::uint64_t key = events[i].data.u64;
+            const std::uint32_t what = events[i].events;
+            if (key == 0) {
                 std::uint64_t value;
                 [[maybe_unused]] ssize_t r = ::read(wakeFd, &value, sizeof value);
+                continue;
+            }
+            const Id id = key >> kGenerationBits;
+            auto it = clients.find(id);
+            if (it == clients.end() || it->second.fd < 0 ||
+                (it->second.generation & kGenerationMask) != (key & kGenerationMask)) {
+                continue;  // a descriptor forgotten since
+            }
+            Client& c = it->second;
+            const std::uint32_t heard = what & (c.interest | kTrouble);
+            if (c.armed) {
+                c.armed = false;
+                due.emplace_back(id, heard);
             } else {
-                due.push_back(id);
+                c.pending |= heard;
             }
         }
-        {
-            std::lock_guard lock(mutex);
-            const auto now = Clock::now();
-            while (!timers.empty() && timers.begin()->first <= now) {
-                const Id id = timers.begin()->second;
-                timers.erase(timers.begin());
-                if (auto it = clients.find(id); it != clients.end()) {
-                    it->second.timer = Clock::time_point::max();
-                }
-                due.push_back(id);
+        const auto now = Clock::now();
+        while (!timers.empty() && timers.begin()->first <= now) {
+            const Id id = timers.begin()->second;
+            timers.erase(timers.begin());
+            if (auto it = clients.find(id); it != clients.end()) {
+                it->second.timer = Clock::time_point::max();
             }
-            due.insert(due.end(), posted.begin(), posted.end());
-            posted.clear();
+            due.emplace_back(id, 0);
         }
+        for (const Id id : posted) {
+            due.emplace_back(id, 0);
+        }
+        posted.clear();
+        // One turn per client, with every event it was due for.
         std::sort(due.begin(), due.end());
-        due.erase(std::unique(due.begin(), due.end()), due.end());
-        for (const Id id : due) {
-            std::shared_ptr<std::function<void()>> turn;
-            {
-                std::lock_guard lock(mutex);
-                auto it = clients.find(id);
-                if (it == clients.end()) {
-                    continue;  // removed since
-                }
-                turn = it->second.turn;
-                runningId = id;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < due.size(); ++i) {
+            if (kept > 0 && due[kept - 1].first == due[i].first) {
+                due[kept - 1].second |= due[i].second;
+            } else {
+                due[kept++] = due[i];
             }
-            (*turn)();
-            std::lock_guard lock(mutex);
+        }
+        due.resize(kept);
+        for (const auto& [id, heard] : due) {
+            auto it = clients.find(id);
+            if (it == clients.end()) {
+                continue;  // removed since
+            }
+            const std::shared_ptr<Turn> turn = it->second.turn;
+            runningId = id;
+            lock.unlock();
+            (*turn)(heard);
+            lock.lock();
             runningId = 0;
             idle.notify_all();
         }

@@ -45,7 +45,7 @@ void CComm::Start() {
     }
     started = true;
     running = true;
-    linkId = reactor.Add([this] { Turn(); });
+    linkId = reactor.Add([this](std::uint32_t heard) { Turn(heard); });
 }
 
 void CComm::SuspendThread() {
@@ -135,7 +135,7 @@ bool CComm::Keep() const {
 // ---------------------------------------------------------------------------------------
 // Turns
 
-void CComm::Turn() {
+void CComm::Turn(unsigned heard) {
     {
         std::lock_guard lock(control);
         if (!running || opening) {
@@ -150,13 +150,13 @@ void CComm::Turn() {
         }
         busy = true;
     }
-    Step();
+    Step(heard);
     std::lock_guard lock(control);
     busy = false;
     changed.notify_all();
 }
 
-void CComm::Step() {
+void CComm::Step(unsigned heard) {
     const auto now = Clock::now();
     switch (phase) {
         case Phase::NotBegun:
@@ -186,16 +186,20 @@ void CComm::Step() {
         QuietLook();
     } else if (now < pauseEnd) {
         reactor.At(linkId, pauseEnd);
+    } else if (connecting.device) {
+        ContinueConnect(heard);
     } else if (device) {
-        ServeDevice();
+        ServeDevice(heard);
     } else if (KeepOpenWanted()) {
         ReconnectStep();
     }
     // Otherwise there is nothing to wait on until the port is opened again, which posts.
 }
 
-void CComm::ServeDevice() {
-    const unsigned events = device->Wait(-1, 0);
+void CComm::ServeDevice(unsigned heard) {
+    // Woken by the loop for the device, the device is told what the loop saw; otherwise (a
+    // timer, a post) it looks for itself.
+    const unsigned events = heard != 0 ? device->Seen(heard) : device->Wait(-1, 0);
     if (events == 0) {
         reactor.WatchOnce(linkId, device->PollDescriptor());
         return;

@@ -1,4 +1,5 @@
 // Keeping the port open: link status, news of it, and reconnecting to a lost device.
+#include <memory>
 #include <utility>
 
 #include "link/CComm.h"
@@ -66,10 +67,9 @@ CComm::OpenStart CComm::OpenKeepingOpen(bool retryFailedOpen) {
             result = keepOpen ? OpenStart::Retrying : OpenStart::Failed;
         }
     } else {
-        // A connection may take seconds: the receive thread makes it.
-        if (IsPortOpen() || device) {
-            CloseDevice();
-        }
+        // A connection may take seconds: the receive side makes it. Whatever it had, a
+        // connection under way included, goes first.
+        CloseDevice();
         std::lock_guard lock(control);
         keepOpen = true;
         everOpened = false;
@@ -134,31 +134,129 @@ void CComm::ReconnectStep() {
         }
         path = status.path;
         line = keepLine;
-        opening = true;
     }
-    if (devices && devices->OpensAtOnce(path)) {
-        OpenJob(std::move(path), line);  // a local device answers at once: no thread needed
-    } else {
-        reactor.Blocking([this, path = std::move(path), line] { OpenJob(path, line); });
+    std::unique_ptr<SerialDevice> fresh;
+    std::string detail;
+    if (!devices || devices->OpensAtOnce(path)) {
+        // A local device answers at once: opened in this turn, and a failure costs no more
+        // than the failed open.
+        const int err = OpenDevice(path, line, -1, fresh, detail);
+        OpenedInTurn(path, err, std::move(fresh), detail);
+        return;
+    }
+    // A connection is begun here and watched by the loop until the server answers or refuses
+    // or the time is up: an absent server costs no thread. Only a host name to look up takes
+    // an opener thread, since the look-up may take seconds.
+    fresh = devices->CreateFor(path);
+    const int err = fresh ? fresh->BeginOpen(path) : ENODEV;
+    if (err == EWOULDBLOCK) {
+        OnOpener(path, [this, path, line](std::unique_ptr<SerialDevice>& dev, std::string& why) {
+            return OpenDevice(path, line, wakeFd, dev, why);
+        });
+        return;
+    }
+    connecting = Connecting{std::move(fresh), path, line};
+    Connect(err);
+}
+
+void CComm::ContinueConnect(unsigned heard) {
+    SerialDevice& dev = *connecting.device;
+    const int err = dev.ContinueOpen(heard, Clock::now() >= dev.OpenDeadline());
+    // The socket may have failed and been closed, and the next address's may have its number:
+    // forgotten without a system call, each is registered anew when it is watched.
+    reactor.Unwatch(linkId, true);
+    Connect(err);
+}
+
+void CComm::Connect(int err) {
+    if (err == EINPROGRESS) {
+        SerialDevice& dev = *connecting.device;
+        reactor.WatchOnce(linkId, dev.ConnectDescriptor(), Reactor::Interest::Writable);
+        reactor.At(linkId, dev.OpenDeadline());
+        return;
+    }
+    auto done = std::make_shared<Connecting>(std::exchange(connecting, Connecting{}));
+    std::string detail;
+    if (err != 0) {
+        if (done->device) {
+            detail = done->device->FailureDetail();
+        }
+        OpenedInTurn(done->path, err, nullptr, detail);
+        return;
+    }
+    if (!done->device->FinishesAtOnce()) {
+        // A server's negotiation may take seconds.
+        OnOpener(done->path, [this, done](std::unique_ptr<SerialDevice>& dev, std::string& why) {
+            dev = std::move(done->device);
+            dev->SetCancelDescriptor(wakeFd);
+            return FinishDevice(done->line, dev, why);
+        });
+        return;
+    }
+    err = FinishDevice(done->line, done->device, detail);
+    OpenedInTurn(done->path, err, std::move(done->device), detail);
+}
+
+int CComm::FinishDevice(const CommInfo& line, std::unique_ptr<SerialDevice>& fresh,
+                        std::string& detail) {
+    if (const int err = fresh->FinishOpen(); err != 0) {
+        detail = fresh->FailureDetail();
+        fresh.reset();
+        return err;
+    }
+    return SetUpDevice(line, fresh, detail);
+}
+
+void CComm::OpenedInTurn(const std::string& path, int err, std::unique_ptr<SerialDevice> fresh,
+                         const std::string& detail) {
+    Opened(path, err, std::move(fresh), detail);
+    // The next turn serves the new device, or tries again when it is time.
+    if (device) {
+        reactor.Post(linkId);
+        return;
+    }
+    std::lock_guard lock(control);
+    if (keepOpen && !stopRequested) {
+        reactor.At(linkId, nextAttempt);
     }
 }
 
-// On an opener thread (or in a turn for a local device), with `opening` set: the host waits
-// for it before it touches the device.
-void CComm::OpenJob(std::string path, CommInfo line) {
-    // A wake-up from before must not call off the connection; one from now on does.
-    DrainWake();
-    std::unique_ptr<SerialDevice> fresh;
-    std::string detail;
-    int err = ECANCELED;
-    bool wanted;
+void CComm::OnOpener(std::string path, OpenWork work) {
     {
         std::lock_guard lock(control);
-        wanted = !stopRequested && !PauseWanted() && keepOpen;
+        opening = true;
     }
-    if (wanted) {
-        err = OpenDevice(path, line, wakeFd, fresh, detail);
-    }
+    reactor.Blocking([this, path = std::move(path), work = std::move(work)] {
+        // A wake-up from before must not call off the open; one from now on does.
+        DrainWake();
+        std::unique_ptr<SerialDevice> fresh;
+        std::string detail;
+        int err = ECANCELED;
+        bool wanted;
+        {
+            std::lock_guard lock(control);
+            wanted = !stopRequested && !PauseWanted() && keepOpen;
+        }
+        if (wanted) {
+            err = work(fresh, detail);
+        }
+        Opened(path, err, std::move(fresh), detail);
+        // Once `opening` is clear the host may drop this object: nothing of it is used after.
+        Reactor& loop = reactor;
+        const Reactor::Id id = linkId;
+        {
+            std::lock_guard lock(control);
+            opening = false;
+            changed.notify_all();
+        }
+        loop.Post(id);
+    });
+}
+
+// On an opener thread (the host waits for it, `opening` being set, before it touches the
+// device) or in a turn.
+void CComm::Opened(const std::string& path, int err, std::unique_ptr<SerialDevice> fresh,
+                   const std::string& detail) {
     if (fresh) {
         fresh->SetCancelDescriptor(-1);
         // The control lines as SetPortOpen leaves them.
@@ -171,7 +269,7 @@ void CComm::OpenJob(std::string path, CommInfo line) {
             if (fresh) {
                 fresh->Close();  // closed by the host while we were opening
             }
-        } else if (err == 0) {
+        } else if (err == 0 && fresh) {
             {
                 std::lock_guard devLock(deviceMutex);
                 device = std::move(fresh);
@@ -192,15 +290,6 @@ void CComm::OpenJob(std::string path, CommInfo line) {
         }
     }
     TellNews();
-    // Once `opening` is clear the host may drop this object: nothing of it is used after.
-    Reactor& loop = reactor;
-    const Reactor::Id id = linkId;
-    {
-        std::lock_guard lock(control);
-        opening = false;
-        changed.notify_all();
-    }
-    loop.Post(id);
 }
 
 }  // namespace kestrel

@@ -1,6 +1,8 @@
 // The narrow serial-device interface under CComm, the line-settings record and the factory.
 #pragma once
 
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -76,6 +78,23 @@ public:
     // Restores what the device was like before Open and releases it. Safe when not open.
     virtual void Close() = 0;
 
+    // An Open that a link loop can make without blocking, in steps. BeginOpen: 0 when open
+    // now, an errno when it failed, EINPROGRESS when a connection is under way (wait until
+    // ConnectDescriptor() is writable or OpenDeadline() has passed, then ContinueOpen), or
+    // EWOULDBLOCK when it cannot even begin without waiting (a host name to look up): then
+    // Open it on a thread of its own.
+    virtual int BeginOpen(const std::string& path) { return Open(path); }
+    // The next step with the poll events seen on ConnectDescriptor() (0: none seen, the
+    // device looks itself) and whether the deadline has passed; answers as BeginOpen does,
+    // EWOULDBLOCK aside.
+    virtual int ContinueOpen(unsigned /*pollEvents*/, bool /*timedOut*/) { return EINVAL; }
+    virtual int ConnectDescriptor() const { return -1; }
+    virtual std::chrono::steady_clock::time_point OpenDeadline() const { return {}; }
+    // What is left of an open once connected (a server's negotiation, within the same
+    // deadline): 0 or the errno. It may wait unless FinishesAtOnce().
+    virtual int FinishOpen() { return 0; }
+    virtual bool FinishesAtOnce() const { return true; }
+
     // Reads the line settings in force; false when they cannot be read.
     virtual bool GetState(Dcb& dcb) = 0;
     // Applies line settings; 0 or an errno (EINVAL when the device did not take them all).
@@ -101,6 +120,9 @@ public:
     // the mask; -1 when there is none to watch now. The link loop watches it instead of
     // blocking in Wait.
     virtual int PollDescriptor() const { return -1; }
+    // What a Wait would report, given the poll events (POLLIN, POLLHUP, POLLERR) the link loop
+    // has just seen on PollDescriptor(): kWait* bits, without a wait of its own.
+    virtual unsigned Seen(unsigned pollEvents) = 0;
     // Bytes received faster than they were read and dropped, oldest first, since Open.
     virtual std::uint64_t DroppedBytes() const { return 0; }
 

@@ -9,9 +9,10 @@
 //       N pseudo-terminals, each fed one frame a second (spread over the second) by a child
 //       process; N links on them. Reports threads, CPU and RSS of this process (not the
 //       feeder's), frames decoded against frames sent, and how long closing them all takes.
-//   bench_link_fleet absent [--links=500] [--seconds=20]
+//   bench_link_fleet absent [--links=500] [--seconds=20] [--after=3]
 //       N ports kept open on devices that are not there (half missing ttys, half refused
-//       tcp://), looked for again and again. Reports threads and CPU.
+//       tcp://), looked for again and again, measured from `after` seconds on (every 2 s in the
+//       first minute, every 30 s after it). Reports threads and CPU.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -40,6 +41,7 @@
 #include "monitor/FrameParser.h"
 #include "monitor/FrameWriter.h"
 #include "monitor/MonitorState.h"
+#include "tests/link/FloodServer.h"
 
 namespace {
 
@@ -124,69 +126,9 @@ std::string Frame(bool ais) {
 
 // --- flood ---------------------------------------------------------------------------------
 
-struct Flooder {
-    int listener = -1;
-    int port = 0;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> ais{false};
-    std::atomic<bool> hangUp{false};
-    bool frames = true;
-    std::thread thread;
-
-    Flooder(bool frames) : frames(frames) {
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        thread = std::thread([this] { Serve(); });
-    }
-    ~Flooder() {
-        stop = true;
-        ::shutdown(listener, SHUT_RDWR);
-        thread.join();
-        ::close(listener);
-    }
-    void Serve() {
-        std::string block[2];
-        for (int i = 0; i < 2; ++i) {
-            while (block[i].size() < 64 * 1024) {
-                if (frames) {
-                    block[i] += Frame(i == 1);
-                } else {
-                    block[i].push_back(static_cast<char>(std::rand()));
-                }
-            }
-        }
-        while (!stop) {
-            const int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) {
-                continue;
-            }
-            while (!stop && !hangUp) {
-                const std::string& b = block[ais ? 1 : 0];
-                if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {
-                    break;
-                }
-            }
-            ::close(c);
-            while (hangUp && !stop) {
-                std::this_thread::sleep_for(10ms);
-            }
-        }
-    }
-};
-
 int Flood(bool frames, double seconds) {
-    Flooder server(frames);
-    Watched w("tcp://127.0.0.1:" + std::to_string(server.port),
-              kestrel::MakePosixSerialDeviceFactory());
+    kestrel::test::FloodServer server(!frames);
+    Watched w(server.path, kestrel::MakePosixSerialDeviceFactory());
     const double cpu0 = CpuSeconds();
     const auto start = Clock::now();
     w.Run(true);
@@ -207,14 +149,14 @@ int Flood(bool frames, double seconds) {
                     Seconds(Clock::now() - changed),
                     w.state.localAis.load() ? "" : " (not at all within 60 s)");
     }
-    // The server goes away and comes back: the link must be back within one retry (2 s).
-    server.hangUp = true;
+    // The server ends the connection and listens again: the link must be back within one
+    // retry (2 s).
+    ++server.hangUps;
     const auto closed = Clock::now();
     while (w.comm->Status().state == kestrel::LinkState::Open && Clock::now() - closed < 60s) {
         std::this_thread::sleep_for(1ms);
     }
     const double noticed = Seconds(Clock::now() - closed);
-    server.hangUp = false;
     while (w.comm->Status().state != kestrel::LinkState::Open && Clock::now() - closed < 120s) {
         std::this_thread::sleep_for(1ms);
     }
@@ -308,25 +250,18 @@ int Many(int links, double seconds) {
     return 0;
 }
 
-int Absent(int links, double seconds) {
+int Absent(int links, double seconds, double after) {
     RaiseFileLimit();
-    // A port nothing listens on: bind one and close it again.
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    const std::string refused = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    int port = 0;
+    ::close(kestrel::test::ListenOnLoopback(port));  // a port nothing listens on any more
+    const std::string refused = "tcp://127.0.0.1:" + std::to_string(port);
     std::vector<std::unique_ptr<Watched>> fleet;
     for (int i = 0; i < links; ++i) {
         const std::string path = i % 2 ? refused : "/tmp/kestrel-bench-absent-" + std::to_string(i);
         fleet.push_back(std::make_unique<Watched>(path, kestrel::MakePosixSerialDeviceFactory()));
         fleet.back()->Run(true);
     }
-    std::this_thread::sleep_for(3s);
+    std::this_thread::sleep_for(std::chrono::duration<double>(after));
     const double cpu0 = CpuSeconds();
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -338,8 +273,9 @@ int Absent(int links, double seconds) {
         w->comm->Shutdown();
     }
     std::printf(
-        "absent %4d links %4.0f s: CPU %5.2f %%, RSS %6.1f MB, threads %4d, closed in %.3f s\n",
-        links, seconds, cpu * 100, rss, threads, Seconds(Clock::now() - stopStart));
+        "absent %4d links %4.0f s from %3.0f s: CPU %5.2f %%, RSS %6.1f MB, threads %4d, closed in "
+        "%.3f s\n",
+        links, seconds, after, cpu * 100, rss, threads, Seconds(Clock::now() - stopStart));
     return 0;
 }
 
@@ -369,10 +305,11 @@ int main(int argc, char** argv) {
         return Many(static_cast<int>(Option(argc, argv, "links", 200)), seconds);
     }
     if (mode == "absent") {
-        return Absent(static_cast<int>(Option(argc, argv, "links", 500)), seconds);
+        return Absent(static_cast<int>(Option(argc, argv, "links", 500)), seconds,
+                      Option(argc, argv, "after", 3));
     }
     std::fprintf(stderr,
                  "usage: bench_link_fleet flood|many|absent [--kind=garbage] "
-                 "[--links=N] [--seconds=S]\n");
+                 "[--links=N] [--seconds=S] [--after=S]\n");
     return 2;
 }

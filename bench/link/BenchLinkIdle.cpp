@@ -51,9 +51,14 @@ long VoluntarySwitches(pid_t tid) {
 class CountingDevice : public kestrel::PosixSerialDevice {
 public:
     explicit CountingDevice(std::atomic<long>& waits) : waits(waits) {}
+    // Looks at the device: its own waits, and what the link loop saw on it.
     unsigned Wait(int wakeFd, int timeoutMs) override {
         ++waits;
         return PosixSerialDevice::Wait(wakeFd, timeoutMs);
+    }
+    unsigned Seen(unsigned pollEvents) override {
+        ++waits;
+        return PosixSerialDevice::Seen(pollEvents);
     }
 
 private:

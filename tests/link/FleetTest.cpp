@@ -1,8 +1,11 @@
 // Many links in one process, and a terminal server that floods: what stays bounded.
 #include <dirent.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -30,84 +33,24 @@ int ThreadCount() {
     return n;
 }
 
-std::string Frames(bool ais, std::size_t size) {
-    StatusFrame f;
-    f.localStatus = ais ? kStatusAis : 0;
-    std::string s;
-    while (s.size() < size) {
-        AppendFrame(s, f);
-    }
-    return s;
-}
-
-// A server on the loopback that sends to each connection as fast as the socket takes it,
-// until told to hang up; then it listens again for the next.
-class FloodServer {
-public:
-    explicit FloodServer(bool garbage) {
-        std::string noise(64 * 1024, '\0');
-        for (std::size_t i = 0; i < noise.size(); ++i) {
-            noise[i] = static_cast<char>(i * 7919 % 251);
-        }
-        blocks[0] = garbage ? noise : Frames(false, noise.size());
-        blocks[1] = Frames(true, noise.size());
-        int port = 0;
-        listener = test::ListenOnLoopback(port);
-        if (port > 0) {
-            path = "tcp://127.0.0.1:" + std::to_string(port);
-        }
-        thread = std::thread([this] { Serve(); });
-    }
-    ~FloodServer() {
-        stop = true;
-        ::shutdown(listener, SHUT_RDWR);
-        thread.join();
-        ::close(listener);
-    }
-    std::string path;
-    std::atomic<bool> ais{false};  // sends frames with local AIS from now on
-    std::atomic<int> hangUps{0};   // connections to end
-    std::atomic<int> connections{0};
-
-private:
-    void Serve() {
-        while (!stop) {
-            const int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) {
-                continue;
-            }
-            ++connections;
-            while (!stop && hangUps == 0) {
-                const std::string& b = blocks[ais ? 1 : 0];
-                if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {
-                    break;
-                }
-            }
-            if (hangUps > 0) {
-                --hangUps;
-            }
-            ::close(c);
-        }
-    }
-    std::string blocks[2];
-    int listener = -1;
-    std::atomic<bool> stop{false};
-    std::thread thread;
-};
-
-// Counts the opens of the program's devices.
+// Counts the opens of the program's devices, and those made on a thread other than the loop's.
 class CountingOpens : public SerialDeviceFactory {
 public:
-    explicit CountingOpens(std::atomic<int>& opens) : opens(opens) {}
+    explicit CountingOpens(std::atomic<int>& opens, std::atomic<int>* offLoop = nullptr)
+        : opens(opens), offLoop(offLoop) {}
     std::unique_ptr<SerialDevice> Create() override { return real->Create(); }
     std::unique_ptr<SerialDevice> CreateFor(const std::string& path) override {
         ++opens;
+        if (offLoop && !Reactor::Shared().OnLoopThread()) {
+            ++*offLoop;
+        }
         return real->CreateFor(path);
     }
     bool OpensAtOnce(const std::string& path) const override { return real->OpensAtOnce(path); }
 
 private:
     std::atomic<int>& opens;
+    std::atomic<int>* offLoop;
     std::unique_ptr<SerialDeviceFactory> real = MakePosixSerialDeviceFactory();
 };
 
@@ -117,7 +60,7 @@ class FloodTest : public ::testing::TestWithParam<bool> {};
 // dropped and counted, a change on the line is decoded soon after it is sent, and a server
 // that closes is connected again at the first retry.
 TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
-    FloodServer server(GetParam());
+    test::FloodServer server(GetParam());
     ASSERT_FALSE(server.path.empty());
     {
         NetworkSerialDevice device;
@@ -173,49 +116,89 @@ TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
 INSTANTIATE_TEST_SUITE_P(Kinds, FloodTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Garbage" : "Frames"; });
 
+// A port kept open on `path`, on the loop, counting the bytes handed over.
+struct Link {
+    Link(const std::string& path, std::unique_ptr<SerialDeviceFactory> devices,
+         RetryPeriods retry = {}) {
+        DeviceResolver resolver;
+        resolver.SetPath(1, path);
+        comm = std::make_unique<CComm>(
+            state, frameMutex, [this](std::string_view t) { bytes += t.size(); },
+            std::move(devices), resolver);
+        comm->SetStartupDelay(0ms);
+        comm->SetRetryPeriods(retry);
+        comm->Start();
+        comm->SetPortNumber(1);
+    }
+    CComm::OpenStart Run(bool retryFailedOpen) {
+        const auto start = comm->OpenKeepingOpen(retryFailedOpen);
+        comm->ResumeThread();
+        return start;
+    }
+    MonitorState state;
+    std::mutex frameMutex;
+    std::atomic<std::size_t> bytes{0};
+    std::unique_ptr<CComm> comm;
+};
+
+template <class Condition>
+bool All(const std::vector<std::unique_ptr<Link>>& links, Condition condition) {
+    return std::all_of(links.begin(), links.end(), [&](const auto& l) { return condition(*l); });
+}
+
 // Two hundred links, each on its pseudo-terminal, are served by the same few threads; every
 // one hears its bytes, and all of them stop at once.
 TEST(ManyLinksTest, ShareAFixedNumberOfThreads) {
     constexpr int kLinks = 200;
     const int threadsBefore = ThreadCount();
-    struct Link {
-        test::PtyPair pty;
-        MonitorState state;
-        std::mutex frameMutex;
-        std::atomic<std::size_t> bytes{0};
-        std::unique_ptr<CComm> comm;
-    };
+    std::vector<std::unique_ptr<test::PtyPair>> ptys;
     std::vector<std::unique_ptr<Link>> links;
     for (int i = 0; i < kLinks; ++i) {
-        auto l = std::make_unique<Link>();
-        ASSERT_TRUE(l->pty.Ok());
-        DeviceResolver resolver;
-        resolver.SetPath(1, l->pty.path);
-        l->comm = std::make_unique<CComm>(
-            l->state, l->frameMutex, [p = l.get()](std::string_view t) { p->bytes += t.size(); },
-            MakePosixSerialDeviceFactory(), resolver);
-        l->comm->SetStartupDelay(0ms);
-        l->comm->Start();
-        l->comm->SetPortNumber(1);
-        ASSERT_EQ(l->comm->OpenKeepingOpen(false), CComm::OpenStart::Opened);
-        l->comm->ResumeThread();
-        links.push_back(std::move(l));
+        ptys.push_back(std::make_unique<test::PtyPair>());
+        ASSERT_TRUE(ptys.back()->Ok());
+        links.push_back(std::make_unique<Link>(ptys.back()->path, MakePosixSerialDeviceFactory()));
+        ASSERT_EQ(links.back()->Run(false), CComm::OpenStart::Opened);
     }
-    for (auto& l : links) {
-        ASSERT_TRUE(l->pty.Send(WriteFrame(StatusFrame{})));
+    for (auto& pty : ptys) {
+        ASSERT_TRUE(pty->Send(WriteFrame(StatusFrame{})));
     }
-    EXPECT_TRUE(test::Eventually([&] {
-        for (auto& l : links) {
-            if (l->bytes < kStatusFrameLength) {
-                return false;
-            }
-        }
-        return true;
-    }));
+    EXPECT_TRUE(test::Eventually(
+        [&] { return All(links, [](Link& l) { return l.bytes >= kStatusFrameLength; }); }));
     EXPECT_LE(ThreadCount() - threadsBefore, 5);
     for (auto& l : links) {
         l->comm->Shutdown();
         EXPECT_EQ(l->comm->ExitCode(), CComm::kExitOrderly);
+    }
+}
+
+// Links kept open on servers that refuse them (an absent MUX, a terminal server's port not
+// set up) are tried again by the loop alone, never a thread per try, and say why as before.
+TEST(ManyLinksTest, RefusedConnectionsAreRetriedWithoutOpenerThreads) {
+    constexpr int kLinks = 20;
+    int port = 0;
+    ::close(test::ListenOnLoopback(port));  // nobody listens there any more
+    ASSERT_GT(port, 0);
+    std::atomic<int> opens{0};
+    std::atomic<int> offLoop{0};
+    std::vector<std::unique_ptr<Link>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        links.push_back(std::make_unique<Link>(
+            (i % 2 ? "rfc2217://127.0.0.1:" : "tcp://localhost:") + std::to_string(port),
+            std::make_unique<CountingOpens>(opens, &offLoop), RetryPeriods{5ms, 5ms, 60s}));
+        ASSERT_EQ(links.back()->Run(true), CComm::OpenStart::Connecting);
+    }
+    EXPECT_TRUE(test::Eventually([&] {
+        return opens >= 5 * kLinks && All(links, [](Link& l) {
+                   return l.comm->Status().state == LinkState::Reconnecting;
+               });
+    }));
+    EXPECT_EQ(offLoop, 0);
+    for (auto& l : links) {
+        const LinkStatus status = l->comm->Status();
+        EXPECT_EQ(status.error, ECONNREFUSED);
+        EXPECT_THAT(status.detail, ::testing::EndsWith(":" + std::to_string(port) + ": " +
+                                                       std::strerror(ECONNREFUSED)));
+        l->comm->Shutdown();
     }
 }
 

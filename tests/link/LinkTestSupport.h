@@ -20,6 +20,7 @@
 
 #include "link/CComm.h"
 #include "link/FakeSerialDevice.h"
+#include "tests/link/FloodServer.h"
 
 namespace kestrel::test {
 
@@ -89,23 +90,6 @@ private:
     std::vector<std::string> texts;
     std::vector<std::thread::id> threads;
 };
-
-// A socket listening on the loopback at a port of the system's choice, and that port (0 when
-// it could not be set up).
-inline int ListenOnLoopback(int& port) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    port = 0;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::listen(listener, 4) == 0 &&
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    return listener;
-}
 
 // A pseudo-terminal pair; the test keeps both ends, the driver opens the slave by path.
 struct PtyPair {
