@@ -81,7 +81,7 @@ protected:
 
     void Stop() {
         ASSERT_TRUE(headless.Signal(SIGTERM));
-        ASSERT_TRUE(headless.WaitExit(10s));
+        ASSERT_TRUE(headless.WaitExit(10s)) << "no end within 10 s of SIGTERM";
         EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
     }
 

@@ -31,10 +31,6 @@ struct Case {
     Row second;           // and after it
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
 std::string Times(char c, int n) {
     return std::string(static_cast<std::size_t>(n), c);
 }

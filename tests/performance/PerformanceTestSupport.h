@@ -1,4 +1,5 @@
-// Helpers of the line memory tests: time zones, frames from letters and a small disk.
+// Helpers of the line memory tests: time zones, frames from letters, stored databases and a
+// small disk.
 #pragma once
 
 #include <sched.h>
@@ -8,11 +9,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include "performance/Figures.h"
+#include "performance/HistoryStore.h"
 #include "tests/TestFiles.h"
 
 namespace kestrel::test {
@@ -48,6 +52,14 @@ inline FrameSecond NearSecond(char c) {
     f.remoteTribsDecoded = c != 'D';
     return f;
 }
+
+// A database as the history tool reads it.
+struct StoredDatabase : HistoryStore {
+    explicit StoredDatabase(const std::string& db) {
+        std::string error;
+        EXPECT_TRUE(OpenReadOnly(db, error)) << db << ": " << error;
+    }
+};
 
 // Runs `body` in a child process with a file system of `bytes` mounted at `disk` for it alone (a
 // mount namespace of its own, so nothing stays mounted whatever happens). False where none can

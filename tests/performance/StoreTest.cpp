@@ -51,9 +51,7 @@ TEST(Store, RestartContinuesTheIntervalAndKeepsTheJournal) {
             memory.OnFrameApplied(NearSecond(i == 140 ? 'D' : '.'), kStart + i);
         memory.Close(kStart + 150);
     }
-    HistoryStore store;
-    std::string error;
-    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].span.start, kStart);
@@ -98,9 +96,7 @@ TEST(Store, MemoryLetsStoredIntervalsGoAndTheDatabaseKeepsItsCount) {
     EXPECT_EQ(stored.Completed(BinKind::Quarter).back().span.start, kStart + 4 * 900);
     EXPECT_EQ(unstored.Completed(BinKind::Quarter).size(), 3u);
     stored.Close(kStart + 5 * 900 + 10);
-    HistoryStore store;
-    std::string error;
-    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
     ASSERT_EQ(rows.size(), 4u);  // three completed and the current one
     EXPECT_EQ(rows[0].span.start, kStart + 2 * 900);
@@ -217,9 +213,7 @@ TEST(Store, KilledMonitorLosesNoJournalEntryAndAtMostTenSeconds) {
         std::copy(more, more + 2, last);
     close(fds[0]);
 
-    HistoryStore store;
-    std::string error;
-    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     EXPECT_GE(static_cast<long long>(store.JournalEntries(0, false).size()), last[1]);
     std::int64_t seconds = 0;
     for (const IntervalRow& r : store.Intervals(BinKind::Quarter, kNearObject, 0))
@@ -289,9 +283,7 @@ TEST(Store, DatabaseTakenAwayIsToldOnceAndMemoryStoredAgain) {
         ASSERT_EQ(problems.size(), 1u);
         EXPECT_NE(problems[0].find(c.told), std::string::npos) << problems[0];
 
-        HistoryStore stored;
-        std::string error;
-        ASSERT_TRUE(stored.OpenReadOnly(db, error)) << error;
+        const test::StoredDatabase stored(db);
         EXPECT_EQ(stored.JournalEntries(0, false), memory.JournalEntries());
         for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
             std::deque<Interval> held = memory.Completed(kind);
@@ -412,9 +404,7 @@ TEST(Store, FirstReleaseDatabaseIsMigratedWithItsRows) {
         memory.Tick(kStart + i + 1);
     }
     memory.Close(kStart + 25);
-    HistoryStore store;
-    std::string error;
-    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     const auto rows = store.Intervals(BinKind::Quarter, kNearObject, 0);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].figures, (Figures{800, 50, 50, 3, 2, 1, 13, 40}));

@@ -56,13 +56,14 @@ std::string Capture(bool timed, int count = 1000) {
     return out;
 }
 
-struct ReplayRun {
+// How a tool ended and what it wrote.
+struct ToolRun {
     int status = -1;
     std::string out, err;
 };
 
 // kestrel-replay with these arguments, in UTC so that days are the same everywhere.
-ReplayRun RunReplay(const std::string& args) {
+ToolRun RunReplay(const std::string& args) {
     test::TempDir dir;
     const std::string command = std::string("TZ=UTC ") + KESTREL_REPLAY_EXE + " " + args + " >" +
                                 (dir / "out") + " 2>" + (dir / "err");
@@ -80,7 +81,7 @@ TEST_P(ReplayForms, CompletedIntervalsThenJournal) {
     test::TempDir folder;
     const std::string file = folder / "capture.bin";
     std::ofstream(file, std::ios::binary) << Capture(GetParam());
-    const ReplayRun run = RunReplay("--performance --start 2026-03-29T00:50:00Z " + file);
+    const ToolRun run = RunReplay("--performance --start 2026-03-29T00:50:00Z " + file);
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 36u) << run.out;  // one completed interval, two journal entries
@@ -198,7 +199,7 @@ TEST(ReplayPerformance, CommandLineRefusals) {
         {"--chunk 45 " + timed, "--chunk is for plain byte captures"},
     };
     for (const auto& [args, message] : cases) {
-        const ReplayRun run = RunReplay(args);
+        const ToolRun run = RunReplay(args);
         EXPECT_EQ(run.status, *message ? 2 : 0) << args << '\n' << run.err;
         EXPECT_NE(run.err.find(message), std::string::npos) << args << '\n' << run.err;
     }
@@ -208,9 +209,8 @@ TEST(ReplayPerformance, CommandLineRefusals) {
 
 // What a database holds, as the history tool would print it.
 std::string Stored(const std::string& db) {
-    HistoryStore store;
-    std::string error, text;
-    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
+    std::string text;
     for (BinKind kind : {BinKind::Quarter, BinKind::Day}) {
         for (const IntervalRow& row : store.Intervals(kind, std::nullopt, 0))
             text += IntervalJson(row.object, row.span.start, row.figures) + '\n';
@@ -231,7 +231,7 @@ TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
     ASSERT_EQ(replay("2026-03-29T00:50:00Z", "").status, 0);
     const std::string once = Stored(db);
 
-    const ReplayRun again = replay("2026-03-29T00:50:00Z", "");
+    const ToolRun again = replay("2026-03-29T00:50:00Z", "");
     EXPECT_EQ(again.status, 2);
     EXPECT_NE(again.err.find("already holds the seconds from 2026-03-29T00:50:00Z to "
                              "2026-03-29T01:06:40Z"),
@@ -242,15 +242,13 @@ TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
     EXPECT_EQ(Stored(db), once);  // nothing counted twice
 
     // Over part of a stored quarter: its seconds before the start cannot be kept apart.
-    const ReplayRun later = replay("2026-03-29T00:58:20Z", " --replace");
+    const ToolRun later = replay("2026-03-29T00:58:20Z", " --replace");
     EXPECT_EQ(later.status, 0) << later.err;
     EXPECT_NE(later.err.find("from 2026-03-29T00:45:00Z held at least 498 measured seconds"),
               std::string::npos)
         << later.err;
     // The day goes back to where the quarter began, so it still adds up to its quarters.
-    HistoryStore store;
-    std::string error;
-    ASSERT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     for (int o = 0; o < kObjectCount; ++o) {
         Figures sum;
         for (const IntervalRow& q : store.Intervals(BinKind::Quarter, o, 0)) {
@@ -265,20 +263,15 @@ TEST(ReplayPerformance, SecondsTheDatabaseHoldsAreReplacedOnlyWhenAsked) {
         EXPECT_EQ(days[0].figures, sum) << ObjectName(o);
     }
     // Before what the database holds, nothing can be written, replaced or not.
-    const ReplayRun before = replay("2026-03-29T00:30:00Z", " --replace");
+    const ToolRun before = replay("2026-03-29T00:30:00Z", " --replace");
     EXPECT_EQ(before.status, 2);
     EXPECT_NE(before.err.find("beyond the capture's end at 2026-03-29T00:46:40Z"),
               std::string::npos)
         << before.err;
 }
 
-struct HistoryRun {
-    int status = -1;
-    std::string out, err;
-};
-
 // kestrel-history with these arguments, at 01:00:30 UTC of the line below unless told.
-HistoryRun RunTool(std::vector<std::string> args, std::time_t now = 1774746030) {
+ToolRun RunTool(std::vector<std::string> args, std::time_t now = 1774746030) {
     args.insert(args.begin(), "kestrel-history");
     std::vector<char*> argv;
     for (std::string& a : args)
@@ -337,7 +330,7 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
     test::ZoneGuard zone("UTC");
     std::vector<std::string> args{"--db", (*folder) / "line.sqlite"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-    const HistoryRun run = RunTool(args);
+    const ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 0) << run.err;
     const auto lines = Lines(run.out);
     ASSERT_GE(lines.size(), GetParam().expected.size()) << run.out;
@@ -348,28 +341,18 @@ TEST_P(HistoryFormats, PrintsTheStoredRows) {
         EXPECT_EQ(lines[i], GetParam().expected[i]);
 }
 
-// The fields of these columns in each CSV line but the header, joined by '@'.
-std::string Keys(const std::string& csv, const std::vector<std::string>& columns) {
-    auto split = [](const std::string& line) {
-        std::vector<std::string> fields;
-        std::istringstream in(line);
-        for (std::string f; std::getline(in, f, ',');)
-            fields.push_back(f);
-        return fields;
-    };
+// The fields at these columns (their order is checked with the header in HistoryFormats) of
+// each CSV line but the header, joined by '@'.
+std::string Keys(const std::string& csv, const std::vector<std::size_t>& columns) {
     const auto lines = Lines(csv);
-    const auto header = lines.empty() ? std::vector<std::string>{} : split(lines[0]);
     std::string keys;
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const auto fields = split(lines[i]);
-        if (!keys.empty())
-            keys += ' ';
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const auto at = std::find(header.begin(), header.end(), columns[c]) - header.begin();
-            if (c > 0)
-                keys += '@';
-            keys += fields.at(static_cast<std::size_t>(at));
-        }
+        std::vector<std::string> fields;
+        std::istringstream in(lines[i]);
+        for (std::string f; std::getline(in, f, ',');)
+            fields.push_back(f);
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            keys.append(c > 0 ? "@" : keys.empty() ? "" : " ").append(fields.at(columns[c]));
     }
     return keys;
 }
@@ -401,11 +384,11 @@ TEST_F(HistoryDatabase, FiltersTakeWhatIsAskedNewestLast) {
     for (const auto& [args, expected] : cases) {
         std::vector<std::string> all{"--db", (*folder) / "line.sqlite", "--format", "csv"};
         all.insert(all.end(), args.begin(), args.end());
-        const HistoryRun run = RunTool(all);
+        const ToolRun run = RunTool(all);
         EXPECT_EQ(run.status, 0) << run.err;
-        const auto columns = args[0] == "intervals"
-                                 ? std::vector<std::string>{"object", "start_utc"}
-                                 : std::vector<std::string>{"id"};
+        // The object and start_utc of intervals, the id of journal entries.
+        const auto columns = args[0] == "intervals" ? std::vector<std::size_t>{1, 3}
+                                                    : std::vector<std::size_t>{0};
         EXPECT_EQ(Keys(run.out, columns), expected) << args[1] << ' ' << args[2];
     }
 }
@@ -507,21 +490,18 @@ TEST(HistoryAck, AcknowledgesByIdOrAllThatNobodyHas) {
     for (const Step& step : steps) {
         std::vector<std::string> args{"--db", db, "ack"};
         args.insert(args.end(), step.args.begin(), step.args.end());
-        const HistoryRun run = RunTool(args, start + 100);
+        const ToolRun run = RunTool(args, start + 100);
         EXPECT_EQ(run.status, step.status) << step.args[0];
         EXPECT_EQ(run.out, step.out) << step.args[0];
         EXPECT_NE(run.err.find(step.err), std::string::npos) << run.err;
-        const HistoryRun left =
-            RunTool({"--db", db, "journal", "--unacknowledged", "--format=csv"});
-        EXPECT_EQ(Keys(left.out, {"id"}), step.unacknowledged) << step.args[0];
+        const ToolRun left = RunTool({"--db", db, "journal", "--unacknowledged", "--format=csv"});
+        EXPECT_EQ(Keys(left.out, {0}), step.unacknowledged) << step.args[0];
     }
 }
 
 // The acknowledgements a database holds, by id.
 std::map<std::int64_t, std::optional<std::time_t>> StoredAcknowledgements(const std::string& db) {
-    HistoryStore store;
-    std::string error;
-    EXPECT_TRUE(store.OpenReadOnly(db, error)) << error;
+    const test::StoredDatabase store(db);
     std::map<std::int64_t, std::optional<std::time_t>> acknowledged;
     for (const JournalEntry& e : store.JournalEntries(0, false))
         acknowledged[e.id] = e.acknowledged;
@@ -554,7 +534,7 @@ TEST(HistoryAck, StaysThroughTheMonitorsWritesAndReachesItsMemory) {
     std::atomic<int> told{0};  // entries the tool says it acknowledged
     std::thread tool([&] {
         while (!done.load()) {
-            const HistoryRun run =
+            const ToolRun run =
                 RunTool({"--db", db, "ack", "--all"}, start + 1000 + runs.load());
             told += std::atoi(run.out.c_str() + std::strlen("acknowledged "));
             ++runs;
@@ -601,7 +581,7 @@ TEST(History, RejectsWhatItCannotRead) {
         {{"journal", "--all"}, "--all does not go with journal"},
     };
     for (const auto& [args, message] : usage) {
-        const HistoryRun run = RunTool(args);
+        const ToolRun run = RunTool(args);
         EXPECT_EQ(run.status, 2) << args[1];
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -619,7 +599,7 @@ TEST(History, RejectsWhatItCannotRead) {
              {std::vector<std::string>{"intervals"}, {"ack", "--all"}}) {
             std::vector<std::string> args{"--db=" + db};
             args.insert(args.end(), command.begin(), command.end());
-            const HistoryRun run = RunTool(args);
+            const ToolRun run = RunTool(args);
             EXPECT_EQ(run.status, 1) << db;
             EXPECT_EQ(run.err, "kestrel-history: " + db + ": " + why + "\n");
         }
