@@ -153,6 +153,9 @@ private:
     bool Start();
     bool TakeFile();
     void Release();
+    // Unlocks and closes the database file and the lock files, once the connection is closed.
+    void ReleaseFile();
+    void NoteCompanions();
     void LetGo();
     bool Renew();
     // Notes the file as our last write left it.
