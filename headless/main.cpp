@@ -218,6 +218,11 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each MUX's many small blocks are made on the opener threads, and what opening needed only
+    // for a while is freed there too: one heap keeps that tidier than one per thread (15 MB less
+    // at a thousand MUXes), and large blocks (a scrape's text) go back to the system when freed.
+    ::mallopt(M_ARENA_MAX, 1);
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     kestrel::headless::Config config;
     std::string error;
     if (!kestrel::headless::ParseHeadless(std::vector<std::string>(argv + 1, argv + argc), config,
