@@ -230,6 +230,7 @@ int ReplayPerformance(std::FILE* in, const ReplayOptions& replay, const Performa
     LineMemoryOptions lineOptions;
     lineOptions.flushSeconds = 0;  // a capture needs no crash protection, only its result
     lineOptions.retention = {INT_MAX, INT_MAX};
+    lineOptions.intervalMemory = {INT_MAX, INT_MAX};  // every interval is printed at the end
     lineOptions.journalDays = 0;
     lineOptions.journalMemory = SIZE_MAX;
     LineMemory memory(lineOptions);
