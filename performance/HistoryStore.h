@@ -100,8 +100,8 @@ public:
     // `fromId` on, by id. Costs one PRAGMA, and nothing is read, while no other connection
     // has written since the last call.
     std::vector<std::pair<std::int64_t, std::time_t>> AcknowledgedElsewhere(std::int64_t fromId);
-    // Removes completed intervals that started before the given times and journal entries
-    // that ended before `journalBefore`.
+    // Keeps the newest `keep` completed intervals of each kind and removes the older ones, and
+    // the journal entries that ended before `journalBefore`.
     bool Prune(const RetentionOptions& keep, std::time_t journalBefore);
     // Before each write: whether the database is still the file its path leads to, as the
     // statistics files check theirs. A file that lost its name (removed, or moved away) is let
