@@ -364,39 +364,35 @@ namespace {
 // elapsed time, the frame count, the moving star (data flowing is what counts) and the BER
 // figures, whose ratios drift with every second of bits counted (new errors change the error
 // panes). Compared field by field: a thousand of them every second.
-bool SameShown(const StatusPicture& a, const StatusPicture& b) {
-    for (std::size_t i = 0; i < a.panes.size(); ++i) {
-        const bool spinner = i == kPaneData && a.panes[i] != "No Data" && b.panes[i] != "No Data";
-        if (i != kPaneTime && !spinner && a.panes[i] != b.panes[i]) {
-            return false;
-        }
-    }
-    for (std::size_t i = 0; i < a.alarmLeds.size(); ++i) {
-        if (std::strcmp(a.alarmLeds[i], b.alarmLeds[i]) != 0) {
-            return false;
-        }
-    }
-    const auto& x = a.line;
-    const auto& y = b.line;
-    return a.tributaryRows == b.tributaryRows && a.statistics == b.statistics &&
-           a.bytesDropped == b.bytesDropped && x.has_value() == y.has_value() &&
-           (!x || (x->seen == y->seen && x->unknownSince == y->unknownSince &&
-                   x->objects == y->objects));
-}
-
 }  // namespace
+
+MuxHost::Shown MuxHost::ShownNow() const {
+    const MonitorState& state = session->State();
+    Shown s;
+    s.nearErrors = state.nearErrorsTotal.load();
+    s.farErrors = state.farErrorsTotal.load();
+    s.portOpen = session->IsPortOpen();
+    s.connected = state.connected.load() != 0;
+    s.noData = state.noData.load() != 0;
+    s.statistics = session->IsStatisticsOn();
+    s.bytesDropped = session->LineBytesDropped();
+    s.panel = shown;
+    s.line = ReportedNow();
+    s.unknownSince = session->Memory().UnseenSince();
+    s.link = session->Link().state;
+    return s;
+}
 
 void MuxHost::WriteStatus(bool closed) {
     if (statusPath.empty()) {
         return;
     }
-    StatusPicture picture = PictureNow();
-    const LinkState link = session->Link().state;
+    Shown what = ShownNow();
     const auto now = clock();
-    if (statusWritten && !closed && link == linkWritten && SameShown(picture, *statusWritten) &&
-        now < statusRefreshAt) {
+    if (statusWritten && !closed && what == *statusWritten && now < statusRefreshAt) {
         return;
     }
+    const StatusPicture picture = PictureNow();
     if (!statusWritten) {
         // Each MUX refreshes in a second of its own, so that a thousand pictures written at
         // the start are not all written again in one tick.
@@ -407,10 +403,10 @@ void MuxHost::WriteStatus(bool closed) {
         statusRefreshAt += kStatusRefresh;
     }
     std::string error;
-    if (ReplaceFile(statusPath, PictureJson(picture, ++sequence, closed, config, link), error)) {
+    if (ReplaceFile(statusPath, PictureJson(picture, ++sequence, closed, config, what.link),
+                    error)) {
         statusFailureTold = false;
-        statusWritten = std::move(picture);
-        linkWritten = link;
+        statusWritten = std::move(what);
     } else if (!statusFailureTold) {
         statusFailureTold = true;
         Log(Priority::Error, "cannot write the status file " + statusPath + ": " + error);

@@ -4,6 +4,8 @@
 #include <array>
 #include <bitset>
 #include <chrono>
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -72,6 +74,7 @@ private:
     struct Reported {
         bool known = false;
         std::bitset<kFirstLinkState> on;
+        bool operator==(const Reported&) const = default;
     };
     Reported ReportedNow() const;
     // Log lines for what the journal's report changed: alarms and tributaries on, off, or
@@ -80,6 +83,24 @@ private:
     void Log(Priority priority, const std::string& text) const;
     void LogLines(Priority priority, const std::string& message) const;
     // The status picture: the window's status-file members where they apply.
+    // What a status picture shows, apart from what moves every second, in the few numbers and
+    // flags it is made from: compared each tick instead of the picture's texts, which are made
+    // only when the picture is to be written.
+    struct Shown {
+        std::int64_t nearErrors = 0;
+        std::int64_t farErrors = 0;
+        bool portOpen = false;
+        bool connected = false;
+        bool noData = false;
+        bool statistics = false;
+        std::uint64_t bytesDropped = 0;
+        PanelPicture panel;
+        Reported line;
+        std::optional<std::time_t> unknownSince;
+        LinkState link = LinkState::Closed;
+        bool operator==(const Shown&) const = default;
+    };
+    Shown ShownNow() const;
     StatusPicture PictureNow();
     void WriteStatus(bool closed);
 
@@ -92,8 +113,7 @@ private:
     Reported reported;
     bool startTold = false;
     long long sequence = 0;
-    std::optional<StatusPicture> statusWritten;  // the last picture written, and its link
-    LinkState linkWritten = LinkState::Closed;
+    std::optional<Shown> statusWritten;  // what the last picture written showed
     std::chrono::steady_clock::time_point statusRefreshAt{};
     bool statusFailureTold = false;
     LinkState linkShown = LinkState::Closed;

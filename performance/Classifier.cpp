@@ -151,6 +151,12 @@ void Classifier::CloseSecond(const SecondInput& second) {
     ++cursor;
 }
 
+void Classifier::Hold(ObjectState& st, const Pending& second) {
+    if (!st.pending)
+        st.pending = std::make_unique<std::array<Pending, 9>>();
+    (*st.pending)[static_cast<std::size_t>(st.run++)] = second;
+}
+
 void Classifier::Classify(int o, const SecondClass& c) {
     Interval& qi = Current(BinKind::Quarter);
     Interval& di = Current(BinKind::Day);
@@ -175,7 +181,7 @@ void Classifier::Classify(int o, const SecondClass& c) {
             }
             if (st.run == kRunLength - 1) {
                 for (int i = 0; i <= st.run; ++i) {
-                    const Pending& p = i < st.run ? st.pending[i] : here;
+                    const Pending& p = i < st.run ? (*st.pending)[i] : here;
                     for (Figures* f : {At(BinKind::Quarter, p.quarter, o),
                                        At(BinKind::Day, p.day, o)}) {
                         if (f == nullptr)
@@ -190,7 +196,7 @@ void Classifier::Classify(int o, const SecondClass& c) {
                 st.totals.uas += kRunLength;
                 st.run = 0;
             } else {
-                st.pending[st.run++] = here;
+                Hold(st, here);
             }
             return;
         }
@@ -218,11 +224,11 @@ void Classifier::Classify(int o, const SecondClass& c) {
         return;
     }
     if (st.run < kRunLength - 1) {
-        st.pending[st.run++] = here;
+        Hold(st, here);
         return;
     }
     for (int i = 0; i <= st.run; ++i) {
-        const Pending& p = i < st.run ? st.pending[i] : here;
+        const Pending& p = i < st.run ? (*st.pending)[i] : here;
         for (Figures* f : {At(BinKind::Quarter, p.quarter, o), At(BinKind::Day, p.day, o)}) {
             if (f == nullptr)
                 continue;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "performance/Figures.h"
@@ -103,7 +104,9 @@ private:
     struct ObjectState {
         ObjectCarry carry;
         int run = 0;  // provisional seconds: an SES run while available, a good run while not
-        std::array<Pending, 9> pending{};
+        // Made at the first run: most objects of a working line never have one, and a host
+        // keeps thirty-four objects for each of up to a thousand lines.
+        std::unique_ptr<std::array<Pending, 9>> pending;
         Totals totals;
     };
     struct Bins {
@@ -116,6 +119,7 @@ private:
     void Complete(Bins& b, std::time_t next, BinKind kind);
     Figures* At(BinKind kind, std::time_t start, int object);
     void Classify(int object, const SecondClass& c);
+    static void Hold(ObjectState& st, const Pending& second);
     void AddToBlock(int object, double count, std::time_t quarter, std::time_t day);
 
     RetentionOptions retention;
