@@ -82,22 +82,6 @@ TEST(WindowPos, ReadRules) {
     EXPECT_EQ(FormatWindowPos(sample), QStringLiteral("0,1,-1,-1,-1,-1,10,20,810,620"));
 }
 
-TEST(SettingsStore, LeadingNumberRule) {
-    const std::pair<const char*, std::optional<int>> cases[] = {
-        {"3", 3},
-        {" 2", 2},
-        {"4xyz", 4},
-        {"+7", 7},
-        {"", std::nullopt},
-        {"x3", std::nullopt},
-        {"-", std::nullopt},
-        {"260", 260},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(ParseLeadingNumber(QString::fromLatin1(text)), expected) << text;
-    }
-}
-
 class SettingsStoreFile : public ::testing::Test {
 protected:
     // Writes an INI file by hand, as a user editing it would.
@@ -181,11 +165,12 @@ TEST_F(SettingsStoreFile, HandEditedAndWrittenValues) {
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->left, 5);
     EXPECT_EQ(p->bottom, 306);
-    // Only the ports the dialog offers; anything else is as if missing: not a number, or a
-    // number past them, also one whose low 32 bits would name a port.
+    // A leading number, signed or after blanks, counts; only the ports the dialog offers;
+    // anything else is as if missing: not a number, or a number past them, also one whose low
+    // 32 bits would name a port.
     const std::pair<const char*, int> ports[] = {
-        {"abc", 1}, {"4", 4},  {" 3x", 3},        {"0", 1},
-        {"5", 1},   {"-2", 1}, {"4294967298", 1}, {"99999999999999", 1}};
+        {"abc", 1}, {"4", 4},  {" 3x", 3},        {"+2", 2}, {"-", 1}, {"", 1},
+        {"0", 1},   {"5", 1},  {"-2", 1}, {"4294967298", 1}, {"99999999999999", 1}};
     for (const auto& [text, port] : ports) {
         store.Raw().setValue(QStringLiteral("Settings/ActivePort"), QString::fromLatin1(text));
         EXPECT_EQ(store.ReadActivePort(), port) << text;
