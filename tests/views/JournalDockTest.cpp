@@ -54,6 +54,13 @@ protected:
     QString Cell(int row, int column) const {
         return dock->Table()->model()->index(row, column).data().toString();
     }
+    QStringList Texts(int row) const {
+        QStringList texts;
+        for (int column = 0; column < JournalModel::Columns; ++column) {
+            texts << Cell(row, column);
+        }
+        return texts;
+    }
     QStringList Objects() const {
         QStringList objects;
         for (int row = 0; row < dock->Table()->model()->rowCount(); ++row) {
@@ -106,11 +113,7 @@ TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
     QAbstractItemModel* shown = dock->Table()->model();
     ASSERT_EQ(shown->rowCount(), static_cast<int>(expected.size()));
     for (int row = 0; row < shown->rowCount(); ++row) {
-        QStringList texts;
-        for (int column = 0; column < JournalModel::Columns; ++column) {
-            texts << Cell(row, column);
-        }
-        EXPECT_EQ(texts, expected[static_cast<std::size_t>(row)]) << row;
+        EXPECT_EQ(Texts(row), expected[static_cast<std::size_t>(row)]) << row;
         // Only the active unacknowledged entry stands out: bold, an icon, and in words.
         const QModelIndex object = shown->index(row, JournalModel::ObjectColumn);
         EXPECT_EQ(object.data(Qt::FontRole).value<QFont>().bold(), row == 0) << row;
@@ -177,13 +180,8 @@ TEST_F(JournalDockTest, UnknownAndEventEntriesInWords) {
         {"Major", "Remote 34M AIS", LocalTimeText(back), "unknown since " + LocalTimeText(back + 4),
          "at least 0:00:04"},
     };
-    for (int row = 1; row < 3; ++row) {
-        QStringList texts;
-        for (int column = 0; column < JournalModel::Columns; ++column) {
-            texts << Cell(row, column);
-        }
-        EXPECT_EQ(texts, newest[static_cast<std::size_t>(row - 1)]) << row;
-    }
+    EXPECT_EQ(Texts(1), newest[0]);
+    EXPECT_EQ(Texts(2), newest[1]);
     dock->Filter().SetCriteria({true, false, Severity::Minor, ObjectKind::All});
     EXPECT_EQ(Objects(), QStringList({"Link: port closed", "Remote 34M AIS"}));
     dock->Filter().SetCriteria({false, false, Severity::Minor, ObjectKind::Link});
