@@ -1,5 +1,6 @@
 // The alarm journal panel over a line the engine recorded: rows, filters, acknowledging,
-// export, keys, LED highlights and the rows kept in place while the memory grows.
+// export, keys, LED highlights and the rows kept in place while the memory grows; the words
+// the views use.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -346,6 +347,21 @@ TEST_F(JournalDockTest, RefreshKeepsSelectionAndPlaceAndChangesOnlyWhatChanged) 
     ASSERT_EQ(changed.size(), 1);
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 0);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 0);
+}
+
+// The words for states, objects and durations the rows above do not show.
+TEST(LineTexts, StatesObjectsAndDurations) {
+    const std::vector<std::pair<QString, QString>> cases{
+        {JournalStateText(4), "Remote 34M no signal"},
+        {JournalStateText(kAlarmStates + 2 * 15 + 1), "Local trib 16 code errors"},
+        {ObjectText(kFarObject), "Far end"},
+        {ObjectText(kFirstRemoteTribObject + 11), "Remote trib 12"},
+        {DurationText(3723), "1:02:03"},
+        {DurationText(2 * 86400 + 3 * 3600 + 4 * 60 + 5), "2 d 03:04:05"},
+    };
+    for (const auto& [got, want] : cases) {
+        EXPECT_EQ(got, want);
+    }
 }
 
 }  // namespace

@@ -95,12 +95,6 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
           "15 min" + q1 + "900|0|0|3|0|1|100.00%|0.00%|0.00%|0.33%|0.00%|6.67%",
           "15 min, worst" + q0 +
               "528|12|360|70|10|1|58.67%|1.33%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
-        // Clean: no interval is the worst.
-        {kFarObject,
-         {cur + "0|" + clean + "0.00%",
-          day + "1560|0|3060|0|0|0|33.77%|0.00%|66.23%|0.00%|0.00%|0.00%",
-          "15 min" + q1 + "900|0|0|0|0|0|" + clean + "0.00%",
-          "15 min" + q0 + "540|0|360|0|0|0|60.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
         // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
         {kRemoteTrib7,
          {cur + "n/a|" + clean + "n/a",
