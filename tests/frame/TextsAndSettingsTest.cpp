@@ -14,6 +14,7 @@
 #include "store/SettingsStore.h"
 #include "frame/Placement.h"
 #include "session/StatusTexts.h"
+#include "tests/ScopedLocale.h"
 
 namespace kestrel {
 namespace {
@@ -23,31 +24,31 @@ using namespace std::chrono_literals;
 // The pane texts with numbers, the same under the "C" locale and under one with a decimal comma
 // (the fixed ones are the window's StartUpOverTheStoredPort and PanesInOrderFollowWhatChangesThem).
 TEST(StatusTexts, TextsUnderEveryLocale) {
-    const std::pair<std::string, const char*> cases[] = {
-        {NearErrorsText(0), "Near Errors =      0"},
-        {FarErrorsText(42), "Far Errors =     42"},
-        {NearErrorsText(999999), "Near Errors = 999999"},
-        {FarErrorsText(1234567), "Far Errors = 1234567"},
-        {NearErrorsText(5000000000LL), "Near Errors = 5000000000"},
-        {ComText(260), "COM: 260"},
-        {ElapsedText(0s), " 0:00:00:00"},
-        {ElapsedText(65s), " 0:00:01:05"},
-        {ElapsedText(86399s), " 0:23:59:59"},
-        {ElapsedText(86400s), " 1:00:00:00"},
-        {ElapsedText(std::chrono::hours(24 * 100)), " 100:00:00:00"},
-        {ElapsedText(std::chrono::hours(24 * 100000) + 3723s), " 100000:01:02:03"},
-        {ElapsedText(-5s), " 0:00:00:00"},
-    };
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
     for (const char* locale : {"C", "de_DE.UTF-8", "de_DE.utf8"}) {
-        if (!std::setlocale(LC_ALL, locale)) {
+        const test::ScopedLocale scoped(locale);
+        if (!scoped.ok) {
             continue;  // a German locale may not be installed
         }
+        // Made under the locale, not before it.
+        const std::pair<std::string, const char*> cases[] = {
+            {NearErrorsText(0), "Near Errors =      0"},
+            {FarErrorsText(42), "Far Errors =     42"},
+            {NearErrorsText(999999), "Near Errors = 999999"},
+            {FarErrorsText(1234567), "Far Errors = 1234567"},
+            {NearErrorsText(5000000000LL), "Near Errors = 5000000000"},
+            {ComText(260), "COM: 260"},
+            {ElapsedText(0s), " 0:00:00:00"},
+            {ElapsedText(65s), " 0:00:01:05"},
+            {ElapsedText(86399s), " 0:23:59:59"},
+            {ElapsedText(86400s), " 1:00:00:00"},
+            {ElapsedText(std::chrono::hours(24 * 100)), " 100:00:00:00"},
+            {ElapsedText(std::chrono::hours(24 * 100000) + 3723s), " 100000:01:02:03"},
+            {ElapsedText(-5s), " 0:00:00:00"},
+        };
         for (const auto& [produced, expected] : cases) {
             EXPECT_EQ(produced, expected) << locale;
         }
     }
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(WindowPos, ReadRules) {
