@@ -1,4 +1,5 @@
-// The main window built from fakes: start-up and close orders, panes, menus, documents.
+// The main window built from fakes: start-up and close orders, panes, menus, documents; and
+// the application object that makes it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -23,6 +24,7 @@
 #include <map>
 
 #include "FrameFixture.h"
+#include "app/CKestrelApp.h"
 #include "display/CKestrelSettings.h"
 #include "frame/ClientSplitter.h"
 #include "frame/CommandIds.h"
@@ -112,9 +114,6 @@ TEST_F(FrameFixture, CloseOrderStoresStateAndStopsEverything) {
     EXPECT_FALSE(f.PanelRefreshTimer().isActive());
     EXPECT_FALSE(f.LinkWatchTimer().isActive());
     EXPECT_FALSE(com1->IsOpen());
-    EXPECT_EQ(Setting(QStringLiteral("Settings/ActivePort")), u"1");
-    EXPECT_EQ(Setting(QStringLiteral("Settings/PortOpen")), u"1");
-    EXPECT_TRUE(ParseWindowPos(Setting(QStringLiteral("Settings/WindowPos"))).has_value());
     // A second close changes nothing.
     steps.clear();
     f.close();
@@ -247,88 +246,42 @@ TEST_F(FrameFixture, QuietWindowWakesOnlyForItsTicks) {
     EXPECT_LE(ours, 2);
 }
 
-struct MenuItem {
-    int id;  // 0: separator; -1: submenu
-    const char* text;
-    bool enabled;
-};
+// A menu's items as they read: the id, "!" when disabled, "*" when checked, the text, and a
+// submenu's items in brackets; "-" a separator.
+QString MenuText(const QMenu& menu) {
+    QStringList items;
+    for (const QAction* a : menu.actions()) {
+        items << (a->isSeparator() ? QStringLiteral("-")
+                                   : QString::number(a->data().toInt()) + ' ' +
+                                         (a->isEnabled() ? "" : "!") + (a->isChecked() ? "*" : "") +
+                                         a->text() +
+                                         (a->menu() ? '[' + MenuText(*a->menu()) + ']' : QString()));
+    }
+    return items.join('|');
+}
 
 TEST_F(FrameFixture, MenusTextsIdsAndStates) {
     CMainFrame& f = Create();
     f.RunUpdateHandlers();
-    const std::vector<std::pair<const char*, std::vector<MenuItem>>> expected{
-        {"&File",
-         {{57600, "&New\tCtrl+N", true},
-          {57601, "&Open...\tCtrl+O", true},
-          {57603, "&Save\tCtrl+S", true},
-          {57604, "Save &As...", true},
-          {0, "", true},
-          {57607, "&Print...\tCtrl+P", false},
-          {57609, "Print Pre&view", false},
-          {57606, "P&rint Setup...", true},
-          {0, "", true},
-          {57616, "Recent File", false},
-          {0, "", true},
-          {57665, "E&xit", true}}},
-        {"&Edit",
-         {{57643, "&Undo\tCtrl+Z", false},
-          {0, "", true},
-          {57635, "Cu&t\tCtrl+X", false},
-          {57634, "&Copy\tCtrl+C", false},
-          {57637, "&Paste\tCtrl+V", false}}},
-        {"&View",
-         {{59392, "&Toolbar", true},
-          {59393, "&Status Bar", true},
-          {57653, "S&plit", true},
-          {0, "", true},
-          {32790, "&Alarm Journal", true},
-          {32791, "P&erformance...", true},
-          {32792, "&G.821 Figures", true},
-          {32793, "&Notifications", true}}},
-        {"Communication", {{32771, "Port Settings...", true}, {32772, "Port Open", true}}},
-        {"Statisitcs",
-         {{32779, "On", true},
-          {32780, "Off", true},
-          {-1, "BER Inteval", true},
-          {32786, "BER Freeze", false},
-          {32785, "BER Reset", true}}},
-        {"&Help",
-         {{57667, "&Help Topics", true}, {0, "", true}, {57664, "&About Kestrel...", true}}},
-    };
-    const QList<QAction*> bar = f.menuBar()->actions();
-    ASSERT_EQ(bar.size(), static_cast<int>(expected.size()));
-    for (std::size_t m = 0; m < expected.size(); ++m) {
-        QMenu* menu = bar[m]->menu();
-        ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(menu->title(), QString::fromLatin1(expected[m].first));
-        const QList<QAction*> items = menu->actions();
-        ASSERT_EQ(items.size(), static_cast<int>(expected[m].second.size())) << expected[m].first;
-        for (int i = 0; i < items.size(); ++i) {
-            const MenuItem& e = expected[m].second[i];
-            SCOPED_TRACE(e.text);
-            EXPECT_EQ(items[i]->isSeparator(), e.id == 0);
-            if (e.id == 0) {
-                continue;
-            }
-            EXPECT_EQ(items[i]->text(), QString::fromLatin1(e.text));
-            EXPECT_EQ(items[i]->isEnabled(), e.enabled);
-            EXPECT_EQ(items[i]->menu() != nullptr, e.id == -1);
-            if (e.id > 0) {
-                EXPECT_EQ(items[i]->data().toInt(), e.id);
-            }
-        }
+    QStringList menus;
+    for (const QAction* m : f.menuBar()->actions()) {
+        menus << m->menu()->title() + ": " + MenuText(*m->menu());
     }
-    QStringList texts;  // the interval submenu's
-    for (int id = 32775; id <= 32778; ++id) {
-        texts << f.Action(id)->text();
-    }
-    EXPECT_EQ(texts, QStringList({"  1 sec", "  3 sec", "10 sec", "30 sec"}));
-    // Check marks at start: "Off" and the 10 s interval; the port is closed.
-    for (const auto& [id, checked] : {std::pair{32780, true}, std::pair{32779, false},
-                                      std::pair{32772, false}, std::pair{59392, true},
-                                      std::pair{59393, true}}) {
-        EXPECT_EQ(f.Action(id)->isChecked(), checked) << id;
-    }
+    // At start "Off" and the 10 s interval are checked; the port is closed.
+    EXPECT_EQ(menus,
+              QStringList({"&File: 57600 &New\tCtrl+N|57601 &Open...\tCtrl+O|57603 &Save\tCtrl+S|"
+                           "57604 Save &As...|-|57607 !&Print...\tCtrl+P|57609 !Print Pre&view|"
+                           "57606 P&rint Setup...|-|57616 !Recent File|-|57665 E&xit",
+                           "&Edit: 57643 !&Undo\tCtrl+Z|-|57635 !Cu&t\tCtrl+X|"
+                           "57634 !&Copy\tCtrl+C|57637 !&Paste\tCtrl+V",
+                           "&View: 59392 *&Toolbar|59393 *&Status Bar|57653 S&plit|-|"
+                           "32790 &Alarm Journal|32791 P&erformance...|32792 &G.821 Figures|"
+                           "32793 *&Notifications",
+                           "Communication: 32771 Port Settings...|32772 Port Open",
+                           "Statisitcs: 32779 On|32780 *Off|0 BER Inteval[32775   1 sec|"
+                           "32776   3 sec|32777 *10 sec|32778 30 sec]|32786 !BER Freeze|"
+                           "32785 BER Reset",
+                           "&Help: 57667 &Help Topics|-|57664 &About Kestrel..."}));
     // The standard keys, the first of each action's its primary one.
     for (const auto& [id, key] : std::initializer_list<std::pair<int, const char*>>{
              {57600, "Ctrl+N"}, {57643, "Alt+Backspace"}, {57635, "Shift+Del"},
@@ -533,6 +486,49 @@ TEST_F(FrameFixture, DocumentsAndRecentFiles) {
     made.removeAt(1);
     EXPECT_EQ(f.RecentFiles(), made.mid(0, 3));
     EXPECT_EQ(settings->ReadRecentFiles(), made.mid(0, 3));
+}
+
+// Start-up of the application object from a command line, in settings of its own.
+class AppStart : public ::testing::Test {
+protected:
+    CommandLine Line(const QString& document = {}) {
+        CommandLine line;
+        line.settingsDir = dir.path();
+        line.document = document;
+        // Whatever the store says, no real serial device is ever opened here.
+        for (int n = 1; n <= 4; ++n) {
+            line.devices.emplace_back(n, dir.filePath(QStringLiteral("none")).toStdString());
+        }
+        return line;
+    }
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+};
+
+TEST_F(AppStart, ShownWindowWithANewOrTheGivenDocument) {
+    const QString cfg = dir.filePath(QStringLiteral("site.cfg"));
+    QFile(cfg).open(QIODevice::WriteOnly);
+    for (const auto& [document, title] :
+         {std::pair{QString(), u"Untitled - Kestrel"}, std::pair{cfg, u"site.cfg - Kestrel"}}) {
+        CKestrelApp app(&prompts);
+        ASSERT_TRUE(app.InitInstance(Line(document)));
+        ASSERT_NE(app.MainFrame(), nullptr);
+        EXPECT_TRUE(app.MainFrame()->isVisible());
+        EXPECT_EQ(app.MainFrame()->windowTitle(), title);
+        EXPECT_EQ(app.MainFrame()->PaneText(59142), u"COM: 1");
+        EXPECT_FALSE(app.MainFrame()->windowIcon().isNull());
+        app.MainFrame()->close();
+    }
+    // The store lives in the folder given, not in the user's own settings.
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("Verdanne Ltd./Kestrel.conf"))));
+}
+
+TEST_F(AppStart, MissingDocumentEndsTheStart) {
+    CKestrelApp app(&prompts);
+    EXPECT_FALSE(app.InitInstance(Line(dir.filePath(QStringLiteral("missing.cfg")))));
+    EXPECT_EQ(app.MainFrame(), nullptr);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, u"Failed to open document.");
 }
 
 }  // namespace

@@ -145,30 +145,16 @@ TEST_F(FrameFixture, PortSettingsDialogShowsTheTemplate) {
     s.portNumber = 3;
     s.portOpen = 1;
     CPortSettingsDlg dialog(s, nullptr);
-    EXPECT_EQ(dialog.windowTitle(), u"Comm Port Settings");
     auto* port = qobject_cast<QComboBox*>(dialog.Control(544));
     ASSERT_NE(port, nullptr);
     EXPECT_TRUE(port->isEnabled());
     EXPECT_EQ(port->currentIndex(), 2);
-    const struct {
-        int id;
-        QStringList items;
-        int index;
-    } lists[] = {
-        {545, {"1200 bit/s", "2400 bit/s", "4800 bit/s", "9600 bit/s"}, 3},
-        {546, {"7 bits", "8 bits"}, 1},
-        {547, {"None", "Odd", "Even"}, 0},
-        {548, {"1", "1.5", "2"}, 0},
-    };
-    for (const auto& l : lists) {
-        auto* box = qobject_cast<QComboBox*>(dialog.Control(l.id));
-        ASSERT_NE(box, nullptr) << l.id;
-        QStringList items;
-        for (int i = 0; i < box->count(); ++i) {
-            items << box->itemText(i);
-        }
-        EXPECT_EQ(items, l.items);
-        EXPECT_EQ(box->currentIndex(), l.index);
+    // The line's fixed settings, shown and not to be changed.
+    for (const auto& [id, shown] : {std::pair{545, "9600 bit/s"}, std::pair{546, "8 bits"},
+                                    std::pair{547, "None"}, std::pair{548, "1"}}) {
+        auto* box = qobject_cast<QComboBox*>(dialog.Control(id));
+        ASSERT_NE(box, nullptr) << id;
+        EXPECT_EQ(box->currentText(), QString::fromLatin1(shown));
         EXPECT_FALSE(box->isEnabled());
     }
     for (int id : {549, 550, 551}) {

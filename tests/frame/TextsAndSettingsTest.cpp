@@ -14,44 +14,41 @@
 #include "store/SettingsStore.h"
 #include "frame/Placement.h"
 #include "session/StatusTexts.h"
+#include "tests/ScopedLocale.h"
 
 namespace kestrel {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Every pane text, the same under the "C" locale and under one with a decimal comma.
+// The pane texts with numbers, the same under the "C" locale and under one with a decimal comma
+// (the fixed ones are the window's StartUpOverTheStoredPort and PanesInOrderFollowWhatChangesThem).
 TEST(StatusTexts, TextsUnderEveryLocale) {
-    const std::pair<std::string, const char*> cases[] = {
-        {NearErrorsText(0), "Near Errors =      0"},
-        {FarErrorsText(42), "Far Errors =     42"},
-        {NearErrorsText(999999), "Near Errors = 999999"},
-        {FarErrorsText(1234567), "Far Errors = 1234567"},
-        {NearErrorsText(5000000000LL), "Near Errors = 5000000000"},
-        {ComText(1), "COM: 1"},
-        {ComText(260), "COM: 260"},
-        {PortText(1), "PORT: OPENED"},
-        {PortText(0), "PORT: CLOSED"},
-        {MuxText(1), "MUX CONNECTED "},
-        {MuxText(0), "MUX NOT CONNECTED"},
-        {ElapsedText(0s), " 0:00:00:00"},
-        {ElapsedText(65s), " 0:00:01:05"},
-        {ElapsedText(86399s), " 0:23:59:59"},
-        {ElapsedText(86400s), " 1:00:00:00"},
-        {ElapsedText(std::chrono::hours(24 * 100)), " 100:00:00:00"},
-        {ElapsedText(std::chrono::hours(24 * 100000) + 3723s), " 100000:01:02:03"},
-        {ElapsedText(-5s), " 0:00:00:00"},
-    };
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
     for (const char* locale : {"C", "de_DE.UTF-8", "de_DE.utf8"}) {
-        if (!std::setlocale(LC_ALL, locale)) {
+        const test::ScopedLocale scoped(locale);
+        if (!scoped.ok) {
             continue;  // a German locale may not be installed
         }
+        // Made under the locale, not before it.
+        const std::pair<std::string, const char*> cases[] = {
+            {NearErrorsText(0), "Near Errors =      0"},
+            {FarErrorsText(42), "Far Errors =     42"},
+            {NearErrorsText(999999), "Near Errors = 999999"},
+            {FarErrorsText(1234567), "Far Errors = 1234567"},
+            {NearErrorsText(5000000000LL), "Near Errors = 5000000000"},
+            {ComText(260), "COM: 260"},
+            {ElapsedText(0s), " 0:00:00:00"},
+            {ElapsedText(65s), " 0:00:01:05"},
+            {ElapsedText(86399s), " 0:23:59:59"},
+            {ElapsedText(86400s), " 1:00:00:00"},
+            {ElapsedText(std::chrono::hours(24 * 100)), " 100:00:00:00"},
+            {ElapsedText(std::chrono::hours(24 * 100000) + 3723s), " 100000:01:02:03"},
+            {ElapsedText(-5s), " 0:00:00:00"},
+        };
         for (const auto& [produced, expected] : cases) {
             EXPECT_EQ(produced, expected) << locale;
         }
     }
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(WindowPos, ReadRules) {
@@ -80,22 +77,6 @@ TEST(WindowPos, ReadRules) {
         }
     }
     EXPECT_EQ(FormatWindowPos(sample), QStringLiteral("0,1,-1,-1,-1,-1,10,20,810,620"));
-}
-
-TEST(SettingsStore, LeadingNumberRule) {
-    const std::pair<const char*, std::optional<int>> cases[] = {
-        {"3", 3},
-        {" 2", 2},
-        {"4xyz", 4},
-        {"+7", 7},
-        {"", std::nullopt},
-        {"x3", std::nullopt},
-        {"-", std::nullopt},
-        {"260", 260},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(ParseLeadingNumber(QString::fromLatin1(text)), expected) << text;
-    }
 }
 
 class SettingsStoreFile : public ::testing::Test {
@@ -181,11 +162,12 @@ TEST_F(SettingsStoreFile, HandEditedAndWrittenValues) {
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->left, 5);
     EXPECT_EQ(p->bottom, 306);
-    // Only the ports the dialog offers; anything else is as if missing: not a number, or a
-    // number past them, also one whose low 32 bits would name a port.
+    // A leading number, signed or after blanks, counts; only the ports the dialog offers;
+    // anything else is as if missing: not a number, or a number past them, also one whose low
+    // 32 bits would name a port.
     const std::pair<const char*, int> ports[] = {
-        {"abc", 1}, {"4", 4},  {" 3x", 3},        {"0", 1},
-        {"5", 1},   {"-2", 1}, {"4294967298", 1}, {"99999999999999", 1}};
+        {"abc", 1}, {"4", 4},  {" 3x", 3},        {"+2", 2}, {"-", 1}, {"", 1},
+        {"0", 1},   {"5", 1},  {"-2", 1}, {"4294967298", 1}, {"99999999999999", 1}};
     for (const auto& [text, port] : ports) {
         store.Raw().setValue(QStringLiteral("Settings/ActivePort"), QString::fromLatin1(text));
         EXPECT_EQ(store.ReadActivePort(), port) << text;

@@ -82,15 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
                   33, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Journal, StoppingEndsAnAlarmSeenOnAsUnseen) {
-    Journal journal;
-    journal.OnFrame(Ais(true), kStart + 10);
-    journal.EndAll(kStart + 40);
-    const JournalEntry& ais = journal.All().front();
-    EXPECT_EQ(ais.end, kStart + 40);
-    EXPECT_TRUE(ais.endedUnseen);  // it did not clear: monitoring stopped
-}
-
 // Line seconds against a wall clock that is stepped under them.
 TEST(LineClock, StepsNeitherLoseNorRepeatSeconds) {
     using T = LineClock::TimePoint;

@@ -1,5 +1,6 @@
 // The alarm journal panel over a line the engine recorded: rows, filters, acknowledging,
-// export, keys, LED highlights and the rows kept in place while the memory grows.
+// export, keys, LED highlights and the rows kept in place while the memory grows; the words
+// the views use.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -54,6 +55,13 @@ protected:
     QString Cell(int row, int column) const {
         return dock->Table()->model()->index(row, column).data().toString();
     }
+    QStringList Texts(int row) const {
+        QStringList texts;
+        for (int column = 0; column < JournalModel::Columns; ++column) {
+            texts << Cell(row, column);
+        }
+        return texts;
+    }
     QStringList Objects() const {
         QStringList objects;
         for (int row = 0; row < dock->Table()->model()->rowCount(); ++row) {
@@ -106,11 +114,7 @@ TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
     QAbstractItemModel* shown = dock->Table()->model();
     ASSERT_EQ(shown->rowCount(), static_cast<int>(expected.size()));
     for (int row = 0; row < shown->rowCount(); ++row) {
-        QStringList texts;
-        for (int column = 0; column < JournalModel::Columns; ++column) {
-            texts << Cell(row, column);
-        }
-        EXPECT_EQ(texts, expected[static_cast<std::size_t>(row)]) << row;
+        EXPECT_EQ(Texts(row), expected[static_cast<std::size_t>(row)]) << row;
         // Only the active unacknowledged entry stands out: bold, an icon, and in words.
         const QModelIndex object = shown->index(row, JournalModel::ObjectColumn);
         EXPECT_EQ(object.data(Qt::FontRole).value<QFont>().bold(), row == 0) << row;
@@ -177,13 +181,8 @@ TEST_F(JournalDockTest, UnknownAndEventEntriesInWords) {
         {"Major", "Remote 34M AIS", LocalTimeText(back), "unknown since " + LocalTimeText(back + 4),
          "at least 0:00:04"},
     };
-    for (int row = 1; row < 3; ++row) {
-        QStringList texts;
-        for (int column = 0; column < JournalModel::Columns; ++column) {
-            texts << Cell(row, column);
-        }
-        EXPECT_EQ(texts, newest[static_cast<std::size_t>(row - 1)]) << row;
-    }
+    EXPECT_EQ(Texts(1), newest[0]);
+    EXPECT_EQ(Texts(2), newest[1]);
     dock->Filter().SetCriteria({true, false, Severity::Minor, ObjectKind::All});
     EXPECT_EQ(Objects(), QStringList({"Link: port closed", "Remote 34M AIS"}));
     dock->Filter().SetCriteria({false, false, Severity::Minor, ObjectKind::Link});
@@ -348,6 +347,21 @@ TEST_F(JournalDockTest, RefreshKeepsSelectionAndPlaceAndChangesOnlyWhatChanged) 
     ASSERT_EQ(changed.size(), 1);
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 0);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 0);
+}
+
+// The words for states, objects and durations the rows above do not show.
+TEST(LineTexts, StatesObjectsAndDurations) {
+    const std::vector<std::pair<QString, QString>> cases{
+        {JournalStateText(4), "Remote 34M no signal"},
+        {JournalStateText(kAlarmStates + 2 * 15 + 1), "Local trib 16 code errors"},
+        {ObjectText(kFarObject), "Far end"},
+        {ObjectText(kFirstRemoteTribObject + 11), "Remote trib 12"},
+        {DurationText(3723), "1:02:03"},
+        {DurationText(2 * 86400 + 3 * 3600 + 4 * 60 + 5), "2 d 03:04:05"},
+    };
+    for (const auto& [got, want] : cases) {
+        EXPECT_EQ(got, want);
+    }
 }
 
 }  // namespace

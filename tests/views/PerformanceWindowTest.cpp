@@ -95,12 +95,6 @@ TEST_F(PerformanceWindowTest, RowsFiguresSharesFailingAndWorstPerObject) {
           "15 min" + q1 + "900|0|0|3|0|1|100.00%|0.00%|0.00%|0.33%|0.00%|6.67%",
           "15 min, worst" + q0 +
               "528|12|360|70|10|1|58.67%|1.33%|40.00%|13.26% fails|1.89% fails|12.50% fails"}},
-        // Clean: no interval is the worst.
-        {kFarObject,
-         {cur + "0|" + clean + "0.00%",
-          day + "1560|0|3060|0|0|0|33.77%|0.00%|66.23%|0.00%|0.00%|0.00%",
-          "15 min" + q1 + "900|0|0|0|0|0|" + clean + "0.00%",
-          "15 min" + q0 + "540|0|360|0|0|0|60.00%|0.00%|40.00%|0.00%|0.00%|0.00%"}},
         // Tributaries have no degraded minutes; the remote half is not seen under local AIS.
         {kRemoteTrib7,
          {cur + "n/a|" + clean + "n/a",
@@ -380,16 +374,6 @@ TEST_F(PerformanceWindowTest, RefreshKeepsSelectionUpdatesCurrentOnlyAndRebuilds
     window->Refresh();
     EXPECT_EQ(near->Bands()[1].spans.back().end, line->now);
     EXPECT_EQ(near->accessibleDescription(), told);
-    // The AIS clears: its span ends where the journal ends it, and a new one comes.
-    const std::time_t off = line->now;
-    line->memory.OnFrameApplied(FrameSecond{}, off);
-    line->memory.OnFrameApplied(severe, off + 1);
-    line->memory.Tick(line->now = off + 3);
-    window->Refresh();
-    const std::vector<TimelineSpan>& spans = near->Bands()[1].spans;
-    ASSERT_GE(spans.size(), 2u);
-    EXPECT_EQ(std::vector(spans.end() - 2, spans.end()),
-              std::vector<TimelineSpan>({{end + 21, off, false}, {off + 1, off + 3, true}}));
 }
 
 TEST_F(PerformanceWindowTest, NamesFocusOrderAndCopy) {

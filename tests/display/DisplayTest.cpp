@@ -1,4 +1,6 @@
-// Layout, texts, accessibility and pictures of the tributary form and the alarm bar.
+// The tributary form and the alarm bar over the application's icons: layout, texts,
+// accessibility and pictures, and the LEDs after the session's one-second refresh, from real
+// status frames through the parser.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -6,15 +8,33 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <map>
+#include <vector>
 
-#include "DisplayFixture.h"
+#include "display/CAlarmBar.h"
+#include "display/CKestrelSettings.h"
 #include "display/DialogUnits.h"
+#include "display/LedIcons.h"
 #include "display/LedWidget.h"
 #include "display/Refresh.h"
+#include "monitor/BerMeter.h"
+#include "monitor/FrameParser.h"
+#include "monitor/FrameWriter.h"
+#include "monitor/MonitorState.h"
 #include "session/Indications.h"
+#include "session/MuxSession.h"
 
 namespace kestrel {
 namespace {
+
+class DisplayFixture : public ::testing::Test {
+protected:
+    DisplayFixture() : icons(LedIcons::Load()), panel(icons), bar(icons) {}
+
+    LedIcons icons;
+    CKestrelSettings panel;
+    CAlarmBar bar;
+};
 
 class FormTest : public DisplayFixture {
 protected:
@@ -84,50 +104,22 @@ TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
     }
 }
 
-TEST_F(FormTest, TextsAndHiddenG821Line) {
-    panel.show();
-    for (int id : {1045, 1046, 1047, 1048})
-        EXPECT_EQ(panel.BerText(id), "0.000000e-009");
-    EXPECT_EQ(panel.BerText(1044), "");
-    for (int id : {1024, 1025, 1026, 1027}) {
-        EXPECT_EQ(panel.BerText(id), "0%");
-        EXPECT_FALSE(Child<QWidget>(panel, id)->isVisible());
-    }
-    // The labels' showing and hiding is the window's test, on every pane.
-    QStringList shown;
-    for (auto* label : panel.findChildren<QLabel*>()) {
-        if (label->isVisible())
-            shown << label->text();
-    }
-    for (const char* text :
-         {"Trib #", "1", "16", "NoSig", "CErr", "Total BER", "Intermediate BER", "Near", "Far"}) {
-        EXPECT_TRUE(shown.contains(text)) << text;
-    }
-    EXPECT_NE(Group(panel, "Local 2Mbit/s Interfaces"), nullptr);
-    EXPECT_NE(Group(bar, "Remote 34 Mbit/s Interface"), nullptr);
-
+// The four BER fields in order, and the G.821 line: unavailable time, degraded minutes, SES and
+// ES with two decimals; a share without a denominator reads as the template's "0%".
+TEST_F(FormTest, BerFieldsAndG821LineInOrder) {
     const std::array<std::string, 4> ber{"1.000000e-003", "2.000000e-004", "3.000000e-005",
                                          "4.000000e-006"};
     panel.SetBerTexts(ber);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(panel.BerText(1045 + i).toStdString(), ber[static_cast<std::size_t>(i)]);
-    EXPECT_EQ(Child<QLabel>(panel, 1047)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
-
-    // Shown, the line holds unavailable time, degraded minutes, SES and ES in that order, with
-    // two decimals; a share without a denominator reads as the template's "0%".
-    panel.ShowG821Line(true);
     Percentages shares;
     shares.unavailable = 12.344;
     shares.ses = 0.005;
     shares.es = 100;
     PaintG821Line(panel, shares);
-    const char* expected[] = {"12.34%", "0%", "0.01%", "100.00%"};
+    const char* g821[] = {"12.34%", "0%", "0.01%", "100.00%"};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(Child<QWidget>(panel, 1024 + i)->isVisible());
-        EXPECT_EQ(panel.BerText(1024 + i), expected[i]);
+        EXPECT_EQ(panel.BerText(1045 + i).toStdString(), ber[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(panel.BerText(1024 + i), g821[i]);
     }
-    panel.ShowG821Line(false);
-    EXPECT_FALSE(Child<QWidget>(panel, 1027)->isVisible());
 }
 
 TEST_F(FormTest, StaleBerFieldsAreDimmed) {
@@ -215,6 +207,155 @@ TEST_F(FormTest, LedIconsComeInManySizesAndPaintTheirState) {
     EXPECT_LT(off.lightness(), 60) << off.name().toStdString();
     const QColor small = panel.grab().toImage().pixelColor(lampCentre(panel, 1012));
     EXPECT_TRUE(small.red() > 200 && small.green() < 60) << small.name().toStdString();
+}
+
+using Lit = std::map<int, LedState>;
+
+std::vector<int> PanelIds() {
+    std::vector<int> ids;
+    for (int first : {1008, 1028, 1060, 1076}) {
+        for (int n = 0; n < 16; ++n)
+            ids.push_back(first + n);
+    }
+    return ids;
+}
+
+// The window's painting of the session's pictures, without a window.
+class Painter : public SessionObserver {
+public:
+    Painter(CAlarmBar& bar, CKestrelSettings& panel) : bar(bar), panel(panel) {}
+    void PanelRefreshed(const PanelPicture& picture) override {
+        PaintAlarmBar(bar, picture);
+        PaintTributaryLeds(panel, picture);
+    }
+    CAlarmBar& bar;
+    CKestrelSettings& panel;
+};
+
+class RefreshTest : public DisplayFixture {
+protected:
+    RefreshTest() {
+        state.connected = 1;
+        state.noData = 0;
+    }
+
+    void Feed(const StatusFrame& frame) { parser.Parse(WriteFrame(frame)); }
+    void Refresh() { session.PanelRefresh(); }
+
+    // Every LED of the panel and the bar shows what `lit` says, or unlit when not listed.
+    void ExpectPanel(const Lit& lit) const {
+        for (int id : PanelIds()) {
+            const auto it = lit.find(id);
+            EXPECT_EQ(panel.Led(id), it == lit.end() ? LedState::Off : it->second) << "LED " << id;
+        }
+    }
+    void ExpectBar(const Lit& lit) const {
+        for (const AlarmIndication& alarm : kAlarmIndications) {
+            const int id = alarm.ledId;
+            const auto it = lit.find(id);
+            EXPECT_EQ(bar.Led(id), it == lit.end() ? LedState::Off : it->second) << "LED " << id;
+        }
+    }
+
+    // A frame that lights something at both ends and in many tributaries.
+    static StatusFrame Busy() {
+        StatusFrame f;
+        f.localStatus = kStatusRai;
+        f.remoteStatus = kStatusLof;
+        for (int i = 0; i < 32; i += 3)
+            f.SetTributary(i, true, i % 2 == 0);
+        return f;
+    }
+
+    MonitorState state;
+    BerMeter meter{state};
+    FrameParser parser{state, meter};
+    Painter painter{bar, panel};
+    MuxSession session{[this] {
+        SessionOptions o;
+        o.state = &state;
+        o.observer = &painter;
+        return o;
+    }()};
+};
+
+struct FrameCase {
+    const char* name;
+    StatusFrame frame;
+    Lit panel;
+    Lit bar;
+};
+
+StatusFrame Make(std::uint8_t local, std::uint8_t remote,
+                 std::vector<std::tuple<int, bool, bool>> tribs = {}) {
+    StatusFrame f;
+    f.localStatus = local;
+    f.remoteStatus = remote;
+    for (auto [index, noSig, cErr] : tribs)
+        f.SetTributary(index, noSig, cErr);
+    return f;
+}
+
+constexpr LedState R = LedState::Red;
+constexpr LedState Y = LedState::Yellow;
+
+const FrameCase kFrameCases[] = {
+    {"Quiet", Make(0, 0), {}, {}},
+    {"LocalTrib5NoSig", Make(0, 0, {{4, true, false}}), {{1012, R}}, {}},
+    {"RemoteTrib5CErr", Make(0, 0, {{20, false, true}}), {{1080, Y}}, {}},
+    {"BothKindsAtTheRowEnds",
+     Make(0, 0, {{0, true, true}, {15, true, true}, {16, true, true}, {31, true, true}}),
+     {{1008, R}, {1028, R}, {1023, R}, {1043, R}, {1060, Y}, {1076, Y}, {1075, Y}, {1091, Y}},
+     {}},
+    // The parser drops the remote end while the local interface is in alarm.
+    {"RemoteDarkWhileLocalInAlarm",
+     Make(kStatusNoInputSignal, kStatusAis,
+          {{3, false, true}, {16, true, true}, {25, true, false}}),
+     {{1031, R}},
+     {{1124, R}}},
+    {"LocalAis", Make(kStatusAis, 0), {}, {{1125, Y}}},
+    {"LocalLof", Make(kStatusLof, kStatusLof), {}, {{1126, R}}},
+    {"LocalRaiOnly", Make(kStatusRai, 0), {}, {{1128, Y}}},
+    {"RemoteNoSignalLocalClear", Make(0, kStatusNoInputSignal), {}, {{1127, Y}}},
+    {"RemoteAis", Make(0, kStatusAis), {}, {{1129, Y}}},
+    {"RemoteLof", Make(0, kStatusLof), {}, {{1130, Y}}},
+    {"RemoteRaiAndLocalRai", Make(kStatusRai, kStatusRai), {}, {{1128, Y}, {1131, Y}}},
+};
+
+void PrintTo(const FrameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FrameRefreshTest : public RefreshTest, public ::testing::WithParamInterface<FrameCase> {};
+
+TEST_P(FrameRefreshTest, ShowsTheFrame) {
+    // Start from everything lit elsewhere, so a LED that is not set would be caught.
+    Feed(Busy());
+    Refresh();
+    Feed(GetParam().frame);
+    Refresh();
+    ExpectPanel(GetParam().panel);
+    ExpectBar(GetParam().bar);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, FrameRefreshTest, ::testing::ValuesIn(kFrameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RefreshTest, NotConnectedKeepsEverythingDarkWhileFramesArrive) {
+    Feed(Busy());
+    Refresh();
+    ASSERT_NE(bar.Led(1128), LedState::Off);
+    state.connected = 0;
+    for (int second = 0; second < 3; ++second) {
+        Feed(Busy());
+        Refresh();
+        ExpectPanel({});
+        ExpectBar({});
+        // The decoded state is cleared too, so nothing lights up on reconnection by itself.
+        for (int i = 0; i < kTribCount; ++i)
+            EXPECT_EQ(state.tribNoSig[i] + state.tribCErr[i], 0);
+        EXPECT_EQ(state.localRai.load(), 0);
+    }
 }
 
 }  // namespace
