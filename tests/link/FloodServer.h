@@ -61,7 +61,6 @@ public:
     std::string path;              // empty when the server could not listen
     std::atomic<bool> ais{false};  // sends frames with local AIS from now on
     std::atomic<int> hangUps{0};   // connections to end
-    std::atomic<int> connections{0};
 
 private:
     static std::string Frames(bool ais, std::size_t size) {
@@ -79,7 +78,6 @@ private:
             if (c < 0) {
                 continue;
             }
-            ++connections;
             while (!stop && hangUps == 0) {
                 const std::string& b = blocks[ais ? 1 : 0];
                 if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {
