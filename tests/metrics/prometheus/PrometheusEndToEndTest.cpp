@@ -321,16 +321,11 @@ protected:
         return {};
     }
 
+    // Every notification as Alertmanager posted it, for a failure message.
     std::string Told() const {
         std::string text;
         for (const QJsonObject& n : webhook.Notifications()) {
-            text += Text(n[u"receiver"]) + " " + n[u"status"].toString().toStdString() + ":";
-            for (const auto& a : n[u"alerts"].toArray()) {
-                text += " [" + a[u"status"].toString().toStdString() + "] " +
-                        a[u"labels"][u"alertname"].toString().toStdString() + ": " +
-                        Text(a[u"annotations"][u"summary"]);
-            }
-            text += "\n";
+            text += QJsonDocument(n).toJson(QJsonDocument::Compact).toStdString() + "\n";
         }
         return text;
     }
