@@ -35,18 +35,11 @@ std::string ReplayText(const std::string& input, std::size_t chunk, int interval
 }
 
 // The same replay with the input arriving in reads of at most `piece` bytes, as from a pipe.
-std::string DribbledText(std::string_view input, std::size_t chunk, std::size_t piece) {
+std::string DribbledText(const std::string& input, std::size_t chunk, std::size_t piece) {
     ReplayOptions options;
     options.chunk = chunk;
     std::ostringstream out;
-    Replay(
-        [&](char* buffer, std::size_t size) {
-            const std::size_t n = std::min({size, piece, input.size()});
-            std::copy_n(input.data(), n, buffer);
-            input.remove_prefix(n);
-            return static_cast<long>(n);
-        },
-        options, out);
+    Replay(test::ReaderOf(input, piece), options, out);
     return out.str();
 }
 

@@ -1,24 +1,14 @@
 // The timed capture format: seconds back as written, plain streams left alone, damage named.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "tests/TestFiles.h"
 #include "tools/capture/Capture.h"
 
 namespace kestrel {
 namespace {
-
-// Hands out `input` a few bytes per read, as a pipe may.
-ByteReader Trickle(const std::string& input) {
-    return [input, pos = std::size_t{0}, turn = 0](char* buffer, std::size_t size) mutable {
-        const std::size_t n = std::min({size, input.size() - pos, std::size_t(1 + turn++ % 7)});
-        std::copy_n(input.data() + pos, n, buffer);
-        pos += n;
-        return static_cast<long>(n);
-    };
-}
 
 // Seconds come back as written, however the reads split them; anything that does not start
 // with the whole header line is a plain byte stream, read whole.
@@ -35,7 +25,7 @@ TEST(CaptureTest, TimedSecondsAndPlainStreams) {
         AppendCaptureSecond(file, s);
     for (const std::string& input : {file, std::string(), std::string("KES"),
                                      std::string("KESTREL-CAPTUR!E 1\n"), file.substr(1)}) {
-        CaptureReader reader(Trickle(input));
+        CaptureReader reader(test::ReaderOf(input, 7));
         ASSERT_TRUE(reader.Start());
         ASSERT_EQ(reader.Timed(), input == file);
         std::vector<std::string> read;
@@ -74,7 +64,7 @@ TEST(CaptureTest, DamageIsNamedWithItsOffset) {
         {head + "2000000\n", "a second of 2000000 characters is more than any serial line"},
     };
     for (const auto& [input, message] : cases) {
-        CaptureReader reader(Trickle(input));
+        CaptureReader reader(test::ReaderOf(input, 7));
         std::string s;
         if (reader.Start())
             while (reader.NextSecond(s)) {
