@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -37,12 +38,9 @@ public:
         std::vector<std::string> envStrings;
         for (char** e = environ; *e; ++e) {
             const std::string entry(*e);
-            bool replaced = false;
-            for (const std::string& add : env) {
-                replaced =
-                    replaced || add.substr(0, add.find('=')) == entry.substr(0, entry.find('='));
-            }
-            if (!replaced) {
+            const auto name = [](const std::string& s) { return s.substr(0, s.find('=')); };
+            if (std::none_of(env.begin(), env.end(),
+                             [&](const std::string& add) { return name(add) == name(entry); })) {
                 envStrings.push_back(entry);
             }
         }
@@ -127,19 +125,15 @@ public:
     }
     // "exit 0", "signal 9", "running"
     std::string Describe() const {
-        if (pid <= 0) {
-            return "not started";
-        }
-        if (!reaped) {
-            return "running";
-        }
-        if (WIFEXITED(status)) {
-            return "exit " + std::to_string(WEXITSTATUS(status));
-        }
-        if (WIFSIGNALED(status)) {
-            return "signal " + std::to_string(WTERMSIG(status));
-        }
-        return "status " + std::to_string(status);
+        return pid <= 0              ? "not started"
+               : !reaped             ? "running"
+               : WIFEXITED(status)   ? "exit " + std::to_string(WEXITSTATUS(status))
+               : WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                     : "status " + std::to_string(status);
+    }
+    // Sends `signalNumber` and waits up to `limit` for an exit with status 0.
+    bool Stop(int signalNumber, std::chrono::milliseconds limit) {
+        return Signal(signalNumber) && WaitExit(limit) && ExitedWith(0);
     }
     // Kills with SIGKILL and reaps; nothing when it has already ended.
     void Kill() {
