@@ -18,9 +18,6 @@
 
 namespace kestrel::e2e {
 
-// ---------------------------------------------------------------------------------------------
-// Processes
-
 int FreePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -78,9 +75,6 @@ std::optional<QJsonObject> ReadJson(const std::string& path) {
     return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Statistics files
-
 std::vector<std::string> Rows(const std::string& text, bool& crlf) {
     std::vector<std::string> rows;
     crlf = !text.empty() && text.back() == '\n';
@@ -128,9 +122,6 @@ void ExpectRecording(const std::string& eventLog, const char* alarmRow, const ch
         << Show(g821);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Simulator
-
 bool Simulator::Start(const QTemporaryDir& dir, const std::vector<std::string>& args) {
     const std::string out = dir.filePath(QStringLiteral("sim.out")).toStdString();
     stderrPath = dir.filePath(QStringLiteral("sim.err")).toStdString();
@@ -161,9 +152,6 @@ long long Simulator::FramesSent() const {
     std::smatch m;
     return std::regex_search(text, m, sent) ? std::stoll(m[1]) : -1;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Monitor
 
 bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
                     const std::vector<std::string>& extraArgs, bool statusByEnvironment) {
@@ -202,9 +190,6 @@ std::optional<QJsonObject> Monitor::WaitFor(const std::function<bool(const QJson
         limit);
     return found && ready(*found) ? found : std::nullopt;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Status members
 
 QString Pane(const QJsonObject& s, const char* name) {
     return s[QStringLiteral("panes")].toObject()[QLatin1String(name)].toString();

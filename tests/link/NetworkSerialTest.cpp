@@ -33,9 +33,6 @@ std::string Bytes(std::initializer_list<int> bytes) {
     return s;
 }
 
-// ---------------------------------------------------------------------------------------
-// The decoder alone
-
 struct DecodeCase {
     const char* name;
     std::string input;
@@ -86,9 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"BrokenSubnegotiationEndsAtTheNextCommand",
                    Bytes({255, 250, 44, 107, 'x', 255, 251, 1, 'y'}), "y", Bytes({255, 254, 1})}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------------------------------
-// Scripted servers
 
 // One step of a scripted server: wait until the client sent `expect`, then send `send`.
 struct Step {
@@ -303,9 +297,6 @@ TEST(NetworkPathTest, Forms) {
     EXPECT_FALSE(factory->OpensAtOnce("rfc2217://ts-north:2001"));
     EXPECT_TRUE(factory->OpensAtOnce("/dev/ttyUSB0"));
 }
-
-// ---------------------------------------------------------------------------------------
-// Discovery
 
 TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
     namespace fs = std::filesystem;
