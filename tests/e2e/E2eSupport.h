@@ -77,7 +77,6 @@ public:
     // statusByEnvironment is set.
     bool Start(const QTemporaryDir& dir, const std::string& devicePath,
                const std::vector<std::string>& extraArgs = {}, bool statusByEnvironment = false);
-    std::string StatusPath() const { return statusPath; }
     std::string Stderr() const { return ReadFile(stderrPath); }
     std::string SettingsFile() const { return settingsFile; }
 

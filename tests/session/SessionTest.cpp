@@ -105,6 +105,21 @@ protected:
     }
 
     std::string Rows(const std::string& name) { return ReadFile(dir / name); }
+    // How many of the observer's news are problems of the line memory.
+    static long HistoryNotices(const std::vector<std::string>& events) {
+        return std::count_if(events.begin(), events.end(),
+                             [](const std::string& e) { return e.starts_with("history: "); });
+    }
+    // Journal entries as "object start..end note", in seconds from t0 (no end while open).
+    static std::vector<std::string> Seen(const std::vector<JournalEntry>& journal,
+                                         std::time_t t0) {
+        std::vector<std::string> seen;
+        for (const JournalEntry& e : journal) {
+            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
+                           (e.end ? std::to_string(*e.end - t0) : "") + e.note);
+        }
+        return seen;
+    }
 
     std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
     std::shared_ptr<FakeSerialLine> line;
@@ -306,11 +321,7 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
             Tick();
             session->PanelRefresh();  // the rows are due every 10 s: not yet
         }
-        const auto events = recorder.Take();
-        const auto told = std::count_if(events.begin(), events.end(), [](const std::string& e) {
-            return e.rfind("history: ", 0) == 0;
-        });
-        EXPECT_EQ(told, locked ? 1 : 0);
+        EXPECT_EQ(HistoryNotices(recorder.Take()), locked ? 1 : 0);
         EXPECT_EQ(session->Memory().Storing(), !locked);
         session->Close();
 
@@ -320,12 +331,8 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
         ASSERT_TRUE(locked || reader.OpenReadOnly(path, error)) << error;
         const auto journal =
             locked ? session->Memory().JournalEntries() : reader.JournalEntries(0, false);
-        std::vector<std::string> seen;
-        for (const JournalEntry& e : journal) {
-            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
-                           std::to_string(e.end.value_or(0) - t0));
-        }
-        EXPECT_EQ(seen, (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
+        EXPECT_EQ(Seen(journal, t0),
+                  (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
         const Figures near = locked ? session->Memory().Current(BinKind::Quarter).figures[0]
                                     : reader.Intervals(BinKind::Quarter, 0, 0).at(0).figures;
         EXPECT_EQ(near.available, 2);
@@ -341,14 +348,6 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
 TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
     StartConnected();
     const std::time_t t0 = wall;
-    auto journal = [&] {
-        std::vector<std::string> seen;
-        for (const JournalEntry& e : session->Memory().JournalEntries()) {
-            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
-                           (e.end ? std::to_string(*e.end - t0) : "") + e.note);
-        }
-        return seen;
-    };
     auto second = [&](const std::string& text) {
         Tick();
         Receive(text);
@@ -381,9 +380,10 @@ TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
         Tick();
         session->PanelRefresh();
     }
-    EXPECT_EQ(journal(), (std::vector<std::string>{"link:no-data 3..16",
-                                                   "clock:step 17..17clock stepped back 60 s",
-                                                   "link:no-data 24.."}));
+    EXPECT_EQ(Seen(session->Memory().JournalEntries(), t0),
+              (std::vector<std::string>{"link:no-data 3..16",
+                                        "clock:step 17..17clock stepped back 60 s",
+                                        "link:no-data 24.."}));
     const Figures near = session->Memory().Current(BinKind::Quarter).figures[kNearObject];
     // Seconds 2, 3, 16 and 17 to 20; second 1 lost its frame to the damage.
     EXPECT_EQ(near.available, 7);
@@ -406,9 +406,7 @@ TEST_F(SessionTest, StoredSecondsLaterThanTheClockAreNeverWrittenOver) {
     wall -= 3600;  // the clock set back an hour before the restart
     MakeSession(path);
     const auto told = recorder.Take();
-    ASSERT_EQ(std::count_if(told.begin(), told.end(),
-                            [](const std::string& e) { return e.rfind("history: ", 0) == 0; }),
-              1);
+    ASSERT_EQ(HistoryNotices(told), 1);
     EXPECT_NE(told.back().find("later than this machine's clock"), std::string::npos);
     StartConnected();
     for (int i = 0; i < 5; ++i) {
