@@ -18,18 +18,23 @@
 
 namespace kestrel::e2e {
 
-int FreePort() {
+int ListenOnLoopback(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+    port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 16) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
         port = ntohs(a.sin_port);
     }
-    ::close(fd);
+    return fd;
+}
+
+int FreePort() {
+    int port = 0;
+    ::close(ListenOnLoopback(port));
     return port;
 }
 

@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 using test::Child;
 using test::ReadFile;
+// A socket listening on a loopback port of the kernel's choice; `port` is 0 when there is none.
+int ListenOnLoopback(int& port);
 // A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
 int FreePort();
 

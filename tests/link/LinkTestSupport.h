@@ -2,11 +2,8 @@
 // and a driver over fake ports.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>

@@ -1,16 +1,13 @@
 // The network devices (raw TCP, RFC 2217) against scripted servers in the test, the Telnet
 // decoder byte by byte, and the discovery of serial devices in a made-up /dev and /sys.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "link/CComm.h"
