@@ -1,4 +1,5 @@
-// One child process of a test, started with fork and exec, its output going to files.
+// One child process of a test, started with fork and exec, its output going to files; and
+// waiting for a condition, as for its end.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,19 @@
 extern char** environ;
 
 namespace kestrel::test {
+
+// Asks every `step` until `ready` holds (true) or `limit` has passed (false).
+inline bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
+                       std::chrono::milliseconds step = std::chrono::milliseconds(100)) {
+    for (const auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end;) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(step);
+    }
+    return ready();
+}
 
 // The child dies with the test process, and the destructor kills and reaps it whatever
 // happened in the test.
@@ -109,14 +124,8 @@ public:
     }
     // Waits up to `limit` for the end; true when it ended (then Status() tells how).
     bool WaitExit(std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (Running()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return reaped;
+        return Eventually([this] { return !Running(); }, limit, std::chrono::milliseconds(20)) &&
+               reaped;
     }
     // waitpid status of the ended child.
     int Status() const { return status; }

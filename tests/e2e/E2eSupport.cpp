@@ -60,17 +60,6 @@ std::string Which(const std::string& program) {
     return found.toStdString();
 }
 
-bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
-                std::chrono::milliseconds step) {
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(step);
-    }
-    return ready();
-}
-
 std::optional<QJsonObject> ReadJson(const std::string& path) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) {

@@ -22,6 +22,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 using test::Child;
+using test::Eventually;
 using test::ReadFile;
 // A socket listening on a loopback port of the kernel's choice; `port` is 0 when there is none.
 int ListenOnLoopback(int& port);
@@ -32,9 +33,6 @@ int FreePort();
 std::vector<pid_t> ChildrenOf(pid_t parent);
 // The program's path from PATH or /usr/sbin; empty when it is not installed.
 std::string Which(const std::string& program);
-// Asks every `step` until `ready` holds (true) or `limit` has passed (false).
-bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
-                std::chrono::milliseconds step = 100ms);
 // The JSON object in a file; empty while it does not exist or holds no whole object.
 std::optional<QJsonObject> ReadJson(const std::string& path);
 
