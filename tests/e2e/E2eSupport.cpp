@@ -2,8 +2,6 @@
 #include "E2eSupport.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -17,26 +15,6 @@
 #include <thread>
 
 namespace kestrel::e2e {
-
-int ListenOnLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 16) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    return fd;
-}
-
-int FreePort() {
-    int port = 0;
-    ::close(ListenOnLoopback(port));
-    return port;
-}
 
 std::vector<pid_t> ChildrenOf(pid_t parent) {
     std::vector<pid_t> found;

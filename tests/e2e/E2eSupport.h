@@ -15,6 +15,7 @@
 
 #include "tests/ChildProcess.h"
 #include "tests/TestFiles.h"
+#include "tests/metrics/HttpGet.h"
 
 namespace kestrel::e2e {
 
@@ -23,11 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 using test::Child;
 using test::Eventually;
+using test::FreePort;
 using test::ReadFile;
-// A socket listening on a loopback port of the kernel's choice; `port` is 0 when there is none.
-int ListenOnLoopback(int& port);
-// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
-int FreePort();
 
 // Pids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);

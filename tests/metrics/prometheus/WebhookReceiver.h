@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "E2eSupport.h"
+#include "tests/metrics/HttpGet.h"
 
 namespace kestrel::test {
 
@@ -24,7 +24,7 @@ class WebhookReceiver {
 public:
     // Listens on a port of the kernel's choice; Port() is 0 when it could not.
     WebhookReceiver() {
-        listener = e2e::ListenOnLoopback(port);
+        listener = ListenOnLoopback(port);
         if (port > 0) {
             thread = std::thread([this] { Serve(); });
         }
