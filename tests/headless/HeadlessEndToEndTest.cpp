@@ -206,16 +206,6 @@ TEST_P(Ser2netEndToEnd, DecodesThroughTheServerAndBridgesItsOutage) {
 INSTANTIATE_TEST_SUITE_P(Modes, Ser2netEndToEnd, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Rfc2217" : "RawTcp"; });
 
-// A configuration the parser refuses (its table is in the configuration test) stops the start
-// with one line and status 2.
-TEST_F(HeadlessEndToEnd, BadConfigurationStopsBeforeAnythingStarts) {
-    ASSERT_TRUE(StartHeadless("[mux/a]\ndevice=/dev/null\nrecrod=x.csv\n"));
-    ASSERT_TRUE(headless.WaitExit(5s));
-    EXPECT_TRUE(headless.ExitedWith(2)) << headless.Describe();
-    EXPECT_EQ(Log(), "kestrel-headless: " + Path("kestrel.ini") +
-                         ":3: [mux/a]: unknown key 'recrod' (device, record, capture)\n");
-}
-
 // SIGKILL during a recording of alarms: the database opens whole, every alarm change of the
 // script is in the journal, and the figures lack no more than the last ten seconds.
 TEST_F(HeadlessEndToEnd, LineMemorySurvivesSigkill) {

@@ -49,15 +49,11 @@ TEST(CaptureTest, DamageIsNamedWithItsOffset) {
         {"KESTREL-CAPTURE 2\n", "capture format version 2 is not one this program reads"},
         {"KESTREL-CAPTURE\n45\n", "damaged capture header at byte 0"},
         {"KESTREL-CAPTURE 1", "damaged capture header at byte 0"},
-        {head + "3\nabc\n4",
-         "damaged capture at byte 24 (second 2): the capture ends inside the "
-         "length"},
+        {head + "3\nabc\n4", "byte 24 (second 2): the capture ends inside the length"},
         {head + "45\nabc",
-         "damaged capture at byte 18 (second 1): the capture ends inside a "
-         "second of 45 characters"},
+         "damaged capture at byte 18 (second 1): the capture ends inside a second of 45"},
         {head + "3\nabcd\n",
-         "byte 18 (second 1): a second of 3 characters is not followed by a "
-         "line feed"},
+         "byte 18 (second 1): a second of 3 characters is not followed by a line feed"},
         {head + "0\n\nx\n", "byte 21 (second 2): expected the length of a second"},
         {head + "03\nabc\n", "byte 18 (second 1): expected the length"},
         {head + "12345678\n", "byte 18 (second 1): expected the length"},
