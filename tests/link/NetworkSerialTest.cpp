@@ -23,11 +23,7 @@ using namespace std::chrono_literals;
 namespace t = telnet;
 
 std::string Bytes(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) {
-        s.push_back(static_cast<char>(b));
-    }
-    return s;
+    return std::string(bytes.begin(), bytes.end());  // each byte value as one char
 }
 
 struct DecodeCase {

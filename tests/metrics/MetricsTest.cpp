@@ -194,11 +194,8 @@ TEST(MetricsExporter, ScrapesAnsweredBesideSlowAndIdleClients) {
     }
     done = true;
     trickle.join();
-    for (int fd : idle) {
-        ::close(fd);
-    }
-    for (int fd : slow) {
-        ::close(fd);
+    for (const std::vector<int>* fds : {&idle, &slow}) {
+        std::for_each(fds->begin(), fds->end(), ::close);
     }
 }
 
