@@ -104,6 +104,12 @@ protected:
         std::lock_guard lock(session->FrameMutex());
     }
 
+    // A second of the line: the clocks move on, `text` arrives, and the panel is refreshed.
+    void Second(const std::string& text = Clear()) {
+        Tick();
+        Receive(text);
+        session->PanelRefresh();
+    }
     std::string Rows(const std::string& name) { return ReadFile(dir / name); }
     // How many of the observer's news are problems of the line memory.
     static long HistoryNotices(const std::vector<std::string>& events) {
@@ -308,12 +314,8 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
         MakeSession(path);
         const std::time_t t0 = wall;
         StartConnected();
-        Tick();
-        Receive(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
-        session->PanelRefresh();
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
+        Second();
         Tick();
         session->ClosePort();
         session->LinkWatch();
@@ -348,15 +350,10 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
 TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
     StartConnected();
     const std::time_t t0 = wall;
-    auto second = [&](const std::string& text) {
-        Tick();
-        Receive(text);
-        session->PanelRefresh();
-    };
     // A damaged frame, then one the resynchronisation leaves for the next call, then another.
-    second(std::string(1, 'X').append(Clear()));
-    second(Clear());
-    second(Clear());
+    Second(std::string(1, 'X').append(Clear()));
+    Second();
+    Second();
     // Silence from the frame of second 3 until second 16; the ticks go on meanwhile.
     for (int i = 0; i < 12; ++i) {
         Tick();
@@ -365,15 +362,15 @@ TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
             session->LinkWatch();
         }
     }
-    second(Clear());
+    Second();
     // The wall clock is set back a minute; the seconds go on being counted one by one.
     wall -= 60;
     for (int i = 0; i < 4; ++i) {
-        second(Clear());
+        Second();
     }
     // Four seconds of noise: the line is not measured, but it is not silent either.
     for (int i = 0; i < 4; ++i) {
-        second(std::string(50, 'x'));
+        Second(std::string(50, 'x'));
         session->LinkWatch();
     }
     for (int i = 0; i < 3; ++i) {
@@ -397,9 +394,7 @@ TEST_F(SessionTest, StoredSecondsLaterThanTheClockAreNeverWrittenOver) {
     MakeSession(path);
     StartConnected();
     for (int i = 0; i < 12; ++i) {
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second();
     }
     session->Close();
     const std::time_t through = session->Memory().Cursor();
@@ -410,9 +405,7 @@ TEST_F(SessionTest, StoredSecondsLaterThanTheClockAreNeverWrittenOver) {
     EXPECT_NE(told.back().find("later than this machine's clock"), std::string::npos);
     StartConnected();
     for (int i = 0; i < 5; ++i) {
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second();
     }
     EXPECT_GE(session->LineNow(), through + 5);
     const JournalEntry& note = session->Memory().JournalInMemory().back();
