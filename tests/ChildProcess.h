@@ -1,4 +1,5 @@
-// One child process of a test, started with fork and exec, its output going to files.
+// One child process of a test, started with fork and exec, its output going to files; and
+// waiting for a condition, as for its end.
 #pragma once
 
 #include <fcntl.h>
@@ -8,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +20,19 @@
 extern char** environ;
 
 namespace kestrel::test {
+
+// Asks every `step` until `ready` holds (true) or `limit` has passed (false).
+inline bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
+                       std::chrono::milliseconds step = std::chrono::milliseconds(100)) {
+    for (const auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end;) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(step);
+    }
+    return ready();
+}
 
 // The child dies with the test process, and the destructor kills and reaps it whatever
 // happened in the test.
@@ -37,12 +53,9 @@ public:
         std::vector<std::string> envStrings;
         for (char** e = environ; *e; ++e) {
             const std::string entry(*e);
-            bool replaced = false;
-            for (const std::string& add : env) {
-                replaced =
-                    replaced || add.substr(0, add.find('=')) == entry.substr(0, entry.find('='));
-            }
-            if (!replaced) {
+            const auto name = [](const std::string& s) { return s.substr(0, s.find('=')); };
+            if (std::none_of(env.begin(), env.end(),
+                             [&](const std::string& add) { return name(add) == name(entry); })) {
                 envStrings.push_back(entry);
             }
         }
@@ -111,14 +124,8 @@ public:
     }
     // Waits up to `limit` for the end; true when it ended (then Status() tells how).
     bool WaitExit(std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (Running()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return reaped;
+        return Eventually([this] { return !Running(); }, limit, std::chrono::milliseconds(20)) &&
+               reaped;
     }
     // waitpid status of the ended child.
     int Status() const { return status; }
@@ -127,19 +134,15 @@ public:
     }
     // "exit 0", "signal 9", "running"
     std::string Describe() const {
-        if (pid <= 0) {
-            return "not started";
-        }
-        if (!reaped) {
-            return "running";
-        }
-        if (WIFEXITED(status)) {
-            return "exit " + std::to_string(WEXITSTATUS(status));
-        }
-        if (WIFSIGNALED(status)) {
-            return "signal " + std::to_string(WTERMSIG(status));
-        }
-        return "status " + std::to_string(status);
+        return pid <= 0              ? "not started"
+               : !reaped             ? "running"
+               : WIFEXITED(status)   ? "exit " + std::to_string(WEXITSTATUS(status))
+               : WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                     : "status " + std::to_string(status);
+    }
+    // Sends `signalNumber` and waits up to `limit` for an exit with status 0.
+    bool Stop(int signalNumber, std::chrono::milliseconds limit) {
+        return Signal(signalNumber) && WaitExit(limit) && ExitedWith(0);
     }
     // Kills with SIGKILL and reaps; nothing when it has already ended.
     void Kill() {

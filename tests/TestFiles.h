@@ -3,9 +3,11 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -38,6 +40,17 @@ inline std::string ReadFile(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+// Reads of `input` as a pipe may give them: 1, 2, ... up to `most` bytes, then 1 again.
+inline std::function<long(char*, std::size_t)> ReaderOf(std::string input, std::size_t most) {
+    std::size_t pos = 0, turn = 0;
+    return [input, most, pos, turn](char* to, std::size_t size) mutable {
+        const std::size_t n = std::min({size, input.size() - pos, 1 + turn++ % most});
+        std::copy_n(input.data() + pos, n, to);
+        pos += n;
+        return static_cast<long>(n);
+    };
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -5,28 +5,21 @@
 # Exit status 77: promtool or amtool is missing here and nothing was checked.
 #
 # The rules, simple on purpose, so that whoever writes an example knows what happens to it:
-# - Blocks. In Markdown every fenced block, in a manual page every block from .nf to .fi, whose
-#   line before is a comment naming its kind (.\" ini) as a fence does. A shipped example file
-#   is one block, of the kind its name says (.conf: ini, .yml: yaml).
-# - Kinds. sh (commands) and text (pictures, output) are not configurations and are not read.
-#   ini and yaml are read as below. Any other kind, no kind, or a block of neither form below
-#   fails: an example nobody checks is an example that rots.
-# - ini with the groups [general] and [mux/NAME] only is a kestrel-headless configuration:
-#   `kestrel-headless --check --config` must accept it silently. A block without a MUX group
-#   is a piece of a larger file and gets one, [mux/docs-check] on /dev/null (--check opens no
-#   device). A shipped file whose groups are all commented out must be refused as it stands
-#   (status 2, one line), and accepted with its example uncommented: the lines where '#' is
-#   glued to a group or a key.
-# - ini with the group [Devices] only is the window's settings file: the window's settings
-#   store must read every COMn=PATH of it as written (SETTINGS_CHECK prints what it reads).
-# - yaml with rule_files or scrape_configs at the top is a prometheus.yml (promtool check
-#   config); with route or receivers an alertmanager.yml (amtool check-config); with
-#   tls_server_config or basic_auth_users the metrics' web configuration, which
-#   `kestrel-headless --check --metrics-web-config` must accept, its certificate and key
-#   stood in for by files of PEM form in this test's folder.
-# - Paths of an installed system are taken into this test's own folder, which it makes:
-#   /var/lib/kestrel becomes TMP/var/lib/kestrel and /run/kestrel TMP/run/kestrel; files
-#   installed under /usr/share/kestrel are read from the source tree's packaging/ folder.
+# - Blocks: every fenced block of a Markdown document; every .nf to .fi block of a manual page,
+#   its kind in a comment on the line before (.\" ini); a shipped .conf (ini) or .yml (yaml)
+#   whole. Kinds sh and text are not read; any other kind, or none, fails: an example nobody
+#   checks is an example that rots.
+# - ini with [general] and [mux/NAME] only: `kestrel-headless --check --config` must accept it
+#   silently (a block without a MUX gets [mux/docs-check] on /dev/null). A shipped file whose
+#   groups are all commented out must be refused as it stands (status 2, one line) and accepted
+#   with the lines where '#' is glued to a group or key uncommented.
+# - ini with [Devices] only: the window's settings store must read every COMn=PATH as written.
+# - yaml: a prometheus.yml (rule_files, scrape_configs) goes to promtool check config, an
+#   alertmanager.yml (route, receivers) to amtool check-config, the metrics' web configuration
+#   (tls_server_config, basic_auth_users) to kestrel-headless --check --metrics-web-config with
+#   stand-in PEM files.
+# - Installed paths are taken into this test's folder (/var/lib/kestrel, /run/kestrel), or to
+#   the source tree's packaging/ folder (/usr/share/kestrel).
 set -u
 source_dir=$1
 headless=$2

@@ -41,9 +41,7 @@ protected:
     }
 
     void CloseMonitor(int signalNumber = SIGTERM) {
-        ASSERT_TRUE(monitor.child.Signal(signalNumber));
-        ASSERT_TRUE(monitor.child.WaitExit(10s)) << "kestrel did not close";
-        EXPECT_TRUE(monitor.child.ExitedWith(0)) << monitor.child.Describe();
+        ASSERT_TRUE(monitor.child.Stop(signalNumber, 10s)) << monitor.child.Describe();
     }
 
     // Closes the monitor, whose close handler writes a last status and saves the settings, then
@@ -57,9 +55,7 @@ protected:
         EXPECT_NE(settings.find("WindowPos"), std::string::npos) << settings;
         EXPECT_NE(settings.find("PortOpen=1"), std::string::npos) << settings;
         ASSERT_TRUE(sim.child.Running());
-        ASSERT_TRUE(sim.child.Signal(signalNumber));
-        ASSERT_TRUE(sim.child.WaitExit(5s));
-        EXPECT_TRUE(sim.child.ExitedWith(0)) << sim.child.Describe();
+        ASSERT_TRUE(sim.child.Stop(signalNumber, 5s)) << sim.child.Describe();
         EXPECT_GT(sim.FramesSent(), 0);
     }
 

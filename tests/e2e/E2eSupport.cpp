@@ -2,8 +2,6 @@
 #include "E2eSupport.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -17,24 +15,6 @@
 #include <thread>
 
 namespace kestrel::e2e {
-
-// ---------------------------------------------------------------------------------------------
-// Processes
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
 
 std::vector<pid_t> ChildrenOf(pid_t parent) {
     std::vector<pid_t> found;
@@ -58,17 +38,6 @@ std::string Which(const std::string& program) {
     return found.toStdString();
 }
 
-bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
-                std::chrono::milliseconds step) {
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(step);
-    }
-    return ready();
-}
-
 std::optional<QJsonObject> ReadJson(const std::string& path) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -77,9 +46,6 @@ std::optional<QJsonObject> ReadJson(const std::string& path) {
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
     return doc.isObject() ? std::optional(doc.object()) : std::nullopt;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Statistics files
 
 std::vector<std::string> Rows(const std::string& text, bool& crlf) {
     std::vector<std::string> rows;
@@ -128,9 +94,6 @@ void ExpectRecording(const std::string& eventLog, const char* alarmRow, const ch
         << Show(g821);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Simulator
-
 bool Simulator::Start(const QTemporaryDir& dir, const std::vector<std::string>& args) {
     const std::string out = dir.filePath(QStringLiteral("sim.out")).toStdString();
     stderrPath = dir.filePath(QStringLiteral("sim.err")).toStdString();
@@ -161,9 +124,6 @@ long long Simulator::FramesSent() const {
     std::smatch m;
     return std::regex_search(text, m, sent) ? std::stoll(m[1]) : -1;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Monitor
 
 bool Monitor::Start(const QTemporaryDir& dir, const std::string& devicePath,
                     const std::vector<std::string>& extraArgs, bool statusByEnvironment) {
@@ -202,9 +162,6 @@ std::optional<QJsonObject> Monitor::WaitFor(const std::function<bool(const QJson
         limit);
     return found && ready(*found) ? found : std::nullopt;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Status members
 
 QString Pane(const QJsonObject& s, const char* name) {
     return s[QStringLiteral("panes")].toObject()[QLatin1String(name)].toString();

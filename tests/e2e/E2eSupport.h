@@ -15,6 +15,7 @@
 
 #include "tests/ChildProcess.h"
 #include "tests/TestFiles.h"
+#include "tests/metrics/HttpGet.h"
 
 namespace kestrel::e2e {
 
@@ -22,17 +23,14 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 using test::Child;
+using test::Eventually;
+using test::FreePort;
 using test::ReadFile;
-// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
-int FreePort();
 
 // Pids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);
 // The program's path from PATH or /usr/sbin; empty when it is not installed.
 std::string Which(const std::string& program);
-// Asks every `step` until `ready` holds (true) or `limit` has passed (false).
-bool Eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit,
-                std::chrono::milliseconds step = 100ms);
 // The JSON object in a file; empty while it does not exist or holds no whole object.
 std::optional<QJsonObject> ReadJson(const std::string& path);
 
@@ -77,7 +75,6 @@ public:
     // statusByEnvironment is set.
     bool Start(const QTemporaryDir& dir, const std::string& devicePath,
                const std::vector<std::string>& extraArgs = {}, bool statusByEnvironment = false);
-    std::string StatusPath() const { return statusPath; }
     std::string Stderr() const { return ReadFile(stderrPath); }
     std::string SettingsFile() const { return settingsFile; }
 

@@ -93,6 +93,8 @@ TEST(HeadlessConfig, CommandLineAndFile) {
          ":1: unknown group [\\x1B]2;owned\\x07\\xFF\\xC3AAAA"},
         {{"--config", file(mux + "record=" + fifo + "\n")},
          ":3: [mux/a] record: " + fifo + " is a FIFO"},
+        {{"--config", file(mux + "recrod=x.csv\n")},
+         ":3: [mux/a]: unknown key 'recrod' (device, record, capture)"},
         {{"--config", file(mux + "capture=" + d + "\n")},
          ":3: [mux/a] capture: " + d + " is a folder"},
         {{"--device", "/dev/null", "--name", "a", "--state-dir", states},

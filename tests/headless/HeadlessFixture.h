@@ -79,11 +79,7 @@ protected:
 
     static QString Link(const QJsonObject& s) { return s[QStringLiteral("link")].toString(); }
 
-    void Stop() {
-        ASSERT_TRUE(headless.Signal(SIGTERM));
-        ASSERT_TRUE(headless.WaitExit(10s)) << "no end within 10 s of SIGTERM";
-        EXPECT_TRUE(headless.ExitedWith(0)) << headless.Describe();
-    }
+    void Stop() { ASSERT_TRUE(headless.Stop(SIGTERM, 10s)) << headless.Describe(); }
 
     std::string Log() const { return ReadFile(Path("headless.err")); }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "headless/LineCapture.h"
+#include "tests/TestFiles.h"
 #include "tools/capture/Capture.h"
 
 namespace kestrel::headless {
@@ -17,11 +18,7 @@ using T = LineCapture::TimePoint;
 
 // The seconds of a timed capture file as the replay reads them.
 std::vector<std::string> Seconds(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    CaptureReader reader([&in](char* buffer, std::size_t size) -> long {
-        in.read(buffer, static_cast<std::streamsize>(size));
-        return static_cast<long>(in.gcount());
-    });
+    CaptureReader reader(test::ReaderOf(test::ReadFile(path), 4096));
     std::vector<std::string> seconds;
     EXPECT_TRUE(reader.Start() && reader.Timed()) << path;
     for (std::string s; reader.NextSecond(s);) {
@@ -31,6 +28,13 @@ std::vector<std::string> Seconds(const std::string& path) {
     return seconds;
 }
 
+// What the capture tells, problems marked with "! ".
+LineCapture::Log Teller(std::vector<std::string>& told) {
+    return [&told](bool problem, const std::string& line) {
+        told.push_back((problem ? "! " : "") + line);
+    };
+}
+
 TEST(LineCapture, EverySecondInItsRecordAndAFullFileKeptOnce) {
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("line.cap")).toStdString();
@@ -38,11 +42,7 @@ TEST(LineCapture, EverySecondInItsRecordAndAFullFileKeptOnce) {
     std::vector<std::string> told;
     const T start(100s);
     // Room for the header and 22 characters of records per file.
-    LineCapture capture(path, start, 1774746000,
-                        [&](bool problem, const std::string& line) {
-                            told.push_back((problem ? "! " : "") + line);
-                        },
-                        40);
+    LineCapture capture(path, start, 1774746000, Teller(told), 40);
     capture.Arrived("ab", start + 200ms);
     capture.Arrived("c", start + 900ms);
     capture.Tick(start + 1500ms);  // second 0 may still get characters: not written yet
@@ -65,10 +65,7 @@ TEST(LineCapture, EverySecondInItsRecordAndAFullFileKeptOnce) {
 
 TEST(LineCapture, AFolderThatCannotTakeTheFileStopsOnlyTheCapture) {
     std::vector<std::string> told;
-    LineCapture capture("/proc/kestrel/line.cap", T(0s), 0,
-                        [&](bool problem, const std::string& line) {
-                            told.push_back((problem ? "! " : "") + line);
-                        });
+    LineCapture capture("/proc/kestrel/line.cap", T(0s), 0, Teller(told));
     EXPECT_FALSE(capture.Capturing());
     capture.Arrived("ab", T(1s));
     capture.Tick(T(5s));

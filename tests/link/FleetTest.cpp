@@ -1,11 +1,11 @@
 // Many links in one process, and a terminal server that floods: what stays bounded.
-#include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -23,14 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 
 int ThreadCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (const dirent* e = ::readdir(d)) {
-            n += e->d_name[0] != '.';
-        }
-        ::closedir(d);
-    }
-    return n;
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                          std::filesystem::directory_iterator()));
 }
 
 // Counts the opens of the program's devices, and those made on a thread other than the loop's.

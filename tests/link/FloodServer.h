@@ -1,9 +1,6 @@
-// Servers on the loopback for the network links' tests and benchmarks: a listening socket, and a
-// terminal server that floods.
+// A terminal server on the loopback that floods, for the network links' tests and benchmarks.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,24 +9,9 @@
 #include <thread>
 
 #include "monitor/FrameWriter.h"
+#include "tests/metrics/HttpGet.h"
 
 namespace kestrel::test {
-
-// A socket listening on a free port of the loopback; `port` is 0 when there is none.
-inline int ListenOnLoopback(int& port) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    port = 0;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::listen(listener, 4) == 0 &&
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    return listener;
-}
 
 // A server that sends each connection frames (or garbage) as fast as the socket takes them,
 // until told to hang up; then it listens again for the next.
@@ -61,7 +43,6 @@ public:
     std::string path;              // empty when the server could not listen
     std::atomic<bool> ais{false};  // sends frames with local AIS from now on
     std::atomic<int> hangUps{0};   // connections to end
-    std::atomic<int> connections{0};
 
 private:
     static std::string Frames(bool ais, std::size_t size) {
@@ -79,7 +60,6 @@ private:
             if (c < 0) {
                 continue;
             }
-            ++connections;
             while (!stop && hangUps == 0) {
                 const std::string& b = blocks[ais ? 1 : 0];
                 if (::send(c, b.data(), b.size(), MSG_NOSIGNAL) < 0) {

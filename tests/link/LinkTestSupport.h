@@ -2,11 +2,8 @@
 // and a driver over fake ports.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +17,7 @@
 
 #include "link/CComm.h"
 #include "link/FakeSerialDevice.h"
+#include "tests/ChildProcess.h"
 #include "tests/link/FloodServer.h"
 
 namespace kestrel::test {
@@ -32,14 +30,7 @@ inline constexpr auto kPatience = 10s;
 
 // Polls a condition that another thread makes true; false when it never did.
 inline bool Eventually(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return Eventually(condition, kPatience, 1ms);
 }
 
 // Records every hand-over, with the thread that made it.

@@ -1,16 +1,13 @@
 // The network devices (raw TCP, RFC 2217) against scripted servers in the test, the Telnet
 // decoder byte by byte, and the discovery of serial devices in a made-up /dev and /sys.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "link/CComm.h"
@@ -26,15 +23,8 @@ using namespace std::chrono_literals;
 namespace t = telnet;
 
 std::string Bytes(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) {
-        s.push_back(static_cast<char>(b));
-    }
-    return s;
+    return std::string(bytes.begin(), bytes.end());  // each byte value as one char
 }
-
-// ---------------------------------------------------------------------------------------
-// The decoder alone
 
 struct DecodeCase {
     const char* name;
@@ -86,9 +76,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"BrokenSubnegotiationEndsAtTheNextCommand",
                    Bytes({255, 250, 44, 107, 'x', 255, 251, 1, 'y'}), "y", Bytes({255, 254, 1})}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------------------------------
-// Scripted servers
 
 // One step of a scripted server: wait until the client sent `expect`, then send `send`.
 struct Step {
@@ -303,9 +290,6 @@ TEST(NetworkPathTest, Forms) {
     EXPECT_FALSE(factory->OpensAtOnce("rfc2217://ts-north:2001"));
     EXPECT_TRUE(factory->OpensAtOnce("/dev/ttyUSB0"));
 }
-
-// ---------------------------------------------------------------------------------------
-// Discovery
 
 TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
     namespace fs = std::filesystem;

@@ -181,17 +181,6 @@ TEST_F(PtyTest, VanishedDeviceNeitherSpinsNorCrashes) {
     ASSERT_TRUE(recorder.WaitForBytes(10));
 }
 
-// What the fake device copies: a terminal whose far end closed is readable and hung up at
-// once, and its queue can no longer be asked.
-TEST_F(PtyTest, HungUpTerminalPollsReadableAndHungUp) {
-    PosixSerialDevice device;
-    ASSERT_EQ(device.Open(pty.path), 0);
-    ASSERT_TRUE(device.SetEventMask(kEvRxChar));
-    pty.CloseMaster();
-    EXPECT_EQ(device.Wait(-1, -1), kWaitReadable | kWaitHangup);
-    EXPECT_EQ(device.QueuedBytes(), -1);
-}
-
 // A pseudo-terminal keeps only 8 data bits without parity, so it shows whether settings the
 // device did not take are caught by reading them back, and whether requests termios cannot
 // express are refused outright.

@@ -1,4 +1,5 @@
-// A plain HTTP/1.0 GET on the loopback, enough to scrape /metrics and ask Prometheus's API.
+// Sockets on the loopback, and a plain HTTP/1.0 GET, enough to scrape /metrics and ask
+// Prometheus's API.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,6 +13,29 @@
 #include <string>
 
 namespace kestrel::test {
+
+// A socket listening on a free port of the loopback; `port` is 0 when there is none.
+inline int ListenOnLoopback(int& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    port = 0;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::listen(listener, 16) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    return listener;
+}
+
+// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
+inline int FreePort() {
+    int port = 0;
+    ::close(ListenOnLoopback(port));
+    return port;
+}
 
 // A socket connected to 127.0.0.1:port, whose reads give up after 5 s; -1 when it cannot.
 inline int ConnectLoopback(int port) {

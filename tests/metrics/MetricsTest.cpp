@@ -34,6 +34,10 @@ TEST(ListenAddress, PortAloneIsLoopbackAndAddressesAreNumeric) {
     }
 }
 
+int PortOf(const MetricsExporter& exporter) {
+    return std::stoi(exporter.Address().substr(exporter.Address().rfind(':') + 1));
+}
+
 bool Has(const std::string& text, const std::string& line) {
     return text.find("\n" + line + "\n") != std::string::npos;
 }
@@ -107,7 +111,7 @@ TEST(MetricsExporter, ScrapesBesidePublishingSeeCountersHold) {
     std::string error;
     auto exporter = MetricsExporter::Start("0", error);
     ASSERT_TRUE(exporter) << error;
-    const int port = std::stoi(exporter->Address().substr(exporter->Address().rfind(':') + 1));
+    const int port = PortOf(*exporter);
     ASSERT_GT(port, 0);
     EXPECT_EQ(exporter->Address().rfind("127.0.0.1:", 0), 0u);
 
@@ -152,10 +156,6 @@ TEST(MetricsExporter, ScrapesBesidePublishingSeeCountersHold) {
     EXPECT_NE(taken.find("cannot listen"), std::string::npos) << taken;
 }
 
-int PortOf(const MetricsExporter& exporter) {
-    return std::stoi(exporter.Address().substr(exporter.Address().rfind(':') + 1));
-}
-
 // Clients that connect and say nothing, or trickle a header line at a time, must not keep a
 // scrape waiting: each is answered as it comes while they hang on.
 TEST(MetricsExporter, ScrapesAnsweredBesideSlowAndIdleClients) {
@@ -194,16 +194,9 @@ TEST(MetricsExporter, ScrapesAnsweredBesideSlowAndIdleClients) {
     }
     done = true;
     trickle.join();
-    for (int fd : idle) {
-        ::close(fd);
+    for (const std::vector<int>* fds : {&idle, &slow}) {
+        std::for_each(fds->begin(), fds->end(), ::close);
     }
-    for (int fd : slow) {
-        ::close(fd);
-    }
-}
-
-std::string Status(const std::string& answer) {
-    return answer.substr(0, answer.find("\r\n"));
 }
 
 // Who is let in, and what each request is answered, with two users of different hash kinds.
@@ -241,8 +234,9 @@ TEST(MetricsExporter, BasicAuthenticationAndRequests) {
         const std::string answer = test::HttpExchange(
             port, std::string(c.request) + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
                       c.headers + "\r\n");
-        EXPECT_NE(Status(answer).find(c.status), std::string::npos)
-            << c.request << " " << c.headers << ": " << Status(answer);
+        const std::string status = answer.substr(0, answer.find("\r\n"));
+        EXPECT_NE(status.find(c.status), std::string::npos)
+            << c.request << " " << c.headers << ": " << status;
         EXPECT_NE(answer.find(c.contains), std::string::npos) << c.request << " " << c.headers;
         if (std::string(c.request) == "HEAD /metrics") {
             EXPECT_EQ(answer.find("# TYPE"), std::string::npos) << "a HEAD answer has no body";

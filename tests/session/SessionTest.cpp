@@ -104,7 +104,28 @@ protected:
         std::lock_guard lock(session->FrameMutex());
     }
 
+    // A second of the line: the clocks move on, `text` arrives, and the panel is refreshed.
+    void Second(const std::string& text = Clear()) {
+        Tick();
+        Receive(text);
+        session->PanelRefresh();
+    }
     std::string Rows(const std::string& name) { return ReadFile(dir / name); }
+    // How many of the observer's news are problems of the line memory.
+    static long HistoryNotices(const std::vector<std::string>& events) {
+        return std::count_if(events.begin(), events.end(),
+                             [](const std::string& e) { return e.starts_with("history: "); });
+    }
+    // Journal entries as "object start..end note", in seconds from t0 (no end while open).
+    static std::vector<std::string> Seen(const std::vector<JournalEntry>& journal,
+                                         std::time_t t0) {
+        std::vector<std::string> seen;
+        for (const JournalEntry& e : journal) {
+            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
+                           (e.end ? std::to_string(*e.end - t0) : "") + e.note);
+        }
+        return seen;
+    }
 
     std::shared_ptr<FakeSerialPorts> ports = std::make_shared<FakeSerialPorts>();
     std::shared_ptr<FakeSerialLine> line;
@@ -293,12 +314,8 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
         MakeSession(path);
         const std::time_t t0 = wall;
         StartConnected();
-        Tick();
-        Receive(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
-        session->PanelRefresh();
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
+        Second();
         Tick();
         session->ClosePort();
         session->LinkWatch();
@@ -306,11 +323,7 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
             Tick();
             session->PanelRefresh();  // the rows are due every 10 s: not yet
         }
-        const auto events = recorder.Take();
-        const auto told = std::count_if(events.begin(), events.end(), [](const std::string& e) {
-            return e.rfind("history: ", 0) == 0;
-        });
-        EXPECT_EQ(told, locked ? 1 : 0);
+        EXPECT_EQ(HistoryNotices(recorder.Take()), locked ? 1 : 0);
         EXPECT_EQ(session->Memory().Storing(), !locked);
         session->Close();
 
@@ -320,12 +333,8 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
         ASSERT_TRUE(locked || reader.OpenReadOnly(path, error)) << error;
         const auto journal =
             locked ? session->Memory().JournalEntries() : reader.JournalEntries(0, false);
-        std::vector<std::string> seen;
-        for (const JournalEntry& e : journal) {
-            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
-                           std::to_string(e.end.value_or(0) - t0));
-        }
-        EXPECT_EQ(seen, (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
+        EXPECT_EQ(Seen(journal, t0),
+                  (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
         const Figures near = locked ? session->Memory().Current(BinKind::Quarter).figures[0]
                                     : reader.Intervals(BinKind::Quarter, 0, 0).at(0).figures;
         EXPECT_EQ(near.available, 2);
@@ -341,23 +350,10 @@ TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
 TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
     StartConnected();
     const std::time_t t0 = wall;
-    auto journal = [&] {
-        std::vector<std::string> seen;
-        for (const JournalEntry& e : session->Memory().JournalEntries()) {
-            seen.push_back(e.Object() + " " + std::to_string(e.start - t0) + ".." +
-                           (e.end ? std::to_string(*e.end - t0) : "") + e.note);
-        }
-        return seen;
-    };
-    auto second = [&](const std::string& text) {
-        Tick();
-        Receive(text);
-        session->PanelRefresh();
-    };
     // A damaged frame, then one the resynchronisation leaves for the next call, then another.
-    second(std::string(1, 'X').append(Clear()));
-    second(Clear());
-    second(Clear());
+    Second(std::string(1, 'X').append(Clear()));
+    Second();
+    Second();
     // Silence from the frame of second 3 until second 16; the ticks go on meanwhile.
     for (int i = 0; i < 12; ++i) {
         Tick();
@@ -366,24 +362,25 @@ TEST_F(SessionTest, LineMemoryFollowsTheFramesNotTheTicksNorTheWallClock) {
             session->LinkWatch();
         }
     }
-    second(Clear());
+    Second();
     // The wall clock is set back a minute; the seconds go on being counted one by one.
     wall -= 60;
     for (int i = 0; i < 4; ++i) {
-        second(Clear());
+        Second();
     }
     // Four seconds of noise: the line is not measured, but it is not silent either.
     for (int i = 0; i < 4; ++i) {
-        second(std::string(50, 'x'));
+        Second(std::string(50, 'x'));
         session->LinkWatch();
     }
     for (int i = 0; i < 3; ++i) {
         Tick();
         session->PanelRefresh();
     }
-    EXPECT_EQ(journal(), (std::vector<std::string>{"link:no-data 3..16",
-                                                   "clock:step 17..17clock stepped back 60 s",
-                                                   "link:no-data 24.."}));
+    EXPECT_EQ(Seen(session->Memory().JournalEntries(), t0),
+              (std::vector<std::string>{"link:no-data 3..16",
+                                        "clock:step 17..17clock stepped back 60 s",
+                                        "link:no-data 24.."}));
     const Figures near = session->Memory().Current(BinKind::Quarter).figures[kNearObject];
     // Seconds 2, 3, 16 and 17 to 20; second 1 lost its frame to the damage.
     EXPECT_EQ(near.available, 7);
@@ -397,24 +394,18 @@ TEST_F(SessionTest, StoredSecondsLaterThanTheClockAreNeverWrittenOver) {
     MakeSession(path);
     StartConnected();
     for (int i = 0; i < 12; ++i) {
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second();
     }
     session->Close();
     const std::time_t through = session->Memory().Cursor();
     wall -= 3600;  // the clock set back an hour before the restart
     MakeSession(path);
     const auto told = recorder.Take();
-    ASSERT_EQ(std::count_if(told.begin(), told.end(),
-                            [](const std::string& e) { return e.rfind("history: ", 0) == 0; }),
-              1);
+    ASSERT_EQ(HistoryNotices(told), 1);
     EXPECT_NE(told.back().find("later than this machine's clock"), std::string::npos);
     StartConnected();
     for (int i = 0; i < 5; ++i) {
-        Tick();
-        Receive(Clear());
-        session->PanelRefresh();
+        Second();
     }
     EXPECT_GE(session->LineNow(), through + 5);
     const JournalEntry& note = session->Memory().JournalInMemory().back();

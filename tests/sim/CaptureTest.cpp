@@ -1,24 +1,14 @@
 // The timed capture format: seconds back as written, plain streams left alone, damage named.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "tests/TestFiles.h"
 #include "tools/capture/Capture.h"
 
 namespace kestrel {
 namespace {
-
-// Hands out `input` a few bytes per read, as a pipe may.
-ByteReader Trickle(const std::string& input) {
-    return [input, pos = std::size_t{0}, turn = 0](char* buffer, std::size_t size) mutable {
-        const std::size_t n = std::min({size, input.size() - pos, std::size_t(1 + turn++ % 7)});
-        std::copy_n(input.data() + pos, n, buffer);
-        pos += n;
-        return static_cast<long>(n);
-    };
-}
 
 // Seconds come back as written, however the reads split them; anything that does not start
 // with the whole header line is a plain byte stream, read whole.
@@ -35,7 +25,7 @@ TEST(CaptureTest, TimedSecondsAndPlainStreams) {
         AppendCaptureSecond(file, s);
     for (const std::string& input : {file, std::string(), std::string("KES"),
                                      std::string("KESTREL-CAPTUR!E 1\n"), file.substr(1)}) {
-        CaptureReader reader(Trickle(input));
+        CaptureReader reader(test::ReaderOf(input, 7));
         ASSERT_TRUE(reader.Start());
         ASSERT_EQ(reader.Timed(), input == file);
         std::vector<std::string> read;
@@ -59,22 +49,18 @@ TEST(CaptureTest, DamageIsNamedWithItsOffset) {
         {"KESTREL-CAPTURE 2\n", "capture format version 2 is not one this program reads"},
         {"KESTREL-CAPTURE\n45\n", "damaged capture header at byte 0"},
         {"KESTREL-CAPTURE 1", "damaged capture header at byte 0"},
-        {head + "3\nabc\n4",
-         "damaged capture at byte 24 (second 2): the capture ends inside the "
-         "length"},
+        {head + "3\nabc\n4", "byte 24 (second 2): the capture ends inside the length"},
         {head + "45\nabc",
-         "damaged capture at byte 18 (second 1): the capture ends inside a "
-         "second of 45 characters"},
+         "damaged capture at byte 18 (second 1): the capture ends inside a second of 45"},
         {head + "3\nabcd\n",
-         "byte 18 (second 1): a second of 3 characters is not followed by a "
-         "line feed"},
+         "byte 18 (second 1): a second of 3 characters is not followed by a line feed"},
         {head + "0\n\nx\n", "byte 21 (second 2): expected the length of a second"},
         {head + "03\nabc\n", "byte 18 (second 1): expected the length"},
         {head + "12345678\n", "byte 18 (second 1): expected the length"},
         {head + "2000000\n", "a second of 2000000 characters is more than any serial line"},
     };
     for (const auto& [input, message] : cases) {
-        CaptureReader reader(Trickle(input));
+        CaptureReader reader(test::ReaderOf(input, 7));
         std::string s;
         if (reader.Start())
             while (reader.NextSecond(s)) {

@@ -133,13 +133,7 @@ TEST(SimRunTest, CaptureKeepsTheSecondsOfANoisyLine) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("captured 900 seconds"), std::string::npos) << run.err;
     const std::string file = test::ReadFile(dir / "noise.cap");
-    auto reader = [&file, pos = std::size_t{0}](char* buffer, std::size_t size) mutable {
-        const std::size_t n = std::min(size, file.size() - pos);
-        std::copy_n(file.data() + pos, n, buffer);
-        pos += n;
-        return static_cast<long>(n);
-    };
-    CaptureReader capture(reader);
+    CaptureReader capture(test::ReaderOf(file, 4096));
     ASSERT_TRUE(capture.Start());
     long long characters = 0, uneven = 0;
     for (std::string second; capture.NextSecond(second);) {
@@ -152,7 +146,7 @@ TEST(SimRunTest, CaptureKeepsTheSecondsOfANoisyLine) {
     EXPECT_GT(uneven, 100);
 
     const std::time_t start = 1774742400;  // 2026-03-29T00:00:00Z
-    const DecodedLine line = DecodeLine(reader, start);
+    const DecodedLine line = DecodeLine(test::ReaderOf(file, 4096), start);
     EXPECT_EQ(line.end, start + 900);
     std::set<std::time_t> framed;
     for (const DecodedLine::Frame& f : line.frames)

@@ -44,10 +44,19 @@ QJsonObject Json(const std::optional<std::string>& body) {
                 : QJsonObject();
 }
 
-QString Replaced(QString text, const char* pattern, const QString& with, int& count) {
-    const QRegularExpression re(QString::fromLatin1(pattern));
-    count += static_cast<int>(text.count(re));
-    return text.replace(re, with);
+// The file at `path` with each pattern replaced; the test fails unless `expected` places were.
+std::string Patched(const std::string& path,
+                    std::initializer_list<std::pair<const char*, QString>> edits, int expected) {
+    QString text = QString::fromStdString(ReadFile(path));
+    int count = 0;
+    for (const auto& [pattern, with] : edits) {
+        const QRegularExpression re(QString::fromLatin1(pattern));
+        count += static_cast<int>(text.count(re));
+        text.replace(re, with);
+    }
+    EXPECT_TRUE(expected < 0 || count == expected) << count << " in " << path << ":\n"
+                                                   << text.toStdString();
+    return text.toStdString();
 }
 
 class PrometheusEndToEnd : public HeadlessEndToEnd {
@@ -175,15 +184,13 @@ protected:
 
     // The packaged alertmanager.yml, its waits cut to a second, delivering to the test.
     bool StartAlertmanager() {
-        int count = 0;
-        QString config = QString::fromStdString(ReadFile(KESTREL_ALERTMANAGER_CONFIG));
-        config = Replaced(config, "group_wait: \\S+", QStringLiteral("group_wait: 1s"), count);
-        config =
-            Replaced(config, "group_interval: \\S+", QStringLiteral("group_interval: 1s"), count);
-        config = Replaced(config, "http://127\\.0\\.0\\.1:5001",
-                          QStringLiteral("http://127.0.0.1:%1").arg(webhook.Port()), count);
-        EXPECT_EQ(count, 5) << config.toStdString();
-        std::ofstream(Path("alertmanager.yml")) << config.toStdString();
+        std::ofstream(Path("alertmanager.yml")) << Patched(
+            KESTREL_ALERTMANAGER_CONFIG,
+            {{"group_wait: \\S+", QStringLiteral("group_wait: 1s")},
+             {"group_interval: \\S+", QStringLiteral("group_interval: 1s")},
+             {"http://127\\.0\\.0\\.1:5001",
+              QStringLiteral("http://127.0.0.1:%1").arg(webhook.Port())}},
+            5);
         alertmanagerPort = FreePort();
         return alertmanager.Start(
                    Which("prometheus-alertmanager"),
@@ -199,23 +206,17 @@ protected:
     // rules' delays cut to a second (alerts are resent every second, so none is lost to a
     // start-up race).
     bool StartPackagedPrometheus(const std::string& exporter1, const std::string& exporter2) {
-        const std::string rules =
-            QString::fromStdString(ReadFile(KESTREL_ALERT_RULES))
-                .replace(QRegularExpression(QStringLiteral("for: \\S+")), QStringLiteral("for: 1s"))
-                .toStdString();
-        std::ofstream(Path("rules.yml")) << rules;
-        int count = 0;
-        QString config = QString::fromStdString(ReadFile(KESTREL_PROMETHEUS_CONFIG));
-        config = Replaced(config, "_interval: 15s", QStringLiteral("_interval: 1s"), count);
-        config = Replaced(config, "/usr/share/kestrel/prometheus/kestrel-alerts.yml",
-                          QString::fromStdString(Path("rules.yml")), count);
-        config = Replaced(config, "'127\\.0\\.0\\.1:9093'",
-                          QStringLiteral("'127.0.0.1:%1'").arg(alertmanagerPort), count);
-        config =
-            Replaced(config, "\\['site-a:9464'.*\\]",
-                     QString::fromStdString("['" + exporter1 + "', '" + exporter2 + "']"), count);
-        EXPECT_EQ(count, 5) << config.toStdString();
-        std::ofstream(Path("prometheus.yml")) << config.toStdString();
+        std::ofstream(Path("rules.yml"))
+            << Patched(KESTREL_ALERT_RULES, {{"for: \\S+", QStringLiteral("for: 1s")}}, -1);
+        std::ofstream(Path("prometheus.yml")) << Patched(
+            KESTREL_PROMETHEUS_CONFIG,
+            {{"_interval: 15s", QStringLiteral("_interval: 1s")},
+             {"/usr/share/kestrel/prometheus/kestrel-alerts.yml",
+              QString::fromStdString(Path("rules.yml"))},
+             {"'127\\.0\\.0\\.1:9093'", QStringLiteral("'127.0.0.1:%1'").arg(alertmanagerPort)},
+             {"\\['site-a:9464'.*\\]",
+              QString::fromStdString("['" + exporter1 + "', '" + exporter2 + "']")}},
+            5);
         return StartPrometheus({"--rules.alert.resend-delay=1s"});
     }
 
@@ -321,16 +322,11 @@ protected:
         return {};
     }
 
+    // Every notification as Alertmanager posted it, for a failure message.
     std::string Told() const {
         std::string text;
         for (const QJsonObject& n : webhook.Notifications()) {
-            text += Text(n[u"receiver"]) + " " + n[u"status"].toString().toStdString() + ":";
-            for (const auto& a : n[u"alerts"].toArray()) {
-                text += " [" + a[u"status"].toString().toStdString() + "] " +
-                        a[u"labels"][u"alertname"].toString().toStdString() + ": " +
-                        Text(a[u"annotations"][u"summary"]);
-            }
-            text += "\n";
+            text += QJsonDocument(n).toJson(QJsonDocument::Compact).toStdString() + "\n";
         }
         return text;
     }

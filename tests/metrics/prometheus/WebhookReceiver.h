@@ -2,8 +2,6 @@
 // it keeps every notification Alertmanager posts to it.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,24 +16,18 @@
 #include <thread>
 #include <vector>
 
+#include "tests/metrics/HttpGet.h"
+
 namespace kestrel::test {
 
 class WebhookReceiver {
 public:
     // Listens on a port of the kernel's choice; Port() is 0 when it could not.
     WebhookReceiver() {
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listener, 16) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            return;
+        listener = ListenOnLoopback(port);
+        if (port > 0) {
+            thread = std::thread([this] { Serve(); });
         }
-        port = ntohs(a.sin_port);
-        thread = std::thread([this] { Serve(); });
     }
     ~WebhookReceiver() {
         stop = true;
