@@ -84,7 +84,8 @@ void RaiseOpenFiles(std::size_t muxes) {
 class Monitor {
 public:
     explicit Monitor(const kestrel::headless::Config& config) : config(config) {
-        Every(panel, kestrel::Supervision::kPanelRefreshMs, &MuxHost::PanelTick);
+        panel.setInterval(kestrel::Supervision::kPanelRefreshMs);
+        QObject::connect(&panel, &QTimer::timeout, [this] { PanelTick(); });
         Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
         Every(flush, kestrel::MonitorState::logFlushPeriodMs, &MuxHost::FlushTick);
     }
@@ -132,18 +133,13 @@ public:
     }
 
     // Metrics: after every panel refresh, the figures of every MUX as a scrape shows them.
-    void PublishTo(kestrel::MetricsExporter& exporter) {
-        auto publish = [this, &exporter] {
-            std::vector<kestrel::MuxFigures> figures;
-            figures.reserve(hosts.size());
-            for (auto& h : hosts) {
-                figures.push_back(
-                    kestrel::FiguresOf(h->Config().name, h->Session(), h->Config().device));
-            }
-            exporter.Publish(std::move(figures));
-        };
-        QObject::connect(&panel, &QTimer::timeout, publish);
-        publish();
+    void PublishTo(kestrel::MetricsExporter& to) {
+        exporter = &to;
+        std::vector<kestrel::MuxFigures> figures;
+        for (auto& h : hosts) {
+            figures.push_back(FiguresOf(*h));
+        }
+        exporter->Publish(std::move(figures));
     }
 
 private:
@@ -195,6 +191,29 @@ private:
         }
     }
 
+    static kestrel::MuxFigures FiguresOf(MuxHost& h) {
+        return kestrel::FiguresOf(h.Config().name, h.Session(), h.Config().device);
+    }
+
+    // Each MUX's figures are taken right after its refresh, while what they are read from is
+    // still in the processor's cache: a second walk over a thousand MUXes cost nearly as much
+    // again.
+    void PanelTick() {
+        std::vector<kestrel::MuxFigures> figures;
+        if (exporter != nullptr) {
+            figures.reserve(hosts.size());
+        }
+        for (auto& h : hosts) {
+            h->PanelTick();
+            if (exporter != nullptr) {
+                figures.push_back(FiguresOf(*h));
+            }
+        }
+        if (exporter != nullptr) {
+            exporter->Publish(std::move(figures));
+        }
+    }
+
     void Every(QTimer& timer, int ms, void (MuxHost::*tick)()) {
         timer.setInterval(ms);
         QObject::connect(&timer, &QTimer::timeout, [this, tick] {
@@ -206,6 +225,7 @@ private:
 
     const kestrel::headless::Config& config;
     std::vector<std::unique_ptr<MuxHost>> hosts;
+    kestrel::MetricsExporter* exporter = nullptr;
     QTimer panel, link, flush;
     std::chrono::steady_clock::time_point startedAt;
     std::vector<std::thread> openers;

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -116,7 +117,7 @@ void PosixSerialDevice::Close() {
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);  // also drops the flock
     fd = -1;
-    knownQueued = -1;
+    knownQueued = lastCounted = -1;
     eventMask = 0;
     LinkDebug("closed %s", path.c_str());
 }
@@ -278,7 +279,7 @@ bool PosixSerialDevice::SetEventMask(unsigned mask) {
 }
 
 bool PosixSerialDevice::Purge() {
-    knownQueued = -1;
+    knownQueued = lastCounted = -1;
     return fd >= 0 && ::tcflush(fd, TCIOFLUSH) == 0;
 }
 
@@ -320,16 +321,18 @@ ModemQuery PosixSerialDevice::GetModemLines(unsigned& lines) {
 
 long PosixSerialDevice::QueuedBytes() {
     if (knownQueued >= 0) {
-        return std::exchange(knownQueued, -1);  // counted just now; only this side reads
+        lastCounted = std::exchange(knownQueued, -1);  // counted just now; only this side reads
+        return lastCounted;
     }
     int n = 0;
     if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) {
-        return -1;
+        return lastCounted = -1;
     }
-    return n;
+    return lastCounted = n;
 }
 
 long PosixSerialDevice::Read(void* buffer, std::size_t n) {
+    const long counted = std::exchange(lastCounted, -1);
     knownQueued = -1;
     if (fd < 0) {
         return -1;
@@ -338,6 +341,12 @@ long PosixSerialDevice::Read(void* buffer, std::size_t n) {
     do {
         got = ::read(fd, buffer, n);
     } while (got < 0 && errno == EINTR);
+    // What was counted and not taken is queued still, and the drain's next query is answered
+    // from that: bytes that came after the count are heard of from the loop again, which
+    // watches for every arrival. A frame then costs one query, not two.
+    if (got >= 0 && counted >= 0) {
+        knownQueued = std::max(0L, counted - static_cast<long>(got));
+    }
     return static_cast<long>(got);
 }
 

@@ -38,7 +38,8 @@ private:
 
     int fd = -1;
     unsigned eventMask = 0;
-    long knownQueued = -1;  // counted by Seen, for the next QueuedBytes
+    long knownQueued = -1;  // counted by Seen, or left by a read, for the next QueuedBytes
+    long lastCounted = -1;  // what the last QueuedBytes answered, for the read after it
     termios saved{};        // what the device was like before we opened it
     std::string path;
 };
