@@ -239,7 +239,14 @@ bool HistoryStore::Start() {
     // (a new database with everything in memory) it is cut back to about this size. A
     // checkpoint that fails (a full disk) leaves the WAL to grow until a commit fails, which is
     // reported then. Closing checkpoints whatever is left.
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
+    // A new database goes over to the WAL with its header written under a journal kept in
+    // memory: the rollback journal file SQLite would make for that one write, and remove at
+    // once, is a file made and freed for each of a thousand lines at a host's first start.
+    // There is nothing in a new file to lose to a crash in that write.
+    struct stat held {};
+    const bool fresh = fileFd >= 0 && ::fstat(fileFd, &held) == 0 && held.st_size == 0;
+    if ((fresh && !Exec("PRAGMA journal_mode=MEMORY")) || !Exec("PRAGMA journal_mode=WAL") ||
+        !Exec("PRAGMA synchronous=NORMAL") ||
         !Exec("PRAGMA journal_size_limit=196608") ||
         sqlite3_wal_autocheckpoint(db, 40) != SQLITE_OK) {
         broken = true;
