@@ -266,6 +266,7 @@ void CComm::CloseDevice() {
         device->Close();
         std::lock_guard lock(deviceMutex);
         droppedBefore += device->DroppedBytes();
+        droppedSeen.store(droppedBefore.load());
         device.reset();
         LinkDebug("port COM%u closed", info.portNumber);
     }

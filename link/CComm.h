@@ -142,7 +142,8 @@ public:
     void SetStartupDelay(std::chrono::milliseconds delay) { startupDelay = delay; }
 
     // Bytes a flooding line brought faster than the parser could take them, dropped (oldest
-    // first) so that what is decoded stays current; since construction, safe from any thread.
+    // first) so that what is decoded stays current; since construction, as of the last read,
+    // safe from any thread.
     std::uint64_t DroppedBytes() const;
 
 private:
@@ -175,7 +176,9 @@ private:
     bool PauseWanted() const { return suspendCount > 0 || holds > 0; }
     // Out of the way: no turn running and no open under way.
     bool Quiet() const { return !busy && !opening; }
-    // Tells the loop about dropped bytes once a minute at most.
+    // Counts the dropped bytes now, for DroppedBytes; on the loop's thread.
+    std::uint64_t CountDropped();
+    // Tells the log about dropped bytes once a minute at most.
     void NoteDropped();
     // Keeps the receive side out of the way while the device is replaced or closed.
     class Hold;
@@ -293,6 +296,9 @@ private:
     // Bytes the device dropped because the parser could not keep up: those of devices closed
     // since, and when that was last logged.
     std::atomic<std::uint64_t> droppedBefore{0};
+    // The total as of the last read or close, for other threads: a host reads it for each of
+    // its lines every second, and the device's own count is this thread's.
+    std::atomic<std::uint64_t> droppedSeen{0};
     std::uint64_t droppedLogged = 0;
     Clock::time_point droppedLoggedAt{};
 };

@@ -308,6 +308,7 @@ void CComm::ContinueDrain() {
         }
         if (share >= kTurnShare) {
             // A flooding line: let the other links have their turn first.
+            CountDropped();
             reactor.Post(linkId);
             return;
         }
@@ -370,12 +371,18 @@ void CComm::HandOver(const std::string& bytes) {
 }
 
 std::uint64_t CComm::DroppedBytes() const {
+    return droppedSeen.load();
+}
+
+std::uint64_t CComm::CountDropped() {
     std::lock_guard lock(deviceMutex);
-    return droppedBefore.load() + (device ? device->DroppedBytes() : 0);
+    const std::uint64_t dropped = droppedBefore.load() + (device ? device->DroppedBytes() : 0);
+    droppedSeen.store(dropped);
+    return dropped;
 }
 
 void CComm::NoteDropped() {
-    const std::uint64_t dropped = DroppedBytes();
+    const std::uint64_t dropped = CountDropped();
     if (dropped == droppedLogged) {
         return;
     }
