@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # kestrel-headless on 50, 200 and 1,000 simulated MUXes (or the counts given), one frame a
 # second each, with line memory, status pictures and metrics on; one table row per count.
+# CPU is measured between scrapes; "scrape" is the CPU one scrape of every MUX's figures costs
+# the monitor (at Prometheus's 15 s, a fifteenth of it is added to the CPU column).
 #
 #   bench/fleet/bench-fleet.sh [MUXES...]
 #
@@ -23,8 +25,8 @@ done
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(50 200 1000)
 
-echo "| MUXes | start-up  | restart   | CPU      | RSS       | threads | fully watched                | stop    | stop during start-up (recording) |"
-echo "|-------|-----------|-----------|----------|-----------|---------|------------------------------|---------|----------------------------------|"
+echo "| MUXes | start-up  | restart   | CPU      | RSS       | threads | fully watched                | scrape  | stop    | stop during start-up (recording) |"
+echo "|-------|-----------|-----------|----------|-----------|---------|------------------------------|---------|---------|----------------------------------|"
 status=0
 for n in "${counts[@]}"; do
     work=$(mktemp -d -p "${BENCH_TMPDIR:-/tmp}" kestrel-fleet.XXXXXX)
