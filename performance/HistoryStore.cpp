@@ -189,6 +189,18 @@ bool HistoryStore::Exec(const char* sql) {
     return Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), "statement");
 }
 
+bool HistoryStore::WalOrFileJournal() {
+    std::string mode;
+    {
+        Statement wal{Prepare("PRAGMA journal_mode=WAL")};
+        if (wal.s == nullptr || sqlite3_step(wal.s) != SQLITE_ROW)
+            return false;
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(wal.s, 0));
+        mode = text != nullptr ? text : "";
+    }
+    return mode == "wal" || Exec("PRAGMA journal_mode=DELETE");
+}
+
 sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
@@ -242,11 +254,16 @@ bool HistoryStore::Start() {
     // A new database goes over to the WAL with its header written under a journal kept in
     // memory: the rollback journal file SQLite would make for that one write, and remove at
     // once, is a file made and freed for each of a thousand lines at a host's first start.
-    // There is nothing in a new file to lose to a crash in that write.
+    // There is nothing in a new file to lose to a crash in that write. Where the WAL cannot
+    // be had (a file system without shared memory), SQLite stays in the mode it was in, and
+    // the memory journal, which a crash would leave half-written, gives way to the file one.
     struct stat held {};
     const bool fresh = fileFd >= 0 && ::fstat(fileFd, &held) == 0 && held.st_size == 0;
-    if ((fresh && !Exec("PRAGMA journal_mode=MEMORY")) || !Exec("PRAGMA journal_mode=WAL") ||
-        !Exec("PRAGMA synchronous=NORMAL") ||
+    if (fresh && (!Exec("PRAGMA journal_mode=MEMORY") || !WalOrFileJournal())) {
+        broken = true;
+        return false;
+    }
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
         !Exec("PRAGMA journal_size_limit=196608") ||
         sqlite3_wal_autocheckpoint(db, 40) != SQLITE_OK) {
         broken = true;

@@ -161,6 +161,8 @@ private:
     // Notes the file as our last write left it.
     void Stamp();
     bool Migrate();
+    // Turns the database to the WAL, or where it cannot be had to the rollback journal file.
+    bool WalOrFileJournal();
     bool Exec(const char* sql);
     bool Begin();
     // Commits when `ok`, else (or when the commit fails) rolls back; true when committed.
