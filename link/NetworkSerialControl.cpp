@@ -123,22 +123,16 @@ bool NetworkSerialDevice::Purge() {
     return !rfc2217 || Send(telnet::ComPortRequest(telnet::kPurgeData, telnet::kPurgeBoth));
 }
 
+bool NetworkSerialDevice::SetControl(std::uint8_t value) {
+    return fd >= 0 && (!rfc2217 || Send(telnet::ComPortRequest(telnet::kSetControl, value)));
+}
+
 bool NetworkSerialDevice::SetRts(bool on) {
-    if (fd < 0) {
-        return false;
-    }
-    return !rfc2217 ||
-           Send(telnet::ComPortRequest(telnet::kSetControl,
-                                       on ? telnet::kControlRtsOn : telnet::kControlRtsOff));
+    return SetControl(on ? telnet::kControlRtsOn : telnet::kControlRtsOff);
 }
 
 bool NetworkSerialDevice::SetDtr(bool on) {
-    if (fd < 0) {
-        return false;
-    }
-    return !rfc2217 ||
-           Send(telnet::ComPortRequest(telnet::kSetControl,
-                                       on ? telnet::kControlDtrOn : telnet::kControlDtrOff));
+    return SetControl(on ? telnet::kControlDtrOn : telnet::kControlDtrOff);
 }
 
 ModemQuery NetworkSerialDevice::GetModemLines(unsigned& lines) {

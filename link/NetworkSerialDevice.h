@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -92,6 +93,8 @@ private:
     template <class Done>
     int PumpUntil(Done done, std::chrono::steady_clock::time_point deadline);
     bool Send(const std::string& bytes);
+    // An RFC 2217 SET-CONTROL (RTS, DTR); a raw tcp:// server has no lines to set.
+    bool SetControl(std::uint8_t value);
     int Fail(int error, const std::string& why);
 
     int fd = -1;

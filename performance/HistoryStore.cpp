@@ -259,11 +259,8 @@ bool HistoryStore::Start() {
     // the memory journal, which a crash would leave half-written, gives way to the file one.
     struct stat held {};
     const bool fresh = fileFd >= 0 && ::fstat(fileFd, &held) == 0 && held.st_size == 0;
-    if (fresh && (!Exec("PRAGMA journal_mode=MEMORY") || !WalOrFileJournal())) {
-        broken = true;
-        return false;
-    }
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
+    if ((fresh && !Exec("PRAGMA journal_mode=MEMORY")) || !WalOrFileJournal() ||
+        !Exec("PRAGMA synchronous=NORMAL") ||
         !Exec("PRAGMA journal_size_limit=196608") ||
         sqlite3_wal_autocheckpoint(db, 40) != SQLITE_OK) {
         broken = true;
