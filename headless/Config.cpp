@@ -14,6 +14,7 @@
 #include "link/CComm.h"
 #include "link/NetworkSerialDevice.h"
 #include "metrics/MetricsExporter.h"
+#include "snmp/SnmpAgent.h"
 #include "performance/HistoryStore.h"
 #include "stats/StatisticsLog.h"
 
@@ -183,10 +184,10 @@ public:
             }
             if (general) {
                 if (key != "status-dir" && key != "metrics" && key != "state-dir" &&
-                    key != "metrics-web-config") {
+                    key != "metrics-web-config" && key != "snmp") {
                     return Fail(number, "[general]: unknown key '" + Shown(key) +
                                             "' (status-dir, state-dir, metrics, "
-                                            "metrics-web-config)");
+                                            "metrics-web-config, snmp)");
                 }
                 generalKeys[key] = value;
             } else if (current) {
@@ -234,7 +235,7 @@ std::string DefaultStateDir() {
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
     std::optional<std::string> configFile, device, record, capture, name, statusDir, stateDir,
-        metrics, webConfig;
+        metrics, webConfig, snmp;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -262,6 +263,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                                              : option == "--state-dir"  ? &stateDir
                                              : option == "--metrics"    ? &metrics
                                              : option == "--metrics-web-config" ? &webConfig
+                                             : option == "--snmp"       ? &snmp
                                                                         : nullptr;
         if (!target) {
             error = "unknown option '" + args[i] + "'";
@@ -361,6 +363,15 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         config.metricsWeb = std::move(*read);
     }
 
+    if (const std::string master = snmp ? *snmp : general["snmp"]; !master.empty()) {
+        std::string fault;
+        config.snmp = snmp::ParseMasterAddress(master, fault);
+        if (config.snmp.empty()) {
+            error = (snmp ? "--snmp: " : where + " [general] snmp: ") + fault;
+            return false;
+        }
+    }
+
     config.stateDir = stateDir ? *stateDir : fileStateDir;
     if (!config.stateDir.empty()) {
         if (const std::string fault = FolderFault(config.stateDir); !fault.empty()) {
@@ -385,6 +396,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
         MuxConfig mux;
         mux.name = g.name;
         mux.history = (fs::path(config.stateDir) / (g.name + ".sqlite")).string();
+        mux.quartersInMemory = config.snmp.empty() ? 1 : snmp::kQuarters;
         const auto dev = g.keys.find("device");
         if (dev == g.keys.end() || dev->second.first.empty()) {
             error = at("device") + ": no device given";

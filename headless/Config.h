@@ -19,6 +19,9 @@ struct MuxConfig {
     // A timed capture of the line's characters, for kestrel-replay; empty: none.
     std::string capture;
     std::string history;  // the line memory's database: STATE-DIR/NAME.sqlite
+    // Completed quarters kept in memory: the last one (which late frames may still change),
+    // or a day's for the interval tables of SNMP.
+    int quartersInMemory = 1;
 };
 
 struct Config {
@@ -29,6 +32,8 @@ struct Config {
     std::string metrics;
     // TLS and users for the metrics, as read from metrics-web-config; none by default.
     WebConfig metricsWeb;
+    // The AgentX address of the host's SNMP master agent, as checked; empty: no subagent.
+    std::string snmp;
     bool help = false;
     bool version = false;
     // --check: the configuration is only read and checked; nothing is opened or started.

@@ -45,8 +45,9 @@ MuxHost::MuxHost(MuxConfig cfg, const std::string& statusDir, LogLine logLine, S
     }
     base.resolver.SetPath(config.portNumber, config.path);
     base.historyPath = config.history;
-    // Nothing here shows past intervals or closed journal entries: the database has them.
-    base.historyKeeping.intervalMemory = {1, 1};
+    // Nothing here shows past intervals or closed journal entries, the database has them;
+    // only SNMP's interval tables ask for a day of quarters.
+    base.historyKeeping.intervalMemory = {config.quartersInMemory, 1};
     base.historyKeeping.journalMemory = 16;
     clock = base.clock ? base.clock : [] { return std::chrono::steady_clock::now(); };
     if (!config.capture.empty()) {

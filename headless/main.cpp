@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "headless/Config.h"
 #include "headless/MuxHost.h"
 #include "metrics/MetricsExporter.h"
+#include "snmp/SnmpAgent.h"
 
 namespace {
 
@@ -84,6 +86,9 @@ void RaiseOpenFiles(std::size_t muxes) {
 class Monitor {
 public:
     explicit Monitor(const kestrel::headless::Config& config) : config(config) {
+        for (std::size_t i = 0; i < config.muxes.size(); ++i) {
+            positions[config.muxes[i].name] = static_cast<int>(i) + 1;
+        }
         panel.setInterval(kestrel::Supervision::kPanelRefreshMs);
         QObject::connect(&panel, &QTimer::timeout, [this] { PanelTick(); });
         Every(link, kestrel::Supervision::kLinkWatchMs, &MuxHost::LinkTick);
@@ -142,6 +147,9 @@ public:
         exporter->Publish(std::move(figures));
     }
 
+    // SNMP: after every panel refresh, every MUX's lines as the subagent answers them.
+    void ServeSnmp(kestrel::snmp::SnmpAgent& to) { agent = &to; }
+
 private:
     static constexpr std::size_t kWorkers = 8;
 
@@ -169,6 +177,12 @@ private:
         }
         const std::size_t from = hosts.size();
         for (auto& h : batch) {
+            if (agent != nullptr) {
+                const int position = positions.at(h->Config().name);
+                trackers.push_back(
+                    std::make_unique<kestrel::snmp::LineTracker>(h->Config().name, position));
+                trackerAt[position] = trackers.back().get();
+            }
             hosts.push_back(std::move(h));
         }
         // As the window does: the line settles for a second before the threads read it.
@@ -203,14 +217,45 @@ private:
         if (exporter != nullptr) {
             figures.reserve(hosts.size());
         }
-        for (auto& h : hosts) {
-            h->PanelTick();
+        auto lines = std::make_shared<kestrel::snmp::Snapshot>();
+        std::vector<kestrel::snmp::Notification> notifications;
+        const auto now = std::chrono::steady_clock::now();
+        const std::uint32_t uptime = agent != nullptr ? agent->Uptime() : 0;
+        if (agent != nullptr) {
+            TakeSnmpWrites();
+            lines->muxes.reserve(hosts.size());
+        }
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            MuxHost& h = *hosts[i];
+            h.PanelTick();
             if (exporter != nullptr) {
-                figures.push_back(FiguresOf(*h));
+                figures.push_back(FiguresOf(h));
+            }
+            if (agent != nullptr) {
+                lines->muxes.push_back(trackers[i]->Take(
+                    h.Session().Memory(), h.Session().LineNow(), uptime, now, notifications));
             }
         }
         if (exporter != nullptr) {
             exporter->Publish(std::move(figures));
+        }
+        if (agent != nullptr) {
+            std::sort(lines->muxes.begin(), lines->muxes.end(),
+                      [](const auto& a, const auto& b) { return a.position < b.position; });
+            agent->Publish(std::move(lines), std::move(notifications));
+        }
+    }
+
+    // A manager's SET of a line's notification switch reaches its MUX's tracker.
+    void TakeSnmpWrites() {
+        for (const auto& w : agent->TakeWrites()) {
+            const auto offset = w.line - kestrel::snmp::kIndexBase;
+            const auto t =
+                trackerAt.find(static_cast<int>(offset / kestrel::snmp::kIndexStride));
+            if (t != trackerAt.end()) {
+                t->second->SetTrapEnable(static_cast<int>(offset % kestrel::snmp::kIndexStride),
+                                         w.enable);
+            }
         }
     }
 
@@ -226,6 +271,10 @@ private:
     const kestrel::headless::Config& config;
     std::vector<std::unique_ptr<MuxHost>> hosts;
     kestrel::MetricsExporter* exporter = nullptr;
+    kestrel::snmp::SnmpAgent* agent = nullptr;
+    std::map<std::string, int> positions;  // each MUX's place in the configuration, from 1
+    std::vector<std::unique_ptr<kestrel::snmp::LineTracker>> trackers;  // beside hosts
+    std::map<int, kestrel::snmp::LineTracker*> trackerAt;                // by position
     QTimer panel, link, flush;
     std::chrono::steady_clock::time_point startedAt;
     std::vector<std::thread> openers;
@@ -284,6 +333,19 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     Monitor monitor(config);
+    // SNMP first: the agent sets the environment it starts with while no other thread runs.
+    std::unique_ptr<kestrel::snmp::SnmpAgent> snmpAgent;
+    if (!config.snmp.empty()) {
+        kestrel::snmp::SnmpAgent::Options options;
+        options.master = config.snmp;
+        options.muxes = static_cast<int>(config.muxes.size());
+        snmpAgent = kestrel::snmp::SnmpAgent::Start(options, [](bool problem, const std::string& line) {
+            LogLine(problem ? Priority::Warning : Priority::Info, "kestrel-headless: " + line);
+        });
+        if (snmpAgent) {
+            monitor.ServeSnmp(*snmpAgent);
+        }
+    }
     // Metrics: the server's thread starts here, after the stop signals were blocked.
     std::unique_ptr<kestrel::MetricsExporter> metrics;
     if (!config.metrics.empty()) {
@@ -312,6 +374,8 @@ int main(int argc, char** argv) {
     monitor.Start();
     const int status = QCoreApplication::exec();
     monitor.Stop();
+    // The master drops the lines at once rather than when it next finds the subagent gone.
+    snmpAgent.reset();
     // Everything is written and closed; what is left (the metrics server and its clients, the
     // event loop) holds nothing to keep, and a service manager counts every moment of the
     // stop, so the process ends here.

@@ -8,10 +8,10 @@ cd "$(dirname "$0")/.."
 PACKAGES=(build-essential cmake ninja-build pkg-config
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev sqlite3 prometheus-cpp-dev libmicrohttpd-dev libyaml-cpp-dev
+          libsqlite3-dev sqlite3 prometheus-cpp-dev libmicrohttpd-dev libyaml-cpp-dev libsnmp-dev
           zlib1g-dev libcrypt-dev openssl
           fontconfig fonts-dejavu-core xvfb xauth locales
-          prometheus prometheus-alertmanager ser2net dbus systemd dpkg-dev)
+          prometheus prometheus-alertmanager ser2net snmpd snmptrapd snmp dbus systemd dpkg-dev)
 if [ "${KESTREL_EXTRA_PACKAGES:-}" ]; then
     read -r -a extra <<<"$KESTREL_EXTRA_PACKAGES"
     PACKAGES+=("${extra[@]}")
