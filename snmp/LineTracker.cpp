@@ -131,6 +131,12 @@ MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow, std::u
             line.operChanged = uptime;
         }
         Sent& s = sent[i];
+        if (l > 0 && seen && !everSeen) {
+            // The MUX is seen for the first time: its E3 line tells, and its tributaries are
+            // told from here on, when they change.
+            s = {line.status, line.operStatus, now, true};
+            continue;
+        }
         const bool due = s.status != line.status || s.oper != line.operStatus;
         if (!due || (l > 0 && !seen) || (s.told && now - s.at < kNotificationSpacing)) {
             continue;
@@ -150,6 +156,7 @@ MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow, std::u
         s = {line.status, line.operStatus, now, true};
     }
     first = false;
+    everSeen = everSeen || seen;
 
     MuxLines m;
     m.name = name;

@@ -50,7 +50,8 @@ public:
     // of changes); `now` the monotonic clock that spaces notifications. Notifications due are
     // appended to `out`: at most one per line a second, only for lines whose notifications
     // are enabled; the tributaries of a MUX the monitor cannot see send none (their E3 line
-    // tells), and once it is seen again those whose status is not what was last sent do.
+    // tells, as it does when the MUX is first seen), and once it is seen again those whose
+    // status is not what was last sent do.
     MuxLines Take(const LineMemory& memory, std::time_t lineNow, std::uint32_t uptime,
                   std::chrono::steady_clock::time_point now, std::vector<Notification>& out);
     // A manager's SET of a line's ...LineStatusChangeTrapEnable.
@@ -69,6 +70,7 @@ private:
     std::array<LineState, kLinesPerMux> lines{};
     std::array<Sent, kLinesPerMux> sent{};
     bool first = true;
+    bool everSeen = false;
     // What the last history was made from, to make a new one only when a quarter completes
     // or a completed one changes (a late frame).
     std::time_t historyCurrent = 0;

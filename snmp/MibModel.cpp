@@ -376,21 +376,20 @@ std::optional<Value> MibView::ValueOf(const Table& table, int column, const Row&
         }
         return std::nullopt;
     case T::Id::Ds3FarCurrent:
+        switch (column) {
+        case 1: return Int(static_cast<long long>(index));
+        case 2: return Int(mux.elapsed);
+        case 3: return Int(valid);
+        case 4: return figure(farNow, ES);
+        case 5: return figure(farNow, SES);
+        case 6: return figure(farNow, ERR);
+        case 7: return figure(farNow, UAS);
+        case 8: return Int(invalid(farObj));
+        }
+        return std::nullopt;
     case T::Id::Ds3FarTotal: {
-        const bool current = table.id == T::Id::Ds3FarCurrent;
-        const Counts c = current ? farNow : total(farObj);
-        // The current table has the interval's clock first; the total table does not.
-        const int shift = current ? 2 : 0;
-        if (current && column == 2) {
-            return Int(mux.elapsed);
-        }
-        if (current && column == 3) {
-            return Int(valid);
-        }
-        if (current && column == 8) {
-            return Int(invalid(farObj));
-        }
-        switch (column - shift) {
+        const Counts c = total(farObj);
+        switch (column) {
         case 1: return Int(static_cast<long long>(index));
         case 2: return figure(c, ES);
         case 3: return figure(c, SES);

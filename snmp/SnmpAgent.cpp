@@ -107,6 +107,10 @@ Value ValueOfRequest(const netsnmp_variable_list* vb) {
     return v;
 }
 
+// The library frees the argument given with a callback when it shuts down, so its callbacks
+// find the agent here instead: one agent runs in a process, and only its thread reads this.
+void* running = nullptr;
+
 // The old state of a line's pending SET, kept with the request until it commits or is undone.
 struct Saved {
     int had;
@@ -156,9 +160,9 @@ private:
     void Told(int priority, std::string message);
     const MibView& View();
     static void OnWake(int fd, void* self);
-    static int OnIndexStart(int, int, void*, void* self);
-    static int OnIndexStop(int, int, void*, void* self);
-    static int OnLog(int, int, void* message, void* self);
+    static int OnIndexStart(int, int, void*, void*);
+    static int OnIndexStop(int, int, void*, void*);
+    static int OnLog(int, int, void* message, void*);
 
     // The agent's thread only.
     std::vector<std::unique_ptr<Registration>> registrations;
@@ -420,13 +424,13 @@ void SnmpAgent::Impl::Attach(bool now) {
     }
 }
 
-int SnmpAgent::Impl::OnIndexStart(int, int, void*, void* self) {
-    static_cast<Impl*>(self)->Attach(true);
+int SnmpAgent::Impl::OnIndexStart(int, int, void*, void*) {
+    static_cast<Impl*>(running)->Attach(true);
     return 0;
 }
 
-int SnmpAgent::Impl::OnIndexStop(int, int, void*, void* self) {
-    static_cast<Impl*>(self)->Attach(false);
+int SnmpAgent::Impl::OnIndexStop(int, int, void*, void*) {
+    static_cast<Impl*>(running)->Attach(false);
     return 0;
 }
 
@@ -449,18 +453,19 @@ void SnmpAgent::Impl::Told(int priority, std::string message) {
     log(priority <= LOG_ERR, std::string("snmp: ").append(message));
 }
 
-int SnmpAgent::Impl::OnLog(int, int, void* message, void* self) {
+int SnmpAgent::Impl::OnLog(int, int, void* message, void*) {
     const auto* m = static_cast<const snmp_log_message*>(message);
-    if (m != nullptr && m->msg != nullptr) {
-        static_cast<Impl*>(self)->Told(m->priority, m->msg);
+    if (m != nullptr && m->msg != nullptr && running != nullptr) {
+        static_cast<Impl*>(running)->Told(m->priority, m->msg);
     }
     return 0;
 }
 
 void SnmpAgent::Impl::Run() {
+    running = this;
     snmp_disable_log();
     snmp_enable_calllog();
-    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, &Impl::OnLog, this);
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, &Impl::OnLog, nullptr);
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
     netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
                           options.master.c_str());
@@ -472,9 +477,9 @@ void SnmpAgent::Impl::Run() {
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, flag, 1);
     }
     snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START,
-                           &Impl::OnIndexStart, this);
+                           &Impl::OnIndexStart, nullptr);
     snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_STOP,
-                           &Impl::OnIndexStop, this);
+                           &Impl::OnIndexStop, nullptr);
     init_agent("kestrel");
     // init_agent() sets the ping interval to its default, so it is set after.
     netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
@@ -490,6 +495,7 @@ void SnmpAgent::Impl::Run() {
     }
     unregister_readfd(wake[0]);
     snmp_shutdown("kestrel");
+    running = nullptr;
 }
 
 SnmpAgent::SnmpAgent(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
