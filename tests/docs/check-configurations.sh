@@ -18,6 +18,9 @@
 #   alertmanager.yml (route, receivers) to amtool check-config, the metrics' web configuration
 #   (tls_server_config, basic_auth_users) to kestrel-headless --check --metrics-web-config with
 #   stand-in PEM files.
+# - snmpd: an snmpd.conf fragment goes to a real snmpd (AgentX socket and state in this test's
+#   folder, SNMP on a free port of the loopback), which must start and name no line of it in a
+#   warning or an error.
 # - Installed paths are taken into this test's folder (/var/lib/kestrel, /run/kestrel), or to
 #   the source tree's packaging/ folder (/usr/share/kestrel).
 set -u
@@ -183,6 +186,36 @@ check_yaml() {  # check_yaml BLOCK ORIGIN
     fi
 }
 
+check_snmpd() {  # check_snmpd BLOCK ORIGIN
+    if ! command -v snmpd >/dev/null; then
+        fail "$2: snmpd (Debian package snmpd) is not installed"
+        return
+    fi
+    rm -rf "$work/snmpd"
+    mkdir -p "$work/snmpd/persist"
+    sed "s|/var/agentx|$work/snmpd/agentx|g" "$1" >"$work/snmpd/snmpd.conf"
+    port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    SNMP_PERSISTENT_DIR="$work/snmpd/persist" snmpd -f -C -c "$work/snmpd/snmpd.conf" -m "" \
+        -I -smux -Lf "$work/snmpd/log" "udp:127.0.0.1:$port" >/dev/null 2>&1 &
+    pid=$!
+    socket=$(sed -n 's/^agentXSocket[[:space:]]*//p' "$work/snmpd/snmpd.conf")
+    tries=0
+    while [ $tries -lt 50 ] && ! [ -S "${socket:-$work/snmpd/agentx/master}" ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    listening=no
+    [ -S "${socket:-$work/snmpd/agentx/master}" ] && listening=yes
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    said=$(grep -e ': Warning:' -e ': Error:' "$work/snmpd/log")
+    if [ -n "$said" ] || [ $listening = no ]; then
+        fail "$2: snmpd: ${said:-no AgentX master socket}"
+    else
+        ok "$2 snmpd"
+    fi
+}
+
 number=0
 for document in "$@"; do
     number=$((number + 1))
@@ -205,7 +238,8 @@ while read -r block kind origin shipped <&3; do
         fi
         ;;
     yaml) check_yaml "$block" "$origin" ;;
-    *) fail "$origin: a block of kind '$kind': say sh, text, ini or yaml" ;;
+    snmpd) check_snmpd "$block" "$origin" ;;
+    *) fail "$origin: a block of kind '$kind': say sh, text, ini, yaml or snmpd" ;;
     esac
 done 3<"$work/index"
 

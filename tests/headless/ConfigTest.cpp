@@ -30,6 +30,7 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         std::string statusDir;
         std::vector<std::string> muxes;
         std::string metrics = "";
+        std::string snmp = "";  // and with it a day of quarters in memory
     };
     const Accepted accepted[] = {
         {{"--config", ini},
@@ -43,7 +44,12 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--device", "/dev/pts/7", "--record", d + "/x.csv"},
          "",
          {"7 /dev/pts/7 1 " + d + "/x.csv"}},
-        {{"--device=COM1", "--name", "lab"}, "", {"lab /dev/ttyS0 1 "}},
+        {{"--device=COM1", "--name", "lab", "--snmp", "on"},
+         "",
+         {"lab /dev/ttyS0 1 "},
+         "",
+         "/var/agentx/master"},
+        {{"--device=/dev/null", "--snmp", "tcp:localhost:705"}, "", {}, "", "tcp:localhost:705"},
         {{"--device", "rfc2217://ts-north:2001"}, "", {"ts-north-2001 rfc2217://ts-north:2001 1 "}},
         {{"--device", "tcp://[fe80::1]:4001"}, "", {"fe80--1-4001 tcp://[fe80::1]:4001 1 "}},
     };
@@ -53,6 +59,8 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         ASSERT_TRUE(ParseHeadless(c.args, config, error)) << c.args[0] << ": " << error;
         EXPECT_EQ(config.statusDir, c.statusDir) << c.args[0];
         EXPECT_EQ(config.metrics, c.metrics) << c.args[0];
+        EXPECT_EQ(config.snmp, c.snmp) << c.args[0];
+        EXPECT_EQ(config.muxes[0].quartersInMemory, c.snmp.empty() ? 1 : 96) << c.args[0];
         if (c.muxes.empty()) {
             continue;
         }
@@ -114,6 +122,10 @@ TEST(HeadlessConfig, CommandLineAndFile) {
         {{"--verbose"}, "unknown option '--verbose'"},
         {{"--device", "/dev/null", "--metrics", "host:9464"}, "--metrics: 'host:9464'"},
         {{"--device", "/dev/null", "--metrics-web-config", ini}, "needs metrics as well"},
+        {{"--device", "/dev/null", "--snmp", "localhost:705"},
+         "--snmp: 'localhost:705' is not an AgentX address"},
+        {{"--config", file("[general]\nsnmp=tcp:host:0\n" + mux)},
+         "[general] snmp: 'tcp:host:0' is not an AgentX address"},
         {{"--config", file("[general]\nmetrics=0\nmetrics-web-config=" + ini + "\n[mux/a]\n" +
                            "device=/dev/null\n")},
          "[general] metrics-web-config: " + ini + ": expected keys at the top"},
