@@ -18,11 +18,13 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "headless/Config.h"
 #include "headless/MuxHost.h"
+#include "link/LinkDebug.h"
 #include "metrics/MetricsExporter.h"
 #include "snmp/SnmpAgent.h"
 
@@ -213,6 +215,7 @@ private:
     // still in the processor's cache: a second walk over a thousand MUXes cost nearly as much
     // again.
     void PanelTick() {
+        const auto began = std::chrono::steady_clock::now();
         std::vector<kestrel::MuxFigures> figures;
         if (exporter != nullptr) {
             figures.reserve(hosts.size());
@@ -244,6 +247,17 @@ private:
                       [](const auto& a, const auto& b) { return a.position < b.position; });
             agent->Publish(std::move(lines), std::move(notifications));
         }
+        // With KESTREL_DEBUG, how late each refresh came and how long it took: what a load on
+        // the process (a walk, a scrape) costs the monitoring.
+        if (kestrel::LinkDebugEnabled()) {
+            using ms = std::chrono::duration<double, std::milli>;
+            const double late =
+                lastTick ? ms(began - *lastTick).count() - kestrel::Supervision::kPanelRefreshMs
+                         : 0.0;
+            kestrel::LinkDebug("panel tick late %.1f ms, took %.1f ms", late,
+                               ms(std::chrono::steady_clock::now() - began).count());
+        }
+        lastTick = began;
     }
 
     // A manager's SET of a line's notification switch reaches its MUX's tracker.
@@ -272,6 +286,7 @@ private:
     std::vector<std::unique_ptr<MuxHost>> hosts;
     kestrel::MetricsExporter* exporter = nullptr;
     kestrel::snmp::SnmpAgent* agent = nullptr;
+    std::optional<std::chrono::steady_clock::time_point> lastTick;
     std::map<std::string, int> positions;  // each MUX's place in the configuration, from 1
     std::vector<std::unique_ptr<kestrel::snmp::LineTracker>> trackers;  // beside hosts
     std::map<int, kestrel::snmp::LineTracker*> trackerAt;                // by position
