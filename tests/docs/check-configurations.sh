@@ -194,18 +194,21 @@ check_snmpd() {  # check_snmpd BLOCK ORIGIN
     rm -rf "$work/snmpd"
     mkdir -p "$work/snmpd/persist"
     sed "s|/var/agentx|$work/snmpd/agentx|g" "$1" >"$work/snmpd/snmpd.conf"
+    # Without agentXSocket the master listens at /var/agentx/master, here in the test's folder.
+    grep -q '^agentXSocket' "$1" ||
+        echo "agentXSocket $work/snmpd/agentx/master" >>"$work/snmpd/snmpd.conf"
     port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     SNMP_PERSISTENT_DIR="$work/snmpd/persist" snmpd -f -C -c "$work/snmpd/snmpd.conf" -m "" \
         -I -smux -Lf "$work/snmpd/log" "udp:127.0.0.1:$port" >/dev/null 2>&1 &
     pid=$!
     socket=$(sed -n 's/^agentXSocket[[:space:]]*//p' "$work/snmpd/snmpd.conf")
     tries=0
-    while [ $tries -lt 50 ] && ! [ -S "${socket:-$work/snmpd/agentx/master}" ]; do
+    while [ $tries -lt 50 ] && ! [ -S "$socket" ]; do
         sleep 0.1
         tries=$((tries + 1))
     done
     listening=no
-    [ -S "${socket:-$work/snmpd/agentx/master}" ] && listening=yes
+    [ -S "$socket" ] && listening=yes
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     said=$(grep -e ': Warning:' -e ': Error:' "$work/snmpd/log")
