@@ -220,12 +220,12 @@ private:
         if (exporter != nullptr) {
             figures.reserve(hosts.size());
         }
-        auto lines = std::make_shared<kestrel::snmp::Snapshot>();
+        std::shared_ptr<kestrel::snmp::Snapshot> lines;
         std::vector<kestrel::snmp::Notification> notifications;
-        const auto now = std::chrono::steady_clock::now();
         const std::uint32_t uptime = agent != nullptr ? agent->Uptime() : 0;
         if (agent != nullptr) {
             TakeSnmpWrites();
+            lines = std::make_shared<kestrel::snmp::Snapshot>();
             lines->muxes.reserve(hosts.size());
         }
         for (std::size_t i = 0; i < hosts.size(); ++i) {
@@ -236,7 +236,7 @@ private:
             }
             if (agent != nullptr) {
                 lines->muxes.push_back(trackers[i]->Take(
-                    h.Session().Memory(), h.Session().LineNow(), uptime, now, notifications));
+                    h.Session().Memory(), h.Session().LineNow(), uptime, began, notifications));
             }
         }
         if (exporter != nullptr) {
