@@ -129,10 +129,10 @@ public:
     };
     // The varbinds of a bulk walk under `oid`.
     Count Walk(const std::string& oid) const {
-        const std::string out =
-            Output("SNMP_PERSISTENT_DIR=" + dir + "/client MIBS= snmpbulkwalk -v2c -c public "
-                   "-On -Oqt -t 5 -r 0 -Cr50 127.0.0.1:" + std::to_string(port) + " " + oid +
-                   " 2>/dev/null");
+        const std::string out = Output("SNMP_PERSISTENT_DIR=" + dir +
+                                       "/client MIBS= snmpbulkwalk -v2c -c public "
+                                       "-On -Oqt -t 5 -r 0 -Cr50 127.0.0.1:" +
+                                       std::to_string(port) + " " + oid + " 2>/dev/null");
         Count n;
         std::istringstream in(out);
         for (std::string line; std::getline(in, line);) {
@@ -150,9 +150,10 @@ public:
         return n;
     }
     bool Answers() const {
-        return Output("SNMP_PERSISTENT_DIR=" + dir + "/client MIBS= snmpget -v2c -c public -On "
-                      "-Oqt -t 1 -r 0 127.0.0.1:" + std::to_string(port) +
-                      " .1.3.6.1.2.1.1.3.0 2>/dev/null")
+        return Output("SNMP_PERSISTENT_DIR=" + dir +
+                      "/client MIBS= snmpget -v2c -c public -On "
+                      "-Oqt -t 1 -r 0 127.0.0.1:" +
+                      std::to_string(port) + " .1.3.6.1.2.1.1.3.0 2>/dev/null")
                    .rfind(".1.3.6.1.2.1.1.3.0 ", 0) == 0;
     }
 
@@ -185,8 +186,8 @@ Ticks TicksBetween(const std::string& log, std::size_t from, std::size_t to) {
     for (std::string line; std::getline(in, line);) {
         const auto at = line.find(mark);
         double late = 0, took = 0;
-        if (at != std::string::npos &&
-            std::sscanf(line.c_str() + at + mark.size(), "%lf ms, took %lf ms", &late, &took) == 2) {
+        if (at != std::string::npos && std::sscanf(line.c_str() + at + mark.size(),
+                                                   "%lf ms, took %lf ms", &late, &took) == 2) {
             t.late.push_back(late);
             t.took.push_back(took);
         }
@@ -292,9 +293,9 @@ int Run(const Options& o) {
     }
     std::ofstream(o.dir + "/kestrel.ini") << config.str();
     const std::string log = o.dir + "/headless.err";
-    const pid_t headless = Spawn({o.headless, "--config", o.dir + "/kestrel.ini", "--state-dir",
-                                  o.dir + "/state"},
-                                 log, true);
+    const pid_t headless =
+        Spawn({o.headless, "--config", o.dir + "/kestrel.ini", "--state-dir", o.dir + "/state"},
+              log, true);
 
     const auto& ifTable = TableOf(TableId::If);
     const std::string ifIndexColumn = Dotted(ifTable.entry) + ".1";
@@ -350,7 +351,7 @@ int Run(const Options& o) {
     groups[2].lineRows = true;
 
     const std::size_t walkFrom = Size(log);
-    const ProcSample c0 = Sample(headless);
+    const ProcSample c0 = Sample(headless), s0 = Sample(snmpd);
     const auto walksStart = Clock::now();
     for (int round = 0; round < o.rounds; ++round) {
         for (Walks& g : groups) {
@@ -367,15 +368,15 @@ int Run(const Options& o) {
         }
     }
     const double walkWindow = Since(walksStart);
-    const ProcSample c1 = Sample(headless);
+    const ProcSample c1 = Sample(headless), s1 = Sample(snmpd);
     const std::size_t walkTo = Size(log);
 
     const std::size_t quietFrom = Size(log);
-    const ProcSample q0 = Sample(headless);
+    const ProcSample q0 = Sample(headless), sq0 = Sample(snmpd);
     const auto quietStart = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(walkWindow));
     const double quietWindow = Since(quietStart);
-    const ProcSample q1 = Sample(headless);
+    const ProcSample q1 = Sample(headless), sq1 = Sample(snmpd);
     const std::size_t quietTo = Size(log);
 
     const bool stopped = Stop(headless, 60s);
@@ -384,9 +385,10 @@ int Run(const Options& o) {
 
     const Ticks during = TicksBetween(log, walkFrom, walkTo);
     const Ticks quiet = TicksBetween(log, quietFrom, quietTo);
-    std::printf("%d MUXes (%ld lines), attached and every line in the walk %.1f s after the "
-                "start; %d rounds of walks in %.1f s\n\n",
-                o.muxes, lines, attached, o.rounds, walkWindow);
+    std::printf(
+        "%d MUXes (%ld lines), attached and every line in the walk %.1f s after the "
+        "start; %d rounds of walks in %.1f s\n\n",
+        o.muxes, lines, attached, o.rounds, walkWindow);
     std::printf("| walk | time min / median / max | varbinds (expected) |\n");
     std::printf("|------|-------------------------|---------------------|\n");
     int status = stopped ? 0 : 1;
@@ -402,14 +404,18 @@ int Run(const Options& o) {
             status = 1;
         }
     }
-    std::printf("\n| window | seconds | panel ticks: p99 / max | CPU | RSS |\n");
-    std::printf("|--------|---------|------------------------|-----|-----|\n");
-    std::printf("| walks | %.1f | %s | %.1f %% | %.1f MB |\n", walkWindow, TickCell(during).c_str(),
-                100 * (c1.cpuSeconds - c0.cpuSeconds) / walkWindow,
-                static_cast<double>(c1.rssKb) / 1024);
-    std::printf("| quiet | %.1f | %s | %.1f %% | %.1f MB |\n", quietWindow, TickCell(quiet).c_str(),
-                100 * (q1.cpuSeconds - q0.cpuSeconds) / quietWindow,
-                static_cast<double>(q1.rssKb) / 1024);
+    // The monitor's CPU and RSS; snmpd's CPU beside it tells which side a walk costs.
+    std::printf("\n| window | seconds | panel ticks: p99 / max | CPU | RSS | snmpd CPU |\n");
+    std::printf("|--------|---------|------------------------|-----|-----|-----------|\n");
+    const auto row = [](const char* name, double window, const Ticks& ticks, const ProcSample& a,
+                        const ProcSample& b, const ProcSample& sa, const ProcSample& sb) {
+        std::printf("| %s | %.1f | %s | %.1f %% | %.1f MB | %.1f %% |\n", name, window,
+                    TickCell(ticks).c_str(), 100 * (b.cpuSeconds - a.cpuSeconds) / window,
+                    static_cast<double>(b.rssKb) / 1024,
+                    100 * (sb.cpuSeconds - sa.cpuSeconds) / window);
+    };
+    row("walks", walkWindow, during, c0, c1, s0, s1);
+    row("quiet", quietWindow, quiet, q0, q1, sq0, sq1);
     if (!stopped) {
         std::cerr << "bench: kestrel-headless did not stop cleanly\n";
     }
