@@ -184,10 +184,10 @@ public:
             }
             if (general) {
                 if (key != "status-dir" && key != "metrics" && key != "state-dir" &&
-                    key != "metrics-web-config" && key != "snmp") {
+                    key != "metrics-web-config" && key != "snmp" && key != "snmp-interfaces") {
                     return Fail(number, "[general]: unknown key '" + Shown(key) +
                                             "' (status-dir, state-dir, metrics, "
-                                            "metrics-web-config, snmp)");
+                                            "metrics-web-config, snmp, snmp-interfaces)");
                 }
                 generalKeys[key] = value;
             } else if (current) {
@@ -235,7 +235,7 @@ std::string DefaultStateDir() {
 
 bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::string& error) {
     std::optional<std::string> configFile, device, record, capture, name, statusDir, stateDir,
-        metrics, webConfig, snmp;
+        metrics, webConfig, snmp, snmpInterfaces;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         std::optional<std::string> value;
@@ -264,6 +264,7 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
                                              : option == "--metrics"    ? &metrics
                                              : option == "--metrics-web-config" ? &webConfig
                                              : option == "--snmp"       ? &snmp
+                                             : option == "--snmp-interfaces" ? &snmpInterfaces
                                                                         : nullptr;
         if (!target) {
             error = "unknown option '" + args[i] + "'";
@@ -370,6 +371,18 @@ bool ParseHeadless(const std::vector<std::string>& args, Config& config, std::st
             error = (snmp ? "--snmp: " : where + " [general] snmp: ") + fault;
             return false;
         }
+    }
+    if (const std::string rows = snmpInterfaces ? *snmpInterfaces : general["snmp-interfaces"];
+        !rows.empty()) {
+        const std::string origin =
+            snmpInterfaces ? "--snmp-interfaces: " : where + " [general] snmp-interfaces: ";
+        std::string fault;
+        const auto interfaces = snmp::ParseInterfaces(rows, fault);
+        if (!interfaces || config.snmp.empty()) {
+            error = origin + (interfaces ? "needs snmp as well" : fault);
+            return false;
+        }
+        config.snmpInterfaces = *interfaces;
     }
 
     config.stateDir = stateDir ? *stateDir : fileStateDir;

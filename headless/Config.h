@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "metrics/WebConfig.h"
+#include "snmp/SnmpAgent.h"
 
 namespace kestrel::headless {
 
@@ -34,6 +35,8 @@ struct Config {
     WebConfig metricsWeb;
     // The AgentX address of the host's SNMP master agent, as checked; empty: no subagent.
     std::string snmp;
+    // The lines with IF-MIB rows.
+    snmp::Interfaces snmpInterfaces = snmp::Interfaces::All;
     bool help = false;
     bool version = false;
     // --check: the configuration is only read and checked; nothing is opened or started.

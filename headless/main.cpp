@@ -354,6 +354,7 @@ int main(int argc, char** argv) {
         kestrel::snmp::SnmpAgent::Options options;
         options.master = config.snmp;
         options.muxes = static_cast<int>(config.muxes.size());
+        options.interfaces = config.snmpInterfaces;
         snmpAgent = kestrel::snmp::SnmpAgent::Start(options, [](bool problem, const std::string& line) {
             LogLine(problem ? Priority::Warning : Priority::Info, "kestrel-headless: " + line);
         });

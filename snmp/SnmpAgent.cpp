@@ -46,6 +46,20 @@ std::string ParseMasterAddress(const std::string& text, std::string& error) {
     return {};
 }
 
+std::optional<Interfaces> ParseInterfaces(const std::string& text, std::string& error) {
+    if (text == "all") {
+        return Interfaces::All;
+    }
+    if (text == "e3") {
+        return Interfaces::E3;
+    }
+    if (text == "none") {
+        return Interfaces::None;
+    }
+    error.assign(1, '\'').append(text.substr(0, 64)).append("': all, e3 or none");
+    return std::nullopt;
+}
+
 namespace {
 
 const Oid kSnmpTrapOid{1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
@@ -329,12 +343,20 @@ void SnmpAgent::Impl::Register() {
             Told(LOG_ERR, std::string("cannot register ") + table.name);
         }
     };
+    struct Root {
+        const Table* table;
+        int column;
+        Oid oid;
+        int rangeSubId;
+        SubId upper;
+    };
+    std::vector<Root> roots;
     for (const Table& table : Tables()) {
         if (!table.perColumn) {
-            add(table, 0, table.entry, 0, 0);
+            roots.push_back({&table, 0, table.entry, 0, 0});
             continue;
         }
-        if (options.muxes == 0) {
+        if (options.interfaces == Interfaces::None) {
             continue;
         }
         // The host's own interfaces stay with the master: each column claims only the rows
@@ -345,10 +367,20 @@ void SnmpAgent::Impl::Register() {
                 Oid root = table.entry;
                 root.push_back(static_cast<SubId>(column));
                 root.push_back(FirstIndexOf(position));
-                add(table, column, root, static_cast<int>(root.size()),
-                    FirstIndexOf(position) + kLinesPerMux - 1);
+                const bool range = options.interfaces == Interfaces::All;
+                roots.push_back({&table, column, root, range ? static_cast<int>(root.size()) : 0,
+                                 range ? FirstIndexOf(position) + kLinesPerMux - 1 : 0});
             }
         }
+    }
+    // The library keeps the subtrees in a list in name order and finds each one's place from
+    // the start: registered last name first, each place is found at once.
+    std::sort(roots.begin(), roots.end(), [](const Root& a, const Root& b) {
+        return std::lexicographical_compare(b.oid.begin(), b.oid.end(), a.oid.begin(),
+                                            a.oid.end());
+    });
+    for (const Root& r : roots) {
+        add(*r.table, r.column, r.oid, r.rangeSubId, r.upper);
     }
 }
 

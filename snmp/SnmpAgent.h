@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ inline constexpr const char* kDefaultMaster = "/var/agentx/master";
 // `error` set for anything else.
 std::string ParseMasterAddress(const std::string& text, std::string& error);
 
+// Which lines get IF-MIB rows. The master keeps a subtree for every row and column a subagent
+// registers there, so a few hundred MUXes' tributaries make it slow and large; the DS3-MIB and
+// DS1-MIB tables cost it one subtree each whatever the count.
+enum class Interfaces { All, E3, None };
+// "all", "e3" or "none"; empty with `error` set for anything else.
+std::optional<Interfaces> ParseInterfaces(const std::string& text, std::string& error);
+
 class SnmpAgent {
 public:
     // One line for the log: `problem` for what an administrator must look at.
@@ -28,6 +36,7 @@ public:
     struct Options {
         std::string master = kDefaultMaster;
         int muxes = 0;  // MUX positions 1..muxes have lines
+        Interfaces interfaces = Interfaces::All;
         // How often the master is asked whether it is still there, and an absent one tried
         // again: a restarted master has the lines back within about this time.
         std::chrono::seconds ping{5};

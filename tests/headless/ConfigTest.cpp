@@ -49,7 +49,11 @@ TEST(HeadlessConfig, CommandLineAndFile) {
          {"lab /dev/ttyS0 1 "},
          "",
          "/var/agentx/master"},
-        {{"--device=/dev/null", "--snmp", "tcp:localhost:705"}, "", {}, "", "tcp:localhost:705"},
+        {{"--device=/dev/null", "--snmp", "tcp:localhost:705", "--snmp-interfaces", "e3"},
+         "",
+         {},
+         "",
+         "tcp:localhost:705"},
         {{"--device", "rfc2217://ts-north:2001"}, "", {"ts-north-2001 rfc2217://ts-north:2001 1 "}},
         {{"--device", "tcp://[fe80::1]:4001"}, "", {"fe80--1-4001 tcp://[fe80::1]:4001 1 "}},
     };
@@ -126,6 +130,9 @@ TEST(HeadlessConfig, CommandLineAndFile) {
          "--snmp: 'localhost:705' is not an AgentX address"},
         {{"--config", file("[general]\nsnmp=tcp:host:0\n" + mux)},
          "[general] snmp: 'tcp:host:0' is not an AgentX address"},
+        {{"--device", "/dev/null", "--snmp-interfaces", "e3"}, "--snmp-interfaces: needs snmp"},
+        {{"--config", file("[general]\nsnmp=on\nsnmp-interfaces=some\n" + mux)},
+         "[general] snmp-interfaces: 'some': all, e3 or none"},
         {{"--config", file("[general]\nmetrics=0\nmetrics-web-config=" + ini + "\n[mux/a]\n" +
                            "device=/dev/null\n")},
          "[general] metrics-web-config: " + ini + ": expected keys at the top"},
