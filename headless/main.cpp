@@ -222,7 +222,6 @@ private:
         }
         std::shared_ptr<kestrel::snmp::Snapshot> lines;
         std::vector<kestrel::snmp::Notification> notifications;
-        const std::uint32_t uptime = agent != nullptr ? agent->Uptime() : 0;
         if (agent != nullptr) {
             TakeSnmpWrites();
             lines = std::make_shared<kestrel::snmp::Snapshot>();
@@ -236,7 +235,7 @@ private:
             }
             if (agent != nullptr) {
                 lines->muxes.push_back(trackers[i]->Take(
-                    h.Session().Memory(), h.Session().LineNow(), uptime, began, notifications));
+                    h.Session().Memory(), h.Session().LineNow(), began, notifications));
             }
         }
         if (exporter != nullptr) {

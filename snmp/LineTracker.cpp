@@ -73,6 +73,9 @@ std::shared_ptr<const History> HistoryOf(const std::deque<Interval>& completed,
             continue;
         }
         const auto n = static_cast<std::size_t>((back + kQuarterSeconds / 2) / kQuarterSeconds);
+        if (n == 0) {
+            continue;  // a quarter of another zone's alignment, less than half a quarter back
+        }
         if (h->quarters.size() < n) {
             h->quarters.resize(n);
         }
@@ -105,9 +108,11 @@ void LineTracker::SetTrapEnable(int line, bool enable) {
     }
 }
 
-MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow, std::uint32_t uptime,
+MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow,
                            std::chrono::steady_clock::time_point now,
                            std::vector<Notification>& out) {
+    const std::int64_t nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const bool seen = !memory.UnseenSince();
     const auto status = LineStatusOf(memory);
     const SubId firstIndex = FirstIndexOf(position);
@@ -124,11 +129,11 @@ MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow, std::u
         }
         if (status[i] != line.status) {
             line.status = status[i];
-            line.statusChanged = uptime;
+            line.statusChangedMs = nowMs;
         }
         if (oper != line.operStatus) {
             line.operStatus = oper;
-            line.operChanged = uptime;
+            line.operChangedMs = nowMs;
         }
         Sent& s = sent[i];
         if (l > 0 && seen && !everSeen) {
@@ -144,14 +149,17 @@ MuxLines LineTracker::Take(const LineMemory& memory, std::time_t lineNow, std::u
         const SubId index = firstIndex + static_cast<SubId>(l);
         if (s.status != line.status && line.trapEnable) {
             out.push_back({l == 0 ? Notification::Kind::Ds3Status : Notification::Kind::Ds1Status,
-                           index, line.status, line.statusChanged});
+                           index, line.status, line.statusChangedMs});
         }
-        if (s.oper == kIfUp && line.operStatus != kIfUp) {
+        // linkDown when the interface goes down, and when it leaves up for unknown (the MUX
+        // cannot be seen: not a clear); linkUp when it is up again.
+        const bool down = line.operStatus == kIfDown && s.oper != kIfDown;
+        if (down || (s.oper == kIfUp && line.operStatus != kIfUp)) {
             out.push_back({Notification::Kind::LinkDown, index, line.operStatus,
-                           line.operChanged});
+                           line.operChangedMs});
         } else if (s.oper != kIfUp && line.operStatus == kIfUp) {
             out.push_back({Notification::Kind::LinkUp, index, line.operStatus,
-                           line.operChanged});
+                           line.operChangedMs});
         }
         s = {line.status, line.operStatus, now, true};
     }

@@ -26,7 +26,7 @@ struct Notification {
     Kind kind = Kind::Ds3Status;
     SubId line = 0;
     long status = 0;  // the line status bits, or ifOperStatus for link notifications
-    std::uint32_t changed = 0;
+    std::int64_t changedMs = 0;  // when, on the monotonic clock (see LineState)
     bool operator==(const Notification&) const = default;
 };
 
@@ -46,13 +46,12 @@ class LineTracker {
 public:
     LineTracker(std::string name, int position);
 
-    // The lines now. `uptime` is the agent's clock in hundredths of a second (the time stamps
-    // of changes); `now` the monotonic clock that spaces notifications. Notifications due are
+    // The lines now; `now` stamps their changes and spaces the notifications. Notifications due are
     // appended to `out`: at most one per line a second, only for lines whose notifications
     // are enabled; the tributaries of a MUX the monitor cannot see send none (their E3 line
     // tells, as it does when the MUX is first seen), and once it is seen again those whose
     // status is not what was last sent do.
-    MuxLines Take(const LineMemory& memory, std::time_t lineNow, std::uint32_t uptime,
+    MuxLines Take(const LineMemory& memory, std::time_t lineNow,
                   std::chrono::steady_clock::time_point now, std::vector<Notification>& out);
     // A manager's SET of a line's ...LineStatusChangeTrapEnable.
     void SetTrapEnable(int line, bool enable);

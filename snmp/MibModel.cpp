@@ -270,6 +270,15 @@ SetError MibView::CheckSet(const Table& table, const Oid& name, const Value& val
     return SetError::None;
 }
 
+std::uint32_t MibView::Stamp(std::int64_t changedMs) const {
+    if (changedMs == 0) {
+        return 0;
+    }
+    const std::int64_t ago = (clockMs - changedMs) / 10;
+    return ago < 0 || ago >= static_cast<std::int64_t>(uptime) ? 0
+                                                                : uptime - static_cast<std::uint32_t>(ago);
+}
+
 bool MibView::TrapEnable(const Row& row) const {
     if (trapWrites != nullptr) {
         const auto w = trapWrites->find(row.mux->First() + static_cast<SubId>(row.line));
@@ -341,13 +350,13 @@ std::optional<Value> MibView::ValueOf(const Table& table, int column, const Row&
             if (ds3 == (column == 12)) {
                 return Int(invalid(nearObj));
             }
-            return Ticks(line.statusChanged);  // dsx3LineStatusLastChange
+            return Ticks(Stamp(line.statusChangedMs));  // dsx3LineStatusLastChange
         case 15:
             if (ds3) {
                 return Truth(TrapEnable(row));
             }
             break;
-        case 16: return Ticks(line.statusChanged);
+        case 16: return Ticks(Stamp(line.statusChangedMs));
         case 17: return Truth(TrapEnable(row));
         }
         return std::nullopt;
@@ -474,7 +483,7 @@ std::optional<Value> MibView::ValueOf(const Table& table, int column, const Row&
         case 6: return Text("");
         case 7: return Int(kIfUp);
         case 8: return Int(line.operStatus);
-        case 9: return Ticks(line.operChanged);
+        case 9: return Ticks(Stamp(line.operChangedMs));
         }
         return std::nullopt;
     }

@@ -79,8 +79,10 @@ struct History {
 struct LineState {
     long status = 0;           // dsx3LineStatus / dsx1LineStatus bits
     long operStatus = kIfUnknown;
-    std::uint32_t statusChanged = 0;  // TimeTicks of the agent's clock at the last change
-    std::uint32_t operChanged = 0;
+    // When the status and ifOperStatus last changed, in milliseconds of the monotonic clock;
+    // 0 for the state the monitor started in.
+    std::int64_t statusChangedMs = 0;
+    std::int64_t operChangedMs = 0;
     bool trapEnable = true;
     bool operator==(const LineState&) const = default;
 };
@@ -161,6 +163,13 @@ public:
     const std::vector<SubId>& Lines(Table::Lines kind) const;
     // SETs made since the snapshot was taken, shown until a snapshot holds them.
     void OverrideTrapEnable(const std::map<SubId, bool>* writes) { trapWrites = writes; }
+    // The master's sysUpTime now (TimeTicks) and the monotonic clock's milliseconds now: the
+    // time stamps of changes are told on the master's clock, 0 for a change before its start.
+    void SetClock(std::uint32_t uptimeTicks, std::int64_t nowMs) {
+        uptime = uptimeTicks;
+        clockMs = nowMs;
+    }
+    std::uint32_t Stamp(std::int64_t changedMs) const;
 
 private:
     struct Row {
@@ -182,6 +191,8 @@ private:
     std::shared_ptr<const Snapshot> snapshot;
     std::array<std::vector<SubId>, 3> lineIndexes;
     const std::map<SubId, bool>* trapWrites = nullptr;
+    std::uint32_t uptime = 0;
+    std::int64_t clockMs = 0;
 };
 
 }  // namespace kestrel::snmp

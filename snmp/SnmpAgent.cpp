@@ -71,6 +71,12 @@ const Oid kDs3ConfigEntry{1, 3, 6, 1, 2, 1, 10, 30, 5, 1};
 const Oid kDs1ConfigEntry{1, 3, 6, 1, 2, 1, 10, 18, 6, 1};
 const Oid kIfEntry{1, 3, 6, 1, 2, 1, 2, 2, 1};
 
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // What a snapshot holds: the lines, and how many of the managers' SETs were taken into it.
 struct Published {
     std::shared_ptr<const Snapshot> snapshot;
@@ -125,13 +131,6 @@ Value ValueOfRequest(const netsnmp_variable_list* vb) {
 // find the agent here instead: one agent runs in a process, and only its thread reads this.
 void* running = nullptr;
 
-// The old state of a line's pending SET, kept with the request until it commits or is undone.
-struct Saved {
-    int had;
-    int value;
-    unsigned long long seq;
-};
-
 }  // namespace
 
 class SnmpAgent::Impl {
@@ -184,7 +183,7 @@ private:
     std::unique_ptr<MibView> view;
     struct Pending {
         bool value;
-        std::uint64_t seq;  // UINT64_MAX until committed
+        std::uint64_t seq;  // the write's place among those made
     };
     std::map<SubId, Pending> pending;
     std::map<SubId, bool> pendingValues;
@@ -207,6 +206,7 @@ const MibView& SnmpAgent::Impl::View() {
         pendingValues[line] = p.value;
     }
     view->OverrideTrapEnable(&pendingValues);
+    view->SetClock(static_cast<std::uint32_t>(netsnmp_get_agent_uptime()), NowMs());
     return *view;
 }
 
@@ -272,33 +272,11 @@ int SnmpAgent::Impl::Handle(netsnmp_mib_handler* handler, netsnmp_handler_regist
             break;
         }
         case MODE_SET_ACTION: {
+            // Nothing changes before the commit, so an undo has nothing to take back and no
+            // other manager reads a value that may not stay.
             TrapEnableWrite write;
             if (view.CheckSet(*r.table, name, ValueOfRequest(vb), write) != SetError::None) {
                 netsnmp_set_request_error(info, req, SNMP_ERR_COMMITFAILED);
-                break;
-            }
-            auto* saved = static_cast<Saved*>(std::calloc(1, sizeof(Saved)));
-            if (saved == nullptr) {
-                netsnmp_set_request_error(info, req, SNMP_ERR_RESOURCEUNAVAILABLE);
-                break;
-            }
-            if (const auto p = agent.pending.find(write.line); p != agent.pending.end()) {
-                *saved = {1, p->second.value ? 1 : 0, p->second.seq};
-            }
-            netsnmp_request_add_list_data(req, netsnmp_create_data_list("kestrel", saved, std::free));
-            agent.pending[write.line] = {write.enable, UINT64_MAX};
-            break;
-        }
-        case MODE_SET_UNDO: {
-            TrapEnableWrite write;
-            if (view.CheckSet(*r.table, name, ValueOfRequest(vb), write) != SetError::None) {
-                break;
-            }
-            const auto* saved = static_cast<Saved*>(netsnmp_request_get_list_data(req, "kestrel"));
-            if (saved != nullptr && saved->had != 0) {
-                agent.pending[write.line] = {saved->value != 0, saved->seq};
-            } else {
-                agent.pending.erase(write.line);
             }
             break;
         }
@@ -312,7 +290,7 @@ int SnmpAgent::Impl::Handle(netsnmp_mib_handler* handler, netsnmp_handler_regist
             agent.pending[write.line] = {write.enable, ++agent.writesMade};
             break;
         }
-        default:  // RESERVE2 and FREE: nothing held
+        default:  // RESERVE2, UNDO and FREE: nothing held
             break;
         }
     }
@@ -395,7 +373,7 @@ void SnmpAgent::Impl::Notify() {
         auto add = [&vars](const Oid& name, u_char type, const void* value, std::size_t size) {
             snmp_varlist_add_variable(&vars, name.data(), name.size(), type, value, size);
         };
-        const u_long changed = n.changed;
+        const u_long changed = View().Stamp(n.changedMs);
         const long status = n.status;
         switch (n.kind) {
         case Notification::Kind::Ds3Status:
@@ -581,12 +559,6 @@ std::vector<TrapEnableWrite> SnmpAgent::TakeWrites() {
     taken.swap(impl->writes);
     impl->writesTaken = impl->writesMade;
     return taken;
-}
-
-std::uint32_t SnmpAgent::Uptime() const {
-    const auto since = std::chrono::steady_clock::now() - impl->started;
-    return static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
 }
 
 bool SnmpAgent::Attached() const {

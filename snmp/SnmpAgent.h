@@ -56,8 +56,6 @@ public:
                  std::vector<Notification> notifications);
     // The host's thread: the SETs managers made since the last call, in order.
     std::vector<TrapEnableWrite> TakeWrites();
-    // The agent's clock, in hundredths of a second since it started (TimeTicks).
-    std::uint32_t Uptime() const;
     bool Attached() const;
 
     class Impl;

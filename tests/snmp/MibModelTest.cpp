@@ -144,7 +144,7 @@ TEST(MibView, NamesFromManagersFindTheNextInstance) {
 }
 
 // Only the notification switches may be set, to enabled (1) or disabled (2), on lines that exist;
-// a SET reads back before the host has taken it.
+// a SET reads back before the host has taken it. Changes are told on the master's clock.
 TEST(MibView, SetsOfTheNotificationSwitch) {
     MibView view(ThreeMuxes());
     const Table& ds3 = Named("dsx3ConfigTable");
@@ -183,6 +183,12 @@ TEST(MibView, SetsOfTheNotificationSwitch) {
             EXPECT_EQ(write.enable, c.value->number == 1);
         }
     }
+    // Changes are stamped on the master's clock: 2 s ago at an uptime of 5 s, or before it.
+    view.SetClock(500, 1000000);
+    EXPECT_EQ(view.Stamp(998000), 300U);
+    EXPECT_EQ(view.Stamp(990000), 0U);
+    EXPECT_EQ(view.Stamp(0), 0U);
+
     const std::map<SubId, bool> pending{{e3, false}};
     EXPECT_EQ(view.Get(ds3, Under(ds3, {15, e3}))->number, 1);
     view.OverrideTrapEnable(&pending);
@@ -211,9 +217,9 @@ TEST(LineTracker, StatusBitsAndNotificationsFollowTheJournal) {
     std::vector<Notification> out;
     auto take = [&](std::time_t t, std::chrono::milliseconds after) {
         memory.Tick(t);
-        return tracker.Take(memory, t, static_cast<std::uint32_t>(after.count() / 10), s0 + after,
-                            out);
+        return tracker.Take(memory, t, s0 + after, out);
     };
+    auto at = [](std::chrono::milliseconds after) { return 1000000 + after.count(); };
     MuxLines m = take(t0, 0s);
     EXPECT_EQ(m.lines[0].status, ds3::kOtherFailure) << "nothing seen yet: unknown";
     EXPECT_EQ(m.lines[0].operStatus, kIfUnknown);
@@ -227,8 +233,10 @@ TEST(LineTracker, StatusBitsAndNotificationsFollowTheJournal) {
     EXPECT_EQ(m.lines[5].status, ds1::kLos);
     EXPECT_EQ(m.lines[3].status, ds1::kOtherFailure);
     EXPECT_EQ(m.lines[1].status, ds1::kNoAlarm);
-    EXPECT_EQ(m.lines[0].statusChanged, 100U);
-    EXPECT_EQ(out, (std::vector<Notification>{{Notification::Kind::Ds3Status, e3, ds3::kRcvAis, 100}}))
+    EXPECT_EQ(m.lines[0].statusChangedMs, at(1s));
+    EXPECT_EQ(out, (std::vector<Notification>{
+                       {Notification::Kind::Ds3Status, e3, ds3::kRcvAis, at(1s)},
+                       {Notification::Kind::LinkDown, e3, kIfDown, at(1s)}}))
         << "first seen: the E3 line tells, not each tributary";
     out.clear();
 
@@ -239,10 +247,10 @@ TEST(LineTracker, StatusBitsAndNotificationsFollowTheJournal) {
     EXPECT_TRUE(out.empty());
     take(t0 + 3, 2s);
     EXPECT_EQ(out, (std::vector<Notification>{
-                       {Notification::Kind::Ds3Status, e3, ds3::kNoAlarm, 150},
-                       {Notification::Kind::LinkUp, e3, kIfUp, 150},
-                       {Notification::Kind::Ds1Status, e3 + 3, ds1::kNoAlarm, 150},
-                       {Notification::Kind::LinkUp, e3 + 5, kIfUp, 150}}))
+                       {Notification::Kind::Ds3Status, e3, ds3::kNoAlarm, at(1500ms)},
+                       {Notification::Kind::LinkUp, e3, kIfUp, at(1500ms)},
+                       {Notification::Kind::Ds1Status, e3 + 3, ds1::kNoAlarm, at(1500ms)},
+                       {Notification::Kind::LinkUp, e3 + 5, kIfUp, at(1500ms)}}))
         << "tributary 5's status notification is switched off, its link one is not";
     out.clear();
 
@@ -256,18 +264,18 @@ TEST(LineTracker, StatusBitsAndNotificationsFollowTheJournal) {
     EXPECT_EQ(m.lines[5].status, ds1::kLos | ds1::kOtherFailure);
     EXPECT_EQ(m.lines[5].operStatus, kIfUnknown);
     EXPECT_EQ(out, (std::vector<Notification>{
-                       {Notification::Kind::Ds3Status, e3, ds3::kOtherFailure, 500},
-                       {Notification::Kind::LinkDown, e3, kIfUnknown, 500}}));
+                       {Notification::Kind::Ds3Status, e3, ds3::kOtherFailure, at(5s)},
+                       {Notification::Kind::LinkDown, e3, kIfUnknown, at(5s)}}));
     out.clear();
     tracker.SetTrapEnable(5, true);
     memory.OnLinkState(LineCondition::Up, t0 + 9);
     memory.OnFrameApplied(Frame(0x00, 0), t0 + 9);
     take(t0 + 9, 9s);
     EXPECT_EQ(out, (std::vector<Notification>{
-                       {Notification::Kind::Ds3Status, e3, ds3::kNoAlarm, 900},
-                       {Notification::Kind::LinkUp, e3, kIfUp, 900},
-                       {Notification::Kind::Ds1Status, e3 + 5, ds1::kNoAlarm, 900},
-                       {Notification::Kind::LinkUp, e3 + 5, kIfUp, 900}}))
+                       {Notification::Kind::Ds3Status, e3, ds3::kNoAlarm, at(9s)},
+                       {Notification::Kind::LinkUp, e3, kIfUp, at(9s)},
+                       {Notification::Kind::Ds1Status, e3 + 5, ds1::kNoAlarm, at(9s)},
+                       {Notification::Kind::LinkUp, e3 + 5, kIfUp, at(9s)}}))
         << "tributary 5 cleared while unseen: told once the MUX is seen";
 }
 
