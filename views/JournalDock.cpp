@@ -121,8 +121,9 @@ JournalDock::JournalDock(LineSource source, std::function<void(int state)> highl
     const QFontMetrics metrics(bold);
     const int icon = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
     const char* const widest[] = {"Critical", "Remote trib 16 code errors", "2026-12-31 23:59:59",
-                                  "ended unseen after 2026-12-31 23:59:59"};
-    for (int c = 0; c < 4; ++c) {
+                                  "ended unseen after 2026-12-31 23:59:59",
+                                  "at least 99 d 23:59:59"};
+    for (int c = 0; c < JournalModel::AcknowledgedColumn; ++c) {
         table->setColumnWidth(c, metrics.horizontalAdvance(QString::fromLatin1(widest[c])) +
                                      (c < 2 ? icon : 0) + metrics.height() * 2);
     }

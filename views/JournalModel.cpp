@@ -64,6 +64,8 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
                     return JournalEndText(e);
                 case DurationColumn:
                     return JournalDurationText(e, now);
+                case AcknowledgedColumn:
+                    return e.acknowledged ? LocalTimeText(*e.acknowledged) : QString();
                 default:
                     return {};
             }
@@ -112,7 +114,8 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    static const char* const kTitles[Columns] = {"Severity", "Object", "Start", "End", "Duration"};
+    static const char* const kTitles[Columns] = {"Severity", "Object",   "Start",
+                                                 "End",      "Duration", "Acknowledged"};
     return section >= 0 && section < Columns ? QString::fromLatin1(kTitles[section]) : QVariant();
 }
 

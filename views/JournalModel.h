@@ -17,7 +17,17 @@ namespace kestrel {
 class JournalModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { SeverityColumn, ObjectColumn, StartColumn, EndColumn, DurationColumn, Columns };
+    // Acknowledged last: the time it was, empty while not, so that an ended entry tells
+    // whether anybody saw it without the filter.
+    enum Column {
+        SeverityColumn,
+        ObjectColumn,
+        StartColumn,
+        EndColumn,
+        DurationColumn,
+        AcknowledgedColumn,
+        Columns
+    };
     // The entry's id, for views that act on rows.
     static constexpr int IdRole = Qt::UserRole;
 

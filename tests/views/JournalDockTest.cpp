@@ -104,12 +104,12 @@ TEST_F(JournalDockTest, RowsNewestFirstWithTheirTexts) {
         }
     }
     const std::vector<QStringList> expected{
-        {"Minor", "Link: no data", "2026-03-29 00:50:52", "active", "0:00:10"},
+        {"Minor", "Link: no data", "2026-03-29 00:50:52", "active", "0:00:10", ""},
         {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:40",
-         "ended unseen after 2026-03-29 00:50:50", "at least 0:00:10"},
+         "ended unseen after 2026-03-29 00:50:50", "at least 0:00:10", ""},
         {"Major", "Remote trib 7 no signal", "2026-03-29 00:50:20", "2026-03-29 00:50:30",
-         "0:00:10"},
-        {"Critical", "Local 34M AIS", "2026-03-29 00:50:10", "2026-03-29 00:50:15", "0:00:05"},
+         "0:00:10", ""},
+        {"Critical", "Local 34M AIS", "2026-03-29 00:50:10", "2026-03-29 00:50:15", "0:00:05", ""},
     };
     QAbstractItemModel* shown = dock->Table()->model();
     ASSERT_EQ(shown->rowCount(), static_cast<int>(expected.size()));
@@ -151,9 +151,16 @@ TEST_F(JournalDockTest, FiltersNarrowTheRows) {
         dock->Filter().SetCriteria(c.criteria);
         EXPECT_EQ(Objects(), c.objects) << c.name;
     }
-    // The controls set the same criteria; unacknowledged only hides what was acknowledged.
+    // An ended entry acknowledged says when; the controls set the same criteria, and
+    // unacknowledged only hides the rows whose acknowledgement is shown.
     dock->Filter().SetCriteria({});
     line.memory.Acknowledge({line.memory.JournalEntries()[1].id}, line.now);
+    dock->Refresh();
+    QStringList acknowledged;
+    for (int row = 0; row < 4; ++row) {
+        acknowledged << Cell(row, JournalModel::AcknowledgedColumn);
+    }
+    EXPECT_EQ(acknowledged, QStringList({"", "", LocalTimeText(line.now), ""}));
     dock->findChild<QCheckBox*>("unacknowledgedOnly")->setChecked(true);
     dock->findChild<QComboBox*>("objectKind")->setCurrentIndex(2);
     dock->Refresh();
@@ -177,9 +184,9 @@ TEST_F(JournalDockTest, UnknownAndEventEntriesInWords) {
     dock->Refresh();
     const std::vector<QStringList> newest{
         {"Minor", "Clock stepped back 60 s", LocalTimeText(back + 3), LocalTimeText(back + 3),
-         "0:00:00"},
+         "0:00:00", ""},
         {"Major", "Remote 34M AIS", LocalTimeText(back), "unknown since " + LocalTimeText(back + 4),
-         "at least 0:00:04"},
+         "at least 0:00:04", ""},
     };
     EXPECT_EQ(Texts(1), newest[0]);
     EXPECT_EQ(Texts(2), newest[1]);
