@@ -299,6 +299,7 @@ bool CMainFrame::OnClose() {
     // The "Off" command, run here and now: its closing rows go out before the window does.
     monitorCommands->StopStatisticsAtClose();
     lineViews->Remember();
+    lineViews->Close();
     if (env.settings) {
         env.settings->Sync();
     }

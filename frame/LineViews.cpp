@@ -156,6 +156,12 @@ void LineViews::Remember() {
     WriteFlag("Performance", performancePending || (performance && performance->isVisible()));
 }
 
+void LineViews::Close() {
+    if (performance) {
+        performance->close();
+    }
+}
+
 // What the user chose to see, kept in the settings' View group when there are settings.
 bool LineViews::ReadFlag(const char* key, bool fallback) const {
     return parts.settings ? parts.settings->ReadViewFlag(key, fallback) : fallback;
@@ -172,7 +178,9 @@ void LineViews::WriteFlag(const char* key, bool on) {
 void LineViews::ShowPerformance(bool focus) {
     performancePending = false;
     if (!performance) {
-        performance = std::make_unique<PerformanceWindow>(Source(), parts.window);
+        performance = std::make_unique<PerformanceWindow>(Source());
+        // Not the main window's child, so not its icon unless given it.
+        performance->setWindowIcon(parts.window->windowIcon());
     }
     performance->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
     performance->show();

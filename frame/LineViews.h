@@ -52,6 +52,9 @@ public:
     // Keeps which views are open for the next start; the window calls it as it closes, while
     // they are still shown.
     void Remember();
+    // Closes the views in windows of their own; the window calls it as it closes, after
+    // Remember.
+    void Close();
 
     // What the views read: the session's memory, acknowledged at the wall clock.
     LineSource Source() const;
@@ -67,8 +70,8 @@ private:
     std::unique_ptr<NotificationRule> notifications;
 
     // --- Performance window ---
-    // Made on first use; a child of the main window, so it closes and goes with it, but
-    // deleted here first since it reads the session's memory.
+    // Made on first use; a window of its own, not the main window's child, so it is closed
+    // here as the main window closes and deleted with the views, before the session goes.
     // `focus`: raised and given the focus, as the View item does; brought back at start it
     // leaves the focus with the main window.
     void ShowPerformance(bool focus = true);

@@ -37,8 +37,10 @@ bool SameInterval(const PerformanceRow& a, const PerformanceRow& b) {
 
 }  // namespace
 
-PerformanceWindow::PerformanceWindow(LineSource source, QWidget* parent)
-    : QDialog(parent), source(std::move(source)) {
+// No parent and a plain window, not a dialog: either would make it a transient the window
+// manager keeps above the main window and minimises with it.
+PerformanceWindow::PerformanceWindow(LineSource source)
+    : QDialog(nullptr, Qt::Window), source(std::move(source)) {
     Named(this, "PerformanceWindow", QStringLiteral("Performance"));
     setWindowTitle(QStringLiteral("Performance"));
     setModal(false);

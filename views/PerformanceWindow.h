@@ -18,10 +18,13 @@ namespace kestrel {
 
 class TimelineStrip;
 
+// A window of its own, beside the main one rather than over it: the window manager stacks
+// and minimises it apart, so that it can be watched next to the LEDs. Whoever makes it
+// closes and deletes it.
 class PerformanceWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit PerformanceWindow(LineSource source, QWidget* parent = nullptr);
+    explicit PerformanceWindow(LineSource source);
     ~PerformanceWindow() override;
 
     // Reads the memory again while the window is shown; rows are rebuilt only when the

@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -312,7 +313,8 @@ TEST_F(FrameFixture, MenusTextsIdsAndStates) {
 
 // The first window looks as it always did; the View items show and hide the views, follow a
 // dock closed or opened by itself, and what was left open comes back at the next start, the
-// Performance window only once the window is on the screen.
+// Performance window only once the window is on the screen. That one is a window of its own,
+// no transient of the main one, yet closed with it.
 TEST_F(FrameFixture, ViewsComeBackAsTheyWereLeft) {
     CMainFrame& f = Create();
     f.show();
@@ -339,10 +341,16 @@ TEST_F(FrameFixture, ViewsComeBackAsTheyWereLeft) {
     EXPECT_EQ(Setting(QStringLiteral("View/AlarmJournal")), u"1");
     EXPECT_EQ(Setting(QStringLiteral("View/Performance")), u"1");
 
-    auto performance = [this] {
-        const auto windows = frame->findChildren<QWidget*>(QStringLiteral("PerformanceWindow"));
-        return windows.size() == 1 && windows[0]->isVisible();
+    auto windows = [] {
+        QList<QWidget*> found;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == u"PerformanceWindow") {
+                found << w;
+            }
+        }
+        return found;
     };
+    auto performance = [&windows] { return windows().size() == 1 && windows()[0]->isVisible(); };
     CMainFrame& g = Create();
     EXPECT_FALSE(g.Action(cmd::kViewNotifications)->isChecked());
     EXPECT_TRUE(g.Action(cmd::kViewAlarmJournal)->isChecked());
@@ -351,12 +359,18 @@ TEST_F(FrameFixture, ViewsComeBackAsTheyWereLeft) {
     QApplication::processEvents();
     EXPECT_TRUE(performance());
     // Asked for again, the same one window comes up; it goes with the main window.
-    QPointer<QWidget> shown = g.findChild<QWidget*>(QStringLiteral("PerformanceWindow"));
+    QPointer<QWidget> shown = windows().value(0);
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown->parentWidget(), nullptr);
+    EXPECT_EQ(shown->windowHandle()->transientParent(), nullptr);
+    EXPECT_EQ(shown->windowType(), Qt::Window);
+    EXPECT_EQ(shown->windowIcon().cacheKey(), g.windowIcon().cacheKey());
     shown->close();
     g.Action(cmd::kViewPerformance)->trigger();
-    EXPECT_EQ(g.findChildren<QWidget*>(QStringLiteral("PerformanceWindow")),
-              QList<QWidget*>({shown.data()}));
+    EXPECT_EQ(windows(), QList<QWidget*>({shown.data()}));
     EXPECT_TRUE(shown->isVisible());
+    ASSERT_TRUE(g.close());
+    EXPECT_FALSE(shown->isVisible());
     // Closed before it came back, it is still left open.
     ASSERT_TRUE(Create().OnClose());
     EXPECT_TRUE(shown.isNull());
