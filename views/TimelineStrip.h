@@ -49,6 +49,13 @@ public:
     QPoint PointAt(int band, std::time_t t) const;
     // The span the keyboard chose with the arrow keys, told as its text; empty when none.
     QString CurrentText() const;
+    // The time axis' labels as painted: where each stands and its hour ("06:00").
+    struct AxisLabel {
+        QRect rect;
+        std::time_t t = 0;
+        bool operator==(const AxisLabel&) const = default;
+    };
+    const std::vector<AxisLabel>& AxisLabels() const { return picture.axis; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -62,15 +69,16 @@ protected:
 
 private:
     // What the strip shows, in pixels: per band what each column of its rectangle shows, where
-    // the part not in memory ends, the time axis' labels and the keyboard's span. Painting
-    // reads it; a refresh repaints only where it changed, which on a day's strip is a few
-    // columns a second, or nothing.
+    // the part not in memory ends, the time axis' ticks and labels and the keyboard's span.
+    // Painting reads it; a refresh repaints only where it changed, which on a day's strip is a
+    // few columns a second, or nothing.
     enum Column : std::uint8_t { kGround, kLit, kUnknown };
     struct Picture {
         QRect firstBand;
         std::vector<std::vector<Column>> columns;
         int forgottenX = 0;
-        std::vector<std::pair<int, std::time_t>> axis;
+        std::vector<int> ticks;
+        std::vector<AxisLabel> axis;
         QRect keyRect;
         bool operator==(const Picture&) const = default;
     };

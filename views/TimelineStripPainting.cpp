@@ -42,12 +42,27 @@ TimelineStrip::Picture TimelineStrip::Draw() const {
     }
     const std::time_t before = ForgottenBefore();
     d.forgottenX = before > 0 ? XOf(before) : left;
-    // The time axis: a label every few hours on the hour, in local time.
+    // The time axis: a tick every few hours on the hour, in local time, its label centred
+    // under it. The strip ends at now, anywhere between two ticks: a label that would run
+    // past the end ends there instead, and one that would touch the label before it is left
+    // out, since a cut or crowded hour reads as another.
     if (to > from) {
+        const QFontMetrics metrics = fontMetrics();
+        const int gap = metrics.horizontalAdvance(QLatin1Char(' '));
+        const int top = static_cast<int>(bands.size()) * BandHeight() + 1;
+        int free = 0;  // where the next label may start
         for (std::time_t t = (from / 3600 + 1) * 3600; t < to; t += 3600) {
             const QDateTime local = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t));
-            if (local.time().hour() % kAxisHours == 0) {
-                d.axis.emplace_back(XOf(t), t);
+            if (local.time().hour() % kAxisHours != 0) {
+                continue;
+            }
+            const int x = XOf(t);
+            d.ticks.push_back(x);
+            const int w = metrics.horizontalAdvance(local.toString(QStringLiteral("HH:mm")));
+            const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
+            if (left >= free) {
+                d.axis.push_back({QRect(left, top, w, metrics.height()), t});
+                free = left + w + gap;
             }
         }
     }
@@ -96,7 +111,7 @@ void TimelineStrip::Redraw() {
         const auto [x0, x1] = std::minmax(next.forgottenX, picture.forgottenX);
         dirty += QRect(x0, 0, x1 - x0, axisTop);
     }
-    if (next.axis != picture.axis) {
+    if (next.ticks != picture.ticks || next.axis != picture.axis) {
         dirty += QRect(0, axisTop, width(), height() - axisTop);
     }
     if (next.keyRect != picture.keyRect) {
@@ -172,10 +187,12 @@ void TimelineStrip::paintEvent(QPaintEvent* event) {
     const int axisTop = static_cast<int>(bands.size()) * BandHeight();
     if (region.bottom() >= axisTop) {
         p.setPen(pal.color(QPalette::WindowText));
-        for (const auto& [x, t] : picture.axis) {
+        for (const int x : picture.ticks) {
             p.drawLine(x, axisTop, x, axisTop + 3);
-            p.drawText(x + 2, axisTop + fontMetrics().ascent() + 1,
-                       QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t))
+        }
+        for (const AxisLabel& label : picture.axis) {
+            p.drawText(label.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                       QDateTime::fromSecsSinceEpoch(static_cast<qint64>(label.t))
                            .toString(QStringLiteral("HH:mm")));
         }
     }

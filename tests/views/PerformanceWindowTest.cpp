@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTime>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QScreen>
@@ -214,6 +215,30 @@ TEST(TimelineStrip, UnknownIsHatchedAndToldAsSuch) {
     entries[0].unknownSince.reset();  // seen again with frames
     strip.SetEntries(entries, 0, 1002);
     EXPECT_EQ(strip.Bands()[2].spans, std::vector<TimelineSpan>({{400, 1002, true}}));
+}
+
+// A day ending five minutes past six: the 06:00 label, a pixel or two from the end, stays
+// whole and on the strip at any width; where the strip is too narrow for every label, those
+// that would touch the one before are left out rather than overprinted.
+TEST(TimelineStrip, HourLabelsWholeAndApart) {
+    const std::time_t to = QDateTime(QDate(2026, 6, 15), QTime(6, 5)).toSecsSinceEpoch();
+    const std::deque<JournalEntry> none;
+    TimelineStrip strip(kNearObject);
+    strip.show();
+    for (const int width : {strip.sizeHint().width(), 1200, strip.minimumSizeHint().width()}) {
+        strip.resize(width, strip.sizeHint().height());
+        strip.SetEntries(none, to - 86400, to);
+        const auto& labels = strip.AxisLabels();
+        ASSERT_FALSE(labels.empty()) << width;
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            EXPECT_TRUE(strip.rect().contains(labels[i].rect)) << width << " " << i;
+            EXPECT_TRUE(i == 0 || labels[i].rect.left() > labels[i - 1].rect.right()) << width;
+        }
+        if (width >= strip.sizeHint().width()) {
+            EXPECT_EQ(labels.size(), 8u) << width;
+            EXPECT_EQ(labels.back().t, to - 300) << width;
+        }
+    }
 }
 
 // A strip refreshed second by second keeps what it shows and tells between refreshes, and
