@@ -234,7 +234,7 @@ int CMainFrame::OnCreate() {
     if (placed) {
         ApplyPlacement(placement);
     } else {
-        resize(DefaultSize());
+        PlaceFirstTime();
     }
     return 0;
 }

@@ -84,8 +84,12 @@ public:
     bool ReadWindowPlacement(WindowPlacement& placement) const;
     void WriteWindowPlacement(const WindowPlacement& placement);
     WindowPlacement CurrentPlacement() const;
-    // The size of a first start: one form with the bars around it.
+    // The size a first start wants: one form with the bars around it.
     QSize DefaultSize() const;
+    // The frame the window manager draws around the window, or an estimate before it is shown.
+    QMargins FrameMargins() const;
+    // Without a stored placement: the default size, within the screen with the frame around it.
+    void PlaceFirstTime();
     void ApplyPlacement(const WindowPlacement& placement);
 
     // Every update handler: menu check marks, enabled states and the pane texts. Run after

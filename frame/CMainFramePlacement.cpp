@@ -1,10 +1,11 @@
-// The main window's placement: stored, restored onto the screens there are, and the size of
-// a first start.
+// The main window's placement: stored, restored onto the screens there are, and the size and
+// place of a first start.
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QWindow>
 
 #include "display/CAlarmBar.h"
 #include "display/CKestrelSettings.h"
@@ -75,12 +76,38 @@ QSize CMainFrame::DefaultSize() const {
         width = std::max(width, wanted.width());
         height += std::max(0, wanted.height());
     }
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QSize room = screen->availableSize();
-        width = std::min(width, room.width());
-        height = std::min(height, room.height());
-    }
     return {width, height};
+}
+
+QMargins CMainFrame::FrameMargins() const {
+    // Before the window is shown no platform knows the frame its window manager will draw:
+    // a title bar about two lines of the window's font high and thin borders is more than
+    // most draw, and a window a little smaller than the screen does no harm.
+    const int line = fontMetrics().height();
+    QMargins frame(line / 2, 2 * line, line / 2, line / 2);
+    if (const QWindow* window = windowHandle()) {
+        const QMargins known = window->frameMargins();
+        frame = QMargins(std::max(frame.left(), known.left()), std::max(frame.top(), known.top()),
+                         std::max(frame.right(), known.right()),
+                         std::max(frame.bottom(), known.bottom()));
+    }
+    return frame;
+}
+
+void CMainFrame::PlaceFirstTime() {
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown) {
+        resize(DefaultSize());
+        return;
+    }
+    const FirstRect first =
+        FitFirstPlacement(DefaultSize(), shown->availableGeometry(), FrameMargins(),
+                          minimumSizeHint().expandedTo(minimumSize()));
+    if (first.at) {
+        setGeometry(QRect(*first.at, first.size));
+    } else {
+        resize(first.size);
+    }
 }
 
 }  // namespace kestrel

@@ -57,4 +57,19 @@ RestoredRect KeepOnScreens(std::int64_t left, std::int64_t top, std::int64_t rig
     return {moved, shrunk || moved.x() != left || moved.y() != top};
 }
 
+FirstRect FitFirstPlacement(QSize wanted, const QRect& available, const QMargins& frame,
+                            QSize minimum) {
+    const QSize room = available.marginsRemoved(frame).size();
+    const QSize size = wanted.boundedTo(room).expandedTo(minimum);
+    if (size.width() >= wanted.width() && size.height() >= wanted.height()) {
+        return {size, std::nullopt};
+    }
+    const auto centre = [](int first, int free, int before) {
+        return first + before + std::max(0, free) / 2;
+    };
+    const QPoint at(centre(available.x(), room.width() - size.width(), frame.left()),
+                    centre(available.y(), room.height() - size.height(), frame.top()));
+    return {size, at};
+}
+
 }  // namespace kestrel

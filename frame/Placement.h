@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <cstdint>
+#include <optional>
 
 namespace kestrel {
 
@@ -27,5 +29,20 @@ struct RestoredRect {
 RestoredRect KeepOnScreens(std::int64_t left, std::int64_t top, std::int64_t right,
                            std::int64_t bottom, const QList<QRect>& screens,
                            QSize minimum = QSize(kMinWindowWidth, kMinWindowHeight));
+
+struct FirstRect {
+    QSize size;
+    // Where the window itself (inside the frame) goes; none leaves that to the window manager.
+    std::optional<QPoint> at;
+};
+
+// The window of a first start, without a stored placement: the wanted size, made smaller
+// where the frame the window manager draws around it would not fit in the available area.
+// A window that had to shrink is also placed, its frame inside the area and centred where
+// there is room, since a window manager may put a window as large as the screen below a
+// panel or title bar; one that fits is placed by the window manager as usual. The minimum
+// wins over the area.
+FirstRect FitFirstPlacement(QSize wanted, const QRect& available, const QMargins& frame,
+                            QSize minimum);
 
 }  // namespace kestrel

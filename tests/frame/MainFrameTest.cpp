@@ -167,6 +167,27 @@ TEST_F(FrameFixture, StoredPlacementAppliedKeptOrFitted) {
     }
 }
 
+// Without a stored placement the window with its frame lies inside the screen's available
+// area, also at large fonts; at the normal font it is as large as it wants.
+TEST_F(FrameFixture, FirstPlacementFitsTheFrameOnTheScreen) {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const QFont normal = QApplication::font();
+    for (const double scale : {1.0, 2.0}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        CMainFrame& f = Create();
+        f.show();
+        QApplication::processEvents();
+        EXPECT_TRUE(room.contains(f.frameGeometry())) << scale;
+        if (scale == 1.0) {
+            EXPECT_EQ(f.size(), f.DefaultSize());
+        }
+        frame.reset();
+    }
+    QApplication::setFont(normal);
+}
+
 // Seven panes in order, and nothing else in the bar but the line that tells how to start; each
 // pane follows what changes it (the texts themselves are the status texts' test).
 TEST_F(FrameFixture, PanesInOrderFollowWhatChangesThem) {

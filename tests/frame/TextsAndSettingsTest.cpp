@@ -275,5 +275,29 @@ TEST(Placement, StoredRectanglesOnTheScreensThatExist) {
     }
 }
 
+// A first start on a 1280 x 1024 screen whose window manager draws a 24-pixel title bar: the
+// frame lies inside the available area, and a window that fits is left where it goes.
+TEST(Placement, FirstStartFitsTheFrameInTheAvailableArea) {
+    const QMargins frame(4, 24, 4, 4);
+    const QSize least(kMinWindowWidth, kMinWindowHeight);
+    struct Case {
+        QSize wanted;
+        QRect available;
+        QRect expected;  // empty size and origin: no position given
+    };
+    const Case cases[] = {
+        {{800, 600}, {0, 0, 1280, 1024}, {0, 0, 800, 600}},
+        {{1262, 1014}, {0, 0, 1280, 1024}, {9, 24, 1262, 996}},
+        {{1400, 1014}, {0, 30, 1280, 994}, {4, 54, 1272, 966}},
+        // Smaller than the window's minimum: that wins, its title bar on the screen.
+        {{800, 600}, {0, 0, 640, 100}, {4, 24, 632, 120}},
+    };
+    for (const Case& c : cases) {
+        const FirstRect first = FitFirstPlacement(c.wanted, c.available, frame, least);
+        EXPECT_EQ(first.size, c.expected.size()) << c.wanted.width() << "x" << c.wanted.height();
+        EXPECT_EQ(first.at.value_or(QPoint()), c.expected.topLeft());
+    }
+}
+
 }  // namespace
 }  // namespace kestrel
