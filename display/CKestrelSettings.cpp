@@ -116,7 +116,7 @@ void CKestrelSettings::Build() {
                   AddText(1025, "0%", 207, 204, 16, 8, right, false, false),
                   AddText(1026, "0%", 261, 204, 16, 8, right, false, false),
                   AddText(1027, "0%", 349, 204, 16, 8, right, false, false)};
-    Form().OnLayout([this](const DialogUnits&) { PlaceG821Fields(); });
+    Form().OnLayout([this](const DialogUnits& du) { PlaceG821Fields(du); });
 
     statusText = AddText(1044, "", 51, 214, 261, 10, left, false);
 
@@ -135,28 +135,36 @@ void CKestrelSettings::SetBerTexts(const std::array<std::string, 4>& texts) {
     }
 }
 
-void CKestrelSettings::PlaceG821Fields() {
-    // The template gives each figure 16 units, room for "0%" in the font it was drawn in.
-    // Each field reaches from its label's text to at least its own right edge, wide enough
-    // for the widest figure; a label that such a field would run into moves right as far as
-    // needed, and no further, so the line reads as drawn wherever the font leaves room.
+void CKestrelSettings::PlaceG821Fields(const DialogUnits& du) {
+    // The template gives each figure 16 units, room for "0%" in the font it was drawn in, and
+    // leaves some units between a figure and the next label. Each field reaches from its
+    // label's text to at least its own right edge, wide enough for the widest figure. The
+    // label after it keeps the template's distance from it (a space at the least), so that a
+    // figure never reads as the next label's, and moves right as far as that needs and no
+    // further: the line reads as drawn wherever the font leaves room.
     const QFontMetrics fm(font());
-    const int gap = fm.horizontalAdvance(QLatin1Char(' '));
+    const int space = fm.horizontalAdvance(QLatin1Char(' '));
     const int widest = fm.horizontalAdvance(QStringLiteral("100.00%"));
+    // The units from the end of a figure to the next label, as the template draws them.
+    static constexpr std::array<int, 3> kAfterUnits = {4, 18, 12};
     int nextFree = 0;
     for (std::size_t i = 0; i < g821Labels.size(); ++i) {
         QLabel* label = g821Labels[i];
         QRect at = label->geometry();
         at.moveLeft(std::max(at.left(), nextFree));
-        at.setWidth(std::max(at.width(), fm.horizontalAdvance(label->text()) + 1));
+        // The label's text whole, and the label clear of its own field.
+        const int text = fm.horizontalAdvance(label->text());
+        at.setWidth(std::min(std::max(at.width(), text + 1), text + space));
         label->setGeometry(at);
         QRect field = g821Fields[i]->geometry();
-        const int left = at.left() + fm.horizontalAdvance(label->text()) + gap;
+        const int left = at.left() + text + space;
         const int right = std::max(field.left() + field.width(), left + widest);
         field.setLeft(left);
         field.setRight(right - 1);
         g821Fields[i]->setGeometry(field);
-        nextFree = right + gap;
+        if (i < kAfterUnits.size()) {
+            nextFree = right + std::max(space, du.X(kAfterUnits[i]));
+        }
     }
 }
 

@@ -10,6 +10,8 @@ class QLabel;
 
 namespace kestrel {
 
+class DialogUnits;
+
 // Built from form template 101. Every control carries its id as its object name ("1012"), so
 // the refresh code and tests find them as the template numbers them.
 class CKestrelSettings : public LedForm {
@@ -44,7 +46,7 @@ private:
     void Build();
     QLabel* AddText(int id, const char* text, int x, int y, int w, int h, Qt::Alignment align,
                     bool sunken, bool visible = true);
-    void PlaceG821Fields();
+    void PlaceG821Fields(const DialogUnits& du);
 
     std::array<QLabel*, 4> g821Labels{};
     std::array<QLabel*, 4> g821Fields{};

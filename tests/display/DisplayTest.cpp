@@ -60,7 +60,7 @@ protected:
 
 TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
     QSize smaller;
-    for (int pixelSize : {12, 20}) {
+    for (int pixelSize : {12, 18, 20}) {
         QFont font = panel.font();
         font.setPixelSize(pixelSize);
         panel.setFont(font);
@@ -81,19 +81,26 @@ TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
         const auto* large = Child<LedWidget>(bar, 1124);
         EXPECT_NEAR(small->IconSide() * 2, large->IconSide() + 2 * large->frameWidth(), 1);
         // The G.821 line: the widest figure fits each field, which starts after its own
-        // label's text and ends before the next label; the first label stays where it is.
+        // label's text and keeps the template's units from the next label (a figure reads as
+        // its own label's, not the next one's); the first label stays where it is and the
+        // last figure ends inside the form.
         const QFontMetrics fm(font);
         const QString labels[] = {
             "Unavaillable Time:", "Dergeded Minutes:", "SES:", "Errored Seconds:"};
+        const int afterUnits[] = {4, 18, 12};
         EXPECT_EQ(Label(panel, labels[0])->x(), du.X(51));
         for (int i = 0; i < 4; ++i) {
             const QRect field = Child<QWidget>(panel, 1024 + i)->geometry();
             const QLabel* label = Label(panel, labels[i]);
             EXPECT_GE(field.width(), fm.horizontalAdvance("100.00%")) << i;
             EXPECT_LT(label->x() + fm.horizontalAdvance(labels[i]), field.left()) << i;
-            EXPECT_LE(field.right(),
-                      i < 3 ? Label(panel, labels[i + 1])->x() : panel.sizeHint().width())
-                << i;
+            EXPECT_LT(label->geometry().right(), field.left()) << i;
+            if (i < 3) {
+                EXPECT_GE(Label(panel, labels[i + 1])->x() - field.right() - 1, du.X(afterUnits[i]))
+                    << i;
+            } else {
+                EXPECT_LT(field.right(), panel.sizeHint().width());
+            }
         }
         // A larger font makes a larger form.
         if (smaller.isValid()) {
