@@ -55,6 +55,12 @@ SessionOptions SessionOptionsOf(FrameEnvironment& env) {
     return o;
 }
 
+// Whether a device is at `path`; a network address is taken as there, since only a
+// connection could tell.
+bool DeviceThere(const std::string& path) {
+    return path.find("://") != std::string::npos || IdentifyDevice(path).has_value();
+}
+
 // The alarm bar in the window's top bar area: whole where the window has room for it, and
 // scrolled sideways where it has not (large fonts on a small screen), so that it never makes
 // the window wider than the screen. While it scrolls it is taller by the scroll bar, so that
@@ -218,6 +224,18 @@ int CMainFrame::OnCreate() {
     // A device that is not there at start-up shows no message: the port stays meant to be
     // open, the receive thread looks for the device, and "PortOpen" stays as it was.
     session.StartLink(session.PortNumber(), storedOpen);
+    // The line that tells how to start, until a port has opened once, and again when the
+    // device the port leads to is no longer there.
+    if (env.settings && env.settings->ReadPortOpenedOnce()) {
+        const std::string path = session.DevicePath();
+        panes->ShowHint(!(env.deviceThere ? env.deviceThere(path) : DeviceThere(path)), {});
+    } else {
+        panes->ShowHint(true, [settings = env.settings] {
+            if (settings) {
+                settings->WritePortOpenedOnce();
+            }
+        });
+    }
 
     Trace("StartTimers");
     if (env.runTimers) {
@@ -256,12 +274,10 @@ void CMainFrame::BuildAlarmBar() {
 }
 
 void CMainFrame::ShowLinkLost(const QString& lost) {
-    if (QLabel* port = Pane(cmd::kIndicatorPort)) {
-        port->setToolTip(lost);
-    }
     if (!panes) {
         return;
     }
+    panes->SetNote(cmd::kIndicatorPort, lost);
     // Short: the message covers the panes while it stands.
     if (lost.isEmpty()) {
         panes->Bar()->clearMessage();

@@ -65,6 +65,9 @@ struct FrameEnvironment {
     RetryPeriods retry;
     // The serial adapters present, for "Device..."; empty: the system's.
     DeviceLister listDevices;
+    // Whether a device is at a path, for the line that tells how to start; empty: the
+    // file system's answer.
+    std::function<bool(const std::string& path)> deviceThere;
 };
 
 class CMainFrame : public QMainWindow {

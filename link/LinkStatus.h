@@ -20,6 +20,9 @@ struct LinkStatus {
     int error = 0;              // errno of the last failed attempt; 0 once open
     std::string detail;         // why, in words, where the errno does not say it all
     std::uint64_t changes = 0;  // counts the changes, so that a poller sees each one
+    // While reconnecting, when the next attempt is due. It moves with each failed attempt
+    // without counting as a change: a poller that shows it reads it again.
+    std::chrono::steady_clock::time_point nextTry{};
 };
 
 // How often a device that is gone is looked for: every `first` at the start, every `later`

@@ -17,7 +17,11 @@ bool CComm::KeepOpenWanted() const {
 
 LinkStatus CComm::Status() const {
     std::lock_guard lock(control);
-    return status;
+    LinkStatus now = status;
+    if (now.state == LinkState::Reconnecting) {
+        now.nextTry = nextAttempt;
+    }
+    return now;
 }
 
 void CComm::SetStatusLocked(LinkState s, std::string path, int error, std::string detail) {

@@ -186,6 +186,16 @@ void SettingsStore::WritePortState(int portNumber, int portOpen) {
     settings->endGroup();
 }
 
+bool SettingsStore::ReadPortOpenedOnce() const {
+    const QVariant v =
+        settings->value(QString::fromLatin1(kSettingsGroup) + QStringLiteral("/PortOpenedOnce"));
+    return ParseLeadingNumber(ValueText(v)).value_or(0) != 0;
+}
+
+void SettingsStore::WritePortOpenedOnce() {
+    settings->setValue(QString::fromLatin1(kSettingsGroup) + QStringLiteral("/PortOpenedOnce"), 1);
+}
+
 std::vector<std::pair<int, std::string>> SettingsStore::ReadDevicePaths() const {
     std::vector<std::pair<int, std::string>> paths;
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"),

@@ -62,6 +62,10 @@ public:
     int ReadActivePort() const;
     int ReadPortOpen() const;
     void WritePortState(int portNumber, int portOpen);
+    // PortOpenedOnce: whether a port has ever opened, so that the window stops telling how
+    // to start; default no.
+    bool ReadPortOpenedOnce() const;
+    void WritePortOpenedOnce();
 
     // Group "Devices", values "COM1".."COMn": the device path stored for a port.
     std::vector<std::pair<int, std::string>> ReadDevicePaths() const;

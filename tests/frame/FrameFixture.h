@@ -126,6 +126,9 @@ protected:
         env.runTimers = runTimers;
         env.retry = retry;
         env.listDevices = [this] { return deviceList; };
+        env.deviceThere = [this](const std::string& path) {
+            return ports->Find(path) != nullptr;
+        };
         // One record serves several windows in a test; each starts like a fresh process. The
         // window before goes first, as its process would, letting go of its line memory.
         frame.reset();

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 
@@ -203,14 +204,19 @@ TEST(OpenFailure, DetailNamesTheDeviceAndTheFix) {
 }
 
 // A device that goes while the port is meant to be open: the pane keeps "PORT: OPENED", its
-// tooltip and the status bar say what is going on, and both clear when it is back. Unticking
-// "Port Open" ends the looking.
+// tooltip and a short status-bar message say what is going on, a lasting indicator beside the
+// panes when the next try is, and all clear when it is back. Unticking "Port Open" ends the
+// looking.
 TEST_F(PortCommands, ALostDeviceIsShownUntilItIsBack) {
     resolver.SetPath(1, "/fake/com1");
     retry.first = std::chrono::milliseconds(20);
     SetSetting(QStringLiteral("Settings/PortOpen"), QStringLiteral("1"));
     CMainFrame& f = Create();
     QLabel* port = f.Pane(59143);
+    auto* retrying = f.statusBar()->findChild<QLabel*>(QStringLiteral("linkRetry"));
+    ASSERT_NE(retrying, nullptr);
+    const QRegularExpression nextTry(
+        QStringLiteral("^Reconnecting: next try at \\d\\d:\\d\\d:\\d\\d$"));
     const QString lost = QStringLiteral("Link lost, reconnecting to /fake/com1");
     struct Step {
         bool gone;
@@ -225,8 +231,18 @@ TEST_F(PortCommands, ALostDeviceIsShownUntilItIsBack) {
         EXPECT_EQ(f.Session().Link().state, s.state);
         EXPECT_EQ(f.statusBar()->currentMessage(), s.shown);
         EXPECT_EQ(f.PaneText(59143), u"PORT: OPENED");
+        EXPECT_EQ(retrying->isVisibleTo(&f), s.gone);
+        if (s.gone) {
+            EXPECT_TRUE(nextTry.match(retrying->text()).hasMatch())
+                << retrying->text().toStdString();
+            // Still there once the message has gone.
+            f.statusBar()->clearMessage();
+            f.LinkWatch();
+            EXPECT_TRUE(retrying->isVisibleTo(&f));
+        }
     }
     Trigger(cmd::kPortOpen);
+    EXPECT_FALSE(retrying->isVisibleTo(&f));
     EXPECT_TRUE(port->toolTip().isEmpty());
     EXPECT_EQ(f.PaneText(59143), u"PORT: CLOSED");
     EXPECT_TRUE(prompts.shown.empty());

@@ -20,6 +20,7 @@
 #include "frame/CommandIds.h"
 #include "performance/HistoryStore.h"
 #include "performance/LineMemory.h"
+#include "session/StatusTexts.h"
 #include "tests/stats/StatsTestSupport.h"
 
 namespace kestrel::test {
@@ -177,6 +178,64 @@ TEST_F(FrameFixture, PortHintUntilAPortOpens) {
         EXPECT_TRUE(f.Pane(59143)->isVisible()) << step.what;
         EXPECT_TRUE(bar->currentMessage().isEmpty()) << step.what;
     }
+}
+
+// The line comes back at a start only while no port has opened yet, or when the device the
+// port leads to has gone; an open port closed again before the restart counts as opened.
+TEST_F(FrameFixture, PortHintAtStartUntilAPortHasOpenedOnce) {
+    const struct {
+        const char* what;
+        const char* device;  // what COM1 leads to
+        bool hinted;
+        bool openAndClose;
+    } starts[] = {{"first start", "/fake/com1", true, true},
+                  {"after an open", "/fake/com1", false, false},
+                  {"with the device gone", "/fake/unplugged", true, false}};
+    for (const auto& start : starts) {
+        resolver.SetPath(1, start.device);
+        CMainFrame& f = Create();
+        EXPECT_EQ(f.findChild<QLabel*>(QStringLiteral("portHint"))->isVisibleTo(&f), start.hinted)
+            << start.what;
+        if (start.openAndClose) {
+            Trigger(cmd::kPortOpen);
+            ASSERT_TRUE(f.Session().IsLinkUp()) << start.what;
+            Trigger(cmd::kPortOpen);
+        }
+    }
+}
+
+// In a narrow window, at the normal font and a larger one, each pane shows its text whole or
+// ends it with an ellipsis and holds it whole in its tooltip. At the width a desktop gives the
+// smallest window at the normal font, the widest panes give way and the port's stay whole.
+TEST_F(FrameFixture, PanesInANarrowWindowKeepTheirTexts) {
+    const QFont normal = QApplication::font();
+    for (const double scale : {1.0, 1.5}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        CMainFrame& f = Create();
+        state.nearErrorsTotal = 999999;
+        state.farErrorsTotal = 999999;
+        f.show();
+        for (const int width : {f.minimumSizeHint().width(), static_cast<int>(710 * scale)}) {
+            SCOPED_TRACE(testing::Message() << scale << " " << width);
+            f.resize(width, f.height());
+            QApplication::processEvents();
+            f.RunUpdateHandlers();
+            for (const StatusPane& p : kStatusPanes) {
+                const QLabel* pane = f.Pane(p.id);
+                const QString text = pane->text();
+                const bool whole =
+                    pane->fontMetrics().horizontalAdvance(text) <= pane->contentsRect().width();
+                EXPECT_EQ(pane->toolTip(), whole ? QString() : text) << text.toStdString();
+                if (width == 710 && (p.id == 59142 || p.id == 59143)) {
+                    EXPECT_TRUE(whole) << text.toStdString();
+                }
+            }
+        }
+        frame.reset();
+    }
+    QApplication::setFont(normal);
 }
 
 // At large fonts on a 1280 x 900 screen the window fits and its bars and form scroll; at the
