@@ -244,8 +244,10 @@ StatusPanes::StatusPanes(QMainWindow& window) : bar(new QStatusBar(&window)) {
     retrying->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     retrying->setContentsMargins(2, 0, 2, 0);
     retrying->setTextFormat(Qt::PlainText);
-    bar->addPermanentWidget(retrying);
+    // Hidden before it joins the bar, whose layout would otherwise count it in the size the
+    // window first takes.
     retrying->hide();
+    bar->addPermanentWidget(retrying);
 }
 
 QSize StatusPanes::SizeWanted() const {
