@@ -196,6 +196,9 @@ TEST(ReplayPerformance, CommandLineRefusals) {
         {"--performance --start 1900-01-01T00:00:00Z " + plain, "from 1970 to 2200"},
         {"--performance --start 2199-01-01T00:00:00Z " + plain, "is later than now"},
         {"--chunk 45 " + timed, "--chunk is for plain byte captures"},
+        {"--interval 7 " + plain, "(see --help)"},
+        {"/nonexistent/capture.bin", "cannot open '/nonexistent/capture.bin'"},
+        {"/", "cannot read '/': Is a directory"},
     };
     for (const auto& [args, message] : cases) {
         const ToolRun run = RunReplay(args);
