@@ -303,45 +303,34 @@ TEST_F(SessionTest, FramesReachThePictureTheRowsAndTheBerTexts) {
               t + ",NC\r\n" + t + ",\r\n" + t + ",,1,5,0,7\r\n" + t + ",NC,\r\n" + t + ",NC\r\n");
 }
 
-// The line memory: seconds and journal entries reach the database, link states included; a
-// database held by another monitor is told once and everything goes on in memory.
-TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournalUnlessTheDatabaseIsLocked) {
-    for (const bool locked : {false, true}) {
-        SCOPED_TRACE(locked ? "locked" : "free");
-        const std::string path = dir / (locked ? "locked.sqlite" : "line.sqlite");
-        HistoryStore other;
-        ASSERT_TRUE(!locked || other.Open(path, nullptr));
-        MakeSession(path);
-        const std::time_t t0 = wall;
-        StartConnected();
-        Second(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
-        Second();
+// The line memory: seconds and journal entries reach the database, link states included.
+TEST_F(SessionTest, LineMemoryKeepsSecondsAndJournal) {
+    const std::string path = dir / "line.sqlite";
+    MakeSession(path);
+    const std::time_t t0 = wall;
+    StartConnected();
+    Second(Frame(0x20, 5, "00/00/00/00/", 0x00, 0, "00\\00\\00\\00\\"));  // local AIS
+    Second();
+    Tick();
+    session->ClosePort();
+    session->LinkWatch();
+    for (int i = 0; i < 3; ++i) {
         Tick();
-        session->ClosePort();
-        session->LinkWatch();
-        for (int i = 0; i < 3; ++i) {
-            Tick();
-            session->PanelRefresh();  // the rows are due every 10 s: not yet
-        }
-        EXPECT_EQ(HistoryNotices(recorder.Take()), locked ? 1 : 0);
-        EXPECT_EQ(session->Memory().Storing(), !locked);
-        session->Close();
-
-        // What was kept: from memory while locked, else from the file as a reader finds it.
-        HistoryStore reader;
-        std::string error;
-        ASSERT_TRUE(locked || reader.OpenReadOnly(path, error)) << error;
-        const auto journal =
-            locked ? session->Memory().JournalEntries() : reader.JournalEntries(0, false);
-        EXPECT_EQ(Seen(journal, t0),
-                  (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
-        const Figures near = locked ? session->Memory().Current(BinKind::Quarter).figures[0]
-                                    : reader.Intervals(BinKind::Quarter, 0, 0).at(0).figures;
-        EXPECT_EQ(near.available, 2);
-        EXPECT_EQ(near.es, 1);
-        EXPECT_EQ(near.ses, 1);
-        EXPECT_EQ(near.available + near.notMeasured, 6 + t0 % 900);
+        session->PanelRefresh();  // the rows are due every 10 s: not yet
     }
+    EXPECT_EQ(HistoryNotices(recorder.Take()), 0);
+    session->Close();
+
+    HistoryStore reader;
+    std::string error;
+    ASSERT_TRUE(reader.OpenReadOnly(path, error)) << error;
+    EXPECT_EQ(Seen(reader.JournalEntries(0, false), t0),
+              (std::vector<std::string>{"near:ais 1..2", "link:port-closed 3..6"}));
+    const Figures near = reader.Intervals(BinKind::Quarter, 0, 0).at(0).figures;
+    EXPECT_EQ(near.available, 2);
+    EXPECT_EQ(near.es, 1);
+    EXPECT_EQ(near.ses, 1);
+    EXPECT_EQ(near.available + near.notMeasured, 6 + t0 % 900);
 }
 
 // What the line did, not the ticks' cadence: a frame counts in the second its last character
