@@ -195,9 +195,7 @@ TEST_F(StatisticsLogTest, OnThatCannotStartLeavesNothingBehind) {
         c.arrange();
         const auto before = Listing();
         EXPECT_FALSE(log.StatisticsOn(c.chosen));
-        EXPECT_FALSE(log.IsEventLogOpen());
-        EXPECT_FALSE(log.IsG821LogOpen());
-        EXPECT_FALSE(log.IsFlushDue());
+        EXPECT_FALSE(log.IsEventLogOpen() || log.IsG821LogOpen() || log.IsFlushDue());
         EXPECT_EQ(Listing(), before);
         ASSERT_EQ(notices.size(), 1u);
         EXPECT_TRUE(notices[0].starts_with("Statistics could not be started: ")) << notices[0];
@@ -270,9 +268,7 @@ TEST_P(PairFailsTogether, WhenEitherFileFails) {
     } else {
         EXPECT_FALSE(log.LogFlush(frameMutex));
     }
-    EXPECT_FALSE(log.IsEventLogOpen());
-    EXPECT_FALSE(log.IsG821LogOpen());
-    EXPECT_FALSE(log.IsFlushDue());
+    EXPECT_FALSE(log.IsEventLogOpen() || log.IsG821LogOpen() || log.IsFlushDue());
     ASSERT_EQ(notices.size(), 1u);
     const std::string& notice = notices[0];
     EXPECT_TRUE(notice.starts_with("Statistics recording stopped: the " +
