@@ -37,8 +37,8 @@ TEST_F(EndToEnd, RecordingFromStartToCloseWritesBothFiles) {
     ExpectRecording(stem + ".csv", ",,,(AIS )?,{7}", ",,6,18,0,24");
 }
 
-// A recording that cannot be made ends the start with the reason and leaves no file (the
-// statistics tests have every way it can fail): here a folder in the way of the G.821 log.
+// A recording that cannot be made ends the start with the reason (the statistics tests have
+// every way it can fail, and that it leaves no file): here a folder in the way of the G.821 log.
 TEST_F(EndToEnd, RecordingThatCannotBeMadeStopsTheStart) {
     const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
     std::filesystem::create_directories(out + "/dayG821.csv");
@@ -50,11 +50,6 @@ TEST_F(EndToEnd, RecordingThatCannotBeMadeStopsTheStart) {
     EXPECT_NE(err.find("cannot record statistics in " + out + "/day.csv: "), std::string::npos)
         << err;
     EXPECT_NE(err.find("Is a directory"), std::string::npos) << err;
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
-        files.push_back(entry.path().string());
-    }
-    EXPECT_EQ(files, std::vector<std::string>({out + "/dayG821.csv"}));
 }
 
 // A pipe as the event log whose reader has gone: the closing row at the end fails as a
