@@ -4,8 +4,11 @@
 # line replayed into the line's memory, the window with its alarm journal and the Performance
 # window.
 #
-#   scripts/screenshot.sh [FOLDER]      default docs: screenshot.png, journal.png, performance.png
+#   scripts/screenshot.sh [FOLDER]      default docs: screenshot.png, journal.png, performance.png,
+#                                       screenshot-150.png, beside.png, beside-150.png
 #
+# The last three are taken at 150 % (QT_SCALE_FACTOR=1.5) and with the Performance window beside
+# the main window on the whole 1280 x 1024 screen, at 100 % and at 150 %.
 # KESTREL_BUILD names the build folder (default: build). Sets up what it needs (xvfb,
 # x11-utils, imagemagick) through scripts/setup.sh.
 set -euo pipefail
@@ -46,7 +49,7 @@ status=$work/status.json
 # moves), LEDs are lit and the BER figures have left zero.
 start_kestrel() {
     rm -f "$status"
-    XDG_RUNTIME_DIR=$work "$kestrel" --settings-dir "$work/settings" --device "COM1=$pty" \
+    XDG_RUNTIME_DIR=$work QT_SCALE_FACTOR=${scale:-1} "$kestrel" --settings-dir "$work/settings" --device "COM1=$pty" \
         --status-file "$status" >"$work/kestrel.out" 2>"$work/kestrel.err" &
     kestrel_pid=$!
     for _ in $(seq 300); do
@@ -143,6 +146,44 @@ view_settings 0 1
 start_kestrel
 grab '"Performance' "$folder/performance.png"
 stop_kestrel
+
+# At the default size (no saved placement), at 100 % and at 150 %: the main window alone, and
+# with the Performance window beside it on the whole screen (moved there, as there is no window
+# manager on the virtual display to place it).
+window_of() { xwininfo -root -tree | awk -v t="$1" '$0 ~ t { print $1; exit }'; }
+beside() { # OUTPUT
+    local main performance width other x
+    main=$(window_of '"[^"]* - Kestrel"')
+    performance=$(window_of '"Performance')
+    width=$(xwininfo -id "$main" | awk '/Width:/ { print $2 }')
+    other=$(xwininfo -id "$performance" | awk '/Width:/ { print $2 }')
+    # Beside it where the screen has room; at 150 % it has not, and the Performance window
+    # covers the main window's right side from a third of the way down, as a window manager
+    # would stack it.
+    x=$((width + 8))
+    y=0
+    if [ $((x + other)) -gt 1280 ]; then
+        x=$((1280 - other > 0 ? 1280 - other : 0))
+        y=340
+    fi
+    xdotool windowmove "$main" 0 0 windowmove "$performance" "$x" "$y"
+    sleep 1
+    mkdir -p "$(dirname "$1")"
+    import -window root "$1"
+    echo "screenshot: $1"
+}
+sed -i '/^WindowPos=/d' "$settings"
+for scale in 1 1.5; do
+    view_settings 0 0
+    start_kestrel
+    [ "$scale" = 1 ] || grab '"[^"]* - Kestrel"' "$folder/screenshot-150.png"
+    stop_kestrel
+    view_settings 0 1
+    start_kestrel
+    beside "$folder/beside$([ "$scale" = 1 ] || echo -150).png"
+    stop_kestrel
+done
+scale=1
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=""
