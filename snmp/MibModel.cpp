@@ -53,49 +53,76 @@ Counts CountsOf(const Figures& f) {
 }
 
 const std::vector<Table>& Tables() {
+    using W = T::What;
+    using F = T::Figures;
     static const std::vector<Table> tables = [] {
         std::vector<Table> t;
-        auto add = [&t](T::Id id, const char* name, Oid entry, std::vector<int> columns,
-                        T::Lines lines, T::Rows rows) {
-            t.push_back({id, name, std::move(entry), std::move(columns), lines, rows});
+        auto add = [&t](const char* name, Oid entry, T::Lines lines, T::Rows rows, F figures,
+                        bool far, std::initializer_list<std::pair<int, W>> columns) {
+            Table table{name, std::move(entry), {}, {}, lines, rows, figures, far};
+            for (const auto& [column, what] : columns) {
+                table.columns.push_back(column);
+                table.shows.push_back(what);
+                if (what == W::TrapEnable) {
+                    table.writable = true;
+                    table.writableColumn = column;
+                }
+            }
+            t.push_back(std::move(table));
         };
-        add(T::Id::Ds3Config, "dsx3ConfigTable", Under(kDs3, {5, 1}),
-            {1, 2, 3, 4, 5, 6, 8, 10, 12, 14, 15}, T::Lines::E3, T::Rows::PerLine);
-        t.back().writable = true;
-        t.back().writableColumn = 15;
-        add(T::Id::Ds3Current, "dsx3CurrentTable", Under(kDs3, {6, 1}), {1, 2, 3, 5, 7},
-            T::Lines::E3, T::Rows::PerLine);
-        add(T::Id::Ds3Interval, "dsx3IntervalTable", Under(kDs3, {7, 1}), {1, 2, 3, 4, 6, 8, 13},
-            T::Lines::E3, T::Rows::PerInterval);
-        add(T::Id::Ds3Total, "dsx3TotalTable", Under(kDs3, {8, 1}), {1, 2, 3, 5, 7},
-            T::Lines::E3, T::Rows::PerLine);
-        add(T::Id::Ds3FarCurrent, "dsx3FarEndCurrentTable", Under(kDs3, {10, 1}),
-            {1, 2, 3, 4, 5, 6, 7, 8}, T::Lines::E3, T::Rows::PerLine);
-        add(T::Id::Ds3FarInterval, "dsx3FarEndIntervalTable", Under(kDs3, {11, 1}),
-            {1, 2, 3, 4, 5, 6, 7}, T::Lines::E3, T::Rows::PerInterval);
-        add(T::Id::Ds3FarTotal, "dsx3FarEndTotalTable", Under(kDs3, {12, 1}), {1, 2, 3, 4, 5},
-            T::Lines::E3, T::Rows::PerLine);
-        add(T::Id::Ds1Config, "dsx1ConfigTable", Under(kDs1, {6, 1}),
-            {1, 2, 3, 4, 5, 6, 8, 10, 14, 16, 17}, T::Lines::E1, T::Rows::PerLine);
-        t.back().writable = true;
-        t.back().writableColumn = 17;
-        add(T::Id::Ds1Current, "dsx1CurrentTable", Under(kDs1, {7, 1}), {1, 2, 3, 5},
-            T::Lines::E1, T::Rows::PerLine);
-        add(T::Id::Ds1Interval, "dsx1IntervalTable", Under(kDs1, {8, 1}), {1, 2, 3, 4, 6, 13},
-            T::Lines::E1, T::Rows::PerInterval);
-        add(T::Id::Ds1Total, "dsx1TotalTable", Under(kDs1, {9, 1}), {1, 2, 3, 5}, T::Lines::E1,
-            T::Rows::PerLine);
-        add(T::Id::Ds1FarCurrent, "dsx1FarEndCurrentTable", Under(kDs1, {10, 1}),
-            {1, 2, 3, 4, 5, 7, 13}, T::Lines::E1, T::Rows::PerLine);
-        add(T::Id::Ds1FarInterval, "dsx1FarEndIntervalTable", Under(kDs1, {11, 1}),
-            {1, 2, 3, 4, 6, 12}, T::Lines::E1, T::Rows::PerInterval);
-        add(T::Id::Ds1FarTotal, "dsx1FarEndTotalTable", Under(kDs1, {12, 1}), {1, 2, 3, 5},
-            T::Lines::E1, T::Rows::PerLine);
-        add(T::Id::If, "ifTable", kIfEntry, {1, 2, 3, 5, 6, 7, 8, 9}, T::Lines::All,
-            T::Rows::PerLine);
+        const auto e3 = T::Lines::E3, e1 = T::Lines::E1;
+        const auto line = T::Rows::PerLine, quarter = T::Rows::PerInterval;
+        // The configuration tables: the same objects, numbered apart in the two MIBs.
+        add("dsx3ConfigTable", Under(kDs3, {5, 1}), e3, line, F::None, false,
+            {{1, W::Index}, {2, W::Index}, {3, W::Elapsed}, {4, W::ValidIntervals},
+             {5, W::LineType}, {6, W::LineCoding}, {8, W::Circuit}, {10, W::Status},
+             {12, W::InvalidIntervals}, {14, W::StatusChanged}, {15, W::TrapEnable}});
+        // Near end: P-bit errored seconds and code violations of the E3 line.
+        for (auto [name, table, figures] :
+             {std::tuple{"dsx3CurrentTable", 6, F::Current}, {"dsx3TotalTable", 8, F::Total}}) {
+            add(name, Under(kDs3, {static_cast<SubId>(table), 1}), e3, line, figures, false,
+                {{1, W::Index}, {2, W::Es}, {3, W::Ses}, {5, W::Uas}, {7, W::Errors}});
+        }
+        add("dsx3IntervalTable", Under(kDs3, {7, 1}), e3, quarter, F::Interval, false,
+            {{1, W::Index}, {2, W::Number}, {3, W::Es}, {4, W::Ses}, {6, W::Uas},
+             {8, W::Errors}, {13, W::ValidData}});
+        // Far end: C-bit errored seconds and code violations.
+        add("dsx3FarEndCurrentTable", Under(kDs3, {10, 1}), e3, line, F::Current, true,
+            {{1, W::Index}, {2, W::Elapsed}, {3, W::ValidIntervals}, {4, W::Es}, {5, W::Ses},
+             {6, W::Errors}, {7, W::Uas}, {8, W::InvalidIntervals}});
+        add("dsx3FarEndIntervalTable", Under(kDs3, {11, 1}), e3, quarter, F::Interval, true,
+            {{1, W::Index}, {2, W::Number}, {3, W::Es}, {4, W::Ses}, {5, W::Errors},
+             {6, W::Uas}, {7, W::ValidData}});
+        add("dsx3FarEndTotalTable", Under(kDs3, {12, 1}), e3, line, F::Total, true,
+            {{1, W::Index}, {2, W::Es}, {3, W::Ses}, {4, W::Errors}, {5, W::Uas}});
+        add("dsx1ConfigTable", Under(kDs1, {6, 1}), e1, line, F::None, false,
+            {{1, W::Index}, {2, W::Index}, {3, W::Elapsed}, {4, W::ValidIntervals},
+             {5, W::LineType}, {6, W::LineCoding}, {8, W::Circuit}, {10, W::Status},
+             {14, W::InvalidIntervals}, {16, W::StatusChanged}, {17, W::TrapEnable}});
+        // The tributaries have no error counts: seconds only.
+        for (auto [name, table, figures, far] :
+             {std::tuple{"dsx1CurrentTable", 7, F::Current, false},
+              {"dsx1TotalTable", 9, F::Total, false},
+              {"dsx1FarEndTotalTable", 12, F::Total, true}}) {
+            add(name, Under(kDs1, {static_cast<SubId>(table), 1}), e1, line, figures, far,
+                {{1, W::Index}, {2, W::Es}, {3, W::Ses}, {5, W::Uas}});
+        }
+        add("dsx1IntervalTable", Under(kDs1, {8, 1}), e1, quarter, F::Interval, false,
+            {{1, W::Index}, {2, W::Number}, {3, W::Es}, {4, W::Ses}, {6, W::Uas},
+             {13, W::ValidData}});
+        add("dsx1FarEndCurrentTable", Under(kDs1, {10, 1}), e1, line, F::Current, true,
+            {{1, W::Index}, {2, W::Elapsed}, {3, W::ValidIntervals}, {4, W::Es}, {5, W::Ses},
+             {7, W::Uas}, {13, W::InvalidIntervals}});
+        add("dsx1FarEndIntervalTable", Under(kDs1, {11, 1}), e1, quarter, F::Interval, true,
+            {{1, W::Index}, {2, W::Number}, {3, W::Es}, {4, W::Ses}, {6, W::Uas},
+             {12, W::ValidData}});
+        add("ifTable", kIfEntry, T::Lines::All, line, F::None, false,
+            {{1, W::Index}, {2, W::Descr}, {3, W::IfType}, {5, W::Speed}, {6, W::PhysAddress},
+             {7, W::AdminStatus}, {8, W::OperStatus}, {9, W::OperChanged}});
         t.back().perColumn = true;
-        add(T::Id::IfX, "ifXTable", kIfXEntry, {1, 14, 15, 17, 18}, T::Lines::All,
-            T::Rows::PerLine);
+        add("ifXTable", kIfXEntry, T::Lines::All, line, F::None, false,
+            {{1, W::Name}, {14, W::LinkTrapEnable}, {15, W::HighSpeed},
+             {17, W::ConnectorPresent}, {18, W::Alias}});
         t.back().perColumn = true;
         return t;
     }();
@@ -290,214 +317,66 @@ bool MibView::TrapEnable(const Row& row) const {
 }
 
 std::optional<Value> MibView::ValueOf(const Table& table, int column, const Row& row) const {
+    const auto at = std::lower_bound(table.columns.begin(), table.columns.end(), column);
+    if (at == table.columns.end() || *at != column) {
+        return std::nullopt;
+    }
     const MuxLines& mux = *row.mux;
     const LineState& line = mux.lines[static_cast<std::size_t>(row.line)];
-    const SubId index = mux.First() + static_cast<SubId>(row.line);
+    const bool e3 = row.line == 0;
+    const auto object = static_cast<std::size_t>(table.far ? FarObject(row.line)
+                                                           : NearObject(row.line));
     const History* history = mux.history.get();
-    const int valid = Intervals(mux);
-    const Counts& nearNow = mux.current[static_cast<std::size_t>(NearObject(row.line))];
-    const Counts& farNow = mux.current[static_cast<std::size_t>(FarObject(row.line))];
-    auto quarter = [&](int object) -> std::optional<Counts> {
-        const auto& q = history->quarters[static_cast<std::size_t>(row.interval - 1)];
-        if (!q) {
-            return std::nullopt;
+    // The figures of the table's row: a quarter the monitor did not keep counts nothing.
+    std::optional<Counts> counts;
+    switch (table.figures) {
+    case T::Figures::Current: counts = mux.current[object]; break;
+    case T::Figures::Total: counts = history ? history->total[object] : Counts{}; break;
+    case T::Figures::Interval:
+        if (const auto& q = history->quarters[static_cast<std::size_t>(row.interval - 1)]) {
+            counts = (*q)[object];
         }
-        return (*q)[static_cast<std::size_t>(object)];
+        break;
+    case T::Figures::None: break;
+    }
+    auto gauge = [&](auto Counts::*field) {
+        return Gauge(counts ? static_cast<long long>(
+                                  std::min<std::uint64_t>((*counts).*field, UINT32_MAX))
+                            : 0);
     };
-    auto invalid = [&](int object) {
-        return history ? history->invalid[static_cast<std::size_t>(object)] : 0;
-    };
-    auto total = [&](int object) {
-        return history ? history->total[static_cast<std::size_t>(object)] : Counts{};
-    };
-    // Data is valid when the monitor saw every second of the quarter.
-    auto validData = [&](int object) {
-        const auto q = quarter(object);
-        return Truth(q && q->unseen == 0);
-    };
-    auto gaugeOf = [](std::uint64_t v) { return Gauge(static_cast<long long>(std::min<std::uint64_t>(v, UINT32_MAX))); };
-    auto figure = [&](const Counts& c, int which) -> Value {
-        switch (which) {
-        case 0: return gaugeOf(c.es);
-        case 1: return gaugeOf(c.ses);
-        case 2: return gaugeOf(c.uas);
-        default: return gaugeOf(c.errors);
-        }
-    };
-    // An interval's figure; a quarter the monitor did not keep counts nothing and is invalid.
-    auto intervalFigure = [&](int object, int which) -> Value {
-        const auto q = quarter(object);
-        return q ? figure(*q, which) : Gauge(0);
-    };
-    enum { ES = 0, SES = 1, UAS = 2, ERR = 3 };
-    const int nearObj = NearObject(row.line), farObj = FarObject(row.line);
-
-    switch (table.id) {
-    case T::Id::Ds3Config:
-    case T::Id::Ds1Config: {
-        const bool ds3 = table.id == T::Id::Ds3Config;
-        switch (column) {
-        case 1:
-        case 2: return Int(static_cast<long long>(index));
-        case 3: return Int(mux.elapsed);
-        case 4: return Int(valid);
-        case 5: return Int(ds3 ? kE3Framed : kDs1Other);
-        case 6: return Int(ds3 ? kE3Hdb3 : kDs1Hdb3);
-        case 8: return Text(mux.name);
-        case 10: return Int(line.status);
-        case 12:
-        case 14:
-            if (ds3 == (column == 12)) {
-                return Int(invalid(nearObj));
-            }
-            return Ticks(Stamp(line.statusChangedMs));  // dsx3LineStatusLastChange
-        case 15:
-            if (ds3) {
-                return Truth(TrapEnable(row));
-            }
-            break;
-        case 16: return Ticks(Stamp(line.statusChangedMs));
-        case 17: return Truth(TrapEnable(row));
-        }
-        return std::nullopt;
-    }
-    case T::Id::Ds3Current:
-    case T::Id::Ds3Total: {
-        const Counts c = table.id == T::Id::Ds3Current ? nearNow : total(nearObj);
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return figure(c, ES);
-        case 3: return figure(c, SES);
-        case 5: return figure(c, UAS);
-        case 7: return figure(c, ERR);
-        }
-        return std::nullopt;
-    }
-    case T::Id::Ds3Interval:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(row.interval);
-        case 3: return intervalFigure(nearObj, ES);
-        case 4: return intervalFigure(nearObj, SES);
-        case 6: return intervalFigure(nearObj, UAS);
-        case 8: return intervalFigure(nearObj, ERR);
-        case 13: return validData(nearObj);
-        }
-        return std::nullopt;
-    case T::Id::Ds3FarCurrent:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(mux.elapsed);
-        case 3: return Int(valid);
-        case 4: return figure(farNow, ES);
-        case 5: return figure(farNow, SES);
-        case 6: return figure(farNow, ERR);
-        case 7: return figure(farNow, UAS);
-        case 8: return Int(invalid(farObj));
-        }
-        return std::nullopt;
-    case T::Id::Ds3FarTotal: {
-        const Counts c = total(farObj);
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return figure(c, ES);
-        case 3: return figure(c, SES);
-        case 4: return figure(c, ERR);
-        case 5: return figure(c, UAS);
-        }
-        return std::nullopt;
-    }
-    case T::Id::Ds3FarInterval:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(row.interval);
-        case 3: return intervalFigure(farObj, ES);
-        case 4: return intervalFigure(farObj, SES);
-        case 5: return intervalFigure(farObj, ERR);
-        case 6: return intervalFigure(farObj, UAS);
-        case 7: return validData(farObj);
-        }
-        return std::nullopt;
-    case T::Id::Ds1Current:
-    case T::Id::Ds1Total: {
-        const Counts c = table.id == T::Id::Ds1Current ? nearNow : total(nearObj);
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return figure(c, ES);
-        case 3: return figure(c, SES);
-        case 5: return figure(c, UAS);
-        }
-        return std::nullopt;
-    }
-    case T::Id::Ds1Interval:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(row.interval);
-        case 3: return intervalFigure(nearObj, ES);
-        case 4: return intervalFigure(nearObj, SES);
-        case 6: return intervalFigure(nearObj, UAS);
-        case 13: return validData(nearObj);
-        }
-        return std::nullopt;
-    case T::Id::Ds1FarCurrent:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(mux.elapsed);
-        case 3: return Int(valid);
-        case 4: return figure(farNow, ES);
-        case 5: return figure(farNow, SES);
-        case 7: return figure(farNow, UAS);
-        case 13: return Int(invalid(farObj));
-        }
-        return std::nullopt;
-    case T::Id::Ds1FarInterval:
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return Int(row.interval);
-        case 3: return intervalFigure(farObj, ES);
-        case 4: return intervalFigure(farObj, SES);
-        case 6: return intervalFigure(farObj, UAS);
-        case 12: return validData(farObj);
-        }
-        return std::nullopt;
-    case T::Id::Ds1FarTotal: {
-        const Counts c = total(farObj);
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2: return figure(c, ES);
-        case 3: return figure(c, SES);
-        case 5: return figure(c, UAS);
-        }
-        return std::nullopt;
-    }
-    case T::Id::If: {
-        const bool e3 = row.line == 0;
-        switch (column) {
-        case 1: return Int(static_cast<long long>(index));
-        case 2:
-            return Text(e3 ? "Kestrel MUX " + mux.name + " 34 Mbit/s line"
-                           : "Kestrel MUX " + mux.name + " tributary " +
-                                 std::to_string(row.line));
-        case 3: return Int(e3 ? kIfTypeDs3 : kIfTypeDs1);
-        case 5: return Gauge(e3 ? 34368000 : 2048000);
-        case 6: return Text("");
-        case 7: return Int(kIfUp);
-        case 8: return Int(line.operStatus);
-        case 9: return Ticks(Stamp(line.operChangedMs));
-        }
-        return std::nullopt;
-    }
-    case T::Id::IfX: {
-        const bool e3 = row.line == 0;
-        switch (column) {
-        case 1: return Text(e3 ? mux.name + "/E3" : mux.name + "/E1-" + std::to_string(row.line));
-        case 14: return Int(kTrue);
-        case 15: return Gauge(e3 ? 34 : 2);
-        case 17: return Truth(true);
-        case 18: return Text(mux.name);
-        }
-        return std::nullopt;
-    }
+    switch (table.shows[static_cast<std::size_t>(at - table.columns.begin())]) {
+    case T::What::Index: return Int(static_cast<long long>(mux.First() + row.line));
+    case T::What::Number: return Int(row.interval);
+    case T::What::Elapsed: return Int(mux.elapsed);
+    case T::What::ValidIntervals: return Int(Intervals(mux));
+    case T::What::InvalidIntervals: return Int(history ? history->invalid[object] : 0);
+    case T::What::Es: return gauge(&Counts::es);
+    case T::What::Ses: return gauge(&Counts::ses);
+    case T::What::Uas: return gauge(&Counts::uas);
+    case T::What::Errors: return gauge(&Counts::errors);
+    // Valid when the monitor saw every second of the quarter.
+    case T::What::ValidData: return Truth(counts && counts->unseen == 0);
+    case T::What::LineType: return Int(e3 ? kE3Framed : kDs1Other);
+    case T::What::LineCoding: return Int(e3 ? kE3Hdb3 : kDs1Hdb3);
+    case T::What::Circuit: return Text(mux.name);
+    case T::What::Status: return Int(line.status);
+    case T::What::StatusChanged: return Ticks(Stamp(line.statusChangedMs));
+    case T::What::TrapEnable: return Truth(TrapEnable(row));
+    case T::What::Descr:
+        return Text(e3 ? "Kestrel MUX " + mux.name + " 34 Mbit/s line"
+                       : "Kestrel MUX " + mux.name + " tributary " + std::to_string(row.line));
+    case T::What::IfType: return Int(e3 ? kIfTypeDs3 : kIfTypeDs1);
+    case T::What::Speed: return Gauge(e3 ? 34368000 : 2048000);
+    case T::What::PhysAddress: return Text("");
+    case T::What::AdminStatus: return Int(kIfUp);
+    case T::What::OperStatus: return Int(line.operStatus);
+    case T::What::OperChanged: return Ticks(Stamp(line.operChangedMs));
+    case T::What::Name:
+        return Text(e3 ? mux.name + "/E3" : mux.name + "/E1-" + std::to_string(row.line));
+    case T::What::LinkTrapEnable: return Int(kTrue);
+    case T::What::HighSpeed: return Gauge(e3 ? 34 : 2);
+    case T::What::ConnectorPresent: return Truth(true);
+    case T::What::Alias: return Text(mux.name);
     }
     return std::nullopt;
 }

@@ -112,19 +112,26 @@ inline int FarObject(int line) {
 
 // One conceptual table (or a column range of one) as the agent registers it.
 struct Table {
-    enum class Id {
-        Ds3Config, Ds3Current, Ds3Interval, Ds3Total, Ds3FarCurrent, Ds3FarInterval, Ds3FarTotal,
-        Ds1Config, Ds1Current, Ds1Interval, Ds1Total, Ds1FarCurrent, Ds1FarInterval, Ds1FarTotal,
-        If, IfX,
-    };
     enum class Lines { E3, E1, All };
     enum class Rows { PerLine, PerInterval };
-    Id id;
+    // Where a table's figures come from: the current quarter, the completed ones, or their sums
+    // over the day; of the line's near end or its far end.
+    enum class Figures { None, Current, Interval, Total };
+    // What a column shows.
+    enum class What {
+        Index, Number, Elapsed, ValidIntervals, InvalidIntervals, Es, Ses, Uas, Errors,
+        ValidData, LineType, LineCoding, Circuit, Status, StatusChanged, TrapEnable,
+        Descr, IfType, Speed, PhysAddress, AdminStatus, OperStatus, OperChanged,
+        Name, LinkTrapEnable, HighSpeed, ConnectorPresent, Alias,
+    };
     const char* name;
     Oid entry;                 // the table's entry: columns and indexes follow
     std::vector<int> columns;  // served, ascending
+    std::vector<What> shows;   // beside each column
     Lines lines;
     Rows rows;
+    Figures figures = Figures::None;
+    bool far = false;
     // Only for tables served beside another agent's rows (the IF-MIB): the registration is a
     // range of rows of one column, so that the host's own interfaces stay with their agent.
     bool perColumn = false;
