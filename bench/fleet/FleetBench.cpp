@@ -41,21 +41,6 @@ struct Options {
     std::string dir;
 };
 
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(s);
-    return port;
-}
-
 // The frames each MUX's metrics count, by MUX name.
 std::map<std::string, long long> ScrapeFrames(int port) {
     std::map<std::string, long long> out;
@@ -160,7 +145,7 @@ int Run(const Options& o) {
         return 1;
     }
     fleet.Run();
-    const int port = FreePort();
+    const int port = FreeLoopbackPort(SOCK_STREAM);
     const std::string log = o.dir + "/headless.err";
     const auto launched = Clock::now();
     const pid_t pid = Launch(o, Config(o, fleet, port, false), log);
@@ -215,7 +200,7 @@ int Run(const Options& o) {
     // Again over the databases just written, as a service restarts: every one is read back.
     const std::string againLog = o.dir + "/restart.err";
     const auto relaunched = Clock::now();
-    const pid_t restart = Launch(o, Config(o, fleet, FreePort(), false), againLog);
+    const pid_t restart = Launch(o, Config(o, fleet, FreeLoopbackPort(SOCK_STREAM), false), againLog);
     const auto restarted = WaitStarted(againLog, o.muxes, relaunched, 180s);
     ::kill(restart, SIGTERM);
     int s1 = 0;
@@ -227,7 +212,7 @@ int Run(const Options& o) {
     bool startupDone = false;
     if (o.stopDuringStart >= 0) {
         const std::string recLog = o.dir + "/recording.err";
-        const pid_t again = Launch(o, Config(o, fleet, FreePort(), true), recLog);
+        const pid_t again = Launch(o, Config(o, fleet, FreeLoopbackPort(SOCK_STREAM), true), recLog);
         std::this_thread::sleep_for(std::chrono::duration<double>(o.stopDuringStart));
         startupDone = Count(ReadAll(recLog), ": line memory in ") >= o.muxes;
         ::kill(again, SIGTERM);

@@ -2,7 +2,9 @@
 // and the figures of a process read from /proc.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +24,22 @@ namespace kestrel::bench {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// A port of the loopback nobody uses now: SOCK_STREAM for TCP, SOCK_DGRAM for UDP.
+inline int FreeLoopbackPort(int type) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
 
 inline double Since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();

@@ -26,7 +26,6 @@ namespace {
 
 using namespace kestrel::bench;
 namespace snmp = kestrel::snmp;
-using TableId = snmp::Table::Id;
 
 struct Options {
     std::string headless;
@@ -36,21 +35,6 @@ struct Options {
     int muxes = 50;
     int rounds = 5;  // each walk this many times
 };
-
-int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
 
 std::string Output(const std::string& command) {
     std::string out;
@@ -110,9 +94,9 @@ std::string Dotted(const snmp::Oid& oid) {
     return s;
 }
 
-const snmp::Table& TableOf(TableId id) {
+const snmp::Table& TableOf(const std::string& name) {
     for (const auto& t : snmp::Tables()) {
-        if (t.id == id) {
+        if (t.name == name) {
             return t;
         }
     }
@@ -247,7 +231,7 @@ int Run(const Options& o) {
         std::filesystem::create_directories(o.dir + sub);
     }
     ::chmod((o.dir + "/persist").c_str(), 0700);
-    const int port = FreeUdpPort();
+    const int port = FreeLoopbackPort(SOCK_DGRAM);
     const std::string socket = o.dir + "/agentx.sock";
     std::ofstream(o.dir + "/snmpd.conf")
         << "[snmp] persistentDir " << o.dir << "/persist\n"
@@ -297,11 +281,11 @@ int Run(const Options& o) {
         Spawn({o.headless, "--config", o.dir + "/kestrel.ini", "--state-dir", o.dir + "/state"},
               log, true);
 
-    const auto& ifTable = TableOf(TableId::If);
+    const auto& ifTable = TableOf("ifTable");
     const std::string ifIndexColumn = Dotted(ifTable.entry) + ".1";
     const long lines = static_cast<long>(o.muxes) * snmp::kLinesPerMux;
     const long e1Lines = static_cast<long>(o.muxes) * (snmp::kLinesPerMux - 1);
-    const std::string firstE1Column = Dotted(TableOf(TableId::Ds1Current).entry) + ".1";
+    const std::string firstE1Column = Dotted(TableOf("dsx1CurrentTable").entry) + ".1";
     const auto attachedAt = Clock::now();
     if (!waitFor(
             [&] {
@@ -322,8 +306,8 @@ int Run(const Options& o) {
     // line by line (each column prefix holds one line's 96 quarters); the whole ifTable.
     std::vector<Walks> groups(3);
     groups[0].name = "4 current tables, all MUXes";
-    for (const TableId id : {TableId::Ds3Current, TableId::Ds3FarCurrent, TableId::Ds1Current,
-                             TableId::Ds1FarCurrent}) {
+    for (const char* id : {"dsx3CurrentTable", "dsx3FarEndCurrentTable", "dsx1CurrentTable",
+                           "dsx1FarEndCurrentTable"}) {
         const auto& t = TableOf(id);
         const long rows = t.lines == snmp::Table::Lines::E3 ? o.muxes : e1Lines;
         groups[0].oids.push_back(Dotted(snmp::Oid(t.entry.begin(), t.entry.end() - 1)));
@@ -331,8 +315,8 @@ int Run(const Options& o) {
     }
     groups[1].name = "4 interval tables, MUX 1";
     const snmp::SubId first = snmp::FirstIndexOf(1);
-    for (const TableId id : {TableId::Ds3Interval, TableId::Ds3FarInterval, TableId::Ds1Interval,
-                             TableId::Ds1FarInterval}) {
+    for (const char* id : {"dsx3IntervalTable", "dsx3FarEndIntervalTable", "dsx1IntervalTable",
+                           "dsx1FarEndIntervalTable"}) {
         const auto& t = TableOf(id);
         for (const int column : t.columns) {
             for (int line = 0; line < snmp::kLinesPerMux; ++line) {
