@@ -27,6 +27,7 @@
 #include "link/LinkDebug.h"
 #include "metrics/MetricsExporter.h"
 #include "snmp/SnmpAgent.h"
+#include "snmp/SwitchedOff.h"
 
 namespace {
 
@@ -149,8 +150,17 @@ public:
         exporter->Publish(std::move(figures));
     }
 
-    // SNMP: after every panel refresh, every MUX's lines as the subagent answers them.
-    void ServeSnmp(kestrel::snmp::SnmpAgent& to) { agent = &to; }
+    // SNMP: after every panel refresh, every MUX's lines as the subagent answers them. The
+    // notifications managers switched off stay off across restarts, in the state folder.
+    void ServeSnmp(kestrel::snmp::SnmpAgent& to) {
+        agent = &to;
+        switched = std::make_unique<kestrel::snmp::SwitchedOff>(config.stateDir +
+                                                                "/snmp-notifications-off");
+        if (!switched->Fault().empty()) {
+            LogLine(Priority::Warning, "kestrel-headless: snmp: " + switched->Fault() +
+                                           "; every line's notifications are on");
+        }
+    }
 
 private:
     static constexpr std::size_t kWorkers = 8;
@@ -183,6 +193,11 @@ private:
                 const int position = positions.at(h->Config().name);
                 trackers.push_back(
                     std::make_unique<kestrel::snmp::LineTracker>(h->Config().name, position));
+                for (int line = 0; line < kestrel::snmp::kLinesPerMux; ++line) {
+                    if (switched->Off(h->Config().name, line)) {
+                        trackers.back()->SetTrapEnable(line, false);
+                    }
+                }
                 trackerAt[position] = trackers.back().get();
             }
             hosts.push_back(std::move(h));
@@ -265,9 +280,15 @@ private:
             const auto offset = w.line - kestrel::snmp::kIndexBase;
             const auto t =
                 trackerAt.find(static_cast<int>(offset / kestrel::snmp::kIndexStride));
-            if (t != trackerAt.end()) {
-                t->second->SetTrapEnable(static_cast<int>(offset % kestrel::snmp::kIndexStride),
-                                         w.enable);
+            if (t == trackerAt.end()) {
+                continue;
+            }
+            const int line = static_cast<int>(offset % kestrel::snmp::kIndexStride);
+            t->second->SetTrapEnable(line, w.enable);
+            const std::string& name = config.muxes[static_cast<std::size_t>(t->first - 1)].name;
+            if (const std::string fault = switched->Set(name, line, !w.enable); !fault.empty()) {
+                LogLine(Priority::Warning, "kestrel-headless: snmp: " + fault +
+                                               "; the switch holds until the monitor stops");
             }
         }
     }
@@ -285,6 +306,7 @@ private:
     std::vector<std::unique_ptr<MuxHost>> hosts;
     kestrel::MetricsExporter* exporter = nullptr;
     kestrel::snmp::SnmpAgent* agent = nullptr;
+    std::unique_ptr<kestrel::snmp::SwitchedOff> switched;
     std::optional<std::chrono::steady_clock::time_point> lastTick;
     std::map<std::string, int> positions;  // each MUX's place in the configuration, from 1
     std::vector<std::unique_ptr<kestrel::snmp::LineTracker>> trackers;  // beside hosts

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fstream>
 
 #include "performance/Journal.h"
 #include "performance/LineMemory.h"
 #include "snmp/LineTracker.h"
 #include "snmp/MibModel.h"
+#include "snmp/SwitchedOff.h"
+#include "tests/TestFiles.h"
 
 namespace kestrel::snmp {
 namespace {
@@ -298,6 +301,29 @@ TEST(LineTracker, HistoryNumbersQuartersBackAndTotalsTheValidOnes) {
     EXPECT_EQ((*h->quarters[4])[kNearObject].es, 1U);
     EXPECT_EQ(h->total[kNearObject].es, 5U);
     EXPECT_EQ(h->invalid[kNearObject], 3) << "two missing, one partly unseen";
+}
+
+// A manager's switches survive a restart; a file that cannot be written says so; lines of the
+// file that are not NAME LINE are passed over.
+TEST(SwitchedOff, KeptAcrossARestart) {
+    test::TempDir dir;
+    const std::string path = dir / "off";
+    {
+        SwitchedOff first(path);
+        EXPECT_EQ(first.Fault(), "");
+        EXPECT_EQ(first.Set("north", 5, true), "");
+        EXPECT_EQ(first.Set("north", 0, true), "");
+        EXPECT_EQ(first.Set("north", 0, false), "");
+    }
+    std::ofstream(path, std::ios::app) << "south\nwest 17\n\x01 x\neast 16\n";
+    const SwitchedOff again(path);
+    EXPECT_TRUE(again.Off("north", 5));
+    EXPECT_FALSE(again.Off("north", 0));
+    EXPECT_TRUE(again.Off("east", 16));
+    EXPECT_FALSE(again.Off("west", 17));
+    SwitchedOff nowhere(dir / "none/off");
+    EXPECT_NE(nowhere.Set("north", 1, true), "");
+    EXPECT_TRUE(nowhere.Off("north", 1)) << "the switch holds while the monitor runs";
 }
 
 }  // namespace
