@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QTemporaryDir>
@@ -75,6 +76,22 @@ inline const LedIcons& TestIcons() {
     static const LedIcons icons = LedIcons::Load();
     return icons;
 }
+
+// The application's font at `scale` times its normal size for as long as this lives.
+class ScaledAppFont {
+public:
+    explicit ScaledAppFont(double scale) : normal(QApplication::font()) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+    }
+    ~ScaledAppFont() { QApplication::setFont(normal); }
+    ScaledAppFont(const ScaledAppFont&) = delete;
+    ScaledAppFont& operator=(const ScaledAppFont&) = delete;
+
+private:
+    QFont normal;
+};
 
 class FrameFixture : public ::testing::Test {
 protected:

@@ -171,11 +171,8 @@ TEST_F(FrameFixture, StoredPlacementAppliedKeptOrFitted) {
 // area, also at large fonts; at the normal font it is as large as it wants.
 TEST_F(FrameFixture, FirstPlacementFitsTheFrameOnTheScreen) {
     const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
-    const QFont normal = QApplication::font();
     for (const double scale : {1.0, 2.0}) {
-        QFont font = normal;
-        font.setPointSizeF(normal.pointSizeF() * scale);
-        QApplication::setFont(font);
+        const ScaledAppFont font(scale);
         CMainFrame& f = Create();
         f.show();
         QApplication::processEvents();
@@ -185,7 +182,6 @@ TEST_F(FrameFixture, FirstPlacementFitsTheFrameOnTheScreen) {
         }
         frame.reset();
     }
-    QApplication::setFont(normal);
 }
 
 // Seven panes in order, and nothing else in the bar but the line that tells how to start and

@@ -208,11 +208,8 @@ TEST_F(FrameFixture, PortHintAtStartUntilAPortHasOpenedOnce) {
 // ends it with an ellipsis and holds it whole in its tooltip. At the width a desktop gives the
 // smallest window at the normal font, the widest panes give way and the port's stay whole.
 TEST_F(FrameFixture, PanesInANarrowWindowKeepTheirTexts) {
-    const QFont normal = QApplication::font();
     for (const double scale : {1.0, 1.5}) {
-        QFont font = normal;
-        font.setPointSizeF(normal.pointSizeF() * scale);
-        QApplication::setFont(font);
+        const ScaledAppFont font(scale);
         CMainFrame& f = Create();
         state.nearErrorsTotal = 999999;
         state.farErrorsTotal = 999999;
@@ -235,7 +232,6 @@ TEST_F(FrameFixture, PanesInANarrowWindowKeepTheirTexts) {
         }
         frame.reset();
     }
-    QApplication::setFont(normal);
 }
 
 // At large fonts on a 1280 x 900 screen the window fits and its bars and form scroll; at the
@@ -246,12 +242,9 @@ TEST_F(FrameFixture, WindowFitsTheScreenAtLargeFonts) {
     RememberTenMinutes(start);
     wallClock = [start] { return start + 700; };
     SetSetting(QStringLiteral("Settings/ActivePort"), QStringLiteral("4"));
-    const QFont normal = QApplication::font();
     for (const double scale : {1.0, 1.5, 2.0}) {
         SCOPED_TRACE(scale);
-        QFont font = normal;
-        font.setPointSizeF(normal.pointSizeF() * scale);
-        QApplication::setFont(font);
+        const ScaledAppFont font(scale);
         CMainFrame& f = Create();
         f.show();
         QApplication::processEvents();
@@ -304,7 +297,6 @@ TEST_F(FrameFixture, WindowFitsTheScreenAtLargeFonts) {
         EXPECT_EQ(seen.size(), 2u);
         frame.reset();
     }
-    QApplication::setFont(normal);
 }
 
 }  // namespace
