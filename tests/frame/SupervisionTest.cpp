@@ -4,12 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FrameFixture.h"
-#include "monitor/BerMeter.h"
-#include "monitor/FrameParser.h"
-#include "monitor/FrameWriter.h"
 #include "session/Supervision.h"
-#include "tests/stats/StatsTestSupport.h"
 
 namespace kestrel::test {
 namespace {
@@ -108,7 +103,7 @@ TEST_F(SupervisionTest, NoDataNeedsTwoSilentTicksClearsAfterTwoBusyOnesAndClears
     EXPECT_EQ(state.localAlarm.load(), 1);
 }
 
-// The rows themselves are the night's below; here what it cannot show.
+// The mark rows themselves are the session's test; here what it cannot show.
 TEST_F(SupervisionTest, ConnectionEdgesForceAChangeEvenWithoutFiles) {
     stats.eventLogOpen = stats.g821LogOpen = false;
     Connect();
@@ -155,74 +150,6 @@ TEST_F(SupervisionTest, RowsOnlyIntoOpenFiles) {
     supervision.PanelRefresh();
     EXPECT_EQ(displaySteps, 0);
     EXPECT_EQ(stats.rows, std::vector<std::string>{"Counts"});
-}
-
-// A night on a faulty line, decoded by the parser and recorded by the real statistics log as
-// the ticks decide: the two files byte for byte, across midnight.
-TEST_F(SupervisionTest, NightOnAFaultyLineInBothFiles) {
-    const std::time_t start = LocalTime(2026, 12, 5, 23, 59, 58);
-    std::time_t now = start;
-    std::vector<std::string> notices;
-    StatisticsLog::Options options;
-    options.notify = [&](const std::string& text) { notices.push_back(text); };
-    options.clock = [&] { return now; };
-    options.sleeper = [](std::chrono::milliseconds) {};
-    StatisticsLog log(state, options);
-    StatisticsLogHooks hooks(log);
-    Supervision night(state, hooks, Links());
-    BerMeter meter(state);
-    FrameParser parser(state, meter);
-    std::mutex frameMutex;
-    const auto receive = [&](std::uint8_t local, std::uint8_t remote, int nearCount = 0,
-                             int farCount = 0) {
-        StatusFrame f;
-        f.localStatus = local;
-        f.remoteStatus = remote;
-        f.nearCount = nearCount;
-        f.farCount = farCount;
-        std::lock_guard<std::mutex> hold(frameMutex);
-        parser.Parse(WriteFrame(f));
-    };
-    const auto tickThenNextSecond = [&] {
-        night.PanelRefresh();
-        ++now;
-    };
-    const auto row = [&](int second, const char* rest) {
-        return DateTimeField(start + second) + rest + "\r\n";
-    };
-
-    TempDir dir;
-    const std::string eventPath = dir / "night.csv";
-    ASSERT_TRUE(log.StatisticsOn(eventPath));  // t0, port still closed
-    portOpen = true;
-    modemActive = 1;
-    night.LinkWatch();    // t0: connected
-    receive(0x00, 0x00);  // the first frame after connecting: both ends changed
-    tickThenNextSecond();
-    receive(0x10, 0x00);  // t1: local RAI alone, one end changed
-    tickThenNextSecond();
-    receive(0x20, 0x40, 12, 3);  // t2: local AIS hides the remote LOF
-    tickThenNextSecond();
-    ASSERT_TRUE(log.LogFlush(frameMutex));
-    receive(0x20, 0x40, 12, 3);  // t3: two alarm frames in one second, no change
-    receive(0x20, 0x40, 12, 3);
-    tickThenNextSecond();
-    tickThenNextSecond();       // t4: a silent second
-    receive(0x10, 0x20, 1, 2);  // t5: both change again, RAI here and AIS at the far end
-    tickThenNextSecond();
-    ASSERT_TRUE(log.LogFlush(frameMutex));
-    portOpen = false;
-    night.LinkWatch();  // t6
-    log.StatisticsOff();
-
-    EXPECT_EQ(ReadFile(eventPath), row(0, ",NC,,,,,,,,,,") + row(0, ",,,,,,,,,,,") +
-                                       row(0, ",,,,,,,,,,") + row(2, ",,,AIS ,,,,,,,") +
-                                       row(5, ",,,,,RAI ,,AIS_R ,,,") + row(6, ",NC,,,,,,,,,,") +
-                                       row(6, ",NC,,,,,,,,,,"));
-    EXPECT_EQ(ReadFile(StatisticsLog::G821LogNameFor(eventPath)),
-              row(0, ",NC") + row(0, ",") + row(2, ",,1,12,1,3") + row(3, ",,3,36,3,9") +
-                  row(5, ",,3,37,4,11") + row(6, ",NC,") + row(6, ",NC"));
-    EXPECT_TRUE(notices.empty());
 }
 
 }  // namespace
