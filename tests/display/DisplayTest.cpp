@@ -30,13 +30,6 @@ class DisplayFixture : public ::testing::Test {
 protected:
     DisplayFixture() : icons(LedIcons::Load()), panel(icons), bar(icons) {}
 
-    LedIcons icons;
-    CKestrelSettings panel;
-    CAlarmBar bar;
-};
-
-class FormTest : public DisplayFixture {
-protected:
     template <typename T>
     static T* Child(const QWidget& w, int id) {
         return w.findChild<T*>(QString::number(id));
@@ -48,7 +41,13 @@ protected:
         }
         return nullptr;
     }
+
+    LedIcons icons;
+    CKestrelSettings panel;
+    CAlarmBar bar;
 };
+
+using FormTest = DisplayFixture;
 
 TEST_F(FormTest, ControlsSitAtTheirDialogUnitRectangles) {
     QSize smaller;

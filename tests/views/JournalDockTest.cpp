@@ -135,7 +135,6 @@ TEST_F(JournalDockTest, FiltersNarrowTheRows) {
     };
     const QString trib = "Remote trib 7 no signal";
     const std::vector<Case> cases{
-        {"everything", {}, {"Link: no data", trib, trib, "Local 34M AIS"}},
         {"active only", {true, false, Severity::Minor, ObjectKind::All}, {"Link: no data"}},
         {"major and worse",
          {false, false, Severity::Major, ObjectKind::All},
