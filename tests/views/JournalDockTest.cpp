@@ -352,12 +352,11 @@ TEST_F(JournalDockTest, RefreshKeepsSelectionAndPlaceAndChangesOnlyWhatChanged) 
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 0);
 }
 
-// The words for states, objects and durations the rows above do not show.
-TEST(LineTexts, StatesObjectsAndDurations) {
+// The words for states and durations the rows above do not show.
+TEST(LineTexts, StatesAndDurations) {
     const std::vector<std::pair<QString, QString>> cases{
         {JournalStateText(4), "Remote 34M no signal"},
         {JournalStateText(kAlarmStates + 2 * 15 + 1), "Local trib 16 code errors"},
-        {ObjectText(kFirstRemoteTribObject + 11), "Remote trib 12"},
         {DurationText(2 * 86400 + 3 * 3600 + 4 * 60 + 5), "2 d 03:04:05"},
     };
     for (const auto& [got, want] : cases) {
