@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 
 #include "monitor/FrameWriter.h"
@@ -50,10 +48,10 @@ inline std::time_t FillDatabase(const TempDir& folder, const std::string& script
 // A memory opened over the database at `now`, with a clock the test moves, as the window's
 // session would hold it.
 struct FilledLine {
-    explicit FilledLine(const TempDir& folder, std::time_t now) : now(now) {
-        memory.Open(folder / "line.sqlite", now, [](const std::string& message) {
-            ADD_FAILURE() << message;
-        });
+    FilledLine(const TempDir& folder, std::time_t now, LineMemoryOptions options = {})
+        : memory(options), now(now) {
+        memory.Open(folder / "line.sqlite", now,
+                    [](const std::string& message) { ADD_FAILURE() << message; });
     }
     LineSource Source() {
         LineSource s;
