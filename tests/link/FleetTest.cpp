@@ -169,8 +169,7 @@ TEST(ManyLinksTest, ShareAFixedNumberOfThreads) {
 // set up) are tried again by the loop alone, never a thread per try, and say why as before.
 TEST(ManyLinksTest, RefusedConnectionsAreRetriedWithoutOpenerThreads) {
     constexpr int kLinks = 20;
-    int port = 0;
-    ::close(test::ListenOnLoopback(port));  // nobody listens there any more
+    const int port = test::FreePort();  // nobody listens there any more
     ASSERT_GT(port, 0);
     std::atomic<int> opens{0};
     std::atomic<int> offLoop{0};

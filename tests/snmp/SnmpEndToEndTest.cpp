@@ -2,14 +2,9 @@
 // SNMP on a free UDP port of the loopback) and a real snmptrapd, as an NMS sees it: the line
 // status bits follow the line, the interval tables say what kestrel-history says, notifications
 // come in order and an unreachable MUX is never a cleared one; the master may come and go.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -37,34 +32,6 @@ constexpr const char* kAisThenTributaries =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 6\n"
     "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 10\n"
     "00 0000 40 05 00 05 00 0000 00 00 00 00 repeat 1000\n";
-constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
-
-int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) {
-            out.append(buffer, n);
-        }
-        ::pclose(p);
-    }
-    return out;
-}
 
 // A notification as snmptrapd logged it: its type and its objects by name.
 struct Trap {
@@ -80,8 +47,8 @@ protected:
                 GTEST_SKIP() << program << " (Debian packages snmpd, snmptrapd, snmp) not installed";
             }
         }
-        port = FreeUdpPort();
-        trapPort = FreeUdpPort();
+        port = FreePort(SOCK_DGRAM);
+        trapPort = FreePort(SOCK_DGRAM);
         ::mkdir(Path("persist").c_str(), 0700);
         ::mkdir(Path("persist/cert_indexes").c_str(), 0700);
         std::ofstream(Path("snmpd.conf"))
@@ -128,9 +95,9 @@ protected:
         const std::string security =
             v3 ? "-v3 -l authPriv -u noc -a SHA -A noc-auth-secret -x AES -X noc-priv-secret"
                : "-v2c -c public";
-        return Output("SNMP_PERSISTENT_DIR=" + Path("client") + " MIBS= " + Which(tool) + " " +
-                      security + " -On -Oqt -t 2 -r 1 127.0.0.1:" + std::to_string(port) + " " +
-                      what + " 2>/dev/null");
+        return test::Output(
+            "SNMP_PERSISTENT_DIR=" + Path("client") + " MIBS= " + Which(tool) + " " + security +
+            " -On -Oqt -t 2 -r 1 127.0.0.1:" + std::to_string(port) + " " + what + " 2>/dev/null");
     }
     // The value of one instance; empty when there is none.
     std::string Get(const std::string& oid, bool v3 = false) {
@@ -239,13 +206,13 @@ TEST_F(SnmpEndToEnd, StatusBitsAndNotificationsFollowTheLineUntilItIsLost) {
     // The E3 line's status notifications switched off by a manager with write access (the
     // master's access control: the read-only community may not).
     const std::string enable = ".1.3.6.1.2.1.10.30.5.1.15." + std::to_string(kE3);
-    const std::string refused = Output("SNMP_PERSISTENT_DIR=" + Path("client") + " " +
-                                       Which("snmpset") + " -v2c -c public -On 127.0.0.1:" +
-                                       std::to_string(port) + " " + enable + " i 2 2>&1");
+    const std::string refused = test::Output(
+        "SNMP_PERSISTENT_DIR=" + Path("client") + " " + Which("snmpset") +
+        " -v2c -c public -On 127.0.0.1:" + std::to_string(port) + " " + enable + " i 2 2>&1");
     EXPECT_NE(refused.find("Reason: noAccess"), std::string::npos) << refused;
-    ASSERT_NE(Output("SNMP_PERSISTENT_DIR=" + Path("client") + " " + Which("snmpset") +
-                     " -v2c -c private -On -Oqt 127.0.0.1:" + std::to_string(port) + " " +
-                     enable + " i 2"),
+    ASSERT_NE(test::Output("SNMP_PERSISTENT_DIR=" + Path("client") + " " + Which("snmpset") +
+                           " -v2c -c private -On -Oqt 127.0.0.1:" + std::to_string(port) + " " +
+                           enable + " i 2"),
               "");
     EXPECT_EQ(Get(enable), "2");
 
@@ -304,10 +271,10 @@ TEST_F(SnmpEndToEnd, IntervalAndTotalTablesSayWhatTheHistorySays) {
     Stop();
 
     // kind,object,start_unix,...,not_measured(9),es(10),ses(11),dm,minutes,errors(14)
-    const std::string csv = Output(std::string(KESTREL_HISTORY_PROGRAM) + " --db " +
-                                   Path("north.sqlite") +
-                                   " intervals --15min --object near --object far "
-                                   "--object local-trib-3 --format csv");
+    const std::string csv =
+        test::Output(std::string(KESTREL_HISTORY_PROGRAM) + " --db " + Path("north.sqlite") +
+                     " intervals --15min --object near --object far "
+                     "--object local-trib-3 --format csv");
     long long esTotal = 0, intervals = 0, invalidCount = 0;
     int compared = 0;
     std::istringstream rows(csv);
