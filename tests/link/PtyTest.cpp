@@ -1,6 +1,5 @@
 // The termios driver and the receive thread over real pseudo-terminal pairs.
 #include <fcntl.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "stats/LogFile.h"
