@@ -109,8 +109,7 @@ protected:
     // Every instance under `oid` by a bulk walk, name to value.
     std::map<std::string, std::string> Walk(const std::string& oid, bool v3 = false) {
         std::map<std::string, std::string> values;
-        std::istringstream in(Client("snmpbulkwalk", "-Cr50 " + oid, v3));
-        for (std::string line; std::getline(in, line);) {
+        for (const std::string& line : test::Lines(Client("snmpbulkwalk", "-Cr50 " + oid, v3))) {
             const auto blank = line.find(' ');
             if (blank != std::string::npos && line.rfind(oid, 0) == 0 &&
                 line.find(" No Such ") == std::string::npos) {
@@ -121,8 +120,7 @@ protected:
     }
     std::vector<Trap> Traps() const {
         std::vector<Trap> traps;
-        std::istringstream in(ReadFile(Path("traps.log")));
-        for (std::string line; std::getline(in, line);) {
+        for (const std::string& line : test::Lines(ReadFile(Path("traps.log")))) {
             Trap t;
             std::istringstream fields(line);
             for (std::string field; std::getline(fields, field, '~');) {
@@ -288,8 +286,7 @@ TEST_F(SnmpEndToEnd, IntervalAndTotalTablesSayWhatTheHistorySays) {
          {&tributary, ".1.3.6.1.2.1.10.18.8.1.", trib, {{3, 10}, {4, 11}, {13, 0}}}}};
     long long esTotal = 0, intervals = 0, invalidCount = 0;
     int compared = 0;
-    std::istringstream rows(csv);
-    for (std::string row; std::getline(rows, row);) {
+    for (const std::string& row : test::Lines(csv)) {
         std::vector<std::string> f;
         std::istringstream fields(row);
         for (std::string x; std::getline(fields, x, ',');) {
