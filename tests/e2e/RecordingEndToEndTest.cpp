@@ -1,5 +1,6 @@
-// Statistics recorded by the kestrel program from the command line, against the simulator,
-// and the options that make an unattended run observable.
+// Statistics recorded by the kestrel program from the command line: a recording that cannot be
+// made, and one whose pipe loses its reader. What the rows hold is the headless end-to-end
+// tests' (the same session writes them for both programs).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,31 +12,6 @@
 
 namespace kestrel::e2e {
 namespace {
-
-TEST_F(EndToEnd, RecordingFromStartToCloseWritesBothFiles) {
-    const std::string stem = dir.filePath(QStringLiteral("day1")).toStdString();
-    StartHeld(
-        "silence 1\n"
-        "# six seconds' worth of local AIS frames with errors at both ends, then quiet\n"
-        "20 0003 00 00 00 00 00 0004 00 00 00 00 repeat 6\n"
-        "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n",
-        2, {"--record", stem + ".csv"});
-
-    auto s = monitor.WaitFor([](const QJsonObject& s) { return AlarmLed(s, 1125) == u"y"; }, 8s);
-    ASSERT_TRUE(s) << "local AIS never lit";
-    EXPECT_TRUE((*s)[QStringLiteral("statistics")].toBool());
-    // Five frames after the last alarm frame at least one refresh has written its counts row.
-    s = monitor.WaitFor([](const QJsonObject& s) { return FrameCount(s) >= 11; }, 8s);
-    ASSERT_TRUE(s);
-    CloseMonitor();
-    const auto last = monitor.Status();
-    ASSERT_TRUE(last);
-    EXPECT_FALSE((*last)[QStringLiteral("statistics")].toBool());
-
-    // Every alarm frame counted: six local alarm seconds, 6 x 3 near and 6 x 4 far errors. The
-    // end of the AIS changes the local byte alone and gives no alarm row.
-    ExpectRecording(stem + ".csv", ",,,(AIS )?,{7}", ",,6,18,0,24");
-}
 
 // A recording that cannot be made ends the start with the reason (the statistics tests have
 // every way it can fail, and that it leaves no file): here a folder in the way of the G.821 log.
@@ -71,9 +47,19 @@ TEST_F(EndToEnd, RecordingIntoAPipeWithoutReaderClosesInOrder) {
             return opening.find('\n') != std::string::npos;
         },
         10s);
+    // Asked while the reader is there: without one, the next reopen of the files stops it.
+    const bool shown =
+        monitor
+            .WaitFor([](const QJsonObject& s) { return s[QStringLiteral("statistics")].toBool(); },
+                     5s)
+            .has_value();
     close(reader);
     ASSERT_TRUE(opened) << "no opening row";
+    EXPECT_TRUE(shown) << "the status does not show the recording";
     CloseMonitor();
+    const auto last = monitor.Status();
+    ASSERT_TRUE(last);
+    EXPECT_FALSE((*last)[QStringLiteral("statistics")].toBool());
     EXPECT_NE(ReadFile(monitor.SettingsFile()).find("WindowPos"), std::string::npos);
     bool crlf = false;
     const auto g821 =

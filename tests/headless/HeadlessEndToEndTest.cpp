@@ -20,7 +20,6 @@ constexpr const char* kAlarmScript =
     "# four seconds' worth of local AIS with errors at both ends, then quiet\n"
     "20 0003 00 00 00 00 00 0004 00 00 00 00 repeat 8\n"
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
-constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 
 // A line memory as sqlite3 finds it: the integrity verdict, the alarm entries as "object
 // start end" (end -1 while open), the near end's measured seconds and how far they go.

@@ -14,6 +14,9 @@
 
 namespace kestrel::e2e {
 
+// A working line with nothing to tell, for a thousand frames.
+constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
+
 class HeadlessEndToEnd : public ::testing::Test {
 protected:
     void TearDown() override {

@@ -1,7 +1,6 @@
 // The headless capture of a line: each second's characters in their own record, silent seconds
 // empty, a full file kept as FILE.1 while a new one goes on, and what a replay reads back.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <fstream>

@@ -48,6 +48,42 @@ private:
     std::unique_ptr<SerialDeviceFactory> real = MakePosixSerialDeviceFactory();
 };
 
+// A port kept open on `path`, on the loop, counting the bytes handed over and decoding them.
+struct Link {
+    Link(const std::string& path, std::unique_ptr<SerialDeviceFactory> devices,
+         RetryPeriods retry = {}) {
+        DeviceResolver resolver;
+        resolver.SetPath(1, path);
+        comm = std::make_unique<CComm>(
+            state, frameMutex,
+            [this](std::string_view t) {
+                bytes += t.size();
+                parser.Parse(t);
+            },
+            std::move(devices), resolver);
+        comm->SetStartupDelay(0ms);
+        comm->SetRetryPeriods(retry);
+        comm->Start();
+        comm->SetPortNumber(1);
+    }
+    CComm::OpenStart Run(bool retryFailedOpen) {
+        const auto start = comm->OpenKeepingOpen(retryFailedOpen);
+        comm->ResumeThread();
+        return start;
+    }
+    MonitorState state;
+    BerMeter meter{state};
+    FrameParser parser{state, meter};
+    std::mutex frameMutex;
+    std::atomic<std::size_t> bytes{0};
+    std::unique_ptr<CComm> comm;
+};
+
+template <class Condition>
+bool All(const std::vector<std::unique_ptr<Link>>& links, Condition condition) {
+    return std::all_of(links.begin(), links.end(), [&](const auto& l) { return condition(*l); });
+}
+
 class FloodTest : public ::testing::TestWithParam<bool> {};
 
 // Whatever a server sends and however fast, the bytes waiting are bounded, the oldest are
@@ -78,26 +114,14 @@ TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
         ++server.hangUps;
     }
 
-    MonitorState state;
-    BerMeter meter(state);
-    FrameParser parser(state, meter);
-    std::mutex frameMutex;
     std::atomic<int> opens{0};
-    DeviceResolver resolver;
-    resolver.SetPath(1, server.path);
-    CComm comm(
-        state, frameMutex, [&](std::string_view text) { parser.Parse(text); },
-        std::make_unique<CountingOpens>(opens), resolver);
-    comm.SetStartupDelay(0ms);
-    comm.SetRetryPeriods(RetryPeriods{300ms, 300ms, 60s});
-    comm.Start();
-    comm.SetPortNumber(1);
-    ASSERT_EQ(comm.OpenKeepingOpen(true), CComm::OpenStart::Connecting);
-    comm.ResumeThread();
+    Link link(server.path, std::make_unique<CountingOpens>(opens), RetryPeriods{300ms, 300ms, 60s});
+    CComm& comm = *link.comm;
+    ASSERT_EQ(link.Run(true), CComm::OpenStart::Connecting);
     ASSERT_TRUE(test::Eventually([&] { return comm.Status().state == LinkState::Open; }));
     ASSERT_TRUE(test::Eventually([&] { return comm.DroppedBytes() > 1'000'000; }));
     server.ais = true;
-    EXPECT_TRUE(test::Eventually([&] { return state.localAis.load() == 1; }));
+    EXPECT_TRUE(test::Eventually([&] { return link.state.localAis.load() == 1; }));
 
     const int before = opens;
     ++server.hangUps;
@@ -109,36 +133,6 @@ TEST_P(FloodTest, StaysBoundedAndCurrentAndReconnects) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FloodTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Garbage" : "Frames"; });
-
-// A port kept open on `path`, on the loop, counting the bytes handed over.
-struct Link {
-    Link(const std::string& path, std::unique_ptr<SerialDeviceFactory> devices,
-         RetryPeriods retry = {}) {
-        DeviceResolver resolver;
-        resolver.SetPath(1, path);
-        comm = std::make_unique<CComm>(
-            state, frameMutex, [this](std::string_view t) { bytes += t.size(); },
-            std::move(devices), resolver);
-        comm->SetStartupDelay(0ms);
-        comm->SetRetryPeriods(retry);
-        comm->Start();
-        comm->SetPortNumber(1);
-    }
-    CComm::OpenStart Run(bool retryFailedOpen) {
-        const auto start = comm->OpenKeepingOpen(retryFailedOpen);
-        comm->ResumeThread();
-        return start;
-    }
-    MonitorState state;
-    std::mutex frameMutex;
-    std::atomic<std::size_t> bytes{0};
-    std::unique_ptr<CComm> comm;
-};
-
-template <class Condition>
-bool All(const std::vector<std::unique_ptr<Link>>& links, Condition condition) {
-    return std::all_of(links.begin(), links.end(), [&](const auto& l) { return condition(*l); });
-}
 
 // Two hundred links, each on its pseudo-terminal, are served by the same few threads; every
 // one hears its bytes, and all of them stop at once.
@@ -169,8 +163,7 @@ TEST(ManyLinksTest, ShareAFixedNumberOfThreads) {
 // set up) are tried again by the loop alone, never a thread per try, and say why as before.
 TEST(ManyLinksTest, RefusedConnectionsAreRetriedWithoutOpenerThreads) {
     constexpr int kLinks = 20;
-    int port = 0;
-    ::close(test::ListenOnLoopback(port));  // nobody listens there any more
+    const int port = test::FreePort();  // nobody listens there any more
     ASSERT_GT(port, 0);
     std::atomic<int> opens{0};
     std::atomic<int> offLoop{0};

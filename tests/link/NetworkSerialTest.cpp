@@ -14,6 +14,7 @@
 #include "link/DeviceDiscovery.h"
 #include "link/NetworkSerialDevice.h"
 #include "link/Telnet.h"
+#include "tests/TestFiles.h"
 #include "tests/link/LinkTestSupport.h"
 
 namespace kestrel {
@@ -293,11 +294,9 @@ TEST(NetworkPathTest, Forms) {
 
 TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
     namespace fs = std::filesystem;
-    const fs::path root =
-        fs::temp_directory_path() / ("kestrel-discovery-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    const fs::path dev = root / "dev";
-    const fs::path sys = root / "sys";
+    const test::TempDir root;
+    const fs::path dev = root.path / "dev";
+    const fs::path sys = root.path / "sys";
     fs::create_directories(dev / "serial" / "by-id");
     for (const char* node :
          {"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "tty0"}) {
@@ -331,7 +330,6 @@ TEST(DeviceDiscoveryTest, ByIdFirstThenUsbThenAcmWithWhatSysfsKnows) {
                     "usb-FTDI_FT232R_A1B2-if00-port0 ttyUSB1 FTDI/FT232R USB UART/A1B2/0403:6001",
                     "ttyUSB0 ttyUSB0 ///:", "ttyUSB2 ttyUSB2 ///:", "ttyUSB10 ttyUSB10 ///:",
                     "ttyACM0 ttyACM0 ///:"));
-    fs::remove_all(root);
 }
 
 }  // namespace

@@ -14,26 +14,28 @@
 
 namespace kestrel::test {
 
-// A socket listening on a free port of the loopback; `port` is 0 when there is none.
-inline int ListenOnLoopback(int& port) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket bound to a free port of the loopback, listening if it is a stream one; `port` is 0
+// when there is none.
+inline int ListenOnLoopback(int& port, int type = SOCK_STREAM) {
+    const int listener = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     port = 0;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::listen(listener, 16) == 0 &&
+        (type != SOCK_STREAM || ::listen(listener, 16) == 0) &&
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
         port = ntohs(a.sin_port);
     }
     return listener;
 }
 
-// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket).
-inline int FreePort() {
+// A loopback port nobody listens on now (the kernel's choice for a bound, closed socket), TCP
+// or UDP.
+inline int FreePort(int type = SOCK_STREAM) {
     int port = 0;
-    ::close(ListenOnLoopback(port));
+    ::close(ListenOnLoopback(port, type));
     return port;
 }
 

@@ -4,10 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "tests/TestFiles.h"

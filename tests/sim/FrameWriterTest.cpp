@@ -1,9 +1,6 @@
 // The frame writer: exact bytes, tributary bit layout, and round trips through the parser.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <vector>
-
 #include "monitor/FrameWriter.h"
 #include "tests/monitor/TestFrames.h"
 #include "tools/mux-sim/SimRandom.h"

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "stats/LogFile.h"
@@ -20,9 +19,8 @@ public:
     size_t partialBytes = 0;
     // A close of `failClosePath` fails with EIO after the descriptor was released.
     std::string failClosePath;
-    // An open of `failOpenPath` fails with `openErrno`.
+    // An open of `failOpenPath` fails with EACCES.
     std::string failOpenPath;
-    int openErrno = EACCES;
     // Called before every open, with the path.
     std::function<void(const std::string&)> onOpen;
     int opens = 0;
@@ -33,7 +31,7 @@ public:
             onOpen(path);
         }
         if (!failOpenPath.empty() && path == failOpenPath) {
-            errno = openErrno;
+            errno = EACCES;
             return -1;
         }
         const int fd = FileIo::Open(path, flags, mode);

@@ -33,7 +33,6 @@ constexpr const char* kAisThenWorking =
     "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 30\n"
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 constexpr const char* kAis = "20 0003 00 00 00 00 00 0001 00 00 00 00 repeat 1000\n";
-constexpr const char* kQuietScript = "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 1000\n";
 // Local tributaries 1, 2, 9, 10 and 16 and remote tributary 7 lose their signal in one frame.
 constexpr const char* kTributaryStorm =
     "00 0000 00 00 00 00 00 0000 00 00 00 00 repeat 2\n"

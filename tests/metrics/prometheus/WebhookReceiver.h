@@ -10,7 +10,6 @@
 #include <QJsonObject>
 #include <atomic>
 #include <cctype>
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
